@@ -1,0 +1,18 @@
+# One interface target carries the language standard, warnings and sanitizer flags;
+# every target of the project links it.
+add_library(qm_options INTERFACE)
+target_compile_features(qm_options INTERFACE cxx_std_20)
+set(CMAKE_CXX_EXTENSIONS OFF)
+target_compile_options(qm_options INTERFACE -Wall -Wextra)
+if(QM_WERROR)
+  target_compile_options(qm_options INTERFACE -Werror)
+endif()
+find_package(Threads REQUIRED)
+target_link_libraries(qm_options INTERFACE Threads::Threads)
+if(QM_SANITIZE)
+  target_compile_options(qm_options INTERFACE -fsanitize=${QM_SANITIZE} -fno-omit-frame-pointer -g)
+  target_link_options(qm_options INTERFACE -fsanitize=${QM_SANITIZE})
+  if(QM_SANITIZE MATCHES "undefined")
+    target_compile_options(qm_options INTERFACE -fno-sanitize-recover=undefined)
+  endif()
+endif()

@@ -1,0 +1,126 @@
+#pragma once
+// The main window's core, TForm1 without a toolkit: its controls as thread-safe models and
+// its handlers. The shell renders the models and calls the handlers; tests do the same
+// without a display. Handlers are defined in the folder of the job they do:
+//   engine/       worker loop, start, stop, completion, manual close, close query
+//   persistence/  creation and destruction, progress save, resume, exporting results
+//   urllists/     choosing the URL list
+#include <array>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/result_list.h"
+#include "engine/search_state.h"
+#include "ui/control_models.h"
+#include "ui/dialogs.h"
+
+namespace qm {
+
+// The wait dialog shown while workers finish their pages after a stop.
+class TForm3 {
+ public:
+  explicit TForm3(ui::ChangeNotifier& notifier)
+      : Window(notifier, false, true), ProgressBar1(notifier) {}
+  ui::TWindowModel Window;
+  ui::TProgressBarModel ProgressBar1;  // Max holds StartedWorkers; Position stays 0
+};
+
+// What the main window's core needs from the world around it.
+struct TForm1Environment {
+  // The full path of the program file; the settings file and the export folder derive
+  // from it. Defaults to /proc/self/exe.
+  std::string ProgramPath;
+  // The host's IPv4 address as dotted text, or empty. Defaults to GetLocalAddress.
+  std::function<std::string()> LocalAddress;
+  // Fetches one page. Defaults to FetchPageLines.
+  std::function<bool(const std::string&, std::vector<std::string>&)> FetchPage;
+};
+
+class TForm1 {
+ public:
+  TForm1(ui::Dialogs& dialogs, TForm1Environment environment = {});
+  ~TForm1();  // FormDestroy; joins every worker before the members go
+  TForm1(const TForm1&) = delete;
+  TForm1& operator=(const TForm1&) = delete;
+
+  // The notifier every control model of the main window and the wait dialog reports to.
+  ui::ChangeNotifier Changes;
+
+  // Options bar
+  ui::TSpinEditModel SpinEdit1{Changes};
+  ui::TCheckBoxModel CheckBox2{Changes, true};  // e-mail addresses
+  ui::TCheckBoxModel CheckBox3{Changes};        // mobile numbers
+  ui::TCheckBoxModel CheckBox4{Changes};        // QQ numbers
+  ui::TEditModel Edit5{Changes};                // URL list path
+
+  // Tool bar
+  ui::TButtonModel SpeedButton1{Changes}, SpeedButton2{Changes}, SpeedButton3{Changes},
+      SpeedButton4{Changes}, SpeedButton5{Changes}, SpeedButton6{Changes}, SpeedButton7{Changes},
+      SpeedButton8{Changes};
+
+  // Information bar
+  ui::TLabelModel Label4{Changes};  // UrlTotal
+  ui::TLabelModel Label5{Changes};  // UrlCounter
+  ui::TLabelModel Label6{Changes};  // the hint line
+
+  ui::TStatusBarModel StatusBar1{Changes};
+
+  // Result lists: e-mail addresses, mobile numbers, QQ numbers
+  TResultList StringGrid1{Changes};
+  TResultList StringGrid2{Changes};
+  TResultList StringGrid3{Changes};
+
+  // Tray menu items "显示主程序(&S)" and "最小化显示(&M)", and the window's own visibility
+  ui::TMenuItemModel N17{Changes, false};
+  ui::TMenuItemModel N18{Changes, true};
+  ui::TWindowModel Window{Changes, true};
+
+  TForm3 Form3{Changes};
+
+  // Run state and worker slots
+  TSearchState SearchState;
+  std::array<TWorkerSlot, 4> Slots;
+
+  // Creation and destruction (persistence/)
+  void FormCreate();
+  void FormDestroy();
+
+  // Tool bar and hidden buttons
+  void SpeedButton1Click();  // choose the URL list (urllists/)
+  void SpeedButton2Click();  // start a search (engine/)
+  void SpeedButton3Click();  // stop (engine/)
+  void SpeedButton4Click();  // resume (persistence/)
+  void SpeedButton5Click();  // save the three lists (persistence/)
+  void SpeedButton7Click();  // save progress (persistence/)
+  void BitBtn1Click();       // completion check, on the ending worker's thread (engine/)
+  void Button9Click();       // manual close (engine/)
+  void Button10Click();      // progress save (persistence/)
+  bool FormCloseQuery();     // may the main window close? (engine/)
+
+  // Grid context menus: export one list (persistence/)
+  void N1Click();
+  void MenuItem1Click();
+  void MenuItem2Click();
+
+  // The wait dialog's close: manual close, then progress save.
+  void Form3Close();
+
+  // Extractors for one line, into the three lists.
+  void ExtractEmails(std::string_view line);
+  void ExtractMobiles(std::string_view line);
+  void ExtractQQNumbers(std::string_view line);
+
+  // The settings file's full path, fixed by FormCreate.
+  const std::string& SettingsFilePath() const { return settingsPath_; }
+  const std::string& ProgramDirectory() const { return programDirectory_; }
+
+ private:
+  ui::Dialogs& dialogs_;
+  TForm1Environment environment_;
+  std::string programDirectory_;
+  std::string settingsPath_;
+};
+
+}  // namespace qm

@@ -1,0 +1,80 @@
+#include "engine/result_list.h"
+
+namespace qm {
+
+TResultList::TResultList(ui::ChangeNotifier& notifier) : notifier_(notifier), rows_(1) {}
+
+bool TResultList::AcceptCandidate(std::string_view candidate, std::string_view suffix) {
+  {
+    std::lock_guard lock(mutex_);
+    if (candidate == lastAccepted_) return false;
+    AppendLocked(candidate, suffix);
+    lastAccepted_.assign(candidate);
+  }
+  notifier_.Changed();
+  return true;
+}
+
+void TResultList::AppendResult(std::string_view text) {
+  {
+    std::lock_guard lock(mutex_);
+    AppendLocked(text, {});
+  }
+  notifier_.Changed();
+}
+
+void TResultList::AppendLocked(std::string_view text, std::string_view suffix) {
+  std::string* row;
+  if (rows_.front().empty()) {
+    rows_.resize(1);
+    row = &rows_.front();
+  } else {
+    row = &rows_.emplace_back();
+  }
+  row->reserve(text.size() + suffix.size());
+  row->assign(text);
+  row->append(suffix);
+}
+
+int32_t TResultList::EntryCount() const {
+  std::lock_guard lock(mutex_);
+  return rows_.front().empty() ? 0 : static_cast<int32_t>(rows_.size());
+}
+
+int32_t TResultList::RowCount() const {
+  std::lock_guard lock(mutex_);
+  return static_cast<int32_t>(rows_.size());
+}
+
+void TResultList::Clear() {
+  {
+    std::lock_guard lock(mutex_);
+    rows_.clear();
+    rows_.emplace_back();
+  }
+  notifier_.Changed();
+}
+
+void TResultList::ClearLastAccepted() {
+  std::lock_guard lock(mutex_);
+  lastAccepted_.clear();
+}
+
+std::string TResultList::LastAccepted() const {
+  std::lock_guard lock(mutex_);
+  return lastAccepted_;
+}
+
+std::vector<std::string> TResultList::Snapshot() const {
+  std::lock_guard lock(mutex_);
+  return rows_;
+}
+
+std::vector<std::string> TResultList::RowsFrom(size_t from, size_t& rowCount) const {
+  std::lock_guard lock(mutex_);
+  rowCount = rows_.size();
+  if (from >= rows_.size()) return {};
+  return std::vector<std::string>(rows_.begin() + static_cast<ptrdiff_t>(from), rows_.end());
+}
+
+}  // namespace qm

@@ -1,0 +1,19 @@
+#pragma once
+// Code page 936 (GBK): the lead-byte rule and conversion to and from UTF-8.
+#include <string>
+#include <string_view>
+
+namespace qm {
+
+// A byte that starts a double-byte character of code page 936.
+inline bool IsCp936LeadByte(unsigned char byte) { return byte >= 0x81 && byte <= 0xFE; }
+
+// Converts code page 936 text to UTF-8; a byte that cannot be converted becomes U+FFFD.
+std::string Cp936ToUtf8(std::string_view text);
+// Converts UTF-8 text to code page 936; a character that has no code becomes "?".
+std::string Utf8ToCp936(std::string_view text);
+
+// True when text is well-formed UTF-8 (ASCII included).
+bool IsValidUtf8(std::string_view text);
+
+}  // namespace qm
