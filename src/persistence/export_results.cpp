@@ -1,0 +1,73 @@
+#include "persistence/export_results.h"
+
+#include <unistd.h>
+
+#include <optional>
+
+#include "text/errors.h"
+#include "urllists/output_file.h"
+
+namespace qm {
+
+std::string ProposedExportName(std::string_view prefix, int32_t rowCount) {
+  std::string name(prefix);
+  name += std::to_string(rowCount);
+  name += ".txt";
+  return name;
+}
+
+void WriteListFile(const std::string& path, const std::vector<std::string>& rows) {
+  const bool empty = rows.empty() || (rows.size() == 1 && rows.front().empty());
+  std::string bytes;
+  if (!empty) {
+    size_t size = 0;
+    for (const auto& row : rows) size += row.size() + 2;
+    bytes.reserve(size);
+    for (const auto& row : rows) {
+      bytes.append(row);
+      bytes.append("\r\n");
+    }
+  }
+  std::optional<TOutputFile> file;
+  try {
+    file.emplace(path);
+  } catch (const EInOutError&) {
+    throw EFCreateError("Cannot create file " + path);
+  }
+  file->WriteAll(bytes);
+  file->Close();
+}
+
+void EnterProgramDirectory(const std::string& programDirectory) {
+  if (programDirectory.empty()) return;
+  // The dialog is given the folder as well, so a failure here changes nothing the user sees.
+  [[maybe_unused]] const int result = ::chdir(programDirectory.c_str());
+}
+
+bool SaveResultList(const TResultList& list, std::string_view prefix, ui::Dialogs& dialogs,
+                    const std::string& programDirectory) {
+  const int32_t count = list.EntryCount();
+  if (count == 0) return false;
+  ui::FileDialogOptions options;
+  options.Title = "搜索结果保存为";
+  options.Filter = "Text files(*.txt)|*.txt|All files(*.*)|*.*";
+  options.DefaultExtension = "txt";
+  options.FileName = ProposedExportName(prefix, count);
+  options.InitialDir = programDirectory;
+  options.ConfirmOverwrite = true;
+  const auto path = dialogs.SaveFile(options);
+  if (!path) return false;
+  WriteListFile(*path, list.Snapshot());
+  return true;
+}
+
+void SaveAllResultLists(const TResultList& emails, const TResultList& mobiles,
+                        const TResultList& qqNumbers, ui::Dialogs& dialogs,
+                        const std::string& programDirectory) {
+  EnterProgramDirectory(programDirectory);
+  SaveResultList(emails, kEmailExportPrefix, dialogs, programDirectory);
+  SaveResultList(mobiles, kMobileExportPrefix, dialogs, programDirectory);
+  SaveResultList(qqNumbers, kQQExportPrefix, dialogs, programDirectory);
+}
+
+}  // namespace qm

@@ -1,0 +1,14 @@
+#include "urllists/list_chooser.h"
+
+namespace qm {
+
+std::optional<std::string> ChooseUrlList(ui::Dialogs& dialogs, const std::string& programDirectory) {
+  ui::FileDialogOptions options;
+  options.Title = "选择网址列表文件";
+  options.Filter = "Text files(*.txt)|*.txt|All files(*.*)|*.*";
+  options.DefaultExtension = "txt";
+  options.InitialDir = programDirectory;
+  return dialogs.OpenFile(options);
+}
+
+}  // namespace qm
