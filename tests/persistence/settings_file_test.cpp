@@ -1,0 +1,92 @@
+#include "persistence/settings_file.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "support/temp_dir.h"
+
+namespace qm {
+namespace {
+
+TEST(SettingsFileName, DerivedFromTheProgramFileName) {
+  const std::vector<std::pair<std::string, std::string>> rows = {
+      {"/opt/qm/qmharvest", "qmharvest.ini"},
+      {"/opt/qm/QmHarvest.EXE", "qmharvest.ini"},
+      {"/opt/qm/harvest2", "harvest2.ini"},
+      {"/opt/qm/my.tool.bin", "my.tool.ini"},
+      {"/opt/v1.2/qmharvest", "qmharvest.ini"},
+      {"/opt/qm/.hidden", ".hidden.ini"},
+      {"qmharvest", "qmharvest.ini"},
+      {"/opt/qm/a.b", "a.ini"},
+  };
+  for (const auto& [program, name] : rows) EXPECT_EQ(SettingsFileName(program), name) << program;
+}
+
+TEST(SettingsFile, FirstWriteHoldsTheSevenKeysInOrder) {
+  test::TempDir dir;
+  const std::string path = dir.File("qmharvest.ini");
+  TSettingsRecord record{"/data/\xd6\xd0.txt", 57, 100, 3, 1, 0, 1};
+  WriteSettingsFile(path, record);
+  EXPECT_EQ(test::TempDir::Read(path),
+            "[config]\r\nurladd=/data/\xd6\xd0.txt\r\nprocess=57\r\ntotal=100\r\nthread=3\r\n"
+            "ifeml=1\r\nifphone=0\r\nifqq=1\r\n");
+}
+
+TEST(SettingsFile, LaterWritesReplaceInPlaceAndKeepOtherLines) {
+  test::TempDir dir;
+  const std::string path = dir.Write(
+      "qmharvest.ini",
+      "; kept\r\n[window]\r\nleft=10\r\n\r\n[Config]\r\nIfQQ=1\r\nPROCESS=3\r\nextra=x\r\n\r\n"
+      "[later]\r\ny=2\r\n");
+  WriteSettingsFile(path, TSettingsRecord{"l.txt", -1, 8, 4, 0, 1, 0});
+  EXPECT_EQ(test::TempDir::Read(path),
+            "; kept\r\n[window]\r\nleft=10\r\n\r\n[Config]\r\nIfQQ=0\r\nPROCESS=-1\r\nextra=x\r\n"
+            "urladd=l.txt\r\ntotal=8\r\nthread=4\r\nifeml=0\r\nifphone=1\r\n\r\n"
+            "[later]\r\ny=2\r\n");
+}
+
+TEST(SettingsFile, ReadsBackWhatWasWritten) {
+  test::TempDir dir;
+  const std::string path = dir.File("x.ini");
+  const TSettingsRecord written{"a b.txt", INT32_MIN, INT32_MAX, 2, 0, 1, 1};
+  WriteSettingsFile(path, written);
+  const TSettingsRecord read = ReadSettingsFile(path, CreationDefaults());
+  EXPECT_EQ(read.UrlAdd, written.UrlAdd);
+  EXPECT_EQ(read.Process, written.Process);
+  EXPECT_EQ(read.Total, written.Total);
+  EXPECT_EQ(read.Thread, written.Thread);
+  EXPECT_EQ(read.IfEml, written.IfEml);
+  EXPECT_EQ(read.IfPhone, written.IfPhone);
+  EXPECT_EQ(read.IfQQ, written.IfQQ);
+}
+
+TEST(SettingsFile, MissingOrOddValuesTakeTheirDefaults) {
+  test::TempDir dir;
+  const TSettingsRecord none = ReadSettingsFile(dir.File("missing.ini"), CreationDefaults());
+  EXPECT_EQ(none.UrlAdd, "");
+  EXPECT_EQ(none.Process, 0);
+  EXPECT_EQ(none.Thread, 1);
+  EXPECT_EQ(none.IfEml, 1);
+  EXPECT_EQ(ReadSettingsFile(dir.File("missing.ini"), ResumeDefaults()).IfEml, 0);
+
+  const std::string path = dir.Write(
+      "odd.ini", "[config]\r\nprocess=0x1A\r\ntotal=abc\r\nthread=9\r\nifeml=256\r\nifqq=$\r\n");
+  const TSettingsRecord odd = ReadSettingsFile(path, ResumeDefaults());
+  EXPECT_EQ(odd.Process, 26);
+  EXPECT_EQ(odd.Total, 0);
+  EXPECT_EQ(odd.Thread, 9);
+  EXPECT_EQ(odd.IfEml, 256);
+  EXPECT_EQ(odd.IfQQ, 0);
+}
+
+TEST(SettingsFile, SwitchesLookAtTheLowEightBits) {
+  const std::vector<std::pair<int32_t, bool>> rows = {
+      {0, false}, {1, true}, {2, true}, {255, true}, {256, false}, {257, true}, {-1, true},
+      {-256, false}};
+  for (const auto& [value, checked] : rows) EXPECT_EQ(SwitchChecked(value), checked) << value;
+}
+
+}  // namespace
+}  // namespace qm
