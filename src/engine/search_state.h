@@ -1,0 +1,113 @@
+#pragma once
+// The state of a search: the run state of the main window, one object per run, and the
+// four worker slots.
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <shared_mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine/url_list_reader.h"
+
+namespace qm {
+
+inline constexpr int kWorkerSlotCount = 4;
+// The value of a slot's mark while its worker runs.
+inline constexpr int32_t kRunningMark = 8;
+
+// One search run: its list, the lock over it and the marks of its workers. Every worker
+// holds the run it was started for, never "the current run", so a worker left busy by a
+// manual close finds its own run closed and ends quietly; it cannot touch the list, the
+// lock or the marks of a later run.
+class TSearchRun {
+ public:
+  explicit TSearchRun(std::unique_ptr<TUrlListReader> list) : ListFile(std::move(list)) {}
+
+  // Guards ListFile, RunningMarks, Closed and CompletionClaimed, and the taking of a line
+  // together with UrlCounter, Label5 and StartedWorkers.
+  std::mutex ListLock;
+  std::unique_ptr<TUrlListReader> ListFile;  // null once the run is closed
+  // 8 for each slot started in this run until its worker has ended. All marks of the slots
+  // to be started are set before the first worker begins, so no early end can complete
+  // the run while another worker is still being created.
+  std::array<int32_t, kWorkerSlotCount> RunningMarks{};
+  bool Closed = false;             // by the completion, a manual close or a newer run
+  bool CompletionClaimed = false;  // the completion runs once
+  // Mirrors Closed for the scanning loop, which tests it line by line without the lock.
+  std::atomic<bool> ClosedFlag{false};
+  // Held shared while a worker scans a page; closing the run takes it exclusively, so once
+  // a run is closed no late finding of it reaches the result lists of the next.
+  std::shared_mutex ScanGate;
+
+  // Clears the slot's mark and tests all marks as one step; true for exactly one caller,
+  // the one that must complete the run.
+  bool ClearMarkAndClaim(int slot);
+  // True when every mark is clear and the run is neither closed nor completed; claims the
+  // completion.
+  bool ClaimIfIdle();
+  // Closes the list and waits until no page of this run is being scanned. Never call it
+  // from a worker while that worker scans.
+  void Close();
+
+ private:
+  bool ClaimLocked();
+};
+
+// The state of the main window's runs (one instance, owned by TForm1).
+class TSearchState {
+ public:
+  std::atomic<bool> StopRequested{false};
+  std::atomic<int32_t> UrlCounter{0};  // lines of the list taken so far
+  std::atomic<int32_t> UrlTotal{0};    // lines of the list
+  // Workers started in the run; 0 means no run is active. Shown as the maximum of the
+  // wait dialog's progress bar.
+  std::atomic<int32_t> StartedWorkers{0};
+  // Runs completed since the window was created; lets a caller wait for a completion.
+  std::atomic<int64_t> CompletedRuns{0};
+
+  // Serialises the run control steps (start, stop, completion, manual close) against each
+  // other; guards Run.
+  std::mutex RunControl;
+  std::shared_ptr<TSearchRun> Run;  // the current run, or null
+
+  std::shared_ptr<TSearchRun> CurrentRun() {
+    std::lock_guard lock(RunControl);
+    return Run;
+  }
+};
+
+// The worker thread: runs its slot's click handler (the worker loop) once. An exception
+// that escapes the handler ends the thread quietly.
+class smtpthread {
+ public:
+  explicit smtpthread(std::function<void()> click);
+  ~smtpthread();  // joins
+  smtpthread(const smtpthread&) = delete;
+  smtpthread& operator=(const smtpthread&) = delete;
+
+  void Join();
+  // True once the click handler has returned.
+  bool Finished() const { return finished_.load(std::memory_order_acquire); }
+
+ private:
+  std::atomic<bool> finished_{false};
+  std::thread thread_;  // last member: it starts once the rest is built
+};
+
+// One of the four worker slots, fixed for the life of the main window.
+struct TWorkerSlot {
+  // 8 while the slot's worker runs in the current run, 0 otherwise (the Tag of the slot's
+  // hidden button). The truth for completing a run is the run's own mark.
+  std::atomic<int32_t> RunningMark{0};
+  // The worker last started for this slot; joined before the slot starts another.
+  std::unique_ptr<smtpthread> Thread;
+  std::string Url;                 // the URL the worker is on
+  std::vector<std::string> Lines;  // the lines of the page last fetched; reused page to page
+};
+
+}  // namespace qm
