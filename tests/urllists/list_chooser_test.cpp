@@ -1,0 +1,28 @@
+#include <gtest/gtest.h>
+
+#include "support/scripted_dialogs.h"
+#include "urllists/list_chooser.h"
+
+namespace qm {
+namespace {
+
+TEST(ChooseUrlList, StartsInTheProgramFolderAndKeepsTheLetterCase) {
+  test::ScriptedDialogs dialogs;
+  dialogs.AnswerOpen("/Data/Lists/BBS.TXT");
+  dialogs.AnswerOpen("/data/Forum");
+  dialogs.AnswerOpen(std::nullopt);
+  EXPECT_EQ(ChooseUrlList(dialogs, "/opt/qm/"), "/Data/Lists/BBS.TXT");
+  EXPECT_EQ(ChooseUrlList(dialogs, "/opt/qm/"), "/data/Forum.txt");
+  EXPECT_EQ(ChooseUrlList(dialogs, "/opt/qm/"), std::nullopt);
+  const auto history = dialogs.History();
+  ASSERT_EQ(history.size(), 3u);
+  const auto& options = history[0].FileOptions;
+  EXPECT_EQ(history[0].Kind, "open");
+  EXPECT_EQ(options.Title, "选择网址列表文件");
+  EXPECT_EQ(options.Filter, "Text files(*.txt)|*.txt|All files(*.*)|*.*");
+  EXPECT_EQ(options.DefaultExtension, "txt");
+  EXPECT_EQ(options.InitialDir, "/opt/qm/");
+}
+
+}  // namespace
+}  // namespace qm
