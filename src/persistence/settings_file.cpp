@@ -2,7 +2,9 @@
 
 #include <array>
 
+#include "engine/main_form.h"
 #include "persistence/ini_file.h"
+#include "text/cp936.h"
 #include "text/program_location.h"
 #include "text/trim.h"
 
@@ -40,6 +42,29 @@ void WriteSettingsFile(const std::string& path, const TSettingsRecord& record) {
       {"ifqq", std::to_string(record.IfQQ)},
   }};
   TIniFile(path).WriteEntries(kSettingsSection, entries);
+}
+
+void LoadSettings(TForm1& form, const TSettingsRecord& defaults) {
+  const TSettingsRecord record = ReadSettingsFile(form.SettingsFilePath(), defaults);
+  form.Edit5.SetText(Cp936ToUtf8(record.UrlAdd));
+  form.SearchState.UrlCounter.store(record.Process);
+  form.SearchState.UrlTotal.store(record.Total);
+  form.SpinEdit1.SetValue(record.Thread);
+  form.CheckBox2.SetChecked(SwitchChecked(record.IfEml));
+  form.CheckBox3.SetChecked(SwitchChecked(record.IfPhone));
+  form.CheckBox4.SetChecked(SwitchChecked(record.IfQQ));
+}
+
+TSettingsRecord CurrentSettings(const TForm1& form) {
+  TSettingsRecord record;
+  record.UrlAdd = Utf8ToCp936(form.Edit5.Text());
+  record.Process = form.SearchState.UrlCounter.load();
+  record.Total = form.SearchState.UrlTotal.load();
+  record.Thread = form.SpinEdit1.Value();
+  record.IfEml = form.CheckBox2.Checked() ? 1 : 0;
+  record.IfPhone = form.CheckBox3.Checked() ? 1 : 0;
+  record.IfQQ = form.CheckBox4.Checked() ? 1 : 0;
+  return record;
 }
 
 }  // namespace qm

@@ -1,0 +1,34 @@
+// The main window's creation and destruction.
+#include "engine/main_form.h"
+#include "persistence/settings_file.h"
+#include "text/program_location.h"
+
+namespace qm {
+
+void TForm1::FormCreate() {
+  Label4.SetCaption({});
+  Label5.SetCaption({});
+  Label6.SetCaption({});
+
+  const std::string program =
+      environment_.ProgramPath.empty() ? ProgramFilePath() : environment_.ProgramPath;
+  programDirectory_ = DirectoryOf(program);
+  settingsPath_ = programDirectory_ + SettingsFileName(program);
+
+  LoadSettings(*this, CreationDefaults());
+
+  for (TWorkerSlot& slot : Slots) slot.Lines.clear();
+  SpeedButton2.SetEnabled(true);
+  SpeedButton3.SetEnabled(true);
+  SpeedButton4.SetEnabled(true);
+}
+
+void TForm1::FormDestroy() {
+  // Only lists no worker can still be using are released; the destructor joins the
+  // workers first.
+  for (TWorkerSlot& slot : Slots) {
+    if (!slot.Thread || slot.Thread->Finished()) std::vector<std::string>().swap(slot.Lines);
+  }
+}
+
+}  // namespace qm
