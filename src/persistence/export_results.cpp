@@ -4,6 +4,7 @@
 
 #include <optional>
 
+#include "engine/main_form.h"
 #include "text/errors.h"
 #include "urllists/output_file.h"
 
@@ -68,6 +69,25 @@ void SaveAllResultLists(const TResultList& emails, const TResultList& mobiles,
   SaveResultList(emails, kEmailExportPrefix, dialogs, programDirectory);
   SaveResultList(mobiles, kMobileExportPrefix, dialogs, programDirectory);
   SaveResultList(qqNumbers, kQQExportPrefix, dialogs, programDirectory);
+}
+
+void TForm1::SpeedButton5Click() {
+  SaveAllResultLists(StringGrid1, StringGrid2, StringGrid3, dialogs_, ProgramDirectory());
+}
+
+void TForm1::N1Click() {
+  EnterProgramDirectory(ProgramDirectory());
+  SaveResultList(StringGrid1, kEmailExportPrefix, dialogs_, ProgramDirectory());
+}
+
+void TForm1::MenuItem1Click() {
+  EnterProgramDirectory(ProgramDirectory());
+  SaveResultList(StringGrid2, kMobileExportPrefix, dialogs_, ProgramDirectory());
+}
+
+void TForm1::MenuItem2Click() {
+  EnterProgramDirectory(ProgramDirectory());
+  SaveResultList(StringGrid3, kQQExportPrefix, dialogs_, ProgramDirectory());
 }
 
 }  // namespace qm

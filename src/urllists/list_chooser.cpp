@@ -1,5 +1,7 @@
 #include "urllists/list_chooser.h"
 
+#include "engine/main_form.h"
+
 namespace qm {
 
 std::optional<std::string> ChooseUrlList(ui::Dialogs& dialogs, const std::string& programDirectory) {
@@ -9,6 +11,10 @@ std::optional<std::string> ChooseUrlList(ui::Dialogs& dialogs, const std::string
   options.DefaultExtension = "txt";
   options.InitialDir = programDirectory;
   return dialogs.OpenFile(options);
+}
+
+void TForm1::SpeedButton1Click() {
+  if (auto path = ChooseUrlList(dialogs_, ProgramDirectory())) Edit5.SetText(std::move(*path));
 }
 
 }  // namespace qm
