@@ -13,6 +13,7 @@
 
 #include "engine/result_list.h"
 #include "engine/search_state.h"
+#include "engine/url_list_reader.h"
 #include "ui/control_models.h"
 #include "ui/dialogs.h"
 
@@ -107,6 +108,19 @@ class TForm1 {
   // The wait dialog's close: manual close, then progress save.
   void Form3Close();
 
+  // The worker loops of slots 1 to 4 for the current run, on the calling thread. A run
+  // starts them on the slots' own threads.
+  void Button1Click();
+  void Button2Click();
+  void Button3Click();
+  void Button4Click();
+
+  // Sets up a run around a list positioned at the next line to take and starts the workers
+  // of the slots SpinEdit1 asks for: hides the wait dialog, zeroes StartedWorkers and the
+  // three counts, then creates the workers. The new-search and resume paths call it after
+  // their own steps; UrlCounter and StopRequested are theirs to set before.
+  void StartRun(std::unique_ptr<TUrlListReader> list);
+
   // Extractors for one line, into the three lists.
   void ExtractEmails(std::string_view line);
   void ExtractMobiles(std::string_view line);
@@ -117,10 +131,23 @@ class TForm1 {
   const std::string& ProgramDirectory() const { return programDirectory_; }
 
  private:
+  void WorkerLoop(int slot, const std::shared_ptr<TSearchRun>& run);
+  void ScanPage(TWorkerSlot& slot, TSearchRun& run);
+  void ShowCounts();
+  // The completion proper, for the caller that claimed it.
+  void FinishRun(const std::shared_ptr<TSearchRun>& run);
+  // With RunControl held: closes the current run, if any, and clears the slots' marks.
+  void RetireRunLocked();
+  // With RunControl held: the wait dialog and the buttons back to idle after a run.
+  void ReturnToIdleLocked();
+
   ui::Dialogs& dialogs_;
   TForm1Environment environment_;
   std::string programDirectory_;
   std::string settingsPath_;
+  // Makes each rewrite of the three counts show the counts of its moment, so the last
+  // rewrite of a run shows the final counts.
+  std::mutex countsMutex_;
 };
 
 }  // namespace qm

@@ -13,12 +13,6 @@ bool TSearchRun::ClaimLocked() {
   return true;
 }
 
-bool TSearchRun::ClearMarkAndClaim(int slot) {
-  std::lock_guard lock(ListLock);
-  RunningMarks.at(static_cast<size_t>(slot)) = 0;
-  return ClaimLocked();
-}
-
 bool TSearchRun::ClaimIfIdle() {
   std::lock_guard lock(ListLock);
   return ClaimLocked();

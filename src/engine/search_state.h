@@ -44,18 +44,15 @@ class TSearchRun {
   // a run is closed no late finding of it reaches the result lists of the next.
   std::shared_mutex ScanGate;
 
-  // Clears the slot's mark and tests all marks as one step; true for exactly one caller,
-  // the one that must complete the run.
-  bool ClearMarkAndClaim(int slot);
-  // True when every mark is clear and the run is neither closed nor completed; claims the
-  // completion.
+  // With ListLock held: true, once only, when every mark is clear and the run is neither
+  // closed nor completed. Clearing a mark and this test under one hold of the lock are the
+  // one step that decides which worker completes the run.
+  bool ClaimLocked();
+  // ClaimLocked, taking the lock.
   bool ClaimIfIdle();
   // Closes the list and waits until no page of this run is being scanned. Never call it
   // from a worker while that worker scans.
   void Close();
-
- private:
-  bool ClaimLocked();
 };
 
 // The state of the main window's runs (one instance, owned by TForm1).

@@ -1,0 +1,38 @@
+#include "engine/main_form.h"
+
+#include "engine/extractors.h"
+#include "engine/local_address.h"
+#include "http/fetch_page_lines.h"
+#include "text/program_location.h"
+
+namespace qm {
+
+TForm1::TForm1(ui::Dialogs& dialogs, TForm1Environment environment)
+    : dialogs_(dialogs), environment_(std::move(environment)) {
+  if (environment_.ProgramPath.empty()) environment_.ProgramPath = ProgramFilePath();
+  if (!environment_.LocalAddress) environment_.LocalAddress = GetLocalAddress;
+  if (!environment_.FetchPage) environment_.FetchPage = FetchPageLines;
+  programDirectory_ = DirectoryOf(environment_.ProgramPath);
+}
+
+TForm1::~TForm1() {
+  // No worker may outlive the models, lists and slots it uses. The run is closed first so
+  // that none takes another line, and dropped so that no completion saves anything now.
+  SearchState.StopRequested.store(true);
+  {
+    std::lock_guard control(SearchState.RunControl);
+    if (SearchState.Run) {
+      SearchState.Run->Close();
+      SearchState.Run.reset();
+    }
+  }
+  for (auto& slot : Slots) {
+    if (slot.Thread) slot.Thread->Join();
+  }
+}
+
+void TForm1::ExtractEmails(std::string_view line) { qm::ExtractEmails(line, StringGrid1); }
+void TForm1::ExtractMobiles(std::string_view line) { qm::ExtractMobiles(line, StringGrid2); }
+void TForm1::ExtractQQNumbers(std::string_view line) { qm::ExtractQQNumbers(line, StringGrid3); }
+
+}  // namespace qm

@@ -1,0 +1,194 @@
+// Starting, stopping, completing and closing a search run, and the exit question.
+#include <sys/stat.h>
+
+#include "engine/main_form.h"
+
+namespace qm {
+namespace {
+
+constexpr const char* kSearchEnded = "搜索已经结束!";
+
+// A file, not a folder, at the path; an empty path names none.
+bool FileExists(const std::string& path) {
+  struct stat info {};
+  return !path.empty() && ::stat(path.c_str(), &info) == 0 && !S_ISDIR(info.st_mode);
+}
+
+}  // namespace
+
+void TForm1::SpeedButton2Click() {
+  const std::string path = Edit5.Text();
+  if (!FileExists(path)) {
+    dialogs_.ShowInformation("您还没有选择网址列表文件!");
+    return;
+  }
+  SearchState.UrlTotal.store(CountUrlListLines(path));
+  if (environment_.LocalAddress() == "127.0.0.1") {
+    dialogs_.ShowInformation("您还没有连接到网上!");
+    return;
+  }
+  // A run that is still open (stopped before its workers began, or started with no worker)
+  // must not take lines into the lists about to be cleared.
+  {
+    std::lock_guard control(SearchState.RunControl);
+    RetireRunLocked();
+  }
+
+  Label4.SetCaption(std::to_string(SearchState.UrlTotal.load()));
+  Label5.SetCaption("");
+  Label6.SetCaption("开始搜索...");
+  dialogs_.PauseUi(1000);
+
+  SearchState.StopRequested.store(false);
+  SearchState.UrlCounter.store(0);
+  StringGrid1.Clear();
+  StringGrid2.Clear();
+  StringGrid3.Clear();
+  SpeedButton2.SetEnabled(false);
+  SpeedButton3.SetEnabled(true);
+  SpeedButton4.SetEnabled(false);
+
+  Label6.SetCaption("创建线程...");
+  dialogs_.PauseUi(1000);
+  Label6.SetCaption("搜索网址...");
+
+  StartRun(TUrlListReader::Open(path));
+}
+
+void TForm1::RetireRunLocked() {
+  if (SearchState.Run) {
+    SearchState.Run->Close();
+    SearchState.Run.reset();
+  }
+  for (auto& slot : Slots) slot.RunningMark.store(0);
+}
+
+void TForm1::ReturnToIdleLocked() {
+  Form3.Window.SetVisible(false);
+  Form3.ProgressBar1.SetPosition(0);
+  Form3.ProgressBar1.SetMax(0);
+  SearchState.StartedWorkers.store(0);
+  SpeedButton2.SetEnabled(true);
+  SpeedButton3.SetEnabled(false);
+  SpeedButton4.SetEnabled(true);
+}
+
+void TForm1::StartRun(std::unique_ptr<TUrlListReader> list) {
+  auto run = std::make_shared<TSearchRun>(std::move(list));
+  std::array<bool, kWorkerSlotCount> wanted{};
+  for (int k = 0; k < kWorkerSlotCount; ++k) wanted[k] = SpinEdit1.Value() >= k + 1;
+  {
+    std::lock_guard control(SearchState.RunControl);
+    RetireRunLocked();
+  }
+  // A slot's previous worker is joined before the slot starts another; outside RunControl,
+  // which a worker completing its run needs.
+  for (int k = 0; k < kWorkerSlotCount; ++k) {
+    auto& thread = Slots[k].Thread;
+    if (thread && (wanted[k] || thread->Finished())) {
+      thread->Join();
+      thread.reset();
+    }
+  }
+  {
+    std::lock_guard control(SearchState.RunControl);
+    Form3.Window.SetVisible(false);
+    Form3.ProgressBar1.SetPosition(0);
+    Form3.ProgressBar1.SetMax(0);
+    SearchState.StartedWorkers.store(0);
+    {
+      std::lock_guard counts(countsMutex_);
+      StatusBar1.SetPanel(1, "0");
+      StatusBar1.SetPanel(3, "0");
+      StatusBar1.SetPanel(5, "0");
+    }
+    // Every mark is set before the first worker begins.
+    std::lock_guard lock(run->ListLock);
+    for (int k = 0; k < kWorkerSlotCount; ++k) {
+      run->RunningMarks[k] = wanted[k] ? kRunningMark : 0;
+      Slots[k].RunningMark.store(run->RunningMarks[k]);
+    }
+    SearchState.Run = run;
+  }
+  for (int k = 0; k < kWorkerSlotCount; ++k) {
+    if (!wanted[k]) continue;
+    try {
+      Slots[k].Thread = std::make_unique<smtpthread>([this, k, run] { WorkerLoop(k, run); });
+    } catch (...) {
+      // No further worker; those already running finish the list. They may all have ended
+      // by now, in which case the run completes here.
+      bool claimed;
+      {
+        std::lock_guard lock(run->ListLock);
+        for (int j = k; j < kWorkerSlotCount; ++j) {
+          run->RunningMarks[j] = 0;
+          if (!run->Closed) Slots[j].RunningMark.store(0);
+        }
+        claimed = run->ClaimLocked();
+      }
+      if (claimed) FinishRun(run);
+      return;
+    }
+  }
+}
+
+void TForm1::SpeedButton3Click() {
+  SearchState.StopRequested.store(true);
+  std::lock_guard control(SearchState.RunControl);
+  if (Form3.ProgressBar1.Position() < Form3.ProgressBar1.Max()) {
+    SpeedButton3.SetEnabled(false);
+    Form3.Window.SetVisible(true);
+  } else {
+    Form3.Window.SetVisible(false);
+    SpeedButton2.SetEnabled(true);
+    SpeedButton3.SetEnabled(false);
+    SpeedButton4.SetEnabled(true);
+  }
+}
+
+void TForm1::BitBtn1Click() {
+  auto run = SearchState.CurrentRun();
+  if (run && run->ClaimIfIdle()) FinishRun(run);
+}
+
+void TForm1::FinishRun(const std::shared_ptr<TSearchRun>& run) {
+  std::lock_guard control(SearchState.RunControl);
+  // Closed by hand or superseded between the claim and here: that path has done the rest.
+  if (SearchState.Run != run) return;
+  RetireRunLocked();
+  try {
+    Button10Click();
+  } catch (...) {
+    // On a worker's thread there is no one to tell; the run must still return to idle
+    // rather than leave the window searching for ever.
+  }
+  Label6.SetCaption(kSearchEnded);
+  ReturnToIdleLocked();
+  SearchState.CompletedRuns.fetch_add(1);
+}
+
+void TForm1::Button9Click() {
+  std::lock_guard control(SearchState.RunControl);
+  // Closing the run is the busy workers' signal: each ends quietly when it comes back.
+  RetireRunLocked();
+  Label6.SetCaption(kSearchEnded);
+  ReturnToIdleLocked();
+}
+
+void TForm1::Form3Close() {
+  Button9Click();
+  try {
+    Button10Click();
+  } catch (...) {
+    Form3.Window.SetVisible(false);
+    throw;
+  }
+  Form3.Window.SetVisible(false);
+}
+
+bool TForm1::FormCloseQuery() {
+  if (SearchState.StartedWorkers.load() > 0) return false;
+  return dialogs_.Confirm("退出Quillmoth网页信息采集器?");
+}
+
+}  // namespace qm

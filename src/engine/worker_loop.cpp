@@ -1,0 +1,96 @@
+// The worker loop of slots 1 to 4.
+#include <string>
+
+#include "engine/main_form.h"
+
+namespace qm {
+namespace {
+
+const char* const kEndMessages[kWorkerSlotCount] = {"线程1终止!", "线程2终止!", "线程3终止!",
+                                                    "线程4终止!"};
+
+}  // namespace
+
+void TForm1::Button1Click() {
+  if (auto run = SearchState.CurrentRun()) WorkerLoop(0, run);
+}
+void TForm1::Button2Click() {
+  if (auto run = SearchState.CurrentRun()) WorkerLoop(1, run);
+}
+void TForm1::Button3Click() {
+  if (auto run = SearchState.CurrentRun()) WorkerLoop(2, run);
+}
+void TForm1::Button4Click() {
+  if (auto run = SearchState.CurrentRun()) WorkerLoop(3, run);
+}
+
+void TForm1::WorkerLoop(int index, const std::shared_ptr<TSearchRun>& run) {
+  TWorkerSlot& slot = Slots.at(static_cast<size_t>(index));
+  {
+    std::lock_guard lock(run->ListLock);
+    if (run->Closed) return;
+    Form3.ProgressBar1.SetMax(SearchState.StartedWorkers.fetch_add(1) + 1);
+  }
+  if (index == 0) {
+    StringGrid1.ClearLastAccepted();
+    StringGrid2.ClearLastAccepted();
+    StringGrid3.ClearLastAccepted();
+  }
+
+  std::string line;
+  try {
+    for (;;) {
+      {
+        std::lock_guard lock(run->ListLock);
+        // A read error ends the worker like the end of the list does.
+        if (run->Closed || SearchState.StopRequested.load() ||
+            run->ListFile->Next(line) != TListRead::Line) {
+          break;
+        }
+        slot.Url.assign(UrlOfLine(line));
+        // The counter wraps as a 32-bit register would; a resume may start it anywhere.
+        const auto taken = static_cast<uint32_t>(SearchState.UrlCounter.fetch_add(1)) + 1u;
+        Label5.SetCaption(std::to_string(static_cast<int32_t>(taken)));
+      }
+      if (environment_.FetchPage(slot.Url, slot.Lines)) ScanPage(slot, *run);
+    }
+  } catch (...) {
+    // Any failure of a page ends this worker; the others go on.
+  }
+
+  bool claimed;
+  {
+    std::lock_guard lock(run->ListLock);
+    // A run closed under a busy worker is over for it: it ends without a word.
+    if (run->Closed) return;
+    // The end message goes out before the mark is cleared, so the completion's text, which
+    // follows the last clearing, is the one that stays.
+    Label6.SetCaption(kEndMessages[index]);
+    run->RunningMarks.at(static_cast<size_t>(index)) = 0;
+    slot.RunningMark.store(0);
+    claimed = run->ClaimLocked();
+  }
+  if (claimed) FinishRun(run);
+}
+
+void TForm1::ScanPage(TWorkerSlot& slot, TSearchRun& run) {
+  std::shared_lock gate(run.ScanGate);
+  // The line count is read afresh for every line, and so are the three boxes.
+  for (size_t i = 0; i < slot.Lines.size(); ++i) {
+    if (run.ClosedFlag.load(std::memory_order_acquire)) return;
+    const std::string& line = slot.Lines[i];
+    if (CheckBox2.Checked()) ExtractEmails(line);
+    if (CheckBox3.Checked()) ExtractMobiles(line);
+    if (CheckBox4.Checked()) ExtractQQNumbers(line);
+    ShowCounts();
+  }
+}
+
+void TForm1::ShowCounts() {
+  std::lock_guard lock(countsMutex_);
+  StatusBar1.SetPanel(1, std::to_string(StringGrid1.EntryCount()));
+  StatusBar1.SetPanel(3, std::to_string(StringGrid2.EntryCount()));
+  StatusBar1.SetPanel(5, std::to_string(StringGrid3.EntryCount()));
+}
+
+}  // namespace qm
