@@ -1,0 +1,444 @@
+#include "http/blocking_socket.h"
+
+#include <arpa/inet.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <chrono>
+#include <cstring>
+
+#include "http/socket_calls.h"
+#include "http/socket_errors.h"
+
+namespace qm {
+namespace {
+
+constexpr size_t kLineRefillBytes = 1024;
+
+// The text before the first CR or LF. No double-byte character of code page 936 has CR or
+// LF as its second byte, so this never cuts one apart.
+std::string TextBeforeBreak(std::string_view gathered) {
+  const size_t at = gathered.find_first_of("\r\n");
+  return std::string(at == std::string_view::npos ? gathered : gathered.substr(0, at));
+}
+
+int ToPollLimit(int32_t limitMs) { return limitMs < 0 ? -1 : limitMs; }
+
+// Port text read as a decimal number; 0 when it is not one or out of range.
+uint16_t DecimalPort(const std::string& text) {
+  unsigned value = 0;
+  const char* end = text.data() + text.size();
+  const auto [ptr, ec] = std::from_chars(text.data(), end, value);
+  if (ec != std::errc() || ptr != end || value > 65535) return 0;
+  return static_cast<uint16_t>(value);
+}
+
+}  // namespace
+
+TBlockingSocket::TBlockingSocket() {
+  if (!sockets::PrepareEntryPoints()) {
+    const std::string message = "Error loading Winsock DLL!";
+    throw ESocketError(message, 0, message);
+  }
+}
+
+TBlockingSocket::~TBlockingSocket() {
+  // Hooks must not throw out of a destructor; the release's failures are ignored anyway.
+  try {
+    TBlockingSocket::ReleaseSocket();
+  } catch (...) {
+  }
+  sockets::ReleaseEntryPoints();
+}
+
+void TBlockingSocket::AllocateSocket() {
+  PendingInput.clear();
+  LastSocketError = Handle == kInvalidHandle ? sockets::LastError() : 0;
+  RaiseOnError();
+  ReportStatus(kStatusAllocated, "");
+}
+
+void TBlockingSocket::ReleaseSocket() {
+  if (Handle != kInvalidHandle) {
+    sockets::Close(Handle);
+    // Forgetting the number matters: a second close could hit a descriptor that another
+    // thread has opened since.
+    Handle = kInvalidHandle;
+  }
+  ReportStatus(kStatusReleased, "");
+}
+
+long TBlockingSocket::SendAll(const char* data, size_t count, bool moreFollows) {
+  LastSocketError = 0;
+  if (Handle == kInvalidHandle) {
+    LastSocketError = WinsockErrorFromErrno(EBADF);
+    return -1;
+  }
+  const int flags = (moreFollows ? MSG_MORE : 0) | (TransmitTimeout >= 0 ? MSG_DONTWAIT : 0);
+  size_t sent = 0;
+  while (sent < count) {
+    const ssize_t n = sockets::Send(Handle, data + sent, count - sent, flags);
+    if (n > 0) {
+      sent += static_cast<size_t>(n);
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) && TransmitTimeout >= 0) {
+      pollfd p{Handle, POLLOUT, 0};
+      const int ready = sockets::Poll(&p, 1, TransmitTimeout);
+      if (ready > 0 || (ready < 0 && errno == EINTR)) continue;
+      LastSocketError = ready == 0 ? kWsaTimedOut : sockets::LastError();
+      return -1;
+    }
+    LastSocketError = n < 0 ? sockets::LastError() : kWsaNotConnected;
+    return -1;
+  }
+  return static_cast<long>(sent);
+}
+
+long TBlockingSocket::TransmitBuffer(const void* data, long count, bool moreFollows) {
+  const long result =
+      count > 0 ? SendAll(static_cast<const char*>(data), static_cast<size_t>(count), moreFollows)
+                : (LastSocketError = 0, 0L);
+  RaiseOnError();
+  ReportStatus(kStatusSent, std::to_string(result));
+  return result;
+}
+
+void TBlockingSocket::TransmitByte(uint8_t byte) {
+  const char c = static_cast<char>(byte);
+  SendAll(&c, 1, false);
+  RaiseOnError();
+  ReportStatus(kStatusSent, "1");
+}
+
+void TBlockingSocket::TransmitText(const std::string& text, bool moreFollows) {
+  if (text.empty()) {
+    LastSocketError = 0;
+  } else {
+    SendAll(text.data(), text.size(), moreFollows);
+  }
+  RaiseOnError();
+  ReportStatus(kStatusSent, std::to_string(text.size()));
+}
+
+long TBlockingSocket::ReceiveBuffer(void* target, long count) {
+  ssize_t result;
+  do {
+    result = sockets::Recv(Handle, target, count > 0 ? static_cast<size_t>(count) : 0, 0);
+  } while (result < 0 && errno == EINTR);
+  if (result == 0 && count > 0) {
+    LastSocketError = kWsaNotConnected;
+  } else {
+    CheckResult(result);
+  }
+  RaiseOnError();
+  ReportStatus(kStatusReceived, std::to_string(result));
+  return static_cast<long>(result);
+}
+
+long TBlockingSocket::LookAheadBuffer(void* target, long count) {
+  ssize_t result;
+  do {
+    result = sockets::Recv(Handle, target, count > 0 ? static_cast<size_t>(count) : 0, MSG_PEEK);
+  } while (result < 0 && errno == EINTR);
+  CheckResult(result);
+  RaiseOnError();
+  return static_cast<long>(result);
+}
+
+uint8_t TBlockingSocket::LookAheadByteWithin(int32_t limitMs) {
+  uint8_t byte = 0;
+  if (!WaitReadable(limitMs)) {
+    if (LastSocketError == 0) LastSocketError = kWsaTimedOut;
+  } else {
+    ssize_t n;
+    do {
+      n = sockets::Recv(Handle, &byte, 1, MSG_PEEK);
+    } while (n < 0 && errno == EINTR);
+    if (n == 0) {
+      LastSocketError = kWsaNotConnected;
+    } else {
+      CheckResult(n);
+    }
+    if (n != 1) byte = 0;
+  }
+  RaiseOnError();
+  return byte;
+}
+
+bool TBlockingSocket::WaitReadable(int32_t limitMs) {
+  LastSocketError = 0;
+  if (Handle == kInvalidHandle) {
+    // poll ignores a negative descriptor and would wait out the whole limit.
+    LastSocketError = WinsockErrorFromErrno(ENOTSOCK);
+    RaiseOnError();
+    return false;
+  }
+  pollfd p{Handle, POLLIN, 0};
+  int ready;
+  do {
+    ready = sockets::Poll(&p, 1, ToPollLimit(limitMs));
+  } while (ready < 0 && errno == EINTR);
+  CheckResult(ready);
+  if (ready > 0 && (p.revents & POLLNVAL)) LastSocketError = WinsockErrorFromErrno(EBADF);
+  RaiseOnError();
+  const bool readable = ready > 0 && LastSocketError == 0;
+  if (readable) ReportStatus(kStatusReadable, "");
+  return readable;
+}
+
+uint8_t TBlockingSocket::ReceiveByteWithin(int32_t limitMs) {
+  if (!WaitReadable(limitMs)) {
+    if (LastSocketError == 0) LastSocketError = kWsaTimedOut;
+    RaiseOnError();
+    return 0;
+  }
+  uint8_t byte = 0;
+  ssize_t n;
+  do {
+    n = sockets::Recv(Handle, &byte, 1, 0);
+  } while (n < 0 && errno == EINTR);
+  if (n == 0) {
+    LastSocketError = kWsaNotConnected;
+  } else {
+    CheckResult(n);
+  }
+  ReportStatus(kStatusReceived, "1");
+  RaiseOnError();
+  return n == 1 ? byte : 0;
+}
+
+bool TBlockingSocket::RefillPending(int32_t limitMs) {
+  for (;;) {
+    if (!WaitReadable(limitMs)) {
+      if (LastSocketError == 0) LastSocketError = kWsaTimedOut;
+      return false;
+    }
+    char buffer[kLineRefillBytes];
+    const ssize_t n = sockets::Recv(Handle, buffer, sizeof buffer, MSG_DONTWAIT);
+    if (n > 0) {
+      PendingInput.assign(buffer, static_cast<size_t>(n));
+      ReportStatus(kStatusReceived, std::to_string(n));
+      return true;
+    }
+    if (n == 0) {
+      LastSocketError = kWsaNotConnected;
+      return false;
+    }
+    if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) continue;
+    CheckResult(n);
+    return false;
+  }
+}
+
+std::string TBlockingSocket::ReceiveRawLineWithin(int32_t limitMs) {
+  LastSocketError = 0;
+  std::string line;
+  for (;;) {
+    if (PendingInput.empty() && !RefillPending(limitMs)) break;
+    const size_t lf = PendingInput.find('\n');
+    const size_t take = lf == std::string::npos ? PendingInput.size() : lf + 1;
+    line.append(PendingInput, 0, take);
+    PendingInput.erase(0, take);
+    if (line.back() == '\n') break;
+    if (line.size() > kMaxLineBytes) {
+      LastSocketError = kWsaMessageTooLong;
+      break;
+    }
+  }
+  RaiseOnError();
+  return line;
+}
+
+std::string TBlockingSocket::ReceiveLineWithin(int32_t limitMs) {
+  const std::string line = ReceiveRawLineWithin(limitMs);
+  if (LastSocketError != 0) return std::string();
+  return TextBeforeBreak(line);
+}
+
+long TBlockingSocket::ReceiveBufferWithin(void* target, long count, int32_t limitMs) {
+  LastSocketError = 0;
+  if (count <= 0) return 0;
+  char* out = static_cast<char*>(target);
+  const size_t wanted = static_cast<size_t>(count);
+  const size_t fromPending = std::min(wanted, PendingInput.size());
+  if (fromPending > 0) {
+    std::memcpy(out, PendingInput.data(), fromPending);
+    PendingInput.erase(0, fromPending);
+  }
+  size_t gathered = fromPending;
+  if (gathered < wanted) {
+    const size_t chunkMax = static_cast<size_t>(std::max<int32_t>(1, ReceiveBufferSize()));
+    while (gathered < wanted) {
+      if (!WaitReadable(limitMs)) {
+        if (LastSocketError == 0) LastSocketError = kWsaTimedOut;
+        break;
+      }
+      const size_t piece = std::min(chunkMax, wanted - gathered);
+      const ssize_t n = sockets::Recv(Handle, out + gathered, piece, MSG_DONTWAIT);
+      if (n > 0) {
+        gathered += static_cast<size_t>(n);
+        ReportStatus(kStatusReceived, std::to_string(n));
+        continue;
+      }
+      if (n == 0) {
+        LastSocketError = kWsaNotConnected;
+        break;
+      }
+      if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) continue;
+      CheckResult(n);
+      break;
+    }
+  }
+  RaiseOnError();
+  return static_cast<long>(gathered);
+}
+
+bool TBlockingSocket::ConnectWithin(const sockaddr_in& address) {
+  const auto* raw = reinterpret_cast<const sockaddr*>(&address);
+  if (TransmitTimeout < 0) {
+    int result;
+    do {
+      result = sockets::Connect(Handle, raw, sizeof address);
+    } while (result < 0 && errno == EINTR);
+    CheckResult(result);
+    return LastSocketError == 0;
+  }
+  if (sockets::SetNonBlocking(Handle, true) != 0) {
+    CheckResult(-1);
+    return false;
+  }
+  LastSocketError = 0;
+  if (sockets::Connect(Handle, raw, sizeof address) != 0) {
+    if (errno != EINPROGRESS && errno != EINTR) {
+      CheckResult(-1);
+    } else {
+      pollfd p{Handle, POLLOUT, 0};
+      const auto deadline =
+          std::chrono::steady_clock::now() + std::chrono::milliseconds(TransmitTimeout);
+      for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        const int ready = sockets::Poll(&p, 1, static_cast<int>(std::max<int64_t>(0, left.count())));
+        if (ready < 0 && errno == EINTR) continue;
+        if (ready < 0) {
+          CheckResult(-1);
+        } else if (ready == 0) {
+          LastSocketError = kWsaTimedOut;
+        } else {
+          int error = 0;
+          socklen_t length = sizeof error;
+          if (sockets::GetOption(Handle, SOL_SOCKET, SO_ERROR, &error, &length) != 0) {
+            CheckResult(-1);
+          } else if (error != 0) {
+            LastSocketError = WinsockErrorFromErrno(error);
+          }
+        }
+        break;
+      }
+    }
+  }
+  if (LastSocketError == 0 && sockets::SetNonBlocking(Handle, false) != 0) CheckResult(-1);
+  return LastSocketError == 0;
+}
+
+void TBlockingSocket::ConnectTo(const std::string& host, const std::string& port) {
+  sockaddr_in address{};
+  const int32_t resolution = FillAddress(address, host, port);
+  if (resolution != 0) {
+    // Never connect to the all-ones address a failed lookup leaves behind.
+    LastSocketError = resolution;
+  } else if (ConnectWithin(address)) {
+    RecordEndpoints();
+  }
+  PendingInput.clear();
+  RaiseOnError();
+  ReportStatus(kStatusConnected, host + ":" + port);
+}
+
+int32_t TBlockingSocket::FillAddress(sockaddr_in& address, const std::string& host,
+                                     const std::string& port) {
+  address = sockaddr_in{};
+  address.sin_family = AF_INET;
+  const uint16_t servicePort = sockets::ServicePort(port, ProtocolNumber);
+  address.sin_port = htons(servicePort != 0 ? servicePort : DecimalPort(port));
+  ReportStatus(kStatusResolving, host + ":" + port);
+  int32_t code = 0;
+  if (host == "255.255.255.255") {
+    address.sin_addr.s_addr = INADDR_BROADCAST;
+  } else {
+    code = sockets::ResolveIPv4(host, address.sin_addr);
+    if (code != 0) address.sin_addr.s_addr = INADDR_NONE;
+  }
+  ReportStatus(kStatusResolved, host + ":" + port);
+  return code;
+}
+
+void TBlockingSocket::RecordEndpoints() {
+  socklen_t length = sizeof LocalAddress;
+  sockets::GetSockName(Handle, reinterpret_cast<sockaddr*>(&LocalAddress), &length);
+  length = sizeof PeerAddress;
+  sockets::GetPeerName(Handle, reinterpret_cast<sockaddr*>(&PeerAddress), &length);
+}
+
+int32_t TBlockingSocket::PendingBytes() {
+  int count = 0;
+  if (sockets::BytesWaiting(Handle, &count) != 0) return 0;
+  return count;
+}
+
+int32_t TBlockingSocket::ReceiveBufferSize() {
+  int size = 0;
+  socklen_t length = sizeof size;
+  const int result = sockets::GetOption(Handle, SOL_SOCKET, SO_RCVBUF, &size, &length);
+  CheckResult(result);
+  RaiseOnError();
+  return result == 0 && size > 0 ? size : 1024;
+}
+
+void TBlockingSocket::SetReceiveBufferSize(int32_t size) {
+  CheckResult(sockets::SetOption(Handle, SOL_SOCKET, SO_RCVBUF, &size, sizeof size));
+  RaiseOnError();
+}
+
+void TBlockingSocket::SetSendBufferSize(int32_t size) {
+  CheckResult(sockets::SetOption(Handle, SOL_SOCKET, SO_SNDBUF, &size, sizeof size));
+  RaiseOnError();
+}
+
+void TBlockingSocket::CheckResult(long result) {
+  LastSocketError = result == -1 ? sockets::LastError() : 0;
+}
+
+void TBlockingSocket::RaiseOnError() {
+  if (!RaiseOnFailure || LastSocketError == 0) return;
+  const std::string text = GetErrorDesc(LastSocketError);
+  throw ESocketError("TCP/IP Socket error " + std::to_string(LastSocketError) + ": " + text,
+                     LastSocketError, text);
+}
+
+void TBlockingSocket::ReportStatus(uint8_t reason, const std::string& value) {
+  if (StatusHook) StatusHook(*this, reason, value);
+}
+
+std::string TBlockingSocket::GetErrorDesc(int32_t code) { return qm::GetErrorDesc(code); }
+
+TTcpSocket::~TTcpSocket() {
+  if (Handle != kInvalidHandle) sockets::Shutdown(Handle, SHUT_WR);
+}
+
+void TTcpSocket::AllocateSocket() {
+  if (Handle != kInvalidHandle) sockets::Close(Handle);
+  Handle = sockets::Socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  ProtocolNumber = IPPROTO_TCP;
+  TBlockingSocket::AllocateSocket();
+}
+
+void TTcpSocket::ReleaseSocket() {
+  if (Handle != kInvalidHandle) sockets::Shutdown(Handle, SHUT_WR);
+  TBlockingSocket::ReleaseSocket();
+}
+
+}  // namespace qm

@@ -1,0 +1,120 @@
+#pragma once
+// The blocking IPv4 TCP socket the HTTP client talks through. Every operation records a
+// Winsock error code in `LastSocketError` (0 = success) instead of failing loudly, unless
+// the owner sets `RaiseOnFailure`.
+#include <netinet/in.h>
+
+#include <cstdint>
+#include <functional>
+#include <stdexcept>
+#include <string>
+
+namespace qm {
+
+class ESocketError : public std::runtime_error {
+ public:
+  ESocketError(const std::string& message, int32_t code, std::string text)
+      : std::runtime_error(message), SocketErrorCode(code), SocketErrorText(std::move(text)) {}
+  int32_t SocketErrorCode;
+  std::string SocketErrorText;
+};
+
+// Reasons passed to `StatusHook`.
+enum : uint8_t {
+  kStatusResolving = 0,
+  kStatusResolved = 1,
+  kStatusAllocated = 2,
+  kStatusReleased = 3,
+  kStatusConnected = 5,
+  kStatusReadable = 6,
+  kStatusReceived = 10,
+  kStatusSent = 11,
+};
+
+// What the socket layer's start-up filled in; kept for owners that show it.
+struct TStartupInfo {
+  uint16_t Version = 0x0101;
+  uint16_t HighVersion = 0x0101;
+  std::string Description = "POSIX sockets";
+};
+
+class TBlockingSocket {
+ public:
+  using TStatusHook =
+      std::function<void(TBlockingSocket& socket, uint8_t reason, const std::string& value)>;
+
+  static constexpr int kInvalidHandle = -1;
+  // A line longer than this is not waited for to its end: the read fails with 10040, so a
+  // peer that never sends a line break cannot exhaust memory.
+  static constexpr size_t kMaxLineBytes = 64u << 20;
+
+  TBlockingSocket();
+  virtual ~TBlockingSocket();
+  TBlockingSocket(const TBlockingSocket&) = delete;
+  TBlockingSocket& operator=(const TBlockingSocket&) = delete;
+
+  virtual void AllocateSocket();
+  virtual void ReleaseSocket();
+  // Sends all `count` bytes; returns the number sent, or -1 when the sending failed.
+  // `moreFollows` lets the kernel hold a small piece back until the next send completes it.
+  virtual long TransmitBuffer(const void* data, long count, bool moreFollows = false);
+  virtual void TransmitByte(uint8_t byte);
+  virtual void TransmitText(const std::string& text, bool moreFollows = false);
+  // One receive straight from the socket (blocking), ignoring `PendingInput`.
+  virtual long ReceiveBuffer(void* target, long count);
+  virtual long ReceiveBufferWithin(void* target, long count, int32_t limitMs);
+  virtual uint8_t ReceiveByteWithin(int32_t limitMs);
+  virtual std::string ReceiveLineWithin(int32_t limitMs);
+  virtual long LookAheadBuffer(void* target, long count);
+  virtual uint8_t LookAheadByteWithin(int32_t limitMs);
+
+  // The bytes of one line as they arrived, its break included. On error (LastSocketError
+  // not 0) the bytes gathered so far, without a break.
+  std::string ReceiveRawLineWithin(int32_t limitMs);
+
+  void ConnectTo(const std::string& host, const std::string& port);
+  // -1 waits without limit. A timeout is no error: false with `LastSocketError` 0.
+  bool WaitReadable(int32_t limitMs);
+  // Fills `address` for host and port; returns 0, or the Winsock code of a failed lookup
+  // (the address then stays 255.255.255.255 and must not be connected to).
+  int32_t FillAddress(sockaddr_in& address, const std::string& host, const std::string& port);
+  int32_t PendingBytes();
+  int32_t ReceiveBufferSize();
+  void SetReceiveBufferSize(int32_t size);
+  void SetSendBufferSize(int32_t size);
+  void CheckResult(long result);
+  void RaiseOnError();
+  void ReportStatus(uint8_t reason, const std::string& value);
+  static std::string GetErrorDesc(int32_t code);
+
+  TStatusHook StatusHook;
+  TStartupInfo StartupInfo;
+  sockaddr_in LocalAddress{};
+  sockaddr_in PeerAddress{};
+  int32_t LastSocketError = 0;
+  std::string PendingInput;
+  bool RaiseOnFailure = false;
+  int Handle = kInvalidHandle;
+  int32_t ProtocolNumber = 0;
+  // The limit of connecting and of each wait while sending, in ms; -1 = none.
+  int32_t TransmitTimeout = -1;
+
+ protected:
+  void RecordEndpoints();
+
+ private:
+  long SendAll(const char* data, size_t count, bool moreFollows);
+  // Refills the empty `PendingInput` for the line reader; false on error.
+  bool RefillPending(int32_t limitMs);
+  bool ConnectWithin(const sockaddr_in& address);
+};
+
+class TTcpSocket : public TBlockingSocket {
+ public:
+  TTcpSocket() = default;
+  ~TTcpSocket() override;
+  void AllocateSocket() override;
+  void ReleaseSocket() override;
+};
+
+}  // namespace qm

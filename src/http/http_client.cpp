@@ -1,0 +1,292 @@
+#include "http/http_client.h"
+
+#include <algorithm>
+
+#include "http/base64.h"
+#include "http/url_parts.h"
+#include "text/integer_syntax.h"
+#include "text/trim.h"
+
+namespace qm {
+namespace {
+
+constexpr int32_t kSocketBufferBytes = 65536;
+// Pieces in which a body is taken into the document, so that a large announced length
+// costs memory only as its bytes arrive.
+constexpr size_t kBodyPieceBytes = 1u << 20;
+// Empty lines skipped while looking for a status line; bounds a peer that sends nothing else.
+constexpr size_t kMaxSkippedLines = 64u << 20;
+// The piece asked for while reading to the close; the document grows by what arrives.
+constexpr size_t kToClosePieceBytes = 64u << 10;
+
+bool StartsWith(std::string_view text, std::string_view prefix) {
+  return text.substr(0, prefix.size()) == prefix;
+}
+
+}  // namespace
+
+void ApplyHeaderLine(std::string_view line, THeaderFacts& facts) {
+  const std::string upper = AsciiUpper(line);
+  if (StartsWith(upper, "CONTENT-LENGTH:")) {
+    facts.Length = ParseHttpNumber(TextAfter(line, " ")).value_or(-1);
+    facts.BodyMode = TBodyMode::ByLength;
+  } else if (StartsWith(upper, "CONTENT-TYPE:")) {
+    facts.MimeType = TextAfter(line, " ");
+    facts.MimeTypeSeen = true;
+  } else if (StartsWith(upper, "TRANSFER-ENCODING:")) {
+    if (TextAfter(upper, " ").find("CHUNKED") != std::string::npos) {
+      facts.BodyMode = TBodyMode::Chunked;
+    }
+  } else if (StartsWith(upper, "CONNECTION: CLOSE")) {
+    facts.CloseAfter = true;
+  }
+}
+
+int32_t ParseChunkSize(std::string_view line) {
+  return ParseHttpNumber("$" + TextBefore(line, " ")).value_or(0);
+}
+
+THttpClient::THttpClient() : Socket(std::make_unique<TTcpSocket>()) { ResetDocument(); }
+
+THttpClient::~THttpClient() = default;
+
+void THttpClient::ResetDocument() {
+  Document.Clear();
+  Headers.clear();
+  MimeType = "text/html";
+}
+
+void THttpClient::ParseStatusLine(std::string_view line) {
+  const std::string rest = TextAfter(line, " ");
+  StatusCode = ParseHttpNumber(TextBefore(rest, " ")).value_or(0);
+  StatusText = TextAfter(rest, " ");
+  if (StatusText == rest) StatusText.clear();
+}
+
+bool THttpClient::Connect() {
+  Socket->ReleaseSocket();
+  Socket->AllocateSocket();
+  if (Socket->LastSocketError == 0) {
+    Socket->SetSendBufferSize(kSocketBufferBytes);
+    Socket->SetReceiveBufferSize(kSocketBufferBytes);
+    Socket->TransmitTimeout = Timeout;
+    Socket->ConnectTo(ServerHost, ServerPort);
+  }
+  if (Socket->LastSocketError != 0) {
+    // The socket is gone; nothing may be reused under the old name.
+    ConnectedHost.clear();
+    ConnectedPort.clear();
+    return false;
+  }
+  ConnectedHost = ServerHost;
+  ConnectedPort = ServerPort;
+  return true;
+}
+
+bool THttpClient::SendHeaders() {
+  // One send per line, as the protocol layer has always done; all but the last are marked
+  // as having more to follow so that the kernel sends the head as one segment instead of
+  // waiting for the server's delayed acknowledgement of the first line.
+  const size_t count = ProtocolVersion == "0.9" ? 1 : Headers.size();
+  for (size_t i = 0; i < count; ++i) {
+    Socket->TransmitText(Headers[i] + "\r\n", i + 1 < count);
+    if (Socket->LastSocketError != 0) return false;
+  }
+  return true;
+}
+
+size_t THttpClient::BodyRoom() const {
+  return Document.Size() >= MaxBodyBytes ? 0 : MaxBodyBytes - Document.Size();
+}
+
+bool THttpClient::AppendFromSocket(size_t count) {
+  while (count > 0) {
+    const size_t room = BodyRoom();
+    if (room == 0) {
+      BodyCutShort = true;
+      return false;
+    }
+    const size_t piece = std::min({count, room, kBodyPieceBytes});
+    std::string& data = Document.Data;
+    const size_t before = data.size();
+    data.resize(before + piece);
+    const long got = Socket->ReceiveBufferWithin(data.data() + before, static_cast<long>(piece),
+                                                 Timeout);
+    data.resize(before + static_cast<size_t>(std::max(0L, got)));
+    count -= static_cast<size_t>(std::max(0L, got));
+    if (Socket->LastSocketError != 0) return false;
+  }
+  return true;
+}
+
+bool THttpClient::ReadBodyToClose() {
+  // Raw bytes to the end of the stream: the last line is kept even without a break, and
+  // a lone CR or a NUL inside a line loses nothing.
+  while (AppendFromSocket(kToClosePieceBytes)) {
+  }
+  // The end of the stream closes the last line, as a line read there always did.
+  Document.Write("\r\n");
+  return true;
+}
+
+bool THttpClient::ReadBodyOfLength(int32_t length) {
+  if (length <= 0) return true;
+  AppendFromSocket(static_cast<size_t>(length));
+  return Socket->LastSocketError == 0 && !BodyCutShort;
+}
+
+bool THttpClient::ReadBodyChunked() {
+  for (;;) {
+    std::string line = Socket->ReceiveLineWithin(Timeout);
+    if (Socket->LastSocketError != 0) break;
+    if (line.empty()) {
+      line = Socket->ReceiveLineWithin(Timeout);
+      if (Socket->LastSocketError != 0) break;
+    }
+    const int32_t size = ParseChunkSize(line);
+    if (size == 0) break;
+    if (size < 0) {
+      // A size beyond the 32-bit range: the stream cannot be followed any further.
+      BodyCutShort = true;
+      break;
+    }
+    if (!ReadBodyOfLength(size)) break;
+  }
+  return Socket->LastSocketError == 0 && !BodyCutShort;
+}
+
+bool THttpClient::PerformRequest(const std::string& method, const std::string& url) {
+  StatusCode = 500;
+  StatusText.clear();
+  BodyCutShort = false;
+  const TUrlParts parts = SplitUrl(url);
+
+  const bool hasBody = Document.Size() > 0;
+  const bool expecting = hasBody && ProtocolVersion == "1.1";
+  std::vector<std::string> head;
+  if (expecting) head.push_back("Expect: 100-continue");
+  if (hasBody) {
+    head.push_back("Content-Length: " + std::to_string(Document.Size()));
+    if (!MimeType.empty()) head.push_back("Content-Type: " + MimeType);
+  }
+  if (!KeepAlive) head.push_back("Connection: close");
+  if (!parts.User.empty()) {
+    head.push_back("Authorization: Basic " + EncodeBase64(parts.User + ":" + parts.Password));
+  }
+  if (!ProxyHost.empty() && !ProxyUser.empty()) {
+    head.push_back("Proxy-Authorization: Basic " + EncodeBase64(ProxyUser + ":" + ProxyPassword));
+  }
+  head.push_back("Host: " + parts.Host + ":" + parts.Port);
+  std::string requestUri = parts.RequestUri;
+  if (!ProxyHost.empty()) {
+    requestUri = parts.Protocol + "://" + parts.Host + ":" + parts.Port + requestUri;
+  }
+  if (requestUri == "/*") requestUri = "*";
+  head.push_back(ProtocolVersion == "0.9"
+                     ? AsciiUpper(method) + " " + requestUri
+                     : AsciiUpper(method) + " " + requestUri + " HTTP/" + ProtocolVersion);
+  // Each line above went to the top in turn, so they read in reverse before the caller's.
+  std::reverse(head.begin(), head.end());
+  Headers.insert(Headers.begin(), head.begin(), head.end());
+  if (!Headers.back().empty()) Headers.emplace_back();
+
+  ServerHost = ProxyHost.empty() ? parts.Host : ProxyHost;
+  ServerPort = ProxyHost.empty() ? parts.Port : ProxyPort;
+
+  if (ConnectedHost != ServerHost || ConnectedPort != ServerPort || ConnectedHost.empty()) {
+    if (!Connect()) return false;
+  } else if (Socket->WaitReadable(0)) {
+    if (!Connect()) return false;
+  }
+
+  if (!SendHeaders()) return false;
+
+  std::string status;
+  if (expecting) {
+    std::string line;
+    size_t skipped = 0;
+    do {
+      line = Socket->ReceiveLineWithin(Timeout);
+    } while (line.empty() && Socket->LastSocketError == 0 && ++skipped < kMaxSkippedLines);
+    ParseStatusLine(line);
+    if (StatusCode < 100 || StatusCode > 199) {
+      status = line;
+    } else {
+      size_t dropped = 0;
+      while (!Socket->ReceiveLineWithin(Timeout).empty() && Socket->LastSocketError == 0 &&
+             ++dropped < kMaxSkippedLines) {
+      }
+      Socket->TransmitBuffer(Document.Data.data(), static_cast<long>(Document.Size()));
+      if (Socket->LastSocketError != 0) return false;
+    }
+  } else if (hasBody) {
+    Socket->TransmitBuffer(Document.Data.data(), static_cast<long>(Document.Size()));
+    if (Socket->LastSocketError != 0) return false;
+  }
+
+  ResetDocument();
+  BodyMode = TBodyMode::UntilClose;
+  THeaderFacts facts;
+  if (!status.empty()) {
+    Headers.push_back(status);
+  } else {
+    std::string raw;
+    std::string line;
+    size_t skipped = 0;
+    do {
+      raw = Socket->ReceiveRawLineWithin(Timeout);
+      line = raw.substr(0, raw.find_first_of("\r\n"));
+    } while (line.empty() && Socket->LastSocketError == 0 && ++skipped < kMaxSkippedLines);
+    if (StartsWith(AsciiUpper(line), "HTTP/") && Socket->LastSocketError == 0) {
+      Headers.push_back(line);
+      ParseStatusLine(line);
+    } else {
+      // No status line: what came is the body's first line, kept whole.
+      Document.Write(raw);
+      if (raw.empty() || raw.back() != '\n') Document.Write("\r\n");
+      StatusCode = 0;
+    }
+  }
+
+  facts.CloseAfter = ProtocolVersion != "1.1";
+  bool headersCutShort = false;
+  if (!Headers.empty()) {
+    size_t headerBytes = 0;
+    for (;;) {
+      std::string line = Socket->ReceiveLineWithin(Timeout);
+      headerBytes += line.size() + 2;
+      const bool end = line.empty();
+      Headers.push_back(std::move(line));
+      if (end || Socket->LastSocketError != 0) break;
+      ApplyHeaderLine(Headers.back(), facts);
+      if (headerBytes > MaxBodyBytes) {
+        headersCutShort = true;
+        break;
+      }
+    }
+  }
+  BodyMode = facts.BodyMode;
+  if (facts.MimeTypeSeen) MimeType = facts.MimeType;
+
+  bool bodyComplete = true;
+  if (headersCutShort) {
+    bodyComplete = false;
+  } else if (method != "HEAD" && StatusCode != 204 && StatusCode != 304) {
+    switch (BodyMode) {
+      case TBodyMode::UntilClose: ReadBodyToClose(); bodyComplete = false; break;
+      case TBodyMode::ByLength: bodyComplete = ReadBodyOfLength(facts.Length); break;
+      case TBodyMode::Chunked: bodyComplete = ReadBodyChunked(); break;
+    }
+  }
+
+  Document.Position = 0;
+  // A connection whose response was not read to its end cannot carry another request.
+  if (facts.CloseAfter || !bodyComplete) {
+    Socket->ReleaseSocket();
+    ConnectedHost.clear();
+    ConnectedPort.clear();
+  }
+  return true;
+}
+
+}  // namespace qm

@@ -1,0 +1,99 @@
+#pragma once
+// The HTTP/1.x client: one request per PerformRequest, the response's status line and
+// headers in `Headers`, its body in `Document`.
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "http/blocking_socket.h"
+
+namespace qm {
+
+// A growable byte buffer with a read position.
+struct TMemoryStream {
+  std::string Data;
+  size_t Position = 0;
+
+  size_t Size() const { return Data.size(); }
+  void Clear() {
+    Data.clear();
+    Position = 0;
+  }
+  void Write(std::string_view bytes) {
+    Data.append(bytes);
+    Position = Data.size();
+  }
+  // The bytes from the position to the end.
+  std::string_view Remaining() const {
+    return std::string_view(Data).substr(std::min(Position, Data.size()));
+  }
+};
+
+enum class TBodyMode : uint8_t { UntilClose = 0, ByLength = 1, Chunked = 2 };
+
+// What the response's header lines say about the body and the connection.
+struct THeaderFacts {
+  TBodyMode BodyMode = TBodyMode::UntilClose;
+  int32_t Length = -1;
+  std::string MimeType;
+  bool MimeTypeSeen = false;
+  bool CloseAfter = false;
+};
+
+// Applies one response header line (as received, without its break) to `facts`.
+void ApplyHeaderLine(std::string_view line, THeaderFacts& facts);
+// The chunk size of a chunk-size line read as hexadecimal; 0 when it is not a number.
+int32_t ParseChunkSize(std::string_view line);
+
+class THttpClient {
+ public:
+  // One response body is never held beyond this; the rest is not read.
+  static constexpr size_t kMaxBodyBytes = 64u << 20;
+
+  THttpClient();
+  ~THttpClient();
+  THttpClient(const THttpClient&) = delete;
+  THttpClient& operator=(const THttpClient&) = delete;
+
+  void ResetDocument();
+  void ParseStatusLine(std::string_view line);
+  // False when connecting or sending failed, true in every other case.
+  bool PerformRequest(const std::string& method, const std::string& url);
+  bool ReadBodyToClose();
+  bool ReadBodyOfLength(int32_t length);
+  bool ReadBodyChunked();
+
+  std::unique_ptr<TTcpSocket> Socket;
+  TBodyMode BodyMode = TBodyMode::UntilClose;
+  std::string ConnectedHost;
+  std::string ConnectedPort;
+  std::vector<std::string> Headers;
+  TMemoryStream Document;
+  std::string MimeType = "text/html";
+  std::string ProtocolVersion = "1.1";
+  bool KeepAlive = true;
+  int32_t Timeout = 6000;
+  std::string ServerHost = "localhost";
+  std::string ServerPort = "80";
+  std::string ProxyHost;
+  std::string ProxyPort = "8080";
+  std::string ProxyUser;
+  std::string ProxyPassword;
+  int32_t StatusCode = 0;
+  std::string StatusText;
+  // The body cap; a body that reaches it is delivered cut short and the connection closed.
+  size_t MaxBodyBytes = kMaxBodyBytes;
+  // True when the last response's body stopped at `MaxBodyBytes`.
+  bool BodyCutShort = false;
+
+ private:
+  bool Connect();
+  bool SendHeaders();
+  // Appends up to `count` bytes from the socket to `Document`, within the body cap.
+  bool AppendFromSocket(size_t count);
+  size_t BodyRoom() const;
+};
+
+}  // namespace qm
