@@ -1,0 +1,58 @@
+#pragma once
+// Helpers shared by the socket and client tests of this folder.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <nss.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "http/blocking_socket.h"
+#include "support/scripted_server.h"
+
+namespace qm::test {
+
+// Host names are looked up in /etc/hosts only, so a name that does not resolve fails here
+// without a query leaving the machine.
+inline void LookUpHostsInFilesOnly() { __nss_configure_lookup("hosts", "files"); }
+
+inline std::unique_ptr<TTcpSocket> ConnectedSocket(int port) {
+  auto socket = std::make_unique<TTcpSocket>();
+  socket->AllocateSocket();
+  socket->TransmitTimeout = 5000;
+  socket->ConnectTo("127.0.0.1", std::to_string(port));
+  EXPECT_EQ(socket->LastSocketError, 0);
+  return socket;
+}
+
+// A script that sends `bytes` without reading and closes.
+inline ScriptedServer::Script SendAndClose(std::string bytes) {
+  return [bytes = std::move(bytes)](ScriptedConnection& c) { c.Send(bytes); };
+}
+
+// A loopback port on which nothing listens, held for the life of the object.
+class ClosedPort {
+ public:
+  ClosedPort() {
+    fd_ = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length);
+    port_ = ntohs(address.sin_port);
+  }
+  ~ClosedPort() { close(fd_); }
+  int Port() const { return port_; }
+
+ private:
+  int fd_ = -1;
+  int port_ = 0;
+};
+
+}  // namespace qm::test
