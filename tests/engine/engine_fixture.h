@@ -1,0 +1,98 @@
+#pragma once
+// A main window core in its own program directory, with scripted dialogs and an injectable
+// page fetch, for the engine's tests.
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "engine/main_form.h"
+#include "support/scripted_dialogs.h"
+#include "support/temp_dir.h"
+#include "support/wait_until.h"
+
+namespace qm::test {
+
+class EngineFixture {
+ public:
+  using FetchFunction = std::function<bool(const std::string&, std::vector<std::string>&)>;
+
+  // fetch: the page fetch the workers use; empty for the real FetchPageLines.
+  explicit EngineFixture(FetchFunction fetch = {}) {
+    TForm1Environment environment;
+    environment.ProgramPath = dir.File("qmharvest");
+    environment.LocalAddress = [this] {
+      std::lock_guard lock(mutex_);
+      return localAddress_;
+    };
+    if (fetch) {
+      environment.FetchPage = [this, fetch = std::move(fetch)](const std::string& url,
+                                                                std::vector<std::string>& lines) {
+        {
+          std::lock_guard lock(mutex_);
+          fetched_.push_back(url);
+        }
+        return fetch(url, lines);
+      };
+    }
+    form = std::make_unique<TForm1>(dialogs, std::move(environment));
+    form->FormCreate();
+  }
+  ~EngineFixture() { form.reset(); }
+
+  void SetLocalAddress(std::string address) {
+    std::lock_guard lock(mutex_);
+    localAddress_ = std::move(address);
+  }
+
+  // Writes a URL list and makes it the window's list path.
+  std::string UseList(const std::string& bytes, const std::string& name = "list.txt") {
+    const std::string path = dir.Write(name, bytes);
+    form->Edit5.SetText(path);
+    return path;
+  }
+
+  bool WaitForCompletedRuns(int64_t runs) {
+    return WaitUntil([&] { return form->SearchState.CompletedRuns.load() >= runs; });
+  }
+  // Every worker thread of every slot has returned.
+  bool WaitForWorkersGone() {
+    return WaitUntil([&] {
+      for (auto& slot : form->Slots) {
+        if (slot.Thread && !slot.Thread->Finished()) return false;
+      }
+      return true;
+    });
+  }
+
+  std::vector<std::string> Fetched() const {
+    std::lock_guard lock(mutex_);
+    return fetched_;
+  }
+  void ClearFetched() {
+    std::lock_guard lock(mutex_);
+    fetched_.clear();
+  }
+
+  std::string SettingsText() const { return TempDir::Read(form->SettingsFilePath()); }
+
+  TempDir dir;
+  ScriptedDialogs dialogs;
+  std::unique_ptr<TForm1> form;
+
+ private:
+  mutable std::mutex mutex_;
+  std::string localAddress_ = "192.0.2.7";
+  std::vector<std::string> fetched_;
+};
+
+// A fetch that gives every page the same lines.
+inline EngineFixture::FetchFunction PageOf(std::vector<std::string> page) {
+  return [page = std::move(page)](const std::string&, std::vector<std::string>& lines) {
+    lines = page;
+    return true;
+  };
+}
+
+}  // namespace qm::test
