@@ -1,6 +1,8 @@
 #pragma once
 // The HTTP/1.x client: one request per PerformRequest, the response's status line and
-// headers in `Headers`, its body in `Document`.
+// headers in `Headers`, its body in `Document`. Before a request, `Headers` holds extra
+// request lines and `Document` the request body; a client used again must have them reset
+// (ResetDocument) or set anew, or the last response would be sent back.
 #include <cstdint>
 #include <memory>
 #include <string>
