@@ -70,6 +70,20 @@ std::vector<std::string> TResultList::Snapshot() const {
   return rows_;
 }
 
+std::string TResultList::JoinedEntries(std::string_view terminator) const {
+  std::lock_guard lock(mutex_);
+  std::string joined;
+  if (rows_.front().empty()) return joined;
+  size_t size = 0;
+  for (const auto& row : rows_) size += row.size() + terminator.size();
+  joined.reserve(size);
+  for (const auto& row : rows_) {
+    joined.append(row);
+    joined.append(terminator);
+  }
+  return joined;
+}
+
 std::vector<std::string> TResultList::RowsFrom(size_t from, size_t& rowCount) const {
   std::lock_guard lock(mutex_);
   rowCount = rows_.size();

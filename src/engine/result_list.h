@@ -36,6 +36,9 @@ class TResultList {
 
   // A consistent copy of the rows (one empty row for an empty list).
   std::vector<std::string> Snapshot() const;
+  // The entries (none for an empty list), each followed by terminator, joined into one
+  // string under the lock: a consistent copy for an export at one allocation, not one per row.
+  std::string JoinedEntries(std::string_view terminator) const;
   // Copies of rows [from, RowCount()) for a renderer that keeps what it has shown; also
   // returns the row count they were taken at.
   std::vector<std::string> RowsFrom(size_t from, size_t& rowCount) const;

@@ -17,18 +17,7 @@ std::string ProposedExportName(std::string_view prefix, int32_t rowCount) {
   return name;
 }
 
-void WriteListFile(const std::string& path, const std::vector<std::string>& rows) {
-  const bool empty = rows.empty() || (rows.size() == 1 && rows.front().empty());
-  std::string bytes;
-  if (!empty) {
-    size_t size = 0;
-    for (const auto& row : rows) size += row.size() + 2;
-    bytes.reserve(size);
-    for (const auto& row : rows) {
-      bytes.append(row);
-      bytes.append("\r\n");
-    }
-  }
+void WriteExportFile(const std::string& path, std::string_view bytes) {
   std::optional<TOutputFile> file;
   try {
     file.emplace(path);
@@ -37,6 +26,20 @@ void WriteListFile(const std::string& path, const std::vector<std::string>& rows
   }
   file->WriteAll(bytes);
   file->Close();
+}
+
+void WriteListFile(const std::string& path, const std::vector<std::string>& rows) {
+  std::string bytes;
+  if (!rows.empty() && !(rows.size() == 1 && rows.front().empty())) {
+    size_t size = 0;
+    for (const auto& row : rows) size += row.size() + 2;
+    bytes.reserve(size);
+    for (const auto& row : rows) {
+      bytes.append(row);
+      bytes.append("\r\n");
+    }
+  }
+  WriteExportFile(path, bytes);
 }
 
 void EnterProgramDirectory(const std::string& programDirectory) {
@@ -58,7 +61,7 @@ bool SaveResultList(const TResultList& list, std::string_view prefix, ui::Dialog
   options.ConfirmOverwrite = true;
   const auto path = dialogs.SaveFile(options);
   if (!path) return false;
-  WriteListFile(*path, list.Snapshot());
+  WriteExportFile(*path, list.JoinedEntries("\r\n"));
   return true;
 }
 

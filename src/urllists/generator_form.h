@@ -35,7 +35,7 @@ class TbbsForm {
   ui::TEditModel Edit8{Changes};
   ui::TEditModel Edit9{Changes};
   ui::TEditModel Edit10{Changes, "0"};
-  ui::TEditModel Edit11{Changes};  // shown and editable, never read
+  ui::TEditModel Edit11{Changes};               // shown and editable, never read
   ui::TLabelModel Label7{Changes, "页面总数"};  // lines written by the last two-counter run
 
   // Generation with one counter (upper button) and with two counters (lower button). A field

@@ -4,7 +4,8 @@
 
 namespace qm {
 
-std::optional<std::string> ChooseUrlList(ui::Dialogs& dialogs, const std::string& programDirectory) {
+std::optional<std::string> ChooseUrlList(ui::Dialogs& dialogs,
+                                         const std::string& programDirectory) {
   ui::FileDialogOptions options;
   options.Title = "选择网址列表文件";
   options.Filter = "Text files(*.txt)|*.txt|All files(*.*)|*.*";

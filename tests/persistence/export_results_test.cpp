@@ -1,3 +1,5 @@
+#include "persistence/export_results.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -8,7 +10,6 @@
 #include <thread>
 #include <vector>
 
-#include "persistence/export_results.h"
 #include "support/scripted_dialogs.h"
 #include "support/temp_dir.h"
 #include "support/wait_until.h"
@@ -34,7 +35,8 @@ TEST(WriteListFile, WritesEveryRowWithCrLfAndNothingElse) {
       {{"a@b.cn", "c@d.com", "e@f.net"}, "a@b.cn\r\nc@d.com\r\ne@f.net\r\n"},
       {{"12345@qq.com"}, "12345@qq.com\r\n"},
       // Page bytes of code page 936 go out unconverted and without a byte-order mark.
-      {{"\xC4\xE3\xBA\xC3@x.cn", "\xEF\xBB\xBFodd"}, "\xC4\xE3\xBA\xC3@x.cn\r\n\xEF\xBB\xBFodd\r\n"},
+      {{"\xC4\xE3\xBA\xC3@x.cn", "\xEF\xBB\xBFodd"},
+       "\xC4\xE3\xBA\xC3@x.cn\r\n\xEF\xBB\xBFodd\r\n"},
       {{""}, ""},
       {{}, ""},
   };
@@ -174,7 +176,8 @@ TEST_F(ExportTest, SavesAConsistentSnapshotWhileWorkersAppend) {
     EXPECT_GE(static_cast<long long>(lines.size()), offered);
     std::vector<int> next(4, 0);
     for (const auto& line : lines) {
-      ASSERT_TRUE(line.size() > 15 && line[0] == 'w' && line[2] == '-' && line.ends_with("@example.com"))
+      ASSERT_TRUE(line.size() > 15 && line[0] == 'w' && line[2] == '-' &&
+                  line.ends_with("@example.com"))
           << line;
       const int w = line[1] - '0';
       ASSERT_TRUE(w >= 0 && w < 4) << line;

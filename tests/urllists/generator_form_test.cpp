@@ -1,3 +1,5 @@
+#include "urllists/generator_form.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -8,7 +10,6 @@
 #include "support/scripted_dialogs.h"
 #include "support/temp_dir.h"
 #include "text/errors.h"
-#include "urllists/generator_form.h"
 
 namespace qm {
 namespace {

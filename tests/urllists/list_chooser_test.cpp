@@ -1,7 +1,8 @@
+#include "urllists/list_chooser.h"
+
 #include <gtest/gtest.h>
 
 #include "support/scripted_dialogs.h"
-#include "urllists/list_chooser.h"
 
 namespace qm {
 namespace {
