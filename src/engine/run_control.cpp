@@ -102,6 +102,12 @@ void TForm1::StartRun(std::unique_ptr<TUrlListReader> list) {
       StatusBar1.SetPanel(3, "0");
       StatusBar1.SetPanel(5, "0");
     }
+    // The last-accepted values go before any worker begins: emptied by the first worker
+    // instead, a finding of another worker that repeats the previous run's last one would
+    // be lost.
+    StringGrid1.ClearLastAccepted();
+    StringGrid2.ClearLastAccepted();
+    StringGrid3.ClearLastAccepted();
     // Every mark is set before the first worker begins.
     std::lock_guard lock(run->ListLock);
     for (int k = 0; k < kWorkerSlotCount; ++k) {

@@ -31,11 +31,6 @@ void TForm1::WorkerLoop(int index, const std::shared_ptr<TSearchRun>& run) {
     if (run->Closed) return;
     Form3.ProgressBar1.SetMax(SearchState.StartedWorkers.fetch_add(1) + 1);
   }
-  if (index == 0) {
-    StringGrid1.ClearLastAccepted();
-    StringGrid2.ClearLastAccepted();
-    StringGrid3.ClearLastAccepted();
-  }
 
   std::string line;
   try {
