@@ -157,7 +157,7 @@ TEST_F(ExportTest, SavesAConsistentSnapshotWhileWorkersAppend) {
   std::vector<std::thread> workers;
   for (int w = 0; w < 4; ++w) {
     workers.emplace_back([&, w] {
-      for (int n = 0; !stop.load(std::memory_order_relaxed); ++n) {
+      for (int n = 0; n < 100000 && !stop.load(std::memory_order_relaxed); ++n) {
         emails.AcceptCandidate("w" + std::to_string(w) + "-" + std::to_string(n) + "@example.com");
       }
     });

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "engine/main_form.h"
 #include "support/scripted_dialogs.h"
 
 namespace qm {
@@ -23,6 +24,22 @@ TEST(ChooseUrlList, StartsInTheProgramFolderAndKeepsTheLetterCase) {
   EXPECT_EQ(options.Filter, "Text files(*.txt)|*.txt|All files(*.*)|*.*");
   EXPECT_EQ(options.DefaultExtension, "txt");
   EXPECT_EQ(options.InitialDir, "/opt/qm/");
+}
+
+TEST(TForm1SpeedButton1Click, PutsTheChosenPathIntoEdit5) {
+  test::ScriptedDialogs dialogs;
+  TForm1Environment environment;
+  environment.ProgramPath = "/opt/Quill/qmharvest";
+  environment.LocalAddress = [] { return std::string(); };
+  TForm1 form(dialogs, std::move(environment));
+  form.Edit5.SetText("/old/list.txt");
+  dialogs.AnswerOpen(std::nullopt);
+  form.SpeedButton1Click();
+  EXPECT_EQ(form.Edit5.Text(), "/old/list.txt");
+  dialogs.AnswerOpen("/Home/Lists/网址.TXT");
+  form.SpeedButton1Click();
+  EXPECT_EQ(form.Edit5.Text(), "/Home/Lists/网址.TXT");
+  EXPECT_EQ(dialogs.History().back().FileOptions.InitialDir, "/opt/Quill/");
 }
 
 }  // namespace
