@@ -3,6 +3,10 @@
 #include <array>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "text/cp936.h"
 
 namespace qm {
@@ -82,6 +86,9 @@ void OfferRun(std::string_view line, LineReading& reading, size_t begin, size_t 
   list.AcceptCandidate(test.Candidate(token), suffix);
 }
 
+// Each test also tells from the bytes around an anchor whether the anchor can belong to
+// a passing token at all: most anchors (a "1" in a date, an "@" that is a trail byte) are
+// dismissed without finding their run.
 struct EmailTest {
   bool operator()(std::string_view token) const {
     if (token.size() <= 7) return false;
@@ -92,6 +99,13 @@ struct EmailTest {
     return dot != std::string_view::npos && dot >= 2;
   }
   std::string_view Candidate(std::string_view token) const { return token; }
+
+  // A passing token's first "@" has two set bytes before it and three after it.
+  static bool MayPass(std::string_view line, size_t at) {
+    if (at < 2 || at + 3 >= line.size()) return false;
+    auto in = [&](size_t i) { return EmailSet[static_cast<unsigned char>(line[i])]; };
+    return in(at - 2) && in(at - 1) && in(at + 1) && in(at + 2) && in(at + 3);
+  }
 };
 
 struct MobileTest {
@@ -104,60 +118,166 @@ struct MobileTest {
     return digits.size() == 11 && digits.front() == '1';
   }
   std::string_view Candidate(std::string_view token) const { return Digits(token); }
+
+  // A passing token's leading "1" has ten digits after it.
+  static bool MayPass(std::string_view line, size_t one) {
+    return one + 10 < line.size() && DigitSet[static_cast<unsigned char>(line[one + 10])];
+  }
 };
 
-// Every accepted token holds `anchor` (e-mail: "@"; mobile: "1" as its first or second
-// digit), so the scan hops from one anchor byte to the next with memchr and examines only
-// the runs around them, each run once, in the order in which they end.
+#if defined(__SSE2__)
+inline __m128i Load16(const char* p) {
+  return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+}
+inline unsigned Mask(__m128i bytes) { return static_cast<unsigned>(_mm_movemask_epi8(bytes)); }
+#endif
+
+#if defined(__SSE2__)
+// Bit k set where block[k] == c, for 32 bytes.
+inline unsigned Mask32(const char* block, __m128i c) {
+  return Mask(_mm_cmpeq_epi8(Load16(block), c)) |
+         (Mask(_mm_cmpeq_epi8(Load16(block + 16), c)) << 16);
+}
+#endif
+
+// Calls `visit(pos)` for the positions of `c` (not NUL) in `line`, in order; `visit`
+// returns the position from which the search goes on (greater than pos). Thirty-two bytes
+// are compared at a time, the last block overlapping the one before, so there is no byte
+// loop and a line without hits costs a few instructions per block.
+template <typename Visit>
+void ForEachByte(std::string_view line, char c, Visit visit) {
+  const char* const p = line.data();
+  const size_t n = line.size();
+  size_t i = 0;
+#if defined(__SSE2__)
+  const __m128i wanted = _mm_set1_epi8(c);
+  while (i < n) {
+    unsigned mask;  // bit k: position i + k
+    size_t next;
+    if (i + 32 <= n) {
+      mask = Mask32(p + i, wanted);
+      next = i + 32;
+    } else if (n >= 32) {
+      mask = Mask32(p + n - 32, wanted) >> (i - (n - 32));
+      next = n;
+    } else {
+      char padded[32] = {};
+      std::memcpy(padded, p + i, n - i);
+      mask = Mask32(padded, wanted);
+      next = n;
+    }
+    while (mask != 0) {
+      const size_t resume = visit(i + static_cast<size_t>(__builtin_ctz(mask)));
+      if (resume >= next) {
+        next = resume;
+        break;
+      }
+      mask &= ~0u << (resume - i);
+    }
+    i = next;
+  }
+#else
+  while (i < n) i = p[i] == c ? visit(i) : i + 1;
+#endif
+}
+
+// Offers the run around `pos` and returns where it ends. Kept out of line so that the
+// scanning loop, which rarely gets here, stays small.
+template <typename Test>
+[[gnu::noinline]] size_t ExamineRun(std::string_view line, LineReading& reading,
+                                    const ByteSet& set, size_t pos, Test test,
+                                    TResultList& list, std::string_view suffix) {
+  size_t begin, end;
+  RunAround(line, set, pos, begin, end);
+  OfferRun(line, reading, begin, end, test, list, suffix);
+  return end;
+}
+
+// Every accepted token holds `anchor` (e-mail: its first "@"; mobile: its leading "1"),
+// so the scan goes from one anchor byte to the next and examines only the runs around
+// those that may pass, each run once, in the order in which they end.
 template <typename Test>
 void ScanAnchoredRuns(std::string_view line, const ByteSet& set, char anchor, Test test,
                       TResultList& list, std::string_view suffix) {
   LineReading reading(line);
-  const char* const data = line.data();
-  size_t from = 0;
-  while (from < line.size()) {
-    const void* hit = std::memchr(data + from, anchor, line.size() - from);
-    if (!hit) return;
-    const size_t pos = static_cast<size_t>(static_cast<const char*>(hit) - data);
-    size_t begin, end;
-    RunAround(line, set, pos, begin, end);
-    OfferRun(line, reading, begin, end, test, list, suffix);
-    from = end;
-  }
+  ForEachByte(line, anchor, [&](size_t pos) {
+    if (!Test::MayPass(line, pos)) return pos + 1;
+    return ExamineRun(line, reading, set, pos, test, list, suffix);
+  });
 }
 
-bool ContainsPair(std::string_view line, char c) {
-  const char* p = line.data();
-  const char* const last = p + line.size() - 1;  // a pair must start before the last byte
-  while (p < last) {
-    p = static_cast<const char*>(std::memchr(p, c, static_cast<size_t>(last - p)));
-    if (!p) return false;
-    if (p[1] == c) return true;
-    p += 2;
+constexpr std::string_view kTencent = "tencent";
+
+// A pair "qq", "QQ" or "nc" starts at `pos` (the pair "nc" stands inside "tencent", where
+// it is rarer in markup than the "te" of "date" or "style").
+bool IsQQTriggerAt(std::string_view line, size_t pos) {
+  if (line[pos] != 'n') return true;
+  return pos >= 2 && line.substr(pos - 2, kTencent.size()) == kTencent;
+}
+
+#if defined(__SSE2__)
+// Bit k set where "qq", "QQ" or "nc" starts at block + k (17 bytes are read).
+inline __attribute__((always_inline)) unsigned QQPairMask(const char* block) {
+  const __m128i first = Load16(block), second = Load16(block + 1);
+  const __m128i q = _mm_and_si128(
+      _mm_cmpeq_epi8(_mm_or_si128(first, _mm_set1_epi8(0x20)), _mm_set1_epi8('q')),
+      _mm_cmpeq_epi8(first, second));
+  const __m128i nc = _mm_and_si128(_mm_cmpeq_epi8(first, _mm_set1_epi8('n')),
+                                   _mm_cmpeq_epi8(second, _mm_set1_epi8('c')));
+  return Mask(_mm_or_si128(q, nc));
+}
+#endif
+
+// True when the line holds "qq", "QQ" or "tencent".
+bool HasQQTrigger(std::string_view line) {
+  const size_t n = line.size();
+#if defined(__SSE2__)
+  size_t i = 0;
+  for (; i + 17 <= n; i += 16) {
+    for (unsigned mask = QQPairMask(line.data() + i); mask != 0; mask &= mask - 1) {
+      if (IsQQTriggerAt(line, i + static_cast<size_t>(__builtin_ctz(mask)))) return true;
+    }
+  }
+  if (i + 1 >= n) return false;
+  unsigned mask;
+  if (n >= 17) {
+    // The last seventeen bytes, shifted so that bit k stands for the pair at i + k.
+    mask = QQPairMask(line.data() + n - 17) >> (i - (n - 17));
+  } else {
+    char padded[32] = {};  // zero padding makes no pair
+    std::memcpy(padded, line.data(), n);
+    mask = QQPairMask(padded);
+  }
+  for (; mask != 0; mask &= mask - 1) {
+    if (IsQQTriggerAt(line, i + static_cast<size_t>(__builtin_ctz(mask)))) return true;
   }
   return false;
+#else
+  for (size_t i = 0; i + 1 < n; ++i) {
+    const char a = line[i], b = line[i + 1];
+    if (((a == 'q' || a == 'Q') && b == a) || (a == 'n' && b == 'c' && IsQQTriggerAt(line, i))) {
+      return true;
+    }
+  }
+  return false;
+#endif
 }
 
 }  // namespace
 
 void ExtractEmails(std::string_view line, TResultList& emails) {
-  // An accepted token alone has more than 7 characters and holds "@", so testing bytes
-  // here gives the same results as testing characters.
-  if (line.size() <= 7 || !std::memchr(line.data(), '@', line.size())) return;
+  // An accepted token alone has more than 7 characters, so testing bytes here gives the
+  // same results as testing characters.
+  if (line.size() <= 7) return;
   ScanAnchoredRuns(line, EmailSet, '@', EmailTest{}, emails, {});
 }
 
 void ExtractMobiles(std::string_view line, TResultList& mobiles) {
-  if (line.empty() || !std::memchr(line.data(), '1', line.size())) return;
   ScanAnchoredRuns(line, DigitSet, '1', MobileTest{}, mobiles, {});
 }
 
 void ExtractQQNumbers(std::string_view line, TResultList& qqNumbers) {
-  if (line.size() <= 4) return;
-  if (!ContainsPair(line, 'q') && !ContainsPair(line, 'Q') &&
-      line.find("tencent") == std::string_view::npos) {
-    return;
-  }
+  if (line.size() <= 4 || !HasQQTrigger(line)) return;
   const auto* p = reinterpret_cast<const unsigned char*>(line.data());
   const size_t n = line.size();
   size_t i = 0;

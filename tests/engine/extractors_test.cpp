@@ -187,6 +187,40 @@ TEST(LastAccepted, SharedByEveryKindOfLineReading) {
             std::vector<std::string>{"ab@cd.ef"});
 }
 
+// The scanners read lines in blocks; a token must be found wherever it stands relative to
+// the blocks and the end of the line.
+TEST(ExtractorsAtEveryPosition, FindTheTokenWhereverItStands) {
+  struct Case {
+    Extractor Extract;
+    std::string Token;
+    std::string Row;
+  };
+  const Case cases[] = {{ExtractEmails, "ab@cd.ef", "ab@cd.ef"},
+                        {ExtractMobiles, "13812345678", "13812345678"},
+                        {ExtractQQNumbers, "QQ 12345", "12345@qq.com"},
+                        {ExtractQQNumbers, "12345 qq", "12345@qq.com"},
+                        {ExtractQQNumbers, "tencent 12345", "12345@qq.com"}};
+  for (const Case& c : cases) {
+    for (size_t before = 0; before < 70; ++before) {
+      for (size_t after : {size_t{0}, size_t{1}, size_t{15}, size_t{16}, size_t{17}, size_t{40}}) {
+        const std::string line = std::string(before, ' ') + c.Token + std::string(after, ' ');
+        EXPECT_EQ(Rows(c.Extract, line), std::vector<std::string>{c.Row})
+            << c.Token << " after " << before << " blanks, before " << after;
+      }
+    }
+  }
+}
+
+TEST(ExtractorsAtEveryPosition, PartsOfTriggersSplitByTheLineEndDoNotCount) {
+  for (size_t before = 0; before < 40; ++before) {
+    const std::string digits = "12345 " + std::string(before, ' ');
+    EXPECT_TRUE(Rows(ExtractQQNumbers, digits + "q").empty());
+    EXPECT_TRUE(Rows(ExtractQQNumbers, digits + "tencen").empty());
+    EXPECT_TRUE(Rows(ExtractQQNumbers, digits + "encent").empty());
+    EXPECT_TRUE(Rows(ExtractQQNumbers, digits + "qQ").empty());
+  }
+}
+
 TEST(ExtractorsOnHostileBytes, EveryByteValueIsHandled) {
   // Long runs of lead-range bytes around anchors and digits: no out-of-range reads, and
   // the pairing of lead bytes decides what is a character.

@@ -1,0 +1,315 @@
+// Throughput of the contact extractors over a generated corpus of page text, in a code
+// page 936 variant and a UTF-8 variant, next to plain memchr line splitting and ripgrep
+// running equivalent patterns over the same file. Rates are per CPU second (the
+// benchmark's thread; ripgrep's user and system time).
+//
+//   bench_extract [MEGABYTES]     (default 150)
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <random>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "engine/extractors.h"
+#include "text/cp936.h"
+#include "text/line_split.h"
+#include "ui/change_notifier.h"
+
+extern char** environ;
+
+namespace {
+
+// Random code page 936 text: mostly GB2312 hanzi, some characters of the extension areas
+// whose second byte lies in 0x40-0x7E ("@" and the small letters among them), punctuation.
+class CorpusWriter {
+ public:
+  explicit CorpusWriter(uint32_t seed) : rng_(seed) {}
+
+  std::string Line() {
+    std::string line;
+    const int kind = Pick(100);
+    if (kind < 45) {
+      Markup(line);
+    } else {
+      Hanzi(line, 20 + Pick(60));
+    }
+    if (Pick(30) == 0) Contact(line);
+    if (Pick(3) == 0) Hanzi(line, 5 + Pick(20));
+    return line;
+  }
+
+ private:
+  int Pick(int n) { return static_cast<int>(rng_() % static_cast<uint32_t>(n)); }
+
+  void Hanzi(std::string& out, int count) {
+    for (int i = 0; i < count; ++i) {
+      const int r = Pick(100);
+      if (r < 80) {  // GB2312 level 1 and 2
+        out.push_back(static_cast<char>(0xB0 + Pick(0xD7 - 0xB0)));
+        out.push_back(static_cast<char>(0xA1 + Pick(0xFE - 0xA1 + 1)));
+      } else if (r < 92) {  // extension: second byte 0x40-0x7E
+        out.push_back(static_cast<char>(Pick(2) ? 0x81 + Pick(0xA0 - 0x81 + 1)
+                                                : 0xAA + Pick(0xFE - 0xAA + 1)));
+        out.push_back(static_cast<char>(0x40 + Pick(0x7E - 0x40 + 1)));
+      } else if (r < 97) {  // full-width comma, ideographic full stop, colon
+        static const char* const kPunctuation[] = {"\xA3\xAC", "\xA1\xA3", "\xA3\xBA"};
+        out.append(kPunctuation[Pick(3)]);
+      } else {
+        out.push_back(' ');
+      }
+    }
+  }
+
+  void Markup(std::string& out) {
+    static const char* const kOpen[] = {
+        "<div class=\"news-item\"><a href=\"/html/2024/0612/article_",
+        "<li><span class=\"date\">2023-11-",
+        "<td align=\"left\" width=\"180\">",
+        "<p style=\"margin:0 10px\">",
+        "<img src=\"/upload/images/2024/pic",
+    };
+    out.append(kOpen[Pick(5)]);
+    out.append(std::to_string(Pick(100000)));
+    out.append("\">");
+    Hanzi(out, 4 + Pick(24));
+    out.append(Pick(2) ? "</a></div>" : "</td>");
+  }
+
+  void Contact(std::string& out) {
+    switch (Pick(5)) {
+      case 0:
+        out.append("\xC1\xAA\xCF\xB5\xD3\xCA\xCF\xE4\xA3\xBA");  // 联系邮箱：
+        out.append("user" + std::to_string(Pick(5000)) + "@example" + std::to_string(Pick(9)) +
+                   ".com.cn");
+        break;
+      case 1:
+        out.append(
+            "\xCA\xD6\xBB\xFA\xA3\xBA"
+            "1");  // 手机：1
+        out.append(std::to_string(3000000000 + static_cast<uint64_t>(rng_() % 999999999)));
+        break;
+      case 2:
+        out.append("QQ\xA3\xBA");
+        out.append(std::to_string(10000 + Pick(900000000)));
+        break;
+      case 3:
+        out.append("tencent QQ ");
+        out.append(std::to_string(100000 + Pick(90000)));
+        out.append(" 2024-06-12");
+        break;
+      default:
+        out.append("mailto:webmaster@site" + std::to_string(Pick(50)) + ".cn");
+        break;
+    }
+  }
+
+  std::mt19937 rng_;
+};
+
+struct Corpus {
+  std::string Name;
+  std::string Bytes;
+  std::vector<std::string_view> Pages;  // about 16 KB each, cut after a line break
+  std::string Path;
+};
+
+void CutPages(Corpus& corpus) {
+  const std::string_view all = corpus.Bytes;
+  size_t at = 0;
+  while (at < all.size()) {
+    size_t end = std::min(all.size(), at + 16384);
+    const size_t lf = all.find('\n', end);
+    end = lf == std::string_view::npos ? all.size() : lf + 1;
+    corpus.Pages.push_back(all.substr(at, end - at));
+    at = end;
+  }
+}
+
+std::vector<Corpus> MakeCorpora(size_t bytes) {
+  CorpusWriter writer(20240612);
+  std::vector<std::string> gbkPool, utf8Pool;
+  for (int i = 0; i < 40000; ++i) {
+    gbkPool.push_back(writer.Line());
+    utf8Pool.push_back(qm::Cp936ToUtf8(gbkPool.back()));
+  }
+  std::vector<Corpus> corpora(2);
+  corpora[0].Name = "cp936";
+  corpora[1].Name = "utf-8";
+  const std::vector<std::string>* pools[] = {&gbkPool, &utf8Pool};
+  for (int c = 0; c < 2; ++c) {
+    std::mt19937 pick(7);
+    std::string& out = corpora[static_cast<size_t>(c)].Bytes;
+    out.reserve(bytes + 4096);
+    while (out.size() < bytes) {
+      const uint32_t r = pick();
+      out.append((*pools[c])[r % gbkPool.size()]);
+      out.append((r >> 24) % 8 == 0 ? "\r\n" : "\n");
+    }
+    CutPages(corpora[static_cast<size_t>(c)]);
+  }
+  return corpora;
+}
+
+double ThreadCpuSeconds() {
+  timespec ts{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
+}
+
+// Best of three runs, in MB/s over `bytes`. `run` returns the seconds it took; CPU time,
+// because the machine is shared and wall time swings with the neighbours' load.
+double Rate(size_t bytes, const std::function<double()>& run) {
+  double best = 1e100;
+  for (int i = 0; i < 3; ++i) best = std::min(best, run());
+  return static_cast<double>(bytes) / 1e6 / best;
+}
+
+double Timed(const std::function<void()>& work) {
+  const double start = ThreadCpuSeconds();
+  work();
+  return ThreadCpuSeconds() - start;
+}
+
+volatile size_t sink;
+
+double MemchrSplitRate(const Corpus& corpus) {
+  return Rate(corpus.Bytes.size(), [&] {
+    return Timed([&] {
+      const char* p = corpus.Bytes.data();
+      const char* const end = p + corpus.Bytes.size();
+      size_t lines = 0, total = 0;
+      while (p < end) {
+        const char* lf =
+            static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(end - p)));
+        const char* stop = lf ? lf : end;
+        total += static_cast<size_t>(stop - p);
+        ++lines;
+        p = stop + 1;
+      }
+      sink = lines + total;
+    });
+  });
+}
+
+struct Lists {
+  qm::ui::ChangeNotifier notifier;
+  qm::TResultList emails{notifier}, mobiles{notifier}, qq{notifier};
+  void Clear() {
+    for (qm::TResultList* list : {&emails, &mobiles, &qq}) {
+      list->Clear();
+      list->ClearLastAccepted();
+    }
+  }
+};
+
+// Splits every page into lines as a worker does, then runs the chosen extractors.
+double ExtractRate(const Corpus& corpus, Lists& lists, bool email, bool mobile, bool qq) {
+  std::vector<std::string> lines;
+  return Rate(corpus.Bytes.size(), [&] {
+    return Timed([&] {
+      lists.Clear();
+      size_t count = 0;
+      for (std::string_view page : corpus.Pages) {
+        qm::SplitLines(page, lines);
+        for (const std::string& line : lines) {
+          if (email) qm::ExtractEmails(line, lists.emails);
+          if (mobile) qm::ExtractMobiles(line, lists.mobiles);
+          if (qq) qm::ExtractQQNumbers(line, lists.qq);
+        }
+        count += lines.size();
+      }
+      sink = count;
+    });
+  });
+}
+
+// Runs ripgrep over the file with output thrown away; MB/s, or 0 when it cannot run.
+double RipgrepRate(const Corpus& corpus, const std::vector<std::string>& options) {
+  std::vector<std::string> args = {"rg", "-a", "--no-filename", "--no-config"};
+  args.insert(args.end(), options.begin(), options.end());
+  for (const char* pattern : {"[a-z0-9.@-]{2,}@[a-z0-9.@-]{2,}\\.[a-z0-9.@-]*", "0?1[0-9]{10}",
+                              "(?:qq|QQ|tencent)[^0-9]*[1-9][0-9]{4,9}"}) {
+    args.push_back("-e");
+    args.push_back(pattern);
+  }
+  args.push_back(corpus.Path);
+  std::vector<char*> argv;
+  for (std::string& arg : args) argv.push_back(arg.data());
+  argv.push_back(nullptr);
+  bool failed = false;
+  const double rate = Rate(corpus.Bytes.size(), [&]() -> double {
+    double cpu = 1e100;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    pid_t pid = 0;
+    if (posix_spawnp(&pid, "rg", &actions, nullptr, argv.data(), environ) != 0) {
+      failed = true;
+    } else {
+      int status = 0;
+      rusage usage{};
+      wait4(pid, &status, 0, &usage);
+      if (!WIFEXITED(status) || WEXITSTATUS(status) > 1) failed = true;
+      cpu = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+            static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+    }
+    posix_spawn_file_actions_destroy(&actions);
+    return cpu;
+  });
+  return failed ? 0 : rate;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const size_t megabytes = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 150;
+  std::printf("generating two corpora of %zu MB...\n", megabytes);
+  std::vector<Corpus> corpora = MakeCorpora(megabytes * 1000 * 1000);
+  const std::filesystem::path dir =
+      std::filesystem::temp_directory_path() / ("bench_extract." + std::to_string(getpid()));
+  std::filesystem::create_directories(dir);
+
+  Lists lists;
+  for (Corpus& corpus : corpora) {
+    corpus.Path = (dir / (corpus.Name + ".txt")).string();
+    std::ofstream(corpus.Path, std::ios::binary)
+        .write(corpus.Bytes.data(), static_cast<std::streamsize>(corpus.Bytes.size()));
+    std::printf("\n%s corpus: %.1f MB, %zu pages of ~16 KB\n", corpus.Name.c_str(),
+                static_cast<double>(corpus.Bytes.size()) / 1e6, corpus.Pages.size());
+    const double memchrRate = MemchrSplitRate(corpus);
+    const double splitRate = ExtractRate(corpus, lists, false, false, false);
+    const double allRate = ExtractRate(corpus, lists, true, true, true);
+    const int32_t emails = lists.emails.EntryCount(), mobiles = lists.mobiles.EntryCount(),
+                  qq = lists.qq.EntryCount();
+    const double emailRate = ExtractRate(corpus, lists, true, false, false);
+    const double mobileRate = ExtractRate(corpus, lists, false, true, false);
+    const double qqRate = ExtractRate(corpus, lists, false, false, true);
+    const double rgCount = RipgrepRate(corpus, {"-c"});
+    const double rgOnly = RipgrepRate(corpus, {"-o"});
+    std::printf("  memchr line splitting          %8.0f MB/s\n", memchrRate);
+    std::printf("  SplitLines alone               %8.0f MB/s\n", splitRate);
+    std::printf("  SplitLines + all three         %8.0f MB/s  (%.2f of memchr splitting)\n",
+                allRate, allRate / memchrRate);
+    std::printf("  SplitLines + ExtractEmails     %8.0f MB/s\n", emailRate);
+    std::printf("  SplitLines + ExtractMobiles    %8.0f MB/s\n", mobileRate);
+    std::printf("  SplitLines + ExtractQQNumbers  %8.0f MB/s\n", qqRate);
+    std::printf("  ripgrep -c, three patterns     %8.0f MB/s\n", rgCount);
+    std::printf("  ripgrep -o, three patterns     %8.0f MB/s\n", rgOnly);
+    std::printf("  rows: %d e-mail, %d mobile, %d QQ\n", emails, mobiles, qq);
+    std::filesystem::remove(corpus.Path);
+  }
+  std::filesystem::remove_all(dir);
+  return 0;
+}
