@@ -75,7 +75,7 @@ long TBlockingSocket::SendAll(const char* data, size_t count, bool moreFollows) 
     LastSocketError = WinsockErrorFromErrno(EBADF);
     return -1;
   }
-  const int flags = (moreFollows ? MSG_MORE : 0) | (TransmitTimeout >= 0 ? MSG_DONTWAIT : 0);
+  const int flags = MSG_DONTWAIT | (moreFollows ? MSG_MORE : 0);
   size_t sent = 0;
   while (sent < count) {
     const ssize_t n = sockets::Send(Handle, data + sent, count - sent, flags);
@@ -84,17 +84,43 @@ long TBlockingSocket::SendAll(const char* data, size_t count, bool moreFollows) 
       continue;
     }
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) && TransmitTimeout >= 0) {
-      pollfd p{Handle, POLLOUT, 0};
-      const int ready = sockets::Poll(&p, 1, TransmitTimeout);
-      if (ready > 0 || (ready < 0 && errno == EINTR)) continue;
-      LastSocketError = ready == 0 ? kWsaTimedOut : sockets::LastError();
-      return -1;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      if (!WaitFor(POLLOUT, TransmitTimeout)) return -1;
+      continue;
     }
     LastSocketError = n < 0 ? sockets::LastError() : kWsaNotConnected;
     return -1;
   }
   return static_cast<long>(sent);
+}
+
+bool TBlockingSocket::WaitFor(short events, int32_t limitMs) {
+  pollfd p{Handle, events, 0};
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
+  for (;;) {
+    int wait = -1;
+    if (limitMs >= 0) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+          deadline - std::chrono::steady_clock::now());
+      wait = static_cast<int>(std::max<int64_t>(0, left.count()));
+    }
+    const int ready = sockets::Poll(&p, 1, wait);
+    if (ready > 0) return true;
+    if (ready < 0 && errno == EINTR) continue;
+    LastSocketError = ready == 0 ? kWsaTimedOut : sockets::LastError();
+    return false;
+  }
+}
+
+ssize_t TBlockingSocket::RecvBlocking(void* target, size_t count, int flags) {
+  for (;;) {
+    const ssize_t n = sockets::Recv(Handle, target, count, flags | MSG_DONTWAIT);
+    if (n >= 0) return n;
+    if (errno == EINTR) continue;
+    if (errno != EAGAIN && errno != EWOULDBLOCK) return -1;
+    pollfd p{Handle, POLLIN, 0};
+    if (sockets::Poll(&p, 1, -1) < 0 && errno != EINTR) return -1;
+  }
 }
 
 long TBlockingSocket::TransmitBuffer(const void* data, long count, bool moreFollows) {
@@ -124,10 +150,7 @@ void TBlockingSocket::TransmitText(const std::string& text, bool moreFollows) {
 }
 
 long TBlockingSocket::ReceiveBuffer(void* target, long count) {
-  ssize_t result;
-  do {
-    result = sockets::Recv(Handle, target, count > 0 ? static_cast<size_t>(count) : 0, 0);
-  } while (result < 0 && errno == EINTR);
+  const ssize_t result = RecvBlocking(target, count > 0 ? static_cast<size_t>(count) : 0, 0);
   if (result == 0 && count > 0) {
     LastSocketError = kWsaNotConnected;
   } else {
@@ -139,10 +162,8 @@ long TBlockingSocket::ReceiveBuffer(void* target, long count) {
 }
 
 long TBlockingSocket::LookAheadBuffer(void* target, long count) {
-  ssize_t result;
-  do {
-    result = sockets::Recv(Handle, target, count > 0 ? static_cast<size_t>(count) : 0, MSG_PEEK);
-  } while (result < 0 && errno == EINTR);
+  const ssize_t result =
+      RecvBlocking(target, count > 0 ? static_cast<size_t>(count) : 0, MSG_PEEK);
   CheckResult(result);
   RaiseOnError();
   return static_cast<long>(result);
@@ -297,50 +318,22 @@ long TBlockingSocket::ReceiveBufferWithin(void* target, long count, int32_t limi
 }
 
 bool TBlockingSocket::ConnectWithin(const sockaddr_in& address) {
-  const auto* raw = reinterpret_cast<const sockaddr*>(&address);
-  if (TransmitTimeout < 0) {
-    int result;
-    do {
-      result = sockets::Connect(Handle, raw, sizeof address);
-    } while (result < 0 && errno == EINTR);
-    CheckResult(result);
-    return LastSocketError == 0;
+  LastSocketError = 0;
+  if (sockets::Connect(Handle, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
+    return true;
   }
-  if (sockets::SetNonBlocking(Handle, true) != 0) {
+  if (errno != EINPROGRESS && errno != EINTR) {
     CheckResult(-1);
     return false;
   }
-  LastSocketError = 0;
-  if (sockets::Connect(Handle, raw, sizeof address) != 0) {
-    if (errno != EINPROGRESS && errno != EINTR) {
-      CheckResult(-1);
-    } else {
-      pollfd p{Handle, POLLOUT, 0};
-      const auto deadline =
-          std::chrono::steady_clock::now() + std::chrono::milliseconds(TransmitTimeout);
-      for (;;) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
-        const int ready = sockets::Poll(&p, 1, static_cast<int>(std::max<int64_t>(0, left.count())));
-        if (ready < 0 && errno == EINTR) continue;
-        if (ready < 0) {
-          CheckResult(-1);
-        } else if (ready == 0) {
-          LastSocketError = kWsaTimedOut;
-        } else {
-          int error = 0;
-          socklen_t length = sizeof error;
-          if (sockets::GetOption(Handle, SOL_SOCKET, SO_ERROR, &error, &length) != 0) {
-            CheckResult(-1);
-          } else if (error != 0) {
-            LastSocketError = WinsockErrorFromErrno(error);
-          }
-        }
-        break;
-      }
-    }
+  if (!WaitFor(POLLOUT, TransmitTimeout)) return false;
+  int error = 0;
+  socklen_t length = sizeof error;
+  if (sockets::GetOption(Handle, SOL_SOCKET, SO_ERROR, &error, &length) != 0) {
+    CheckResult(-1);
+  } else if (error != 0) {
+    LastSocketError = WinsockErrorFromErrno(error);
   }
-  if (LastSocketError == 0 && sockets::SetNonBlocking(Handle, false) != 0) CheckResult(-1);
   return LastSocketError == 0;
 }
 
@@ -362,7 +355,10 @@ int32_t TBlockingSocket::FillAddress(sockaddr_in& address, const std::string& ho
                                      const std::string& port) {
   address = sockaddr_in{};
   address.sin_family = AF_INET;
-  const uint16_t servicePort = sockets::ServicePort(port, ProtocolNumber);
+  // A number is never a service name; looking it up would read the services file each time.
+  const bool numeric =
+      !port.empty() && port.find_first_not_of("0123456789") == std::string::npos;
+  const uint16_t servicePort = numeric ? 0 : sockets::ServicePort(port, ProtocolNumber);
   address.sin_port = htons(servicePort != 0 ? servicePort : DecimalPort(port));
   ReportStatus(kStatusResolving, host + ":" + port);
   int32_t code = 0;
@@ -431,7 +427,9 @@ TTcpSocket::~TTcpSocket() {
 
 void TTcpSocket::AllocateSocket() {
   if (Handle != kInvalidHandle) sockets::Close(Handle);
-  Handle = sockets::Socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  // Non-blocking underneath, so that connecting and sending can be limited in time; every
+  // operation that blocks by contract waits with poll.
+  Handle = sockets::Socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, IPPROTO_TCP);
   ProtocolNumber = IPPROTO_TCP;
   TBlockingSocket::AllocateSocket();
 }

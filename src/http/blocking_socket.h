@@ -3,6 +3,7 @@
 // Winsock error code in `LastSocketError` (0 = success) instead of failing loudly, unless
 // the owner sets `RaiseOnFailure`.
 #include <netinet/in.h>
+#include <sys/types.h>
 
 #include <cstdint>
 #include <functional>
@@ -107,6 +108,11 @@ class TBlockingSocket {
   // Refills the empty `PendingInput` for the line reader; false on error.
   bool RefillPending(int32_t limitMs);
   bool ConnectWithin(const sockaddr_in& address);
+  // Waits for `events` up to `limitMs` (-1 = no limit); on timeout or failure sets
+  // LastSocketError and answers false.
+  bool WaitFor(short events, int32_t limitMs);
+  // recv on the non-blocking handle with the waiting of a blocking one.
+  ssize_t RecvBlocking(void* target, size_t count, int flags);
 };
 
 class TTcpSocket : public TBlockingSocket {

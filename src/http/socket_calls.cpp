@@ -1,7 +1,6 @@
 #include "http/socket_calls.h"
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netdb.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
@@ -60,12 +59,6 @@ int GetPeerName(int fd, sockaddr* address, socklen_t* length) {
 }
 
 int BytesWaiting(int fd, int* count) { return ::ioctl(fd, FIONREAD, count); }
-
-int SetNonBlocking(int fd, bool on) {
-  const int flags = ::fcntl(fd, F_GETFL);
-  if (flags < 0) return -1;
-  return ::fcntl(fd, F_SETFL, on ? (flags | O_NONBLOCK) : (flags & ~O_NONBLOCK));
-}
 
 int32_t ResolveIPv4(const std::string& host, in_addr& address) {
   if (::inet_pton(AF_INET, host.c_str(), &address) == 1) return 0;

@@ -35,8 +35,6 @@ int GetSockName(int fd, sockaddr* address, socklen_t* length);
 int GetPeerName(int fd, sockaddr* address, socklen_t* length);
 // FIONREAD: bytes waiting to be read; -1 on failure.
 int BytesWaiting(int fd, int* count);
-// Sets or clears O_NONBLOCK.
-int SetNonBlocking(int fd, bool on);
 
 // Resolves an IPv4 host name (thread-safe). 0 and the address in network order on success,
 // else the Winsock code of the failure.
