@@ -1,10 +1,49 @@
+// Program entry: the application title, the four windows created in order, the message loop.
+#include <QTimer>
+
+#include "engine/main_form.h"
+#include "shell/about_dialog.h"
 #include "shell/app_title.h"
 #include "shell/error_box.h"
+#include "shell/generator_window.h"
+#include "shell/main_window.h"
 #include "shell/pictures.h"
+#include "shell/qt_dialogs.h"
+#include "shell/qt_tray_shell.h"
+#include "shell/wait_dialog.h"
+#include "urllists/generator_form.h"
 
 int main(int argc, char** argv) {
-  qm::shell::TApplication app(argc, argv);
-  qm::shell::InitShellResources();
-  QApplication::setApplicationDisplayName(QString::fromUtf8(qm::shell::kApplicationTitle));
-  return 0;
+  using namespace qm::shell;
+  TApplication app(argc, argv);
+  InitShellResources();
+  QApplication::setApplicationName(QStringLiteral("qmharvest"));
+  QApplication::setApplicationDisplayName(QString::fromUtf8(kApplicationTitle));
+  QApplication::setWindowIcon(ApplicationIcon());
+  // The main window may be hidden in the tray; only its close ends the program.
+  QApplication::setQuitOnLastWindowClosed(false);
+
+  QtDialogs dialogs;
+  QtTrayShell trayShell;
+
+  qm::TForm1 form1Core(dialogs);
+  TForm1Window form1(form1Core, trayShell);
+  dialogs.SetParentWindow(&form1);
+  RunGuarded([&] { form1Core.FormCreate(); });
+  form1.FormCreate();
+  trayShell.ActivateApplication = [&form1] {
+    if (form1.isVisible()) form1.activateWindow();
+  };
+
+  TForm3Window form3(form1Core, &form1);
+  TForm2 form2(&form1);
+  qm::TbbsForm bbsCore(dialogs);
+  TbbsFormWindow bbsForm(bbsCore, &form1);
+  form1.SetWindows(&form3, &form2, &bbsForm);
+
+  QObject::connect(&form1, &TForm1Window::Closed, &app, &QCoreApplication::quit, Qt::QueuedConnection);
+  form1.show();
+  const int code = app.exec();
+  form1Core.FormDestroy();
+  return code;
 }

@@ -1,0 +1,436 @@
+#include "shell/main_window.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QSpinBox>
+#include <QTimer>
+#include <QToolButton>
+#include <QToolTip>
+#include <QVBoxLayout>
+
+#include "engine/main_form.h"
+#include "shell/about_dialog.h"
+#include "shell/app_title.h"
+#include "shell/error_box.h"
+#include "shell/generator_window.h"
+#include "shell/pictures.h"
+#include "shell/result_grid.h"
+#include "shell/wait_dialog.h"
+
+namespace qm::shell {
+namespace {
+
+constexpr int kDesignWidth = 624;
+constexpr int kDesignHeight = 521;
+// Edit5 keeps the distance to the right edge it has at the design width.
+constexpr int kEdit5Left = 440;
+constexpr int kEdit5Width = 171;
+
+QString Utf8(const std::string& text) { return QString::fromUtf8(text.data(), qsizetype(text.size())); }
+
+QLabel* MakeLabel(QWidget* parent, const char* name, const char* text, int left, int top) {
+  auto* label = new QLabel(QString::fromUtf8(text), parent);
+  label->setObjectName(name);
+  label->move(left, top);
+  label->adjustSize();
+  return label;
+}
+
+QFrame* MakeBar(QWidget* parent, const char* name, int height) {
+  auto* bar = new QFrame(parent);
+  bar->setObjectName(name);
+  bar->setFixedHeight(height);
+  bar->setFrameStyle(QFrame::Panel | QFrame::Raised);
+  return bar;
+}
+
+// The thread-count box: any integer may be typed, and the box is brought into 1 to 4 only
+// when it loses the focus; its arrows stay within 1 to 4.
+class TSpinEdit : public QSpinBox {
+ public:
+  using QSpinBox::QSpinBox;
+  void stepBy(int steps) override {
+    const int target = std::clamp(value() + steps, 1, 4);
+    setValue(target);
+  }
+};
+
+struct ToolButtonText {
+  const char* caption;
+  const char* hint;
+  const char* glyph;
+};
+constexpr ToolButtonText kToolButtons[8] = {
+    {"网址", "选择网址列表", "glyph_addresses"}, {"搜索", "开始网址搜索", "glyph_search"},
+    {"终止", "终止网址搜索", "glyph_stop"},      {"继续", "继续搜索网址", "glyph_continue"},
+    {"保存", "保存搜索结果", "glyph_save"},      {"创建", "创建网址列表", "glyph_create"},
+    {"进程", "保存搜索进程", "glyph_progress"},  {"关于", "软件版本信息", "glyph_about"},
+};
+
+}  // namespace
+
+TForm1Window::TForm1Window(TForm1& core, TTrayShell& trayShell, UrlOpener opener)
+    : QWidget(nullptr), core_(core), opener_(std::move(opener)) {
+  setObjectName("TForm1");
+  setWindowTitle(QString::fromUtf8(kApplicationTitle) + QString::fromUtf8(" —主页: ") +
+                 QString::fromUtf8(kMakerHomePage) + QStringLiteral(" QQ:") + QString::fromUtf8(kMakerQQ));
+  setWindowIcon(ApplicationIcon());
+  QFont simSun(QString::fromUtf8("宋体"));
+  simSun.setPointSize(9);
+  setFont(simSun);
+  resize(kDesignWidth, kDesignHeight);
+
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->setSpacing(0);
+  BuildToolBar();
+  BuildOptionsBar();
+  BuildResultArea();
+  BuildStatusBar();
+  BuildInformationBar();
+  layout->addWidget(CoolBar1);
+  layout->addWidget(Panel2);
+  layout->addWidget(resultArea_, 1);
+  layout->addWidget(StatusBar1);
+  layout->addWidget(Panel1);
+  BuildTray(trayShell);
+
+  core_.Changes.SetListener([this] {
+    // Any thread: only schedule one refresh on the GUI thread; the notifier coalesces.
+    QMetaObject::invokeMethod(this, [this] { Refresh(); }, Qt::QueuedConnection);
+  });
+}
+
+TForm1Window::~TForm1Window() {
+  core_.Changes.SetListener({});
+  TrayIcon1.reset();
+}
+
+void TForm1Window::SetWindows(TForm3Window* form3, TForm2* form2, TbbsFormWindow* bbsForm) {
+  form3_ = form3;
+  form2_ = form2;
+  bbsForm_ = bbsForm;
+  Refresh();
+}
+
+void TForm1Window::Guarded(void (TForm1::*handler)()) {
+  RunGuarded([this, handler] { (core_.*handler)(); });
+}
+
+void TForm1Window::BuildToolBar() {
+  CoolBar1 = MakeBar(this, "CoolBar1", 65);
+  CoolBar1->setFrameStyle(QFrame::NoFrame);
+  void (TForm1Window::*own[8])() = {nullptr, nullptr, nullptr, nullptr,
+                                     nullptr, &TForm1Window::SpeedButton6Click, nullptr,
+                                     &TForm1Window::SpeedButton8Click};
+  void (TForm1::*engine[8])() = {&TForm1::SpeedButton1Click, &TForm1::SpeedButton2Click,
+                                 &TForm1::SpeedButton3Click, &TForm1::SpeedButton4Click,
+                                 &TForm1::SpeedButton5Click, nullptr,
+                                 &TForm1::SpeedButton7Click, nullptr};
+  for (int i = 0; i < 8; ++i) {
+    auto* button = new QToolButton(CoolBar1);
+    button->setObjectName(QStringLiteral("SpeedButton%1").arg(i + 1));
+    button->setText(QString::fromUtf8(kToolButtons[i].caption));
+    button->setToolTip(QString::fromUtf8(kToolButtons[i].hint));
+    button->setIcon(PictureIcon(QString::fromUtf8(kToolButtons[i].glyph)));
+    button->setIconSize(QSize(32, 32));
+    button->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    button->setAutoRaise(true);
+    button->setFocusPolicy(Qt::NoFocus);  // the spin box keeps a typed value unclamped
+    button->setGeometry(2 + 68 * i, 4, 63, 57);
+    if (own[i] != nullptr) {
+      auto handler = own[i];
+      connect(button, &QToolButton::clicked, this, [this, handler] { RunGuarded([this, handler] { (this->*handler)(); }); });
+    } else {
+      auto handler = engine[i];
+      connect(button, &QToolButton::clicked, this, [this, handler] { Guarded(handler); });
+    }
+    SpeedButtons[static_cast<size_t>(i)] = button;
+  }
+}
+
+void TForm1Window::BuildOptionsBar() {
+  Panel2 = MakeBar(this, "Panel2", 48);
+  Panel2->setFrameStyle(QFrame::Panel | QFrame::Raised);
+  Label1 = MakeLabel(Panel2, "Label1", "线程：", 8, 16);
+
+  auto* spin = new TSpinEdit(Panel2);
+  SpinEdit1 = spin;
+  SpinEdit1->setObjectName("SpinEdit1");
+  SpinEdit1->setRange(-999999, 999999);
+  SpinEdit1->setValue(1);
+  SpinEdit1->setGeometry(48, 12, 56, 22);
+  connect(SpinEdit1, &QSpinBox::textChanged, this,
+          [this](const QString& text) { core_.SpinEdit1.SetText(text.toStdString()); });
+  connect(SpinEdit1, &QSpinBox::editingFinished, this, [this] { core_.SpinEdit1.ClampToRange(); });
+
+  auto makeCheck = [this](const char* name, const char* caption, int left, ui::TCheckBoxModel& model) {
+    auto* box = new QCheckBox(QString::fromUtf8(caption), Panel2);
+    box->setObjectName(name);
+    box->setLayoutDirection(Qt::RightToLeft);  // caption to the left of the box
+    box->move(left, 14);
+    box->adjustSize();
+    connect(box, &QCheckBox::toggled, this, [&model](bool checked) { model.SetChecked(checked); });
+    return box;
+  };
+  CheckBox2 = makeCheck("CheckBox2", "邮件地址", 112, core_.CheckBox2);
+  CheckBox3 = makeCheck("CheckBox3", "手机号码", 192, core_.CheckBox3);
+  CheckBox4 = makeCheck("CheckBox4", "QQ号码", 272, core_.CheckBox4);
+  Label7 = MakeLabel(Panel2, "Label7", "网址文件路径：", 352, 16);
+  Edit5 = new QLineEdit(Panel2);
+  Edit5->setObjectName("Edit5");
+  Edit5->setGeometry(kEdit5Left, 12, kEdit5Width, 22);
+  connect(Edit5, &QLineEdit::textEdited, this, [this](const QString& text) { core_.Edit5.SetText(text.toStdString()); });
+}
+
+void TForm1Window::BuildResultArea() {
+  resultArea_ = new QWidget(this);
+  resultArea_->setObjectName("ResultArea");
+  auto* row = new QHBoxLayout(resultArea_);
+  row->setContentsMargins(0, 0, 0, 0);
+  row->setSpacing(0);
+  StringGrid1 = new TStringGrid(core_.StringGrid1, 18, resultArea_);
+  StringGrid1->setObjectName("StringGrid1");
+  StringGrid2 = new TStringGrid(core_.StringGrid2, 18, resultArea_);
+  StringGrid2->setObjectName("StringGrid2");
+  StringGrid3 = new TStringGrid(core_.StringGrid3, 18, resultArea_);
+  StringGrid3->setObjectName("StringGrid3");
+  // StringGrid1 and StringGrid3 are docked left; StringGrid2 takes what they leave.
+  row->addWidget(StringGrid1);
+  row->addWidget(StringGrid3);
+  row->addWidget(StringGrid2, 1);
+
+  auto attachMenu = [this](TStringGrid* grid, const char* menuName, const char* itemName, const char* caption,
+                           void (TForm1::*handler)()) {
+    auto* menu = new QMenu(this);
+    menu->setObjectName(menuName);
+    QAction* item = menu->addAction(QString::fromUtf8(caption));
+    item->setObjectName(itemName);
+    connect(item, &QAction::triggered, this, [this, handler] { Guarded(handler); });
+    grid->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(grid, &QWidget::customContextMenuRequested, this,
+            [grid, menu](const QPoint& at) { menu->exec(grid->viewport()->mapToGlobal(at)); });
+    return menu;
+  };
+  PopupMenu2 = attachMenu(StringGrid1, "PopupMenu2", "N1", "导出电邮保存", &TForm1::N1Click);
+  PopupMenu3 = attachMenu(StringGrid2, "PopupMenu3", "MenuItem1", "导出手机号码", &TForm1::MenuItem1Click);
+  PopupMenu4 = attachMenu(StringGrid3, "PopupMenu4", "MenuItem2", "导出QQ号保存", &TForm1::MenuItem2Click);
+}
+
+void TForm1Window::BuildStatusBar() {
+  StatusBar1 = MakeBar(this, "StatusBar1", 19);
+  StatusBar1->setFrameStyle(QFrame::NoFrame);
+  auto* row = new QHBoxLayout(StatusBar1);
+  row->setContentsMargins(0, 0, 0, 0);
+  row->setSpacing(0);
+  const int widths[6] = {40, 60, 40, 60, 40, 50};
+  const char* captions[6] = {"邮箱：", "", "手机：", "", "QQ号：", ""};
+  for (int i = 0; i < 6; ++i) {
+    auto* panel = new QLabel(QString::fromUtf8(captions[i]), StatusBar1);
+    panel->setObjectName(QStringLiteral("StatusBar1Panel%1").arg(i));
+    panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    panel->setFixedWidth(widths[i]);
+    row->addWidget(panel);
+    StatusPanels[static_cast<size_t>(i)] = panel;
+  }
+  row->addStretch(1);
+}
+
+void TForm1Window::BuildInformationBar() {
+  Panel1 = MakeBar(this, "Panel1", 25);
+  Image2 = new QLabel(Panel1);
+  Image2->setObjectName("Image2");
+  Image2->setPixmap(RenderPicture(QStringLiteral("banner"), QSize(188, 18)));
+  Image2->setGeometry(4, 4, 188, 18);
+  Label2 = MakeLabel(Panel1, "Label2", "网址总数:", 208, 6);
+  Label2->setStyleSheet(QStringLiteral("color: #0000ff"));
+  Label4 = MakeLabel(Panel1, "Label4", "", 268, 6);
+  Label3 = MakeLabel(Panel1, "Label3", "搜索进程:", 320, 6);
+  Label3->setStyleSheet(QStringLiteral("color: #0000ff"));
+  Label5 = MakeLabel(Panel1, "Label5", "", 380, 6);
+  Label6 = MakeLabel(Panel1, "Label6", "", 432, 6);
+  Label6->setStyleSheet(QStringLiteral("color: #ff0000"));
+}
+
+void TForm1Window::BuildTray(TTrayShell& trayShell) {
+  PopupMenu1 = new QMenu(this);
+  PopupMenu1->setObjectName("PopupMenu1");
+  auto add = [this](const char* name, const char* caption, void (TForm1Window::*handler)()) {
+    QAction* item = PopupMenu1->addAction(QString::fromUtf8(caption));
+    item->setObjectName(name);
+    connect(item, &QAction::triggered, this, [this, handler] { RunGuarded([this, handler] { (this->*handler)(); }); });
+    return item;
+  };
+  N17 = add("N17", "显示主程序(&S)", &TForm1Window::N17Click);
+  N17->setEnabled(false);
+  N18 = add("N18", "最小化显示(&M)", &TForm1Window::N18Click);
+  N19 = add("N19", "与我们联系(&L)", &TForm1Window::N19Click);
+  N20 = add("N20", "访问Brindle主页(&V)", &TForm1Window::N20Click);
+  N21 = add("N21", "关于本软件(&A)", &TForm1Window::SpeedButton8Click);
+  N22 = PopupMenu1->addSeparator();
+  N22->setObjectName("N22");
+  N23 = add("N23", "退 出(&Exit)", &TForm1Window::N23Click);
+
+  TrayIcon1 = std::make_unique<TTrayIcon>(trayShell, "TrayIcon1");
+  TrayIcon1->SetIcon(ApplicationIcon());
+  TrayIcon1->SetVisible(true);
+  TrayIcon1->SetHint(kApplicationTitle);
+  TrayIcon1->SetPopupMenu(PopupMenu1);
+  TrayIcon1->OnClick = [this](TTrayIcon&) { N17Click(); };
+  TrayIcon1->Loaded();
+}
+
+void TForm1Window::FormCreate() {
+  QPalette hints = QToolTip::palette();
+  hints.setColor(QPalette::ToolTipBase, QColor(0, 255, 0));
+  QToolTip::setPalette(hints);
+  StringGrid1->SetDefaultRowHeight(20);
+  FormResize();
+  Refresh();
+}
+
+void TForm1Window::FormResize() {
+  const int outer = frameGeometry().width();
+  const int width = (outer - 20) / 3;
+  for (TStringGrid* grid : {StringGrid1, StringGrid2, StringGrid3}) {
+    if (grid == StringGrid2) {
+      grid->setMinimumWidth(0);
+      grid->resize(width, grid->height());  // the layout gives it what is left anyway
+    } else {
+      grid->setFixedWidth(width);
+    }
+    grid->SetColumnWidth(width - 5);
+  }
+}
+
+void TForm1Window::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  Edit5->setFixedWidth(std::max(20, Panel2->width() - kEdit5Left - (kDesignWidth - kEdit5Left - kEdit5Width)));
+  if (StringGrid1 != nullptr) FormResize();
+}
+
+void TForm1Window::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  if (sizedToFrame_) return;
+  sizedToFrame_ = true;
+  // The design's size is the outer one, frame included, which is known once shown.
+  const QSize frame = frameGeometry().size() - size();
+  if (!frame.isEmpty()) resize(QSize(kDesignWidth, kDesignHeight) - frame);
+}
+
+void TForm1Window::changeEvent(QEvent* event) {
+  QWidget::changeEvent(event);
+  if (event->type() == QEvent::WindowStateChange && isMinimized()) {
+    // Hiding from inside the state change confuses some window managers: do it next.
+    QTimer::singleShot(0, this, [this] { RunGuarded([this] { N18Click(); }); });
+  }
+}
+
+void TForm1Window::closeEvent(QCloseEvent* event) {
+  bool mayClose = false;
+  RunGuarded([&] { mayClose = core_.FormCloseQuery(); });
+  if (!mayClose) {
+    event->ignore();
+    return;
+  }
+  event->accept();
+  emit Closed();
+}
+
+void TForm1Window::N17Click() {
+  core_.N17.SetEnabled(false);
+  core_.N18.SetEnabled(true);
+  core_.Form3.Window.SetStayOnTop(true);
+  setWindowState(windowState() & ~Qt::WindowMinimized);
+  show();
+  raise();
+  activateWindow();
+  core_.Window.SetVisible(true);
+  Refresh();
+}
+
+void TForm1Window::N18Click() {
+  core_.N18.SetEnabled(false);
+  core_.N17.SetEnabled(true);
+  core_.Form3.Window.SetStayOnTop(false);
+  hide();
+  core_.Window.SetVisible(false);
+  Refresh();
+}
+
+void TForm1Window::N19Click() {
+  if (opener_) opener_(QUrl(QStringLiteral("mailto:") + QString::fromUtf8(kMakerMail)));
+}
+
+void TForm1Window::N20Click() {
+  if (opener_) opener_(QUrl(QString::fromUtf8(kMakerHomePage)));
+}
+
+void TForm1Window::N23Click() { close(); }
+
+void TForm1Window::SpeedButton6Click() {
+  if (bbsForm_ != nullptr) bbsForm_->exec();
+}
+
+void TForm1Window::SpeedButton8Click() {
+  if (form2_ != nullptr) form2_->exec();
+}
+
+void TForm1Window::Refresh() {
+  QElapsedTimer timer;
+  timer.start();
+  core_.Changes.Acknowledge();
+
+  if (!SpinEdit1->hasFocus()) {
+    const QString text = Utf8(core_.SpinEdit1.Text());
+    if (SpinEdit1->text() != text) {
+      bool ok = false;
+      const int value = text.toInt(&ok);
+      SpinEdit1->setValue(ok ? value : 1);
+    }
+  }
+  CheckBox2->setChecked(core_.CheckBox2.Checked());
+  CheckBox3->setChecked(core_.CheckBox3.Checked());
+  CheckBox4->setChecked(core_.CheckBox4.Checked());
+  const QString path = Utf8(core_.Edit5.Text());
+  if (Edit5->text() != path) Edit5->setText(path);
+
+  const ui::TButtonModel* buttons[8] = {&core_.SpeedButton1, &core_.SpeedButton2, &core_.SpeedButton3,
+                                        &core_.SpeedButton4, &core_.SpeedButton5, &core_.SpeedButton6,
+                                        &core_.SpeedButton7, &core_.SpeedButton8};
+  for (size_t i = 0; i < 8; ++i) SpeedButtons[i]->setEnabled(buttons[i]->Enabled());
+
+  auto setLabel = [](QLabel* label, const std::string& text) {
+    const QString caption = Utf8(text);
+    if (label->text() == caption) return;
+    label->setText(caption);
+    label->adjustSize();
+  };
+  setLabel(Label4, core_.Label4.Caption());
+  setLabel(Label5, core_.Label5.Caption());
+  setLabel(Label6, core_.Label6.Caption());
+
+  for (int i = 1; i < 6; i += 2) {
+    const QString text = Utf8(core_.StatusBar1.Panel(i));
+    if (StatusPanels[static_cast<size_t>(i)]->text() != text) StatusPanels[static_cast<size_t>(i)]->setText(text);
+  }
+  StringGrid1->Model().Refresh();
+  StringGrid2->Model().Refresh();
+  StringGrid3->Model().Refresh();
+
+  N17->setEnabled(core_.N17.Enabled());
+  N18->setEnabled(core_.N18.Enabled());
+  if (form3_ != nullptr) form3_->Refresh();
+
+  ++refreshCount_;
+  longestRefreshNs_ = std::max(longestRefreshNs_, timer.nsecsElapsed());
+}
+
+}  // namespace qm::shell

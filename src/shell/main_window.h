@@ -1,0 +1,115 @@
+#pragma once
+// TForm1 on screen: the tool bar, options bar, the three result lists, the status bar and the
+// information bar over the main window's core, the tray icon and its menu, and the window's
+// own small operations (resizing the lists, hiding to the tray and coming back, the maker's
+// addresses, exit, About).
+#include <QElapsedTimer>
+#include <QWidget>
+#include <array>
+#include <memory>
+
+#include "shell/hyperlink_label.h"
+#include "shell/tray_icon.h"
+
+class QAction;
+class QCheckBox;
+class QFrame;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QSpinBox;
+class QToolButton;
+
+namespace qm {
+class TForm1;
+}
+
+namespace qm::shell {
+
+class TForm2;
+class TForm3Window;
+class TbbsFormWindow;
+class TStringGrid;
+
+class TForm1Window : public QWidget {
+  Q_OBJECT
+ public:
+  TForm1Window(TForm1& core, TTrayShell& trayShell, UrlOpener opener = DesktopUrlOpener());
+  ~TForm1Window() override;
+
+  // The windows created after the main one (Form3, Form2, bbsForm in that order).
+  void SetWindows(TForm3Window* form3, TForm2* form2, TbbsFormWindow* bbsForm);
+
+  // The widget steps of creation, after the core's FormCreate: hint colour, the lists' row
+  // heights and widths, the first reading of the models.
+  void FormCreate();
+
+  // Tool bar
+  QFrame* CoolBar1;
+  std::array<QToolButton*, 8> SpeedButtons{};  // SpeedButton1 .. SpeedButton8
+  // Options bar
+  QFrame* Panel2;
+  QLabel *Label1, *Label7;
+  QSpinBox* SpinEdit1;
+  QCheckBox *CheckBox2, *CheckBox3, *CheckBox4;
+  QLineEdit* Edit5;
+  // Result lists: e-mail addresses, mobile numbers, QQ numbers
+  TStringGrid *StringGrid1, *StringGrid2, *StringGrid3;
+  QMenu *PopupMenu2, *PopupMenu3, *PopupMenu4;
+  // Status bar: six panels
+  QFrame* StatusBar1;
+  std::array<QLabel*, 6> StatusPanels{};
+  // Information bar
+  QFrame* Panel1;
+  QLabel *Image2, *Label2, *Label3, *Label4, *Label5, *Label6;
+  // Tray icon and its menu
+  std::unique_ptr<TTrayIcon> TrayIcon1;
+  QMenu* PopupMenu1;
+  QAction *N17, *N18, *N19, *N20, *N21, *N22, *N23;
+
+  void FormResize();
+  void N17Click();
+  void N18Click();
+  void N19Click();
+  void N20Click();
+  void N23Click();
+  void SpeedButton6Click();
+  void SpeedButton8Click();
+
+  // Reads every model of the window and its wait dialog (on the GUI thread).
+  void Refresh();
+  // How long the longest refresh took, for the benchmark.
+  qint64 LongestRefreshNs() const { return longestRefreshNs_; }
+  int RefreshCount() const { return refreshCount_; }
+
+ signals:
+  // The close query agreed: the program ends.
+  void Closed();
+
+ protected:
+  void resizeEvent(QResizeEvent* event) override;
+  void changeEvent(QEvent* event) override;
+  void showEvent(QShowEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  void BuildToolBar();
+  void BuildOptionsBar();
+  void BuildResultArea();
+  void BuildStatusBar();
+  void BuildInformationBar();
+  void BuildTray(TTrayShell& trayShell);
+  void Guarded(void (TForm1::*handler)());
+
+  TForm1& core_;
+  UrlOpener opener_;
+  QWidget* resultArea_ = nullptr;
+  TForm3Window* form3_ = nullptr;
+  TForm2* form2_ = nullptr;
+  TbbsFormWindow* bbsForm_ = nullptr;
+  qint64 longestRefreshNs_ = 0;
+  int refreshCount_ = 0;
+  bool sizedToFrame_ = false;
+};
+
+}  // namespace qm::shell

@@ -1,0 +1,210 @@
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QLayout>
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QSpinBox>
+#include <QTest>
+#include <QPushButton>
+#include <QTimer>
+#include <QToolButton>
+#include <atomic>
+#include <thread>
+
+#include "shell/result_grid.h"
+#include "shell_fixture.h"
+
+namespace qm::shell {
+namespace {
+
+TEST(MainWindow, LayoutFollowsTheDesign) {
+  ShellWindows w;
+  TForm1Window& f = *w.form1;
+  EXPECT_EQ(f.size(), QSize(624, 521));
+  EXPECT_TRUE(f.windowTitle().startsWith(QString::fromUtf8("Quillmoth网页信息采集器 V2.0 —主页: ")));
+  EXPECT_TRUE(f.windowTitle().contains(QStringLiteral(" QQ:")));
+  const char* captions[] = {"网址", "搜索", "终止", "继续", "保存", "创建", "进程", "关于"};
+  const char* hints[] = {"选择网址列表", "开始网址搜索", "终止网址搜索", "继续搜索网址",
+                         "保存搜索结果", "创建网址列表", "保存搜索进程", "软件版本信息"};
+  for (int i = 0; i < 8; ++i) {
+    auto* button = f.findChild<QToolButton*>(QStringLiteral("SpeedButton%1").arg(i + 1));
+    ASSERT_NE(button, nullptr);
+    EXPECT_EQ(button->text(), QString::fromUtf8(captions[i]));
+    EXPECT_EQ(button->toolTip(), QString::fromUtf8(hints[i]));
+    EXPECT_EQ(button->geometry(), QRect(2 + 68 * i, 4, 63, 57));
+    EXPECT_EQ(button->toolButtonStyle(), Qt::ToolButtonTextUnderIcon);
+    EXPECT_TRUE(button->autoRaise());
+  }
+  EXPECT_EQ(f.CoolBar1->height(), 65);
+  EXPECT_EQ(f.Panel2->height(), 48);
+  EXPECT_EQ(f.StatusBar1->height(), 19);
+  EXPECT_EQ(f.Panel1->height(), 25);
+  const int widths[] = {40, 60, 40, 60, 40, 50};
+  for (size_t i = 0; i < 6; ++i) EXPECT_EQ(f.StatusPanels[i]->width(), widths[i]);
+  EXPECT_EQ(f.StatusPanels[0]->text(), QString::fromUtf8("邮箱："));
+  EXPECT_EQ(f.StatusPanels[2]->text(), QString::fromUtf8("手机："));
+  EXPECT_EQ(f.StatusPanels[4]->text(), QString::fromUtf8("QQ号："));
+  // e-mail, QQ, mobile from left to right
+  f.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&f));
+  EXPECT_LT(f.StringGrid1->x(), f.StringGrid3->x());
+  EXPECT_LT(f.StringGrid3->x(), f.StringGrid2->x());
+  EXPECT_EQ(f.StringGrid1->DefaultRowHeight(), 20);
+  EXPECT_EQ(f.StringGrid2->DefaultRowHeight(), 18);
+  EXPECT_EQ(f.StringGrid1->toolTip(), QString::fromUtf8("网址搜索显示区"));
+  EXPECT_EQ(f.PopupMenu2->actions().front()->text(), QString::fromUtf8("导出电邮保存"));
+  EXPECT_EQ(f.PopupMenu3->actions().front()->text(), QString::fromUtf8("导出手机号码"));
+  EXPECT_EQ(f.PopupMenu4->actions().front()->text(), QString::fromUtf8("导出QQ号保存"));
+  EXPECT_EQ(f.Label6->styleSheet(), QStringLiteral("color: #ff0000"));
+  EXPECT_FALSE(f.N17->isEnabled());
+  EXPECT_TRUE(f.N18->isEnabled());
+  // Settings defaults of a first run reach the widgets.
+  EXPECT_TRUE(f.CheckBox2->isChecked());
+  EXPECT_FALSE(f.CheckBox3->isChecked());
+  EXPECT_EQ(f.SpinEdit1->value(), 1);
+  // The tray icon is in the tray with the title as its tip.
+  ASSERT_FALSE(w.tray.Calls.empty());
+  EXPECT_EQ(w.tray.Calls.back().Message, NIM_ADD);  // added again when loaded
+  EXPECT_TRUE(w.form1->TrayIcon1->Visible());
+  EXPECT_EQ(w.form1->TrayIcon1->Hint(), "Quillmoth网页信息采集器 V2.0");
+}
+
+TEST(MainWindow, ResizeDividesTheWidthAmongTheLists) {
+  ShellWindows w;
+  w.form1->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(w.form1.get()));
+  struct Row {
+    int outer, grid, column;
+  };
+  for (const Row& row : {Row{624, 201, 196}, Row{800, 260, 255}, Row{624, 201, 196}}) {
+    const int frame = w.form1->frameGeometry().width() - w.form1->width();
+    w.form1->resize(row.outer - frame, 521);
+    ShellWindows::PumpUntil([&] { return w.form1->frameGeometry().width() == row.outer; }, 2000);
+    ASSERT_EQ(w.form1->frameGeometry().width(), row.outer);
+    for (TStringGrid* grid : {w.form1->StringGrid1, w.form1->StringGrid3}) {
+      EXPECT_EQ(grid->width(), row.grid) << row.outer;
+      EXPECT_EQ(grid->ColumnWidth(), row.column) << row.outer;
+    }
+    EXPECT_EQ(w.form1->StringGrid2->ColumnWidth(), row.column);
+    // Edit5 grows and shrinks with the window.
+    EXPECT_EQ(w.form1->Edit5->geometry().right(), w.form1->Panel2->width() - 14);
+  }
+}
+
+TEST(MainWindow, HidingAndShowingKeepsExactlyOneOfTheTrayItemsEnabled) {
+  ShellWindows w;
+  TForm1Window& f = *w.form1;
+  f.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&f));
+  for (int round = 0; round < 3; ++round) {
+    f.N18->trigger();
+    EXPECT_FALSE(f.isVisible());
+    EXPECT_TRUE(f.N17->isEnabled());
+    EXPECT_FALSE(f.N18->isEnabled());
+    EXPECT_FALSE(w.core->Form3.Window.StayOnTop());
+    EXPECT_FALSE(w.form3->windowFlags() & Qt::WindowStaysOnTopHint);
+    // A left click on the tray icon brings the window back.
+    w.tray.Mouse(WM_LBUTTONDOWN);
+    w.tray.Mouse(WM_LBUTTONUP);
+    EXPECT_TRUE(f.isVisible());
+    EXPECT_FALSE(f.N17->isEnabled());
+    EXPECT_TRUE(f.N18->isEnabled());
+    EXPECT_TRUE(w.form3->windowFlags() & Qt::WindowStaysOnTopHint);
+  }
+  // A click while shown leaves everything as it is.
+  w.tray.Mouse(WM_LBUTTONDOWN);
+  w.tray.Mouse(WM_LBUTTONUP);
+  EXPECT_TRUE(f.isVisible());
+  EXPECT_FALSE(f.N17->isEnabled());
+  EXPECT_TRUE(f.N18->isEnabled());
+}
+
+TEST(MainWindow, MinimisingHidesToTheTray) {
+  ShellWindows w;
+  TForm1Window& f = *w.form1;
+  f.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&f));
+  f.showMinimized();
+  EXPECT_TRUE(ShellWindows::PumpUntil([&] { return !f.isVisible(); }, 5000));
+  EXPECT_TRUE(f.N17->isEnabled());
+  EXPECT_FALSE(f.N18->isEnabled());
+  f.N17->trigger();
+  EXPECT_TRUE(f.isVisible());
+  EXPECT_FALSE(f.isMinimized());
+}
+
+TEST(MainWindow, TrayMenuOpensTheMakerAddressesAndAbout) {
+  ShellWindows w;
+  TForm1Window& f = *w.form1;
+  f.N19->trigger();
+  f.N20->trigger();
+  ASSERT_EQ(w.opened.size(), 2u);
+  EXPECT_EQ(w.opened[0].scheme(), QStringLiteral("mailto"));
+  EXPECT_EQ(w.opened[1].scheme(), QStringLiteral("http"));
+  // N21 and SpeedButton8 open the same About dialog.
+  int shown = 0;
+  for (int i = 0; i < 2; ++i) {
+    QTimer::singleShot(0, [&] {
+      if (w.form2->isVisible()) ++shown;
+      w.form2->OKButton->click();
+    });
+    if (i == 0)
+      f.N21->trigger();
+    else
+      f.SpeedButtons[7]->click();
+  }
+  EXPECT_EQ(shown, 2);
+}
+
+TEST(MainWindow, ExitAsksAndNoKeepsTheProgramRunning) {
+  ShellWindows w;
+  TForm1Window& f = *w.form1;
+  bool closed = false;
+  QObject::connect(&f, &TForm1Window::Closed, [&] { closed = true; });
+  f.show();
+  w.dialogs.AnswerConfirm(false);
+  f.N23->trigger();
+  EXPECT_FALSE(closed);
+  EXPECT_TRUE(f.isVisible());
+  EXPECT_EQ(w.dialogs.Messages().back(), "退出Quillmoth网页信息采集器?");
+  w.dialogs.AnswerConfirm(true);
+  f.N23->trigger();
+  EXPECT_TRUE(closed);
+}
+
+TEST(MainWindow, UserEditsReachTheModels) {
+  ShellWindows w;
+  TForm1Window& f = *w.form1;
+  f.CheckBox3->setChecked(true);
+  EXPECT_TRUE(w.core->CheckBox3.Checked());
+  f.SpinEdit1->setValue(3);
+  EXPECT_EQ(w.core->SpinEdit1.Value(), 3);
+  QTest::keyClicks(f.Edit5, "/tmp/list.txt");
+  EXPECT_EQ(w.core->Edit5.Text(), "/tmp/list.txt");
+  f.SpinEdit1->stepBy(5);
+  EXPECT_EQ(f.SpinEdit1->value(), 4);
+}
+
+TEST(MainWindow, RowsFromWorkerThreadsArriveCoalesced) {
+  ShellWindows w;
+  constexpr int kRows = 20000;
+  const int refreshesBefore = w.form1->RefreshCount();
+  std::thread worker([&] {
+    for (int i = 0; i < kRows; ++i) w.core->StringGrid1.AppendResult("user" + std::to_string(i) + "@example.com");
+  });
+  worker.join();
+  ASSERT_TRUE(ShellWindows::PumpUntil([&] { return w.form1->StringGrid1->Model().rowCount() == kRows; }));
+  EXPECT_EQ(w.form1->StringGrid1->Model().Rows().back(), "user19999@example.com");
+  EXPECT_LT(w.form1->RefreshCount() - refreshesBefore, 10);
+  // Clearing and refilling is seen as a new list, not as more rows.
+  w.core->StringGrid1.Clear();
+  w.core->StringGrid1.AppendResult("a@b.cn");
+  ASSERT_TRUE(ShellWindows::PumpUntil([&] { return w.form1->StringGrid1->Model().rowCount() == 1; }));
+  EXPECT_EQ(w.form1->StringGrid1->Model().Rows().front(), "a@b.cn");
+}
+
+}  // namespace
+}  // namespace qm::shell
