@@ -1,0 +1,44 @@
+#include "cli/command_line.h"
+
+namespace qm::cli {
+
+std::optional<std::string> ParsedCommand::Value(const std::string& option) const {
+  const auto found = values_.find(option);
+  if (found == values_.end()) return std::nullopt;
+  return found->second;
+}
+
+ParsedCommand ParseCommand(const std::vector<std::string>& args, const OptionSpec& spec) {
+  ParsedCommand parsed;
+  bool optionsEnded = false;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
+      parsed.operands_.push_back(arg);
+      continue;
+    }
+    if (arg == "--") {
+      optionsEnded = true;
+      continue;
+    }
+    const size_t equals = arg.find('=');
+    const std::string name = arg.substr(0, equals);
+    if (spec.Flags.count(name)) {
+      if (equals != std::string::npos) throw UsageError("option " + name + " takes no value");
+      parsed.flags_.insert(name);
+    } else if (spec.Valued.count(name)) {
+      if (equals != std::string::npos) {
+        parsed.values_[name] = arg.substr(equals + 1);
+      } else if (i + 1 < args.size()) {
+        parsed.values_[name] = args[++i];
+      } else {
+        throw UsageError("option " + name + " needs a value");
+      }
+    } else {
+      throw UsageError("unknown option " + name);
+    }
+  }
+  return parsed;
+}
+
+}  // namespace qm::cli

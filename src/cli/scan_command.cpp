@@ -1,0 +1,129 @@
+// qmharvest-cli scan [--email] [--mobile] [--qq] FILE...
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "cli/command_line.h"
+#include "cli/commands.h"
+#include "cli/row_output.h"
+#include "engine/extractors.h"
+#include "text/line_split.h"
+#include "ui/change_notifier.h"
+
+namespace qm::cli {
+
+const char* const kScanHelp =
+    "Usage: qmharvest-cli scan [--email] [--mobile] [--qq] FILE...\n"
+    "\n"
+    "Cuts each file (\"-\" is standard input) into lines as a page fetch does and runs the\n"
+    "chosen extractors (all three when none is named) on every line in order, with one set\n"
+    "of last-accepted values for the whole call, as one worker of a search would. Each\n"
+    "append is written as it happens: the kind (email, mobile or qq), a tab, the row as the\n"
+    "result list holds it, a line feed.\n"
+    "\n"
+    "  --email   e-mail addresses\n"
+    "  --mobile  mobile numbers\n"
+    "  --qq      QQ numbers (written with their mail suffix)\n";
+
+namespace {
+
+struct Kind {
+  void (*Extract)(std::string_view, TResultList&);
+  std::string_view Name;
+  TResultList* List;
+};
+
+class Scanner {
+ public:
+  explicit Scanner(std::vector<Kind> kinds) : kinds_(std::move(kinds)) {}
+
+  void ScanLines(std::string_view text) {
+    SplitLines(text, lines_);
+    for (const std::string& line : lines_) {
+      for (const Kind& kind : kinds_) {
+        kind.Extract(line, *kind.List);
+        // Written and dropped at once; clearing keeps the last-accepted value.
+        if (kind.List->EntryCount() == 0) continue;
+        for (const std::string& row : kind.List->Snapshot()) WriteRow(stdout, kind.Name, row);
+        kind.List->Clear();
+      }
+    }
+  }
+
+ private:
+  std::vector<Kind> kinds_;
+  std::vector<std::string> lines_;
+};
+
+// Reads the file in pieces, each cut after a line feed (always the end of a line), so a
+// file of any size is scanned in little memory. False with errno set on a read error.
+bool ScanFile(int fd, Scanner& scanner) {
+  constexpr size_t kPiece = 1 << 20;
+  std::string buffer;
+  size_t scanned = 0;  // bytes of buffer already handed on
+  for (;;) {
+    const size_t kept = buffer.size() - scanned;
+    buffer.erase(0, scanned);
+    scanned = 0;
+    buffer.resize(kept + kPiece);
+    const ssize_t got = ::read(fd, buffer.data() + kept, kPiece);
+    if (got < 0) {
+      if (errno == EINTR) {
+        buffer.resize(kept);
+        continue;
+      }
+      return false;
+    }
+    buffer.resize(kept + static_cast<size_t>(got));
+    if (got == 0) {
+      scanner.ScanLines(buffer);
+      return true;
+    }
+    const size_t lastFeed = buffer.rfind('\n');
+    if (lastFeed != std::string::npos && lastFeed >= kept) {
+      scanned = lastFeed + 1;
+      scanner.ScanLines(std::string_view(buffer).substr(0, scanned));
+    }
+  }
+}
+
+}  // namespace
+
+int RunScan(const std::vector<std::string>& args) {
+  const ParsedCommand parsed = ParseCommand(args, {{"--email", "--mobile", "--qq"}, {}});
+  if (parsed.Operands().empty()) throw UsageError("scan needs at least one FILE");
+  const bool all = !parsed.Has("--email") && !parsed.Has("--mobile") && !parsed.Has("--qq");
+
+  ui::ChangeNotifier notifier;
+  TResultList emails(notifier), mobiles(notifier), qqNumbers(notifier);
+  std::vector<Kind> kinds;
+  if (all || parsed.Has("--email")) kinds.push_back({ExtractEmails, kEmailKind, &emails});
+  if (all || parsed.Has("--mobile")) kinds.push_back({ExtractMobiles, kMobileKind, &mobiles});
+  if (all || parsed.Has("--qq")) kinds.push_back({ExtractQQNumbers, kQQKind, &qqNumbers});
+  Scanner scanner(std::move(kinds));
+
+  int status = kExitSuccess;
+  for (const std::string& name : parsed.Operands()) {
+    const bool standardInput = name == "-";
+    const int fd = standardInput ? STDIN_FILENO : ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0 || !ScanFile(fd, scanner)) {
+      std::fprintf(stderr, "qmharvest-cli: cannot read %s: %s\n", name.c_str(),
+                   std::strerror(errno));
+      status = kExitFailure;
+    }
+    if (fd >= 0 && !standardInput) ::close(fd);
+  }
+  if (std::fflush(stdout) != 0) {
+    std::perror("qmharvest-cli: standard output");
+    return kExitFailure;
+  }
+  return status;
+}
+
+}  // namespace qm::cli

@@ -1,0 +1,65 @@
+#include "cli_process.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <chrono>
+#include <stdexcept>
+
+#include "support/wait_until.h"
+
+extern char** environ;
+
+namespace qm::test {
+
+CliProcess::CliProcess(const std::vector<std::string>& args, const std::string& stdinPath,
+                       const std::string& program) {
+  std::vector<std::string> all = {program};
+  all.insert(all.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& arg : all) argv.push_back(arg.data());
+  argv.push_back(nullptr);
+
+  const std::string out = dir_.File("stdout"), err = dir_.File("stderr");
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, stdinPath.c_str(), O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  const int rc = posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (rc != 0) throw std::runtime_error("cannot start " + program);
+}
+
+CliProcess::~CliProcess() {
+  if (pid_ > 0 && !reaped_) {
+    ::kill(pid_, SIGKILL);
+    ::waitpid(pid_, nullptr, 0);
+  }
+}
+
+std::string CliProcess::OutSoFar() const { return TempDir::Read(dir_.File("stdout")); }
+std::string CliProcess::ErrSoFar() const { return TempDir::Read(dir_.File("stderr")); }
+
+CliResult CliProcess::Finish() {
+  CliResult result;
+  int status = 0;
+  const bool exited = WaitUntil([&] { return ::waitpid(pid_, &status, WNOHANG) == pid_; },
+                                std::chrono::seconds(60));
+  if (exited) {
+    reaped_ = true;
+    if (WIFEXITED(status)) result.Status = WEXITSTATUS(status);
+  }
+  result.Out = OutSoFar();
+  result.Err = ErrSoFar();
+  return result;
+}
+
+CliResult RunCli(const std::vector<std::string>& args, const std::string& stdinPath) {
+  CliProcess process(args, stdinPath);
+  return process.Finish();
+}
+
+}  // namespace qm::test

@@ -1,0 +1,368 @@
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <netinet/in.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "cli_process.h"
+#include "support/nginx_fixture.h"
+#include "support/scripted_server.h"
+#include "support/temp_dir.h"
+#include "support/wait_until.h"
+
+namespace qm::test {
+namespace {
+
+std::vector<std::string> LinesOf(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+std::multiset<std::string> RowsOfKind(const std::string& out, const std::string& kind) {
+  std::multiset<std::string> rows;
+  for (const std::string& line : LinesOf(out)) {
+    if (line.rfind(kind + "\t", 0) == 0) rows.insert(line.substr(kind.size() + 1));
+  }
+  return rows;
+}
+
+// ---- usage -------------------------------------------------------------------------------
+
+struct UsageRow {
+  const char* Name;
+  std::vector<std::string> Args;
+  int Status;
+  const char* ErrPart;  // must appear on standard error
+};
+
+void PrintTo(const UsageRow& row, std::ostream* os) { *os << row.Name; }
+
+class CliUsage : public ::testing::TestWithParam<UsageRow> {};
+
+TEST_P(CliUsage, StatusAndHint) {
+  const CliResult result = RunCli(GetParam().Args);
+  EXPECT_EQ(result.Status, GetParam().Status);
+  EXPECT_NE(result.Err.find(GetParam().ErrPart), std::string::npos) << result.Err;
+  EXPECT_TRUE(result.Out.empty()) << result.Out;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Errors, CliUsage,
+    ::testing::Values(
+        UsageRow{"NoCommand", {}, 2, "Try 'qmharvest-cli --help'."},
+        UsageRow{"UnknownCommand", {"crawl"}, 2, "unknown command 'crawl'"},
+        UsageRow{"FetchWithoutUrl", {"fetch"}, 2, "Try 'qmharvest-cli fetch --help'."},
+        UsageRow{"FetchTwoUrls", {"fetch", "http://a/", "http://b/"}, 2, "exactly one URL"},
+        UsageRow{"ScanWithoutFile", {"scan", "--qq"}, 2, "at least one FILE"},
+        UsageRow{"UnknownOption", {"scan", "--phone", "x"}, 2, "unknown option --phone"},
+        UsageRow{"FlagWithValue", {"scan", "--qq=1", "x"}, 2, "takes no value"},
+        UsageRow{"MissingValue", {"harvest", "list.txt", "--threads"}, 2, "needs a value"},
+        UsageRow{"HarvestTwoLists", {"harvest", "a", "b"}, 2, "exactly one LIST"},
+        // The messages of the window's message boxes are failures, not usage errors.
+        UsageRow{"NoList", {"harvest", "/nonexistent/list.txt"}, 1, "您还没有选择网址列表文件!"},
+        UsageRow{"UnreadableFile", {"scan", "/nonexistent/page.html"}, 1, "cannot read"}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
+TEST(CliHelp, ProgramAndEveryCommandHaveHelpAndVersion) {
+  CliResult result = RunCli({"--help"});
+  EXPECT_EQ(result.Status, 0);
+  for (const char* command : {"fetch", "scan", "harvest"}) {
+    EXPECT_NE(result.Out.find(command), std::string::npos);
+    const CliResult help = RunCli({command, "--help"});
+    EXPECT_EQ(help.Status, 0);
+    EXPECT_EQ(help.Out.rfind(std::string("Usage: qmharvest-cli ") + command, 0), 0u) << help.Out;
+  }
+  result = RunCli({"--version"});
+  EXPECT_EQ(result.Status, 0);
+  EXPECT_EQ(result.Out.rfind("qmharvest-cli ", 0), 0u);
+}
+
+// ---- fetch -------------------------------------------------------------------------------
+
+TEST(CliFetch, WritesEachLineOfTheBody) {
+  ScriptedServer server(ScriptedServer::Replay(
+      "HTTP/1.1 404 Not Found\r\nContent-Length: 19\r\n\r\none\r\ntwo\rthree\n\nend"));
+  const CliResult result = RunCli({"fetch", server.Url("missing.html")});
+  EXPECT_EQ(result.Status, 0) << result.Err;
+  EXPECT_EQ(result.Out, "one\ntwo\nthree\n\nend\n");
+}
+
+TEST(CliFetch, RefusedConnectionFailsWithNothingWritten) {
+  // A port that was free a moment ago and has no listener now.
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  socklen_t length = sizeof address;
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+  ::close(fd);
+  const std::string url = "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/";
+
+  const CliResult result = RunCli({"fetch", url});
+  EXPECT_EQ(result.Status, 1);
+  EXPECT_TRUE(result.Out.empty());
+  EXPECT_NE(result.Err.find(url), std::string::npos);
+}
+
+// ---- scan --------------------------------------------------------------------------------
+
+const std::string kLianXiGbk = "\xC1\xAA\xCF\xB5\xA3\xBA";  // 联系： in code page 936
+
+TEST(CliScan, CodePage936AndUtf8LinesGiveTheExtractorsRows) {
+  TempDir dir;
+  const std::string gbk = dir.Write(
+      "gbk.html", kLianXiGbk + "ab@cd.ef<br>\r\n\x81" "abc@qq.com\r\n" + "\x81" "113812345678\n" +
+                      "QQ" + kLianXiGbk + "123456789 tencent 2024");
+  const std::string utf8 =
+      dir.Write("utf8.html", "联系：abc@qq.com\n手机：113812345678 手机：13912345678\rQq 55555\n");
+  const CliResult result = RunCli({"scan", gbk, utf8});
+  EXPECT_EQ(result.Status, 0) << result.Err;
+  EXPECT_EQ(result.Out,
+            "email\tab@cd.ef\n"
+            "email\tbc@qq.com\n"
+            "mobile\t13812345678\n"
+            "qq\t123456789@qq.com\n"
+            "email\tabc@qq.com\n"
+            "mobile\t13912345678\n");
+}
+
+TEST(CliScan, OneSetOfLastAcceptedValuesForTheWholeCall) {
+  TempDir dir;
+  const std::string a = dir.Write("a", "x ab@cd.ef\n");
+  const std::string b = dir.Write("b", "ab@cd.ef\ngh@ij.kl\nab@cd.ef");
+  const std::string input = dir.Write("stdin", "ab@cd.ef\n");
+  const CliResult result = RunCli({"scan", "--email", a, b, "-"}, input);
+  EXPECT_EQ(result.Status, 0);
+  EXPECT_EQ(result.Out, "email\tab@cd.ef\nemail\tgh@ij.kl\nemail\tab@cd.ef\n");
+}
+
+TEST(CliScan, OnlyTheNamedKindsAndLinesAcrossLargeReads) {
+  TempDir dir;
+  // Lines spread over several reads of the file: none may be cut where a read ends.
+  std::string text;
+  for (int i = 0; i < 60000; ++i) {
+    text += "<td>" + std::string(20, 'x') + " 1" + std::to_string(3800000000LL + i) + " QQ " +
+            std::to_string(100000 + i) + " a" + std::to_string(i) + "@b.cn</td>\r\n";
+  }
+  const std::string path = dir.Write("big.html", text);
+  const CliResult result = RunCli({"scan", "--mobile", path});
+  EXPECT_EQ(result.Status, 0);
+  const std::vector<std::string> lines = LinesOf(result.Out);
+  ASSERT_EQ(lines.size(), 60000u);
+  for (int i = 0; i < 60000; i += 7919) {
+    EXPECT_EQ(lines[static_cast<size_t>(i)], "mobile\t1" + std::to_string(3800000000LL + i));
+  }
+}
+
+TEST(CliScan, AMissingFileIsNamedAndTheOthersAreScanned) {
+  TempDir dir;
+  const std::string good = dir.Write("good", "QQ 12345\n");
+  const CliResult result = RunCli({"scan", dir.File("missing"), good});
+  EXPECT_EQ(result.Status, 1);
+  EXPECT_NE(result.Err.find(dir.File("missing")), std::string::npos);
+  EXPECT_EQ(result.Out, "qq\t12345@qq.com\n");
+}
+
+// ---- harvest -----------------------------------------------------------------------------
+
+// A site of numbered pages, each holding one e-mail address, one mobile number and one QQ
+// number of its own, and the URL list of its pages.
+class HarvestSite : public ::testing::Test {
+ protected:
+  static std::string Email(int page) { return "page" + std::to_string(page) + "@site.cn"; }
+  static std::string Mobile(int page) { return std::to_string(13900000000LL + page); }
+  static std::string QQ(int page) { return std::to_string(700000 + page); }
+
+  static std::string PageBody(int page) {
+    std::string body = "<html><body>\n";
+    for (int i = 0; i < 40; ++i) body += "<p>\xD7\xA2\xB2\xE1 filler line " + std::to_string(i) + "</p>\n";
+    body += "<p>\xC1\xAA\xCF\xB5\xA3\xBA" + Email(page) + "</p>\r\n";
+    body += "<p>\xCA\xD6\xBB\xFA " + Mobile(page) + "</p>\n";
+    body += "<p>QQ:" + QQ(page) + "</p>\n</body></html>";
+    return body;
+  }
+
+  std::string WriteList(const std::string& base, int pages) {
+    std::string list;
+    for (int page = 1; page <= pages; ++page) {
+      list += base + "p" + std::to_string(page) + ".html trailing words\r\n";
+    }
+    return dir.Write("list.txt", list);
+  }
+
+  TempDir dir;
+};
+
+TEST_F(HarvestSite, FourWorkersFindEveryPagesContactsAndExportThem) {
+  NginxServer nginx;
+  constexpr int kPages = 40;
+  for (int page = 1; page <= kPages; ++page) {
+    nginx.WriteFile("p" + std::to_string(page) + ".html", PageBody(page));
+  }
+  const std::string list = WriteList(nginx.Url(), kPages);
+  const std::string out = dir.File("out");
+  const CliResult result = RunCli({"harvest", "--threads", "4", "--email", "--mobile", "--qq",
+                                   "--out", out, "--no-online-check", list});
+  ASSERT_EQ(result.Status, 0) << result.Err;
+
+  std::multiset<std::string> emails, mobiles, qq;
+  for (int page = 1; page <= kPages; ++page) {
+    emails.insert(Email(page));
+    mobiles.insert(Mobile(page));
+    qq.insert(QQ(page) + "@qq.com");
+  }
+  EXPECT_EQ(RowsOfKind(result.Out, "email"), emails);
+  EXPECT_EQ(RowsOfKind(result.Out, "mobile"), mobiles);
+  EXPECT_EQ(RowsOfKind(result.Out, "qq"), qq);
+  EXPECT_NE(result.Err.find("lines taken: 40, lines in the list: 40, email: 40, mobile: 40, qq: 40"),
+            std::string::npos)
+      << result.Err;
+
+  for (const char* name : {"电邮40.txt", "手机40.txt", "QQ邮40.txt"}) {
+    const std::string text = TempDir::Read(out + "/" + name);
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 40) << name;
+  }
+  EXPECT_NE(TempDir::Read(out + "/电邮40.txt").find(Email(7) + "\r\n"), std::string::npos);
+  // The progress record stays out of the program's folder unless asked for.
+  EXPECT_FALSE(std::filesystem::exists(
+      std::filesystem::path(QM_CLI_PATH).parent_path() / "qmharvest-cli.ini"));
+}
+
+TEST_F(HarvestSite, DefaultKindIsEmailOnlyAndEmptyListsAreNotExported) {
+  NginxServer nginx;
+  for (int page = 1; page <= 3; ++page) {
+    nginx.WriteFile("p" + std::to_string(page) + ".html", PageBody(page));
+  }
+  const std::string out = dir.File("out");
+  const CliResult result =
+      RunCli({"harvest", "--out", out, "--no-online-check", WriteList(nginx.Url(), 3)});
+  ASSERT_EQ(result.Status, 0) << result.Err;
+  EXPECT_EQ(RowsOfKind(result.Out, "email").size(), 3u);
+  EXPECT_TRUE(RowsOfKind(result.Out, "mobile").empty());
+  EXPECT_TRUE(std::filesystem::exists(out + "/电邮3.txt"));
+  EXPECT_FALSE(std::filesystem::exists(out + "/手机1.txt"));
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(out),
+                          std::filesystem::directory_iterator()),
+            1);
+}
+
+TEST_F(HarvestSite, FromSkipsTheGivenNumberOfLines) {
+  NginxServer nginx;
+  constexpr int kPages = 10;
+  for (int page = 1; page <= kPages; ++page) {
+    nginx.WriteFile("p" + std::to_string(page) + ".html", PageBody(page));
+  }
+  const CliResult result = RunCli(
+      {"harvest", "--from", "4", "--threads", "2", "--no-online-check", WriteList(nginx.Url(), kPages)});
+  ASSERT_EQ(result.Status, 0) << result.Err;
+  std::multiset<std::string> expected;
+  for (int page = 5; page <= kPages; ++page) expected.insert(Email(page));
+  EXPECT_EQ(RowsOfKind(result.Out, "email"), expected);
+  EXPECT_NE(result.Err.find("lines taken: 10, lines in the list: 10, email: 6"), std::string::npos)
+      << result.Err;
+}
+
+TEST_F(HarvestSite, FromPastTheEndSearchesNothing) {
+  const CliResult result =
+      RunCli({"harvest", "--from", "5", "--no-online-check", WriteList("http://127.0.0.1:9/", 3)});
+  EXPECT_EQ(result.Status, 0) << result.Err;
+  EXPECT_TRUE(result.Out.empty());
+  EXPECT_NE(result.Err.find("网址列表搜索完毕..."), std::string::npos) << result.Err;
+}
+
+TEST_F(HarvestSite, FromThatIsNoNumberFails) {
+  const CliResult result =
+      RunCli({"harvest", "--from", "4x", "--no-online-check", WriteList("http://127.0.0.1:9/", 3)});
+  EXPECT_EQ(result.Status, 1);
+  EXPECT_NE(result.Err.find("'4x' is not a valid integer value"), std::string::npos) << result.Err;
+}
+
+TEST_F(HarvestSite, SaveProgressWritesTheRecordBesideTheProgram) {
+  NginxServer nginx;
+  nginx.WriteFile("p1.html", PageBody(1));
+  // A copy of the program in a folder of its own, so the record lands there.
+  const std::filesystem::path program = dir.Path() / "bin" / "qmharvest-cli";
+  std::filesystem::create_directories(program.parent_path());
+  std::filesystem::copy_file(QM_CLI_PATH, program);
+  const std::string list = WriteList(nginx.Url(), 1);
+  CliProcess process({"harvest", "--save-progress", "--qq", "--no-online-check", list},
+                     "/dev/null", program.string());
+  const CliResult result = process.Finish();
+  ASSERT_EQ(result.Status, 0) << result.Err;
+  const std::string record = TempDir::Read((program.parent_path() / "qmharvest-cli.ini").string());
+  EXPECT_NE(record.find("urladd=" + list), std::string::npos) << record;
+  EXPECT_NE(record.find("process=1"), std::string::npos) << record;
+  EXPECT_NE(record.find("ifqq=1"), std::string::npos) << record;
+  EXPECT_NE(record.find("ifeml=0"), std::string::npos) << record;
+}
+
+// Pages that take a while to arrive, so a Ctrl-C finds workers in the middle of pages.
+TEST_F(HarvestSite, CtrlCOnceLetsTheWorkersFinishTheirPages) {
+  ScriptedServer server([](ScriptedConnection& connection) {
+    if (!connection.ReadHead()) return;
+    const std::string request = connection.Received();
+    const size_t p = request.find("/p") + 2;
+    const int page = std::stoi(request.substr(p, request.find(".html") - p));
+    const std::string body = PageBody(page);
+    connection.SendSlowly("HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) +
+                              "\r\nConnection: close\r\n\r\n" + body,
+                          200, std::chrono::milliseconds(40));
+  });
+  constexpr int kPages = 200;
+  CliProcess process(
+      {"harvest", "--threads", "4", "--no-online-check", WriteList(server.Url(), kPages)});
+  ASSERT_TRUE(WaitUntil([&] { return !RowsOfKind(process.OutSoFar(), "email").empty(); }));
+  ASSERT_EQ(::kill(process.Pid(), SIGINT), 0);
+  const CliResult result = process.Finish();
+  ASSERT_EQ(result.Status, 0) << result.Err;
+
+  // Every line taken was fetched and scanned to its end: one address per page taken.
+  const size_t at = result.Err.find("lines taken: ");
+  ASSERT_NE(at, std::string::npos) << result.Err;
+  const int taken = std::stoi(result.Err.substr(at + 13));
+  EXPECT_GT(taken, 0);
+  EXPECT_LT(taken, kPages);
+  EXPECT_EQ(RowsOfKind(result.Out, "email").size(), static_cast<size_t>(taken));
+  EXPECT_NE(result.Err.find("email: " + std::to_string(taken)), std::string::npos);
+}
+
+TEST_F(HarvestSite, CtrlCTwiceEndsAtOnce) {
+  // The first page arrives whole; the second never ends.
+  ScriptedServer server([](ScriptedConnection& connection) {
+    if (!connection.ReadHead()) return;
+    if (connection.Index() == 0) {
+      connection.Send("HTTP/1.1 200 OK\r\nContent-Length: 9\r\n\r\nQQ 12345\n");
+      return;
+    }
+    connection.Send("HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\nQQ 54321\n");
+    connection.StaySilent(std::chrono::seconds(30));
+  });
+  CliProcess process({"harvest", "--qq", "--no-online-check", WriteList(server.Url(), 3)});
+  ASSERT_TRUE(WaitUntil([&] { return process.OutSoFar() == "qq\t12345@qq.com\n"; }));
+  ASSERT_TRUE(server.WaitReceived(1, "\r\n\r\n"));
+  ASSERT_EQ(::kill(process.Pid(), SIGINT), 0);
+  ASSERT_TRUE(WaitUntil([&] { return process.ErrSoFar().find("stopping") != std::string::npos; }));
+  ASSERT_EQ(::kill(process.Pid(), SIGINT), 0);
+  const auto start = std::chrono::steady_clock::now();
+  const CliResult result = process.Finish();
+  // Well before the worker's 6-second wait for the rest of the page would end.
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(4));
+  EXPECT_EQ(result.Status, 1);
+  EXPECT_EQ(result.Out, "qq\t12345@qq.com\n");
+  EXPECT_NE(result.Err.find("lines taken: 2, lines in the list: 3, email: 0, mobile: 0, qq: 1"),
+            std::string::npos)
+      << result.Err;
+}
+
+}  // namespace
+}  // namespace qm::test
