@@ -207,6 +207,8 @@ int RunHarvest(const std::vector<std::string>& args) {
   form.CheckBox3.SetChecked(parsed.Has("--mobile"));
   form.CheckBox4.SetChecked(parsed.Has("--qq"));
   form.Changes.SetListener([&wakeup] { wakeup.Signal(); });
+  // Changes made before the listener came are pending; without this no change would wake us.
+  form.Changes.Acknowledge();
 
   const int64_t completedBefore = form.SearchState.CompletedRuns.load();
   if (from) {
@@ -249,7 +251,9 @@ int RunHarvest(const std::vector<std::string>& args) {
   int pressed = 0;
   for (;;) {
     pollfd fds[2] = {{interrupts.Fd(), POLLIN, 0}, {wakeup.Fd(), POLLIN, 0}};
-    ::poll(fds, 2, 200);
+    // The completion's last changes may fall before our acknowledgement and wake nobody,
+    // so the wait is short.
+    ::poll(fds, 2, 50);
     wakeup.Drain();
     const int before = pressed;
     pressed += interrupts.Take();
@@ -280,6 +284,7 @@ int RunHarvest(const std::vector<std::string>& args) {
     // thread from competing with them for the lists' locks. Only Ctrl-C cuts it short.
     pollfd interruptOnly = {interrupts.Fd(), POLLIN, 0};
     ::poll(&interruptOnly, 1, 20);
+    if (form.SearchState.CompletedRuns.load() != completedBefore) break;
   }
   writeNewRows();
   progress.Erase();
