@@ -20,6 +20,8 @@ class FormHarness {
   struct Fetch {
     std::string Url;
     std::string Label5;  // the counter shown when the page was asked for
+    std::string Label6;  // the hint line then
+    bool SearchEnabled, StopEnabled, ResumeEnabled;  // SpeedButton2, 3 and 4 then
   };
 
   explicit FormHarness(std::string programName = "qmharvest")
@@ -34,7 +36,9 @@ class FormHarness {
     environment.FetchPage = [this](const std::string& url, std::vector<std::string>& lines) {
       lines.clear();
       std::lock_guard lock(mutex_);
-      fetches_.push_back({url, form->Label5.Caption()});
+      fetches_.push_back({url, form->Label5.Caption(), form->Label6.Caption(),
+                          form->SpeedButton2.Enabled(), form->SpeedButton3.Enabled(),
+                          form->SpeedButton4.Enabled()});
       return true;
     };
     if (fetchOverride) environment.FetchPage = fetchOverride;

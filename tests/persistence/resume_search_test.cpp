@@ -64,12 +64,14 @@ TEST(SpeedButton4Click, SkipsToTheEnteredPosition) {
       EXPECT_TRUE(s.h.Fetches().empty());
       continue;
     }
-    EXPECT_EQ(form.Label6.Caption(), "继续搜索...");
     ASSERT_TRUE(s.h.WaitForCompletedRuns(1));
     const auto fetches = s.h.Fetches();
     ASSERT_EQ(fetches.size(), static_cast<size_t>(row.lines - row.firstLine + 1));
     EXPECT_EQ(fetches.front().Url, FormHarness::LineUrl(row.firstLine));
     EXPECT_EQ(fetches.front().Label5, row.firstCounter);
+    EXPECT_EQ(fetches.front().Label6, "继续搜索...");
+    const auto& first = fetches.front();
+    EXPECT_EQ((Buttons{first.SearchEnabled, first.StopEnabled, first.ResumeEnabled}), kRunning);
     EXPECT_EQ(fetches.back().Url, FormHarness::LineUrl(row.lines));
   }
 }
