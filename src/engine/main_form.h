@@ -132,8 +132,8 @@ class TForm1 {
 
  private:
   void WorkerLoop(int slot, const std::shared_ptr<TSearchRun>& run);
-  void ScanPage(TWorkerSlot& slot, TSearchRun& run);
-  void ShowCounts();
+  void ScanPage(TWorkerSlot& slot, TSearchRun& run, std::array<int32_t, 3>& shown);
+  void ShowCounts(std::array<int32_t, 3>& shown);
   // The completion proper, for the caller that claimed it.
   void FinishRun(const std::shared_ptr<TSearchRun>& run);
   // With RunControl held: closes the current run, if any, and clears the slots' marks.

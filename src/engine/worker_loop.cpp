@@ -33,6 +33,7 @@ void TForm1::WorkerLoop(int index, const std::shared_ptr<TSearchRun>& run) {
   }
 
   std::string line;
+  std::array<int32_t, 3> shown{-1, -1, -1};  // the counts this worker last showed
   try {
     for (;;) {
       {
@@ -47,7 +48,7 @@ void TForm1::WorkerLoop(int index, const std::shared_ptr<TSearchRun>& run) {
         const auto taken = static_cast<uint32_t>(SearchState.UrlCounter.fetch_add(1)) + 1u;
         Label5.SetCaption(std::to_string(static_cast<int32_t>(taken)));
       }
-      if (environment_.FetchPage(slot.Url, slot.Lines)) ScanPage(slot, *run);
+      if (environment_.FetchPage(slot.Url, slot.Lines)) ScanPage(slot, *run, shown);
     }
   } catch (...) {
     // Any failure of a page ends this worker; the others go on.
@@ -68,7 +69,7 @@ void TForm1::WorkerLoop(int index, const std::shared_ptr<TSearchRun>& run) {
   if (claimed) FinishRun(run);
 }
 
-void TForm1::ScanPage(TWorkerSlot& slot, TSearchRun& run) {
+void TForm1::ScanPage(TWorkerSlot& slot, TSearchRun& run, std::array<int32_t, 3>& shown) {
   std::shared_lock gate(run.ScanGate);
   // The line count is read afresh for every line, and so are the three boxes.
   for (size_t i = 0; i < slot.Lines.size(); ++i) {
@@ -77,15 +78,23 @@ void TForm1::ScanPage(TWorkerSlot& slot, TSearchRun& run) {
     if (CheckBox2.Checked()) ExtractEmails(line);
     if (CheckBox3.Checked()) ExtractMobiles(line);
     if (CheckBox4.Checked()) ExtractQQNumbers(line);
-    ShowCounts();
+    ShowCounts(shown);
   }
 }
 
-void TForm1::ShowCounts() {
+void TForm1::ShowCounts(std::array<int32_t, 3>& shown) {
+  // Counts only grow during a run. A worker that sees the counts it last showed has nothing
+  // to add; one that sees others reads them again under the lock and shows those, so the
+  // last rewrite of a run always shows the final counts.
+  if (StringGrid1.EntryCount() == shown[0] && StringGrid2.EntryCount() == shown[1] &&
+      StringGrid3.EntryCount() == shown[2]) {
+    return;
+  }
   std::lock_guard lock(countsMutex_);
-  StatusBar1.SetPanel(1, std::to_string(StringGrid1.EntryCount()));
-  StatusBar1.SetPanel(3, std::to_string(StringGrid2.EntryCount()));
-  StatusBar1.SetPanel(5, std::to_string(StringGrid3.EntryCount()));
+  shown = {StringGrid1.EntryCount(), StringGrid2.EntryCount(), StringGrid3.EntryCount()};
+  StatusBar1.SetPanel(1, std::to_string(shown[0]));
+  StatusBar1.SetPanel(3, std::to_string(shown[1]));
+  StatusBar1.SetPanel(5, std::to_string(shown[2]));
 }
 
 }  // namespace qm
