@@ -3,6 +3,7 @@
 
 #include <QCheckBox>
 #include <QDir>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -62,7 +63,8 @@ TEST(SearchFlow, SearchAgainstLocalSiteThenExport) {
   EXPECT_FALSE(w.form3->isVisible());
 
   // A picture of the window after the search, kept in the build folder.
-  f.grab().save(QStringLiteral(QT_TESTCASE_BUILDDIR "/main_window_after_search.png"));
+  f.grab().save(QStringLiteral(QT_TESTCASE_BUILDDIR "/main_window_after_search_%1.png")
+                    .arg(QGuiApplication::platformName()));
 
   // Save all: three dialogs, one per list.
   const std::string emails = w.dir.File("emails.txt");
