@@ -72,6 +72,7 @@ TEST(HttpRequest, CallerLinesConnectionCloseAndVersions) {
   client.KeepAlive = false;
   client.Headers = {"X-One: 1", "X-Two: 2"};
   ASSERT_TRUE(client.PerformRequest("GET", server.Url("k")));
+  ASSERT_TRUE(server.WaitFinished(1));  // closed, so the next request cannot reuse it
   // The response now fills Headers and Document; a further request starts from a reset.
   client.ResetDocument();
   client.ProtocolVersion = "1.0";
