@@ -256,8 +256,7 @@ int32_t TIniFile::ReadInteger(std::string_view section, std::string_view key,
   return Snapshot().ReadInteger(section, key, fallback);
 }
 
-void TIniFile::WriteString(std::string_view section, std::string_view key,
-                           std::string_view value) {
+void TIniFile::WriteString(std::string_view section, std::string_view key, std::string_view value) {
   const TIniEntry entry{std::string(key), std::string(value)};
   WriteEntries(section, std::span<const TIniEntry>(&entry, 1));
 }

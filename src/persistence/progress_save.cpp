@@ -4,7 +4,9 @@
 
 namespace qm {
 
-void TForm1::Button10Click() { WriteSettingsFile(SettingsFilePath(), CurrentSettings(*this)); }
+void TForm1::Button10Click() {
+  WriteSettingsFile(SettingsFilePath(), CurrentSettings(*this));
+}
 
 void TForm1::SpeedButton7Click() {
   Button10Click();  // a failed write raises before the message

@@ -21,8 +21,12 @@ struct TSettingsRecord {
 };
 
 // Values for missing or unreadable keys.
-inline TSettingsRecord CreationDefaults() { return {{}, 0, 0, 1, 1, 0, 0}; }
-inline TSettingsRecord ResumeDefaults() { return {{}, 0, 0, 1, 0, 0, 0}; }
+inline TSettingsRecord CreationDefaults() {
+  return {{}, 0, 0, 1, 1, 0, 0};
+}
+inline TSettingsRecord ResumeDefaults() {
+  return {{}, 0, 0, 1, 0, 0, 0};
+}
 
 // The settings file name for a program file: its name in lower case, without its
 // extension, plus ".ini" ("/opt/QmHarvest.EXE" and "/opt/qmharvest" both give
@@ -38,7 +42,9 @@ TSettingsRecord ReadSettingsFile(const std::string& path, const TSettingsRecord&
 void WriteSettingsFile(const std::string& path, const TSettingsRecord& record);
 
 // A switch value checks its box when its low eight bits are not all zero.
-inline bool SwitchChecked(int32_t value) { return (static_cast<uint32_t>(value) & 0xFFu) != 0; }
+inline bool SwitchChecked(int32_t value) {
+  return (static_cast<uint32_t>(value) & 0xFFu) != 0;
+}
 
 // The settings read into the main window's controls and run state.
 void LoadSettings(TForm1& form, const TSettingsRecord& defaults);

@@ -60,10 +60,10 @@ class FormHarness {
 
   // A saved progress record naming `listPath`.
   void WriteSettings(const std::string& listPath, int process, int total, int threads = 1) const {
-    dir.Write(SettingsName(), "[config]\r\nurladd=" + listPath + "\r\nprocess=" +
-                                  std::to_string(process) + "\r\ntotal=" + std::to_string(total) +
-                                  "\r\nthread=" + std::to_string(threads) +
-                                  "\r\nifeml=1\r\nifphone=1\r\nifqq=1\r\n");
+    dir.Write(SettingsName(),
+              "[config]\r\nurladd=" + listPath + "\r\nprocess=" + std::to_string(process) +
+                  "\r\ntotal=" + std::to_string(total) + "\r\nthread=" + std::to_string(threads) +
+                  "\r\nifeml=1\r\nifphone=1\r\nifqq=1\r\n");
   }
 
   bool WaitForCompletedRuns(int64_t runs) {

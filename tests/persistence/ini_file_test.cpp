@@ -90,8 +90,8 @@ TEST(IniTextFind, ReadsLikeTheProfileFunctions) {
       {"missing section", "[other]\r\nx=1\r\n", "config", "x", std::nullopt},
       {"last line without a break", "[config]\r\nx=1", "config", "x", "1"},
       {"LF lines", "[config]\nx=1\ny=2\n", "config", "y", "2"},
-      {"second section of the same name is not read", "[config]\r\n[config]\r\nx=1\r\n",
-       "config", "x", std::nullopt},
+      {"second section of the same name is not read", "[config]\r\n[config]\r\nx=1\r\n", "config",
+       "x", std::nullopt},
       {"empty text", "", "config", "x", std::nullopt},
   };
   for (const FindRow& row : rows) {

@@ -45,11 +45,21 @@ struct PositionRow {
 
 TEST(SpeedButton4Click, SkipsToTheEnteredPosition) {
   const std::vector<PositionRow> rows = {
-      {100, "57", 58, "58"}, {100, "0", 2, "1"},    {100, "1", 2, "2"},
-      {100, "-5", 2, "-4"},  {100, "2", 3, "3"},    {100, "99", 100, "100"},
-      {100, "0x10", 17, "17"}, {100, " 3", 4, "4"}, {100, "100", 0, ""},
-      {100, "101", 0, ""},   {100, "2147483647", 0, ""}, {1, "0", 0, ""},
-      {1, "-1", 0, ""},      {1, "5", 0, ""},      {0, "0", 0, ""},
+      {100, "57", 58, "58"},
+      {100, "0", 2, "1"},
+      {100, "1", 2, "2"},
+      {100, "-5", 2, "-4"},
+      {100, "2", 3, "3"},
+      {100, "99", 100, "100"},
+      {100, "0x10", 17, "17"},
+      {100, " 3", 4, "4"},
+      {100, "100", 0, ""},
+      {100, "101", 0, ""},
+      {100, "2147483647", 0, ""},
+      {1, "0", 0, ""},
+      {1, "-1", 0, ""},
+      {1, "5", 0, ""},
+      {0, "0", 0, ""},
   };
   for (const PositionRow& row : rows) {
     SCOPED_TRACE(std::to_string(row.lines) + " lines, position " + row.entered);
@@ -229,7 +239,8 @@ TEST(SpeedButton4Click, HarvestsOnlyThePagesAfterThePosition) {
   }
   const std::string listPath = h.dir.Write("list.txt", list);
   h.WriteSettings(listPath, 2, 4, 2);
-  TForm1 form(h.dialogs, TForm1Environment{h.dir.File("qmharvest"), [] { return "192.0.2.7"; }, {}});
+  TForm1 form(h.dialogs,
+              TForm1Environment{h.dir.File("qmharvest"), [] { return "192.0.2.7"; }, {}});
   form.FormCreate();
   h.dialogs.AnswerInput(std::nullopt);
   h.dialogs.AnswerInput("2");

@@ -12,14 +12,10 @@ namespace {
 
 TEST(SettingsFileName, DerivedFromTheProgramFileName) {
   const std::vector<std::pair<std::string, std::string>> rows = {
-      {"/opt/qm/qmharvest", "qmharvest.ini"},
-      {"/opt/qm/QmHarvest.EXE", "qmharvest.ini"},
-      {"/opt/qm/harvest2", "harvest2.ini"},
-      {"/opt/qm/my.tool.bin", "my.tool.ini"},
-      {"/opt/v1.2/qmharvest", "qmharvest.ini"},
-      {"/opt/qm/.hidden", ".hidden.ini"},
-      {"qmharvest", "qmharvest.ini"},
-      {"/opt/qm/a.b", "a.ini"},
+      {"/opt/qm/qmharvest", "qmharvest.ini"},   {"/opt/qm/QmHarvest.EXE", "qmharvest.ini"},
+      {"/opt/qm/harvest2", "harvest2.ini"},     {"/opt/qm/my.tool.bin", "my.tool.ini"},
+      {"/opt/v1.2/qmharvest", "qmharvest.ini"}, {"/opt/qm/.hidden", ".hidden.ini"},
+      {"qmharvest", "qmharvest.ini"},           {"/opt/qm/a.b", "a.ini"},
   };
   for (const auto& [program, name] : rows) EXPECT_EQ(SettingsFileName(program), name) << program;
 }
@@ -82,9 +78,9 @@ TEST(SettingsFile, MissingOrOddValuesTakeTheirDefaults) {
 }
 
 TEST(SettingsFile, SwitchesLookAtTheLowEightBits) {
-  const std::vector<std::pair<int32_t, bool>> rows = {
-      {0, false}, {1, true}, {2, true}, {255, true}, {256, false}, {257, true}, {-1, true},
-      {-256, false}};
+  const std::vector<std::pair<int32_t, bool>> rows = {{0, false},  {1, true},    {2, true},
+                                                      {255, true}, {256, false}, {257, true},
+                                                      {-1, true},  {-256, false}};
   for (const auto& [value, checked] : rows) EXPECT_EQ(SwitchChecked(value), checked) << value;
 }
 
