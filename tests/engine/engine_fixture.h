@@ -18,10 +18,11 @@ class EngineFixture {
  public:
   using FetchFunction = std::function<bool(const std::string&, std::vector<std::string>&)>;
 
-  // fetch: the page fetch the workers use; empty for the real FetchPageLines.
-  explicit EngineFixture(FetchFunction fetch = {}) {
+  // fetch: the page fetch the workers use; empty for the real FetchPageLines. program: the
+  // program file's path below the fixture's directory.
+  explicit EngineFixture(FetchFunction fetch = {}, const std::string& program = "qmharvest") {
     TForm1Environment environment;
-    environment.ProgramPath = dir.File("qmharvest");
+    environment.ProgramPath = dir.File(program);
     environment.LocalAddress = [this] {
       std::lock_guard lock(mutex_);
       return localAddress_;

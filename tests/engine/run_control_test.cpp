@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
+#include <filesystem>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -255,6 +256,17 @@ TEST(SearchRun, ANewRunClearsTheListsAndCounts) {
   EXPECT_EQ(f.form->StringGrid1.EntryCount(), 0);
   EXPECT_EQ(f.form->StatusBar1.Panel(1), "0");
   EXPECT_EQ(f.form->Label5.Caption(), "");
+}
+
+TEST(SearchRun, CompletionReturnsToIdleEvenWhenTheProgressCannotBeSaved) {
+  // The program's folder does not exist, so the settings file cannot be written.
+  EngineFixture f(PageOf({}), "gone/qmharvest");
+  f.UseList("http://h/1\n");
+  f.form->SpeedButton2Click();
+  ASSERT_TRUE(f.WaitForCompletedRuns(1));
+  ExpectIdleAfterRun(*f.form);
+  EXPECT_FALSE(std::filesystem::exists(f.form->SettingsFilePath()));
+  EXPECT_TRUE(f.dialogs.Messages().empty());
 }
 
 TEST(SearchRun, FailureOfAPageEndsOnlyThatWorker) {
