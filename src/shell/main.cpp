@@ -41,7 +41,9 @@ int main(int argc, char** argv) {
   TbbsFormWindow bbsForm(bbsCore, &form1);
   form1.SetWindows(&form3, &form2, &bbsForm);
 
-  QObject::connect(&form1, &TForm1Window::Closed, &app, &QCoreApplication::quit, Qt::QueuedConnection);
+  // exit(), not quit(): quit() would offer every window another close, and the exit question
+  // has been answered already.
+  QObject::connect(&form1, &TForm1Window::Closed, &app, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
   form1.show();
   const int code = app.exec();
   form1Core.FormDestroy();

@@ -334,12 +334,17 @@ void TForm1Window::changeEvent(QEvent* event) {
 }
 
 void TForm1Window::closeEvent(QCloseEvent* event) {
+  if (closeAgreed_) {
+    event->accept();
+    return;
+  }
   bool mayClose = false;
   RunGuarded([&] { mayClose = core_.FormCloseQuery(); });
   if (!mayClose) {
     event->ignore();
     return;
   }
+  closeAgreed_ = true;
   event->accept();
   emit Closed();
 }

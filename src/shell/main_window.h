@@ -110,6 +110,7 @@ class TForm1Window : public QWidget {
   qint64 longestRefreshNs_ = 0;
   int refreshCount_ = 0;
   bool sizedToFrame_ = false;
+  bool closeAgreed_ = false;
 };
 
 }  // namespace qm::shell
