@@ -1,3 +1,4 @@
+// Saving result lists: the file bytes, the save commands of the main window and their dialogs.
 #include "persistence/export_results.h"
 
 #include <gtest/gtest.h>
@@ -5,11 +6,12 @@
 #include <algorithm>
 #include <atomic>
 #include <filesystem>
-#include <set>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "engine/main_form.h"
 #include "support/scripted_dialogs.h"
 #include "support/temp_dir.h"
 #include "support/wait_until.h"
@@ -19,12 +21,6 @@
 namespace qm {
 namespace {
 
-TEST(ProposedExportName, IsPrefixCountAndTxt) {
-  EXPECT_EQ(ProposedExportName(kEmailExportPrefix, 57), "电邮57.txt");
-  EXPECT_EQ(ProposedExportName(kMobileExportPrefix, 3), "手机3.txt");
-  EXPECT_EQ(ProposedExportName(kQQExportPrefix, 1), "QQ邮1.txt");
-}
-
 TEST(WriteListFile, WritesEveryRowWithCrLfAndNothingElse) {
   test::TempDir dir;
   struct Case {
@@ -33,7 +29,6 @@ TEST(WriteListFile, WritesEveryRowWithCrLfAndNothingElse) {
   };
   const Case cases[] = {
       {{"a@b.cn", "c@d.com", "e@f.net"}, "a@b.cn\r\nc@d.com\r\ne@f.net\r\n"},
-      {{"12345@qq.com"}, "12345@qq.com\r\n"},
       // Page bytes of code page 936 go out unconverted and without a byte-order mark.
       {{"\xC4\xE3\xBA\xC3@x.cn", "\xEF\xBB\xBFodd"},
        "\xC4\xE3\xBA\xC3@x.cn\r\n\xEF\xBB\xBFodd\r\n"},
@@ -66,30 +61,34 @@ TEST(WriteListFile, ReportsCreateAndWriteFailures) {
 
 class ExportTest : public testing::Test {
  protected:
-  ExportTest() : previousDirectory(std::filesystem::current_path()) {}
-  ~ExportTest() override { std::filesystem::current_path(previousDirectory); }
-
-  void SaveAll() { SaveAllResultLists(emails, mobiles, qq, dialogs, programDirectory); }
+  ExportTest() : previousDirectory(std::filesystem::current_path()) {
+    TForm1Environment environment;
+    environment.ProgramPath = dir.File("qmharvest");
+    environment.LocalAddress = [] { return std::string("192.0.2.1"); };
+    form = std::make_unique<TForm1>(dialogs, std::move(environment));
+  }
+  ~ExportTest() override {
+    form.reset();
+    std::filesystem::current_path(previousDirectory);
+  }
 
   std::filesystem::path previousDirectory;
   test::TempDir dir;
-  std::string programDirectory = dir.Path().string() + "/";
   test::ScriptedDialogs dialogs;
-  ui::ChangeNotifier changes;
-  TResultList emails{changes}, mobiles{changes}, qq{changes};
+  std::unique_ptr<TForm1> form;
 };
 
 TEST_F(ExportTest, AllEmptyShowsNoDialog) {
-  SaveAll();
+  form->SpeedButton5Click();
   EXPECT_TRUE(dialogs.History().empty());
   EXPECT_TRUE(std::filesystem::is_empty(dir.Path()));
 }
 
-TEST_F(ExportTest, OnlyFilledListsAreOfferedWithTheirNames) {
-  mobiles.AppendResult("13800138000");
-  mobiles.AppendResult("13900139000");
+TEST_F(ExportTest, OnlyFilledListsAreOfferedFromTheProgramFolder) {
+  form->StringGrid2.AppendResult("13800138000");
+  form->StringGrid2.AppendResult("13900139000");
   dialogs.AnswerSave(dir.File("phones"));
-  SaveAll();
+  form->SpeedButton5Click();
   const auto history = dialogs.History();
   ASSERT_EQ(history.size(), 1u);
   const auto& options = history[0].FileOptions;
@@ -98,22 +97,21 @@ TEST_F(ExportTest, OnlyFilledListsAreOfferedWithTheirNames) {
   EXPECT_EQ(options.Filter, "Text files(*.txt)|*.txt|All files(*.*)|*.*");
   EXPECT_EQ(options.DefaultExtension, "txt");
   EXPECT_EQ(options.FileName, "手机2.txt");
-  EXPECT_EQ(options.InitialDir, programDirectory);
+  EXPECT_EQ(options.InitialDir, form->ProgramDirectory());
   EXPECT_TRUE(options.ConfirmOverwrite);
   EXPECT_EQ(test::TempDir::Read(dir.File("phones.txt")), "13800138000\r\n13900139000\r\n");
   EXPECT_TRUE(std::filesystem::equivalent(std::filesystem::current_path(), dir.Path()));
 }
 
 TEST_F(ExportTest, CancelMovesOnToTheNextList) {
-  emails.AppendResult("a@b.cn");
-  mobiles.AppendResult("13800138000");
-  qq.AcceptCandidate("10001", "@qq.com");
-  qq.AcceptCandidate("10002", "@qq.com");
-  qq.AcceptCandidate("10003", "@qq.com");
+  form->StringGrid1.AppendResult("a@b.cn");
+  form->StringGrid2.AppendResult("13800138000");
+  for (const char* qq : {"10001", "10002", "10003"})
+    form->StringGrid3.AcceptCandidate(qq, "@qq.com");
   dialogs.AnswerSave(std::nullopt);
   dialogs.AnswerSave(std::nullopt);
   dialogs.AnswerSave(dir.File("qq.txt"));
-  SaveAll();
+  form->SpeedButton5Click();
   const auto history = dialogs.History();
   ASSERT_EQ(history.size(), 3u);
   EXPECT_EQ(history[0].FileOptions.FileName, "电邮1.txt");
@@ -125,14 +123,13 @@ TEST_F(ExportTest, CancelMovesOnToTheNextList) {
 }
 
 TEST_F(ExportTest, AFailingPathStopsTheRest) {
-  emails.AppendResult("a@b.cn");
-  mobiles.AppendResult("13800138000");
-  qq.AppendResult("10001@qq.com");
+  form->StringGrid1.AppendResult("a@b.cn");
+  form->StringGrid2.AppendResult("13800138000");
   const std::string bad = dir.File("gone/e.txt");
   dialogs.AnswerSave(bad);
   dialogs.AnswerSave(dir.File("m.txt"));
   try {
-    SaveAll();
+    form->SpeedButton5Click();
     ADD_FAILURE() << "no create error";
   } catch (const EFCreateError& e) {
     EXPECT_EQ(std::string(e.what()), "Cannot create file " + bad);
@@ -141,32 +138,54 @@ TEST_F(ExportTest, AFailingPathStopsTheRest) {
   EXPECT_FALSE(std::filesystem::exists(dir.File("m.txt")));
 }
 
-TEST_F(ExportTest, OneListSaveSkipsAnEmptyList) {
-  EXPECT_FALSE(SaveResultList(qq, kQQExportPrefix, dialogs, programDirectory));
-  EXPECT_TRUE(dialogs.History().empty());
-  emails.AppendResult("x@y.cn");
-  dialogs.AnswerSave(dir.File("one.txt"));
-  EXPECT_TRUE(SaveResultList(emails, kEmailExportPrefix, dialogs, programDirectory));
-  EXPECT_EQ(test::TempDir::Read(dir.File("one.txt")), "x@y.cn\r\n");
+TEST_F(ExportTest, EachMenuItemSavesItsOwnList) {
+  struct Case {
+    void (TForm1::*click)();
+    TResultList TForm1::*grid;
+    std::string proposed;
+  };
+  const Case cases[] = {
+      {&TForm1::N1Click, &TForm1::StringGrid1, "电邮2.txt"},
+      {&TForm1::MenuItem1Click, &TForm1::StringGrid2, "手机2.txt"},
+      {&TForm1::MenuItem2Click, &TForm1::StringGrid3, "QQ邮2.txt"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.proposed);
+    TResultList& grid = (*form).*c.grid;
+    grid.AppendResult("first");
+    grid.AppendResult("second");
+    dialogs.ClearHistory();
+    dialogs.AnswerSave(dir.File("one.txt"));
+    ((*form).*c.click)();
+    const auto history = dialogs.History();
+    ASSERT_EQ(history.size(), 1u) << "the other lists are empty, this one is not";
+    EXPECT_EQ(history[0].FileOptions.FileName, c.proposed);
+    EXPECT_EQ(test::TempDir::Read(dir.File("one.txt")), "first\r\nsecond\r\n");
+
+    grid.Clear();
+    ((*form).*c.click)();
+    EXPECT_EQ(dialogs.History().size(), 1u) << "an empty list shows no dialog";
+  }
 }
 
-// Four workers append while lists are saved: every file holds whole rows, and for each worker
-// an unbroken run from its first row, so no append was torn or interleaved with the write.
-TEST_F(ExportTest, SavesAConsistentSnapshotWhileWorkersAppend) {
+// Four workers append while the list is saved: every file holds whole rows and, for each
+// worker, an unbroken run from its first row, so no append was torn or split by the write.
+TEST_F(ExportTest, SavesAConsistentListWhileWorkersAppend) {
   std::atomic<bool> stop{false};
   std::vector<std::thread> workers;
   for (int w = 0; w < 4; ++w) {
     workers.emplace_back([&, w] {
       for (int n = 0; n < 100000 && !stop.load(std::memory_order_relaxed); ++n) {
-        emails.AcceptCandidate("w" + std::to_string(w) + "-" + std::to_string(n) + "@example.com");
+        form->StringGrid1.AcceptCandidate("w" + std::to_string(w) + "-" + std::to_string(n) +
+                                          "@example.com");
       }
     });
   }
-  ASSERT_TRUE(test::WaitUntil([&] { return emails.EntryCount() > 20000; }));
+  ASSERT_TRUE(test::WaitUntil([&] { return form->StringGrid1.EntryCount() > 20000; }));
   for (int round = 0; round < 3; ++round) {
     const std::string path = dir.File("round" + std::to_string(round) + ".txt");
     dialogs.AnswerSave(path);
-    ASSERT_TRUE(SaveResultList(emails, kEmailExportPrefix, dialogs, programDirectory));
+    form->N1Click();
     const std::string bytes = test::TempDir::Read(path);
     ASSERT_TRUE(bytes.ends_with("\r\n"));
     std::vector<std::string> lines;
