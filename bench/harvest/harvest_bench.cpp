@@ -36,7 +36,10 @@ std::string Page(int number, std::mt19937& random) {
     }
     page += "</a></div>\r\n";
   }
-  page += "<p>\xC1\xAA\xCF\xB5\xA3\xBA" "contact" + std::to_string(number) + "@example.com.cn</p>\r\n";
+  page +=
+      "<p>\xC1\xAA\xCF\xB5\xA3\xBA"
+      "contact" +
+      std::to_string(number) + "@example.com.cn</p>\r\n";
   page += "<p>\xCA\xD6\xBB\xFA\xA3\xBA" + std::to_string(13000000000LL + number) + "</p>\r\n";
   page += "<p>QQ\xA3\xBA" + std::to_string(10000000 + number) + "</p>\r\n</body></html>\r\n";
   return page;
@@ -50,8 +53,8 @@ struct RunResult {
 };
 
 RunResult RunHarvest(const qm::test::TempDir& dir, const std::string& list) {
-  std::vector<std::string> args = {QM_CLI_PATH, "harvest",  "--threads",         "4",
-                                   "--email",   "--mobile", "--qq", "--no-online-check", list};
+  std::vector<std::string> args = {QM_CLI_PATH, "harvest", "--threads",         "4", "--email",
+                                   "--mobile",  "--qq",    "--no-online-check", list};
   std::vector<char*> argv;
   for (std::string& arg : args) argv.push_back(arg.data());
   argv.push_back(nullptr);
@@ -59,7 +62,8 @@ RunResult RunHarvest(const qm::test::TempDir& dir, const std::string& list) {
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                   0600);
   RunResult result;
   pid_t pid = 0;
   const auto start = Clock::now();

@@ -9,8 +9,12 @@ void ConsoleDialogs::Message(const std::string& text) {
   messageShown_.store(true);
 }
 
-void ConsoleDialogs::ShowInformation(const std::string& text) { Message(text); }
-void ConsoleDialogs::ShowMessage(const std::string& text) { Message(text); }
+void ConsoleDialogs::ShowInformation(const std::string& text) {
+  Message(text);
+}
+void ConsoleDialogs::ShowMessage(const std::string& text) {
+  Message(text);
+}
 
 bool ConsoleDialogs::Confirm(const std::string& text) {
   Message(text);

@@ -31,8 +31,9 @@ int RunFetch(const std::vector<std::string>& args) {
 
   std::vector<std::string> lines;
   if (!FetchPageLines(url, lines)) {
-    std::fprintf(stderr, "qmharvest-cli: cannot fetch %s: no connection, or the request could not be sent\n",
-                 url.c_str());
+    std::fprintf(
+        stderr, "qmharvest-cli: cannot fetch %s: no connection, or the request could not be sent\n",
+        url.c_str());
     return kExitFailure;
   }
   for (const std::string& line : lines) {

@@ -52,7 +52,8 @@ namespace {
 class ScratchFolder {
  public:
   ScratchFolder() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "qmharvest-cli.XXXXXX").string();
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / "qmharvest-cli.XXXXXX").string();
     if (!::mkdtemp(pattern.data())) throw std::runtime_error("cannot create a temporary folder");
     path_ = pattern;
   }
@@ -175,9 +176,9 @@ void ExportLists(const TForm1& form, const std::string& folder) {
 }  // namespace
 
 int RunHarvest(const std::vector<std::string>& args) {
-  const ParsedCommand parsed = ParseCommand(
-      args, {{"--email", "--mobile", "--qq", "--save-progress", "--no-online-check"},
-             {"--threads", "--from", "--out"}});
+  const ParsedCommand parsed =
+      ParseCommand(args, {{"--email", "--mobile", "--qq", "--save-progress", "--no-online-check"},
+                          {"--threads", "--from", "--out"}});
   if (parsed.Operands().size() != 1) throw UsageError("harvest takes exactly one LIST");
   const std::string list = parsed.Operands().front();
   const bool anyKind = parsed.Has("--email") || parsed.Has("--mobile") || parsed.Has("--qq");
@@ -232,9 +233,8 @@ int RunHarvest(const std::vector<std::string>& args) {
     return kExitSuccess;
   }
 
-  ListFollower followers[] = {{form.StringGrid1, kEmailKind},
-                              {form.StringGrid2, kMobileKind},
-                              {form.StringGrid3, kQQKind}};
+  ListFollower followers[] = {
+      {form.StringGrid1, kEmailKind}, {form.StringGrid2, kMobileKind}, {form.StringGrid3, kQQKind}};
   ProgressLine progress;
   auto writeNewRows = [&] {
     form.Changes.Acknowledge();
@@ -259,8 +259,9 @@ int RunHarvest(const std::vector<std::string>& args) {
     pressed += interrupts.Take();
     if (before == 0 && pressed >= 1) {
       progress.Erase();
-      std::fputs("qmharvest-cli: stopping; the workers finish their pages (Ctrl-C again ends at once)\n",
-                 stderr);
+      std::fputs(
+          "qmharvest-cli: stopping; the workers finish their pages (Ctrl-C again ends at once)\n",
+          stderr);
       form.SpeedButton3Click();
     }
     writeNewRows();

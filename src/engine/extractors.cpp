@@ -55,8 +55,7 @@ constexpr ByteSet EmailSet = MakeSet("abcdefghijklmnopqrstuvwxyz0123456789.@-");
 constexpr ByteSet DigitSet = MakeSet("0123456789");
 
 // The run of set bytes around `pos` (which holds a set byte): [begin, end).
-void RunAround(std::string_view line, const ByteSet& set, size_t pos, size_t& begin,
-               size_t& end) {
+void RunAround(std::string_view line, const ByteSet& set, size_t pos, size_t& begin, size_t& end) {
   begin = pos;
   while (begin > 0 && set[static_cast<unsigned char>(line[begin - 1])]) --begin;
   end = pos + 1;
@@ -67,8 +66,8 @@ void RunAround(std::string_view line, const ByteSet& set, size_t pos, size_t& be
 // may start the token one byte later; the verdict on the encoding is sought only when
 // exactly one of the two tokens passes, or both pass and differ.
 template <typename Test>
-void OfferRun(std::string_view line, LineReading& reading, size_t begin, size_t end,
-              Test test, TResultList& list, std::string_view suffix) {
+void OfferRun(std::string_view line, LineReading& reading, size_t begin, size_t end, Test test,
+              TResultList& list, std::string_view suffix) {
   std::string_view token = line.substr(begin, end - begin);
   if (begin > 0 && IsCp936LeadByte(reading.Byte(begin - 1)) && reading.IsCp936Trail(begin)) {
     std::string_view gbkToken = token.substr(1);
@@ -129,7 +128,9 @@ struct MobileTest {
 inline __m128i Load16(const char* p) {
   return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
 }
-inline unsigned Mask(__m128i bytes) { return static_cast<unsigned>(_mm_movemask_epi8(bytes)); }
+inline unsigned Mask(__m128i bytes) {
+  return static_cast<unsigned>(_mm_movemask_epi8(bytes));
+}
 #endif
 
 #if defined(__SSE2__)
@@ -184,9 +185,9 @@ void ForEachByte(std::string_view line, char c, Visit visit) {
 // Offers the run around `pos` and returns where it ends. Kept out of line so that the
 // scanning loop, which rarely gets here, stays small.
 template <typename Test>
-[[gnu::noinline]] size_t ExamineRun(std::string_view line, LineReading& reading,
-                                    const ByteSet& set, size_t pos, Test test,
-                                    TResultList& list, std::string_view suffix) {
+[[gnu::noinline]] size_t ExamineRun(std::string_view line, LineReading& reading, const ByteSet& set,
+                                    size_t pos, Test test, TResultList& list,
+                                    std::string_view suffix) {
   size_t begin, end;
   RunAround(line, set, pos, begin, end);
   OfferRun(line, reading, begin, end, test, list, suffix);
@@ -219,9 +220,9 @@ bool IsQQTriggerAt(std::string_view line, size_t pos) {
 // Bit k set where "qq", "QQ" or "nc" starts at block + k (17 bytes are read).
 inline __attribute__((always_inline)) unsigned QQPairMask(const char* block) {
   const __m128i first = Load16(block), second = Load16(block + 1);
-  const __m128i q = _mm_and_si128(
-      _mm_cmpeq_epi8(_mm_or_si128(first, _mm_set1_epi8(0x20)), _mm_set1_epi8('q')),
-      _mm_cmpeq_epi8(first, second));
+  const __m128i q =
+      _mm_and_si128(_mm_cmpeq_epi8(_mm_or_si128(first, _mm_set1_epi8(0x20)), _mm_set1_epi8('q')),
+                    _mm_cmpeq_epi8(first, second));
   const __m128i nc = _mm_and_si128(_mm_cmpeq_epi8(first, _mm_set1_epi8('n')),
                                    _mm_cmpeq_epi8(second, _mm_set1_epi8('c')));
   return Mask(_mm_or_si128(q, nc));

@@ -40,8 +40,12 @@ CliProcess::~CliProcess() {
   }
 }
 
-std::string CliProcess::OutSoFar() const { return TempDir::Read(dir_.File("stdout")); }
-std::string CliProcess::ErrSoFar() const { return TempDir::Read(dir_.File("stderr")); }
+std::string CliProcess::OutSoFar() const {
+  return TempDir::Read(dir_.File("stdout"));
+}
+std::string CliProcess::ErrSoFar() const {
+  return TempDir::Read(dir_.File("stderr"));
+}
 
 CliResult CliProcess::Finish() {
   CliResult result;

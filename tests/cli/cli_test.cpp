@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
-#include <netinet/in.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -44,7 +44,9 @@ struct UsageRow {
   const char* ErrPart;  // must appear on standard error
 };
 
-void PrintTo(const UsageRow& row, std::ostream* os) { *os << row.Name; }
+void PrintTo(const UsageRow& row, std::ostream* os) {
+  *os << row.Name;
+}
 
 class CliUsage : public ::testing::TestWithParam<UsageRow> {};
 
@@ -120,9 +122,12 @@ const std::string kLianXiGbk = "\xC1\xAA\xCF\xB5\xA3\xBA";  // 联系： in code
 
 TEST(CliScan, CodePage936AndUtf8LinesGiveTheExtractorsRows) {
   TempDir dir;
-  const std::string gbk = dir.Write(
-      "gbk.html", kLianXiGbk + "ab@cd.ef<br>\r\n\x81" "abc@qq.com\r\n" + "\x81" "113812345678\n" +
-                      "QQ" + kLianXiGbk + "123456789 tencent 2024");
+  const std::string gbk = dir.Write("gbk.html", kLianXiGbk +
+                                                    "ab@cd.ef<br>\r\n\x81"
+                                                    "abc@qq.com\r\n" +
+                                                    "\x81"
+                                                    "113812345678\n" +
+                                                    "QQ" + kLianXiGbk + "123456789 tencent 2024");
   const std::string utf8 =
       dir.Write("utf8.html", "联系：abc@qq.com\n手机：113812345678 手机：13912345678\rQq 55555\n");
   const CliResult result = RunCli({"scan", gbk, utf8});
@@ -185,7 +190,8 @@ class HarvestSite : public ::testing::Test {
 
   static std::string PageBody(int page) {
     std::string body = "<html><body>\n";
-    for (int i = 0; i < 40; ++i) body += "<p>\xD7\xA2\xB2\xE1 filler line " + std::to_string(i) + "</p>\n";
+    for (int i = 0; i < 40; ++i)
+      body += "<p>\xD7\xA2\xB2\xE1 filler line " + std::to_string(i) + "</p>\n";
     body += "<p>\xC1\xAA\xCF\xB5\xA3\xBA" + Email(page) + "</p>\r\n";
     body += "<p>\xCA\xD6\xBB\xFA " + Mobile(page) + "</p>\n";
     body += "<p>QQ:" + QQ(page) + "</p>\n</body></html>";
@@ -224,8 +230,9 @@ TEST_F(HarvestSite, FourWorkersFindEveryPagesContactsAndExportThem) {
   EXPECT_EQ(RowsOfKind(result.Out, "email"), emails);
   EXPECT_EQ(RowsOfKind(result.Out, "mobile"), mobiles);
   EXPECT_EQ(RowsOfKind(result.Out, "qq"), qq);
-  EXPECT_NE(result.Err.find("lines taken: 40, lines in the list: 40, email: 40, mobile: 40, qq: 40"),
-            std::string::npos)
+  EXPECT_NE(
+      result.Err.find("lines taken: 40, lines in the list: 40, email: 40, mobile: 40, qq: 40"),
+      std::string::npos)
       << result.Err;
 
   for (const char* name : {"电邮40.txt", "手机40.txt", "QQ邮40.txt"}) {
@@ -234,8 +241,8 @@ TEST_F(HarvestSite, FourWorkersFindEveryPagesContactsAndExportThem) {
   }
   EXPECT_NE(TempDir::Read(out + "/电邮40.txt").find(Email(7) + "\r\n"), std::string::npos);
   // The progress record stays out of the program's folder unless asked for.
-  EXPECT_FALSE(std::filesystem::exists(
-      std::filesystem::path(QM_CLI_PATH).parent_path() / "qmharvest-cli.ini"));
+  EXPECT_FALSE(std::filesystem::exists(std::filesystem::path(QM_CLI_PATH).parent_path() /
+                                       "qmharvest-cli.ini"));
 }
 
 TEST_F(HarvestSite, DefaultKindIsEmailOnlyAndEmptyListsAreNotExported) {
@@ -262,8 +269,8 @@ TEST_F(HarvestSite, FromSkipsTheGivenNumberOfLines) {
   for (int page = 1; page <= kPages; ++page) {
     nginx.WriteFile("p" + std::to_string(page) + ".html", PageBody(page));
   }
-  const CliResult result = RunCli(
-      {"harvest", "--from", "4", "--threads", "2", "--no-online-check", WriteList(nginx.Url(), kPages)});
+  const CliResult result = RunCli({"harvest", "--from", "4", "--threads", "2", "--no-online-check",
+                                   WriteList(nginx.Url(), kPages)});
   ASSERT_EQ(result.Status, 0) << result.Err;
   std::multiset<std::string> expected;
   for (int page = 5; page <= kPages; ++page) expected.insert(Email(page));
@@ -295,8 +302,8 @@ TEST_F(HarvestSite, SaveProgressWritesTheRecordBesideTheProgram) {
   std::filesystem::create_directories(program.parent_path());
   std::filesystem::copy_file(QM_CLI_PATH, program);
   const std::string list = WriteList(nginx.Url(), 1);
-  CliProcess process({"harvest", "--save-progress", "--qq", "--no-online-check", list},
-                     "/dev/null", program.string());
+  CliProcess process({"harvest", "--save-progress", "--qq", "--no-online-check", list}, "/dev/null",
+                     program.string());
   const CliResult result = process.Finish();
   ASSERT_EQ(result.Status, 0) << result.Err;
   const std::string record = TempDir::Read((program.parent_path() / "qmharvest-cli.ini").string());

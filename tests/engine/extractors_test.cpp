@@ -32,15 +32,17 @@ struct Row {
   std::vector<std::string> Expected;
 };
 
-void PrintTo(const Row& row, std::ostream* os) { *os << row.Name; }
+void PrintTo(const Row& row, std::ostream* os) {
+  *os << row.Name;
+}
 
 // Code page 936 bytes of some characters used below.
-const std::string kLianXi = "\xC1\xAA\xCF\xB5";    // 联系
-const std::string kShouJi = "\xCA\xD6\xBB\xFA";    // 手机
-const std::string kColon = "\xA3\xBA";             // full-width colon
-const std::string kFullWidthAt = "\xA3\xC0";       // full-width commercial at
-const std::string kTrailAt = "\x81\x40";           // a character whose second byte is "@"
-const std::string kTrailE = "\x81\x65";            // ... whose second byte is "e"
+const std::string kLianXi = "\xC1\xAA\xCF\xB5";  // 联系
+const std::string kShouJi = "\xCA\xD6\xBB\xFA";  // 手机
+const std::string kColon = "\xA3\xBA";           // full-width colon
+const std::string kFullWidthAt = "\xA3\xC0";     // full-width commercial at
+const std::string kTrailAt = "\x81\x40";         // a character whose second byte is "@"
+const std::string kTrailE = "\x81\x65";          // ... whose second byte is "e"
 
 class EmailRows : public ::testing::TestWithParam<Row> {};
 
@@ -51,12 +53,9 @@ TEST_P(EmailRows, FromOneLine) {
 INSTANTIATE_TEST_SUITE_P(
     Ascii, EmailRows,
     ::testing::Values(
-        Row{"EightCharacters", "ab@cd.ef", {"ab@cd.ef"}},
-        Row{"OneBeforeAt", "a@cd.efg", {}},
-        Row{"OneBetweenAtAndDot", "ab@c.efg", {}},
-        Row{"SevenCharacters", "xx ab@cd.e xx", {}},
-        Row{"ShortLine", "ab@c.de", {}},
-        Row{"NoDotAfterAt", "abcdef@ghijkl", {}},
+        Row{"EightCharacters", "ab@cd.ef", {"ab@cd.ef"}}, Row{"OneBeforeAt", "a@cd.efg", {}},
+        Row{"OneBetweenAtAndDot", "ab@c.efg", {}}, Row{"SevenCharacters", "xx ab@cd.e xx", {}},
+        Row{"ShortLine", "ab@c.de", {}}, Row{"NoDotAfterAt", "abcdef@ghijkl", {}},
         Row{"InSentence", "mail: ab@cd.com, or x", {"ab@cd.com"}},
         Row{"KeepsFinalFullStop", "write to ab@cd.com.", {"ab@cd.com."}},
         Row{"KeepsTrailingHyphen", "ab@cd.ef- x", {"ab@cd.ef-"}},
@@ -68,7 +67,8 @@ INSTANTIATE_TEST_SUITE_P(
         Row{"TwoAddresses", "ab@cd.ef;gh@ij.kl", {"ab@cd.ef", "gh@ij.kl"}},
         Row{"RepeatOnOneLine", "ab@cd.ef ab@cd.ef", {"ab@cd.ef"}},
         Row{"NulEndsToken", std::string("ab@cd.ef\0gh@ij.kl", 17), {"ab@cd.ef", "gh@ij.kl"}},
-        Row{"DotAtLimit", "ab@" + std::string(254, 'x') + ".com",
+        Row{"DotAtLimit",
+            "ab@" + std::string(254, 'x') + ".com",
             {"ab@" + std::string(254, 'x') + ".com"}},
         Row{"DotBeyondLimit", "ab@" + std::string(255, 'x') + ".com", {}}),
     [](const auto& info) { return std::string(info.param.Name); });
@@ -79,7 +79,10 @@ INSTANTIATE_TEST_SUITE_P(
         Row{"NextToChinese", kLianXi + kColon + "ab@cd.ef" + kLianXi, {"ab@cd.ef"}},
         Row{"FullWidthAt", "abc" + kFullWidthAt + "cd.efgh", {}},
         // A lead byte takes the byte after it, even a letter: the token starts one later.
-        Row{"LeadSwallowsLetter", "\x81" "abc@qq.com", {"bc@qq.com"}},
+        Row{"LeadSwallowsLetter",
+            "\x81"
+            "abc@qq.com",
+            {"bc@qq.com"}},
         Row{"SwallowedLetterLeavesOneBeforeAt", "abcd" + kTrailE + "f@gh.ijk", {}},
         Row{"TrailAtIsNoAt", "ab" + kTrailAt + "cd.efghij", {}},
         Row{"TrailAtBeforeAddress", kTrailAt + "bc@qq.com", {"bc@qq.com"}},
@@ -87,15 +90,17 @@ INSTANTIATE_TEST_SUITE_P(
         Row{"EvenLeadRun", kLianXi + "ab@cd.ef", {"ab@cd.ef"}}),
     [](const auto& info) { return std::string(info.param.Name); });
 
-INSTANTIATE_TEST_SUITE_P(
-    Utf8, EmailRows,
-    ::testing::Values(
-        // Read as code page 936, the colon's last byte would swallow the "a".
-        Row{"AfterFullWidthColon", "联系：abc@qq.com", {"abc@qq.com"}},
-        Row{"BetweenChinese", "邮箱ab@cd.ef请联系", {"ab@cd.ef"}},
-        Row{"FullWidthAt", "abc＠cd.efgh", {}},
-        Row{"AfterEmoji", "\xF0\x9F\x98\x80" "ab@cd.ef", {"ab@cd.ef"}}),
-    [](const auto& info) { return std::string(info.param.Name); });
+INSTANTIATE_TEST_SUITE_P(Utf8, EmailRows,
+                         ::testing::Values(
+                             // Read as code page 936, the colon's last byte would swallow the "a".
+                             Row{"AfterFullWidthColon", "联系：abc@qq.com", {"abc@qq.com"}},
+                             Row{"BetweenChinese", "邮箱ab@cd.ef请联系", {"ab@cd.ef"}},
+                             Row{"FullWidthAt", "abc＠cd.efgh", {}},
+                             Row{"AfterEmoji",
+                                 "\xF0\x9F\x98\x80"
+                                 "ab@cd.ef",
+                                 {"ab@cd.ef"}}),
+                         [](const auto& info) { return std::string(info.param.Name); });
 
 class MobileRows : public ::testing::TestWithParam<Row> {};
 
@@ -111,31 +116,37 @@ INSTANTIATE_TEST_SUITE_P(
         Row{"TwelveBeginningWithOne", "138123456789", {}},
         Row{"TwoLeadingZeros", "0013812345678", {}},
         Row{"ElevenNotBeginningWithOne", "23812345678", {}},
-        Row{"ZeroThenTenDigits", "01381234567", {}},
-        Row{"Hyphens", "138-1234-5678", {}},
-        Row{"Blanks", "138 1234 5678", {}},
-        Row{"NoOne", "23456789023", {}},
+        Row{"ZeroThenTenDigits", "01381234567", {}}, Row{"Hyphens", "138-1234-5678", {}},
+        Row{"Blanks", "138 1234 5678", {}}, Row{"NoOne", "23456789023", {}},
         Row{"BetweenLetters", "a13812345678b15900001111", {"13812345678", "15900001111"}},
         Row{"RepeatOnOneLine", "13812345678,13812345678", {"13812345678"}},
         Row{"OneInsideToken", "2013812345678 913812345678x", {}}),
     [](const auto& info) { return std::string(info.param.Name); });
 
-INSTANTIATE_TEST_SUITE_P(
-    Cp936, MobileRows,
-    ::testing::Values(
-        Row{"NextToChinese", kShouJi + kColon + "13812345678" + kLianXi, {"13812345678"}},
-        Row{"FullWidthDigitsEndToken", "1381234\xA3\xB5" "678", {}},
-        Row{"LeadSwallowsDigit", "\x81" "113812345678", {"13812345678"}},
-        Row{"LeadSwallowsOne", "\x81" "13812345678", {}}),
-    [](const auto& info) { return std::string(info.param.Name); });
+INSTANTIATE_TEST_SUITE_P(Cp936, MobileRows,
+                         ::testing::Values(Row{"NextToChinese",
+                                               kShouJi + kColon + "13812345678" + kLianXi,
+                                               {"13812345678"}},
+                                           Row{"FullWidthDigitsEndToken",
+                                               "1381234\xA3\xB5"
+                                               "678",
+                                               {}},
+                                           Row{"LeadSwallowsDigit",
+                                               "\x81"
+                                               "113812345678",
+                                               {"13812345678"}},
+                                           Row{"LeadSwallowsOne",
+                                               "\x81"
+                                               "13812345678",
+                                               {}}),
+                         [](const auto& info) { return std::string(info.param.Name); });
 
 INSTANTIATE_TEST_SUITE_P(
     Utf8, MobileRows,
-    ::testing::Values(
-        Row{"AfterFullWidthColon", "手机：13812345678", {"13812345678"}},
-        // Read as code page 936 this would lose its first digit and pass.
-        Row{"TwelveAfterFullWidthColon", "手机：113812345678", {}},
-        Row{"FullWidthDigits", "１３８１２３４５６７８", {}}),
+    ::testing::Values(Row{"AfterFullWidthColon", "手机：13812345678", {"13812345678"}},
+                      // Read as code page 936 this would lose its first digit and pass.
+                      Row{"TwelveAfterFullWidthColon", "手机：113812345678", {}},
+                      Row{"FullWidthDigits", "１３８１２３４５６７８", {}}),
     [](const auto& info) { return std::string(info.param.Name); });
 
 class QQRows : public ::testing::TestWithParam<Row> {};
@@ -150,22 +161,26 @@ INSTANTIATE_TEST_SUITE_P(
         Row{"Upper", "QQ:123456789", {"123456789@qq.com"}},
         Row{"Lower", "qq 12345", {"12345@qq.com"}},
         Row{"Tencent", "tencent 9876543210", {"9876543210@qq.com"}},
-        Row{"MixedCaseIgnored", "Qq:123456789", {}},
-        Row{"OtherMixedCase", "qQ:123456789", {}},
+        Row{"MixedCaseIgnored", "Qq:123456789", {}}, Row{"OtherMixedCase", "qQ:123456789", {}},
         Row{"SplitPair", "q q 123456789", {}},
-        Row{"EveryRunTaken", "QQ 123456789 on 20240612 for 99999",
+        Row{"EveryRunTaken",
+            "QQ 123456789 on 20240612 for 99999",
             {"123456789@qq.com", "20240612@qq.com", "99999@qq.com"}},
         Row{"RejectedRuns", "QQ 1234 0123456 12345678901", {}},
         Row{"RunBeforeTrigger", "55555 qq", {"55555@qq.com"}},
         Row{"Glued", "QQ12345", {"12345@qq.com"}},
         Row{"RepeatOnOneLine", "QQ 12345 12345 54321", {"12345@qq.com", "54321@qq.com"}},
         // Bytes, not characters: a digit after a lead byte still counts.
-        Row{"AfterLeadByte", "QQ\x81" "12345", {"12345@qq.com"}},
+        Row{"AfterLeadByte",
+            "QQ\x81"
+            "12345",
+            {"12345@qq.com"}},
         Row{"ChineseAround", "QQ号码：123456789（白天）", {"123456789@qq.com"}}),
     [](const auto& info) { return std::string(info.param.Name); });
 
 TEST(LastAccepted, RepeatsAcrossLinesAreSuppressedOnlyWhenConsecutive) {
-  EXPECT_EQ(RowsOfLines(ExtractEmails, {"ab@cd.ef", "ab@cd.ef"}), std::vector<std::string>{"ab@cd.ef"});
+  EXPECT_EQ(RowsOfLines(ExtractEmails, {"ab@cd.ef", "ab@cd.ef"}),
+            std::vector<std::string>{"ab@cd.ef"});
   EXPECT_EQ(RowsOfLines(ExtractEmails, {"ab@cd.ef", "gh@ij.kl", "ab@cd.ef"}),
             (std::vector<std::string>{"ab@cd.ef", "gh@ij.kl", "ab@cd.ef"}));
   EXPECT_EQ(RowsOfLines(ExtractMobiles, {"13812345678", "x13812345678x"}),

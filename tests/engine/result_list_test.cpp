@@ -91,8 +91,8 @@ TEST_F(ResultListTest, SnapshotsUnderConcurrentAppendsSeeWholeRows) {
   constexpr int kWriters = 4;
   constexpr int kPerWriter = 3000;
   auto rowText = [](int writer, int i) {
-    return std::string(static_cast<size_t>(20 + i % 50), static_cast<char>('a' + writer)) +
-           "#" + std::to_string(i);
+    return std::string(static_cast<size_t>(20 + i % 50), static_cast<char>('a' + writer)) + "#" +
+           std::to_string(i);
   };
   auto isWhole = [&](const std::string& row) {
     const size_t hash = row.find('#');
