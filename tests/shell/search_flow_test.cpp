@@ -162,6 +162,38 @@ TEST(SearchFlow, ClosingTheWaitDialogEndsTheRunAtOnce) {
   held.Release();  // the busy worker ends quietly; the window's core joins it
 }
 
+TEST(SearchFlow, ResumeAsksForThePositionAndSearchesTheRest) {
+  std::atomic<int> fetched{0};
+  TForm1Environment environment;
+  environment.FetchPage = [&](const std::string& url, std::vector<std::string>& lines) {
+    ++fetched;
+    lines = {"mail user" + url.substr(url.rfind('/') + 1) + "@example.com"};
+    return true;
+  };
+  ShellWindows w(environment);
+  TForm1Window& f = *w.form1;
+  f.show();
+  w.core->Edit5.SetText(w.dir.Write("list.txt", "http://127.0.0.1:9/a\r\nhttp://127.0.0.1:9/b\r\nhttp://127.0.0.1:9/c\r\n"));
+  QTest::mouseClick(f.SpeedButtons[1], Qt::LeftButton);
+  ASSERT_TRUE(ShellWindows::PumpUntil([&] { return f.Label6->text() == QString::fromUtf8("搜索已经结束!"); }));
+  ASSERT_EQ(fetched.load(), 3);
+
+  // Continue from position 2: only the third address is fetched again.
+  w.dialogs.AnswerInput(std::string("2"));
+  QTest::mouseClick(f.SpeedButtons[3], Qt::LeftButton);  // 继续
+  ASSERT_TRUE(ShellWindows::PumpUntil([&] {
+    return fetched.load() == 4 && f.Label6->text() == QString::fromUtf8("搜索已经结束!") && f.SpeedButtons[1]->isEnabled();
+  }));
+  const auto history = w.dialogs.History();
+  const auto input = std::find_if(history.begin(), history.end(), [](const auto& s) { return s.Kind == "input"; });
+  ASSERT_NE(input, history.end());
+  EXPECT_EQ(input->InputCaption, "继续搜索提示");
+  EXPECT_EQ(input->InputInitial, "3");
+  EXPECT_EQ(w.core->StringGrid1.Snapshot(), std::vector<std::string>{"userc@example.com"});
+  ShellWindows::PumpUntil([&] { return f.StringGrid1->Model().Rows().front() == "userc@example.com"; }, 2000);
+  EXPECT_EQ(f.StringGrid1->Model().Rows(), std::vector<std::string>{"userc@example.com"});
+}
+
 TEST(SearchFlow, StartWithoutAListSaysSo) {
   ShellWindows w;
   QTest::mouseClick(w.form1->SpeedButtons[1], Qt::LeftButton);
