@@ -12,7 +12,9 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <functional>
 #include <random>
 #include <string>
@@ -97,6 +99,40 @@ bool BareFetch(int port, const std::string& request, bool linePerSend) {
   return ok && total > 8000;
 }
 
+// CPU seconds used so far by the nginx master and its workers.
+double NginxCpuSeconds(pid_t master) {
+  double total = 0;
+  const double tick = static_cast<double>(sysconf(_SC_CLK_TCK));
+  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+    const std::string name = entry.path().filename().string();
+    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+    std::ifstream in(entry.path() / "stat");
+    std::string stat;
+    std::getline(in, stat);
+    const size_t close = stat.rfind(')');
+    if (close == std::string::npos) continue;
+    std::istringstream fields(stat.substr(close + 2));
+    std::string state;
+    long ppid = 0;
+    fields >> state >> ppid;
+    const long pid = std::stol(name);
+    if (pid != master && ppid != master) continue;
+    std::string skip;
+    for (int i = 0; i < 9; ++i) fields >> skip;  // pgrp .. cmajflt
+    unsigned long utime = 0, stime = 0;
+    fields >> utime >> stime;
+    total += (utime + stime) / tick;
+  }
+  return total;
+}
+
+double SelfCpuSeconds() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6 + usage.ru_stime.tv_sec +
+         usage.ru_stime.tv_usec / 1e6;
+}
+
 long PeakRssKb() {
   rusage usage{};
   getrusage(RUSAGE_SELF, &usage);
@@ -156,21 +192,45 @@ int main() {
 
   double best[4] = {0, 0, 0, 0};
   int failed[4] = {0, 0, 0, 0};
-  for (int round = 0; round < 5; ++round) {
-    best[0] = std::max(best[0], RunThreads(kPages, fetchLines, failed[0]));
-    best[1] = std::max(best[1], RunThreads(kPages, [&](int i, std::vector<std::string>&) {
-      return BareFetch(nginx.Port(), requests[i], false);
-    }, failed[1]));
-    best[2] = std::max(best[2], RunThreads(kPages, [&](int i, std::vector<std::string>&) {
-      return BareFetch(nginx.Port(), requests[i], true);
-    }, failed[2]));
-    best[3] = std::max(best[3], RunCurl(work, urls));
+  double clientCpu[4] = {0, 0, 0, 0};
+  double serverCpu[4] = {0, 0, 0, 0};
+  const std::function<double(int&)> methods[4] = {
+      [&](int& f) { return RunThreads(kPages, fetchLines, f); },
+      [&](int& f) {
+        return RunThreads(kPages, [&](int i, std::vector<std::string>&) {
+          return BareFetch(nginx.Port(), requests[i], false);
+        }, f);
+      },
+      [&](int& f) {
+        return RunThreads(kPages, [&](int i, std::vector<std::string>&) {
+          return BareFetch(nginx.Port(), requests[i], true);
+        }, f);
+      },
+      [&](int&) { return RunCurl(work, urls); },
+  };
+  constexpr int kRounds = 5;
+  for (int round = 0; round < kRounds; ++round) {
+    for (int m = 0; m < 4; ++m) {
+      const double self0 = SelfCpuSeconds();
+      const double server0 = NginxCpuSeconds(nginx.Pid());
+      best[m] = std::max(best[m], methods[m](failed[m]));
+      clientCpu[m] += SelfCpuSeconds() - self0;
+      serverCpu[m] += NginxCpuSeconds(nginx.Pid()) - server0;
+    }
   }
-  std::printf("FetchPageLines           %8.0f pages/s  (failures %d)\n", best[0], failed[0]);
-  std::printf("bare loop, one send      %8.0f pages/s  (failures %d)\n", best[1], failed[1]);
-  std::printf("bare loop, line per send %8.0f pages/s  (failures %d, no MSG_MORE/NODELAY)\n",
-              best[2], failed[2]);
-  std::printf("curl --parallel-max 4    %8.0f pages/s\n", best[3]);
+  for (int m = 0; m < 4; ++m) {
+    clientCpu[m] = clientCpu[m] / kRounds / kPages * 1e6;
+    serverCpu[m] = serverCpu[m] / kRounds / kPages * 1e6;
+  }
+  std::printf("best of %d rounds; CPU per page: this process (threads) and nginx\n", kRounds);
+  std::printf("FetchPageLines           %8.0f pages/s  cpu %5.0f us + nginx %5.0f us  (failures %d)\n",
+              best[0], clientCpu[0], serverCpu[0], failed[0]);
+  std::printf("bare loop, one send      %8.0f pages/s  cpu %5.0f us + nginx %5.0f us  (failures %d)\n",
+              best[1], clientCpu[1], serverCpu[1], failed[1]);
+  std::printf("bare loop, line per send %8.0f pages/s  cpu %5.0f us + nginx %5.0f us  (no MSG_MORE)\n",
+              best[2], clientCpu[2], serverCpu[2]);
+  std::printf("curl --parallel-max 4    %8.0f pages/s  (curl's own CPU not counted), nginx %5.0f us\n",
+              best[3], serverCpu[3]);
   std::printf("FetchPageLines / curl      %.2f   (goal >= 2)\n", best[0] / best[3]);
   std::printf("FetchPageLines / bare loop %.2f   (goal >= 0.8)\n", best[0] / best[1]);
   std::printf("peak RSS after 500 pages  %ld KB, after 2,000 more %ld KB\n", rss500, rss2000);

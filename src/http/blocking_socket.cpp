@@ -54,6 +54,7 @@ TBlockingSocket::~TBlockingSocket() {
 
 void TBlockingSocket::AllocateSocket() {
   PendingInput.clear();
+  receiveBufferSize_ = 0;
   LastSocketError = Handle == kInvalidHandle ? sockets::LastError() : 0;
   RaiseOnError();
   ReportStatus(kStatusAllocated, "");
@@ -292,8 +293,11 @@ long TBlockingSocket::ReceiveBufferWithin(void* target, long count, int32_t limi
   size_t gathered = fromPending;
   if (gathered < wanted) {
     const size_t chunkMax = static_cast<size_t>(std::max<int32_t>(1, ReceiveBufferSize()));
+    // Bytes that are already waiting are taken without a wait first; only an empty socket
+    // is waited for.
+    bool waitFirst = false;
     while (gathered < wanted) {
-      if (!WaitReadable(limitMs)) {
+      if (waitFirst && !WaitReadable(limitMs)) {
         if (LastSocketError == 0) LastSocketError = kWsaTimedOut;
         break;
       }
@@ -302,13 +306,18 @@ long TBlockingSocket::ReceiveBufferWithin(void* target, long count, int32_t limi
       if (n > 0) {
         gathered += static_cast<size_t>(n);
         ReportStatus(kStatusReceived, std::to_string(n));
+        waitFirst = false;
         continue;
       }
       if (n == 0) {
         LastSocketError = kWsaNotConnected;
         break;
       }
-      if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) continue;
+      if (errno == EINTR) continue;
+      if (errno == EAGAIN || errno == EWOULDBLOCK) {
+        waitFirst = true;
+        continue;
+      }
       CheckResult(n);
       break;
     }
@@ -386,15 +395,24 @@ int32_t TBlockingSocket::PendingBytes() {
 }
 
 int32_t TBlockingSocket::ReceiveBufferSize() {
+  if (receiveBufferSize_ > 0) {
+    LastSocketError = 0;
+    return receiveBufferSize_;
+  }
   int size = 0;
   socklen_t length = sizeof size;
   const int result = sockets::GetOption(Handle, SOL_SOCKET, SO_RCVBUF, &size, &length);
   CheckResult(result);
   RaiseOnError();
-  return result == 0 && size > 0 ? size : 1024;
+  if (result == 0 && size > 0) {
+    receiveBufferSize_ = size;
+    return size;
+  }
+  return 1024;
 }
 
 void TBlockingSocket::SetReceiveBufferSize(int32_t size) {
+  receiveBufferSize_ = 0;
   CheckResult(sockets::SetOption(Handle, SOL_SOCKET, SO_RCVBUF, &size, sizeof size));
   RaiseOnError();
 }

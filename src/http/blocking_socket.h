@@ -113,6 +113,9 @@ class TBlockingSocket {
   bool WaitFor(short events, int32_t limitMs);
   // recv on the non-blocking handle with the waiting of a blocking one.
   ssize_t RecvBlocking(void* target, size_t count, int flags);
+
+  // SO_RCVBUF as last queried for the current handle; 0 = not known.
+  int32_t receiveBufferSize_ = 0;
 };
 
 class TTcpSocket : public TBlockingSocket {

@@ -27,6 +27,8 @@ class NginxServer {
   NginxServer& operator=(const NginxServer&) = delete;
 
   int Port() const { return port_; }
+  // The master process (its workers are its children).
+  pid_t Pid() const { return pid_; }
   // "http://127.0.0.1:PORT/" followed by `path` (without a leading slash).
   std::string Url(const std::string& path = "") const;
   // Writes a file below the document root (creating folders) and returns its path.
