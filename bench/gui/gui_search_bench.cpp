@@ -122,6 +122,7 @@ int main(int argc, char** argv) {
     Prepare(core, listPath);
     window.FormCreate();
     window.show();
+    QElapsedTimer clock;
     QElapsedTimer sinceTick;
     QTimer ticker;
     ticker.setInterval(1);
@@ -130,7 +131,6 @@ int main(int argc, char** argv) {
       if (running) longestBusyMs = std::max(longestBusyMs, sinceTick.elapsed());
       sinceTick.restart();
     });
-    QElapsedTimer clock;
     QTimer::singleShot(0, [&] {
       clock.start();
       window.SpeedButtons[1]->click();
