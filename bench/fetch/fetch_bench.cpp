@@ -14,9 +14,9 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <functional>
 #include <random>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -33,9 +33,18 @@ constexpr int kPages = 2000;
 using Clock = std::chrono::steady_clock;
 
 std::string MakePage(std::mt19937& random, int index) {
-  static const char* const kWords[] = {"<p>", "</p>", "\xc1\xaa\xcf\xb5", "\xb5\xe7\xbb\xb0",
-                                       "contact", "<a href=\"/x\">", "</a>", "\xd6\xd0\xce\xc4",
-                                       "2024", "&nbsp;", "<div class=\"row\">", "</div>"};
+  static const char* const kWords[] = {"<p>",
+                                       "</p>",
+                                       "\xc1\xaa\xcf\xb5",
+                                       "\xb5\xe7\xbb\xb0",
+                                       "contact",
+                                       "<a href=\"/x\">",
+                                       "</a>",
+                                       "\xd6\xd0\xce\xc4",
+                                       "2024",
+                                       "&nbsp;",
+                                       "<div class=\"row\">",
+                                       "</div>"};
   std::string page = "<html><head><title>page " + std::to_string(index) + "</title></head>\r\n";
   while (page.size() < 8000) {
     for (int i = 0; i < 12; ++i) {
@@ -197,14 +206,20 @@ int main() {
   const std::function<double(int&)> methods[4] = {
       [&](int& f) { return RunThreads(kPages, fetchLines, f); },
       [&](int& f) {
-        return RunThreads(kPages, [&](int i, std::vector<std::string>&) {
-          return BareFetch(nginx.Port(), requests[i], false);
-        }, f);
+        return RunThreads(
+            kPages,
+            [&](int i, std::vector<std::string>&) {
+              return BareFetch(nginx.Port(), requests[i], false);
+            },
+            f);
       },
       [&](int& f) {
-        return RunThreads(kPages, [&](int i, std::vector<std::string>&) {
-          return BareFetch(nginx.Port(), requests[i], true);
-        }, f);
+        return RunThreads(
+            kPages,
+            [&](int i, std::vector<std::string>&) {
+              return BareFetch(nginx.Port(), requests[i], true);
+            },
+            f);
       },
       [&](int&) { return RunCurl(work, urls); },
   };
@@ -223,14 +238,18 @@ int main() {
     serverCpu[m] = serverCpu[m] / kRounds / kPages * 1e6;
   }
   std::printf("best of %d rounds; CPU per page: this process (threads) and nginx\n", kRounds);
-  std::printf("FetchPageLines           %8.0f pages/s  cpu %5.0f us + nginx %5.0f us  (failures %d)\n",
-              best[0], clientCpu[0], serverCpu[0], failed[0]);
-  std::printf("bare loop, one send      %8.0f pages/s  cpu %5.0f us + nginx %5.0f us  (failures %d)\n",
-              best[1], clientCpu[1], serverCpu[1], failed[1]);
-  std::printf("bare loop, line per send %8.0f pages/s  cpu %5.0f us + nginx %5.0f us  (no MSG_MORE)\n",
-              best[2], clientCpu[2], serverCpu[2]);
-  std::printf("curl --parallel-max 4    %8.0f pages/s  (curl's own CPU not counted), nginx %5.0f us\n",
-              best[3], serverCpu[3]);
+  std::printf(
+      "FetchPageLines           %8.0f pages/s  cpu %5.0f us + nginx %5.0f us  (failures %d)\n",
+      best[0], clientCpu[0], serverCpu[0], failed[0]);
+  std::printf(
+      "bare loop, one send      %8.0f pages/s  cpu %5.0f us + nginx %5.0f us  (failures %d)\n",
+      best[1], clientCpu[1], serverCpu[1], failed[1]);
+  std::printf(
+      "bare loop, line per send %8.0f pages/s  cpu %5.0f us + nginx %5.0f us  (no MSG_MORE)\n",
+      best[2], clientCpu[2], serverCpu[2]);
+  std::printf(
+      "curl --parallel-max 4    %8.0f pages/s  (curl's own CPU not counted), nginx %5.0f us\n",
+      best[3], serverCpu[3]);
   std::printf("FetchPageLines / curl      %.2f   (goal >= 2)\n", best[0] / best[3]);
   std::printf("FetchPageLines / bare loop %.2f   (goal >= 0.8)\n", best[0] / best[1]);
   std::printf("peak RSS after 500 pages  %ld KB, after 2,000 more %ld KB\n", rss500, rss2000);

@@ -23,7 +23,9 @@ std::string TextBeforeBreak(std::string_view gathered) {
   return std::string(at == std::string_view::npos ? gathered : gathered.substr(0, at));
 }
 
-int ToPollLimit(int32_t limitMs) { return limitMs < 0 ? -1 : limitMs; }
+int ToPollLimit(int32_t limitMs) {
+  return limitMs < 0 ? -1 : limitMs;
+}
 
 // Port text read as a decimal number; 0 when it is not one or out of range.
 uint16_t DecimalPort(const std::string& text) {
@@ -163,8 +165,7 @@ long TBlockingSocket::ReceiveBuffer(void* target, long count) {
 }
 
 long TBlockingSocket::LookAheadBuffer(void* target, long count) {
-  const ssize_t result =
-      RecvBlocking(target, count > 0 ? static_cast<size_t>(count) : 0, MSG_PEEK);
+  const ssize_t result = RecvBlocking(target, count > 0 ? static_cast<size_t>(count) : 0, MSG_PEEK);
   CheckResult(result);
   RaiseOnError();
   return static_cast<long>(result);
@@ -365,8 +366,7 @@ int32_t TBlockingSocket::FillAddress(sockaddr_in& address, const std::string& ho
   address = sockaddr_in{};
   address.sin_family = AF_INET;
   // A number is never a service name; looking it up would read the services file each time.
-  const bool numeric =
-      !port.empty() && port.find_first_not_of("0123456789") == std::string::npos;
+  const bool numeric = !port.empty() && port.find_first_not_of("0123456789") == std::string::npos;
   const uint16_t servicePort = numeric ? 0 : sockets::ServicePort(port, ProtocolNumber);
   address.sin_port = htons(servicePort != 0 ? servicePort : DecimalPort(port));
   ReportStatus(kStatusResolving, host + ":" + port);
@@ -437,7 +437,9 @@ void TBlockingSocket::ReportStatus(uint8_t reason, const std::string& value) {
   if (StatusHook) StatusHook(*this, reason, value);
 }
 
-std::string TBlockingSocket::GetErrorDesc(int32_t code) { return qm::GetErrorDesc(code); }
+std::string TBlockingSocket::GetErrorDesc(int32_t code) {
+  return qm::GetErrorDesc(code);
+}
 
 TTcpSocket::~TTcpSocket() {
   if (Handle != kInvalidHandle) sockets::Shutdown(Handle, SHUT_WR);

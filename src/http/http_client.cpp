@@ -46,7 +46,9 @@ int32_t ParseChunkSize(std::string_view line) {
   return ParseHttpNumber("$" + TextBefore(line, " ")).value_or(0);
 }
 
-THttpClient::THttpClient() : Socket(std::make_unique<TTcpSocket>()) { ResetDocument(); }
+THttpClient::THttpClient() : Socket(std::make_unique<TTcpSocket>()) {
+  ResetDocument();
+}
 
 THttpClient::~THttpClient() = default;
 
@@ -110,8 +112,8 @@ bool THttpClient::AppendFromSocket(size_t count) {
     std::string& data = Document.Data;
     const size_t before = data.size();
     data.resize(before + piece);
-    const long got = Socket->ReceiveBufferWithin(data.data() + before, static_cast<long>(piece),
-                                                 Timeout);
+    const long got =
+        Socket->ReceiveBufferWithin(data.data() + before, static_cast<long>(piece), Timeout);
     data.resize(before + static_cast<size_t>(std::max(0L, got)));
     count -= static_cast<size_t>(std::max(0L, got));
     if (Socket->LastSocketError != 0) return false;
@@ -273,9 +275,16 @@ bool THttpClient::PerformRequest(const std::string& method, const std::string& u
     bodyComplete = false;
   } else if (method != "HEAD" && StatusCode != 204 && StatusCode != 304) {
     switch (BodyMode) {
-      case TBodyMode::UntilClose: ReadBodyToClose(); bodyComplete = false; break;
-      case TBodyMode::ByLength: bodyComplete = ReadBodyOfLength(facts.Length); break;
-      case TBodyMode::Chunked: bodyComplete = ReadBodyChunked(); break;
+      case TBodyMode::UntilClose:
+        ReadBodyToClose();
+        bodyComplete = false;
+        break;
+      case TBodyMode::ByLength:
+        bodyComplete = ReadBodyOfLength(facts.Length);
+        break;
+      case TBodyMode::Chunked:
+        bodyComplete = ReadBodyChunked();
+        break;
     }
   }
 

@@ -11,8 +11,12 @@
 
 namespace qm::sockets {
 
-bool PrepareEntryPoints() { return true; }
-bool ReleaseEntryPoints() { return true; }
+bool PrepareEntryPoints() {
+  return true;
+}
+bool ReleaseEntryPoints() {
+  return true;
+}
 
 int32_t LastError() {
   const int32_t code = WinsockErrorFromErrno(errno);
@@ -23,9 +27,13 @@ int Socket(int domain, int type, int protocol) {
   return ::socket(domain, type | SOCK_CLOEXEC, protocol);
 }
 
-int Close(int fd) { return ::close(fd); }
+int Close(int fd) {
+  return ::close(fd);
+}
 
-int Shutdown(int fd, int how) { return ::shutdown(fd, how); }
+int Shutdown(int fd, int how) {
+  return ::shutdown(fd, how);
+}
 
 int Connect(int fd, const sockaddr* address, socklen_t length) {
   return ::connect(fd, address, length);
@@ -40,7 +48,9 @@ ssize_t Recv(int fd, void* data, size_t length, int flags) {
   return ::recv(fd, data, length, flags);
 }
 
-int Poll(pollfd* fds, nfds_t count, int timeoutMs) { return ::poll(fds, count, timeoutMs); }
+int Poll(pollfd* fds, nfds_t count, int timeoutMs) {
+  return ::poll(fds, count, timeoutMs);
+}
 
 int SetOption(int fd, int level, int name, const void* value, socklen_t length) {
   return ::setsockopt(fd, level, name, value, length);
@@ -58,7 +68,9 @@ int GetPeerName(int fd, sockaddr* address, socklen_t* length) {
   return ::getpeername(fd, address, length);
 }
 
-int BytesWaiting(int fd, int* count) { return ::ioctl(fd, FIONREAD, count); }
+int BytesWaiting(int fd, int* count) {
+  return ::ioctl(fd, FIONREAD, count);
+}
 
 int32_t ResolveIPv4(const std::string& host, in_addr& address) {
   if (::inet_pton(AF_INET, host.c_str(), &address) == 1) return 0;

@@ -1,11 +1,10 @@
 #include "http/blocking_socket.h"
 
 #include <arpa/inet.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <string>
 #include <vector>

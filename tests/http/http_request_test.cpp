@@ -113,10 +113,10 @@ TEST(HttpRequest, BodyWaitsForContinue) {
   EXPECT_EQ(client.Document.Remaining(), "done");
   EXPECT_EQ(client.MimeType, "text/html");
   ASSERT_TRUE(server.WaitFinished(1));
-  EXPECT_EQ(server.Received(0), "POST /f HTTP/1.1\r\nHost: 127.0.0.1:" +
-                                    std::to_string(server.Port()) +
-                                    "\r\nContent-Type: text/plain\r\nContent-Length: 7\r\n"
-                                    "Expect: 100-continue\r\n\r\npayload");
+  EXPECT_EQ(server.Received(0),
+            "POST /f HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(server.Port()) +
+                "\r\nContent-Type: text/plain\r\nContent-Length: 7\r\n"
+                "Expect: 100-continue\r\n\r\npayload");
 }
 
 TEST(HttpRequest, FinalAnswerInsteadOfContinueKeepsTheBody) {
@@ -147,9 +147,9 @@ TEST(HttpRequest, Version10SendsTheBodyAtOnce) {
   ASSERT_TRUE(client.PerformRequest("POST", server.Url()));
   EXPECT_EQ(client.Document.Remaining(), "fine\r\n");
   ASSERT_TRUE(server.WaitFinished(1));
-  EXPECT_EQ(server.Received(0), "POST / HTTP/1.0\r\nHost: 127.0.0.1:" +
-                                    std::to_string(server.Port()) +
-                                    "\r\nContent-Length: 7\r\n\r\npayload");
+  EXPECT_EQ(server.Received(0),
+            "POST / HTTP/1.0\r\nHost: 127.0.0.1:" + std::to_string(server.Port()) +
+                "\r\nContent-Length: 7\r\n\r\npayload");
 }
 
 TEST(HttpRequest, ConnectionFailuresGiveFalseAndNoLines) {

@@ -25,9 +25,13 @@ struct ResponseRow {
 TEST(HttpResponse, FramingsAndBodies) {
   const std::string nul("a\0b\r\nc\r\n", 8);
   const ResponseRow rows[] = {
-      {"length", "HTTP/1.1 200 OK\r\nContent-Length: 11\r\n\r\nhello\nworld", 200,
+      {"length",
+       "HTTP/1.1 200 OK\r\nContent-Length: 11\r\n\r\nhello\nworld",
+       200,
        {"hello", "world"}},
-      {"length beyond the close", "HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\nabc", 200,
+      {"length beyond the close",
+       "HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\nabc",
+       200,
        {"abc"}},
       {"length not a number", "HTTP/1.1 200 OK\r\nContent-Length:5\r\n\r\nhello", 200, {}},
       {"negative length", "HTTP/1.1 200 OK\r\nContent-Length: -5\r\n\r\nhello", 200, {}},
@@ -38,45 +42,68 @@ TEST(HttpResponse, FramingsAndBodies) {
        200,
        {"abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"}},
       {"gzip, chunked",
-       "HTTP/1.1 200 OK\r\nTransfer-Encoding: gzip, chunked\r\n\r\n3\r\nab\n\r\n0\r\n\r\n", 200,
+       "HTTP/1.1 200 OK\r\nTransfer-Encoding: gzip, chunked\r\n\r\n3\r\nab\n\r\n0\r\n\r\n",
+       200,
        {"ab"}},
       {"glued extension ends the body",
-       "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n3;n=v\r\nabc\r\n0\r\n\r\n", 200, {}},
+       "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n3;n=v\r\nabc\r\n0\r\n\r\n",
+       200,
+       {}},
       {"extension after a blank",
-       "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n3 ;n=v\r\nabc\r\n0\r\n\r\n", 200,
+       "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n3 ;n=v\r\nabc\r\n0\r\n\r\n",
+       200,
        {"abc"}},
       {"negative chunk size",
-       "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n80000000\r\nabc\r\n0\r\n\r\n", 200,
+       "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n80000000\r\nabc\r\n0\r\n\r\n",
+       200,
        {}},
       {"chunked then length: length wins",
-       "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\nContent-Length: 4\r\n\r\n3\r\nabc", 200,
+       "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\nContent-Length: 4\r\n\r\n3\r\nabc",
+       200,
        {"3", "a"}},
       {"length then chunked: chunked wins",
-       "HTTP/1.1 200 OK\r\nContent-Length: 4\r\nTransfer-Encoding: chunked\r\n\r\n3\r\nabc\r\n0\r\n",
+       "HTTP/1.1 200 OK\r\nContent-Length: 4\r\nTransfer-Encoding: "
+       "chunked\r\n\r\n3\r\nabc\r\n0\r\n",
        200,
        {"abc"}},
       {"to the close, last line without break",
-       "HTTP/1.0 200 OK\r\n\r\nfirst\r\nsecond", 200, {"first", "second"}},
+       "HTTP/1.0 200 OK\r\n\r\nfirst\r\nsecond",
+       200,
+       {"first", "second"}},
       {"to the close, lone CR", "HTTP/1.0 200 OK\r\n\r\na\rb\r\nc\n", 200, {"a", "b", "c", ""}},
-      {"to the close, NUL", "HTTP/1.0 200 OK\r\n\r\n" + nul, 200, {std::string("a\0b", 3), "c", ""}},
+      {"to the close, NUL",
+       "HTTP/1.0 200 OK\r\n\r\n" + nul,
+       200,
+       {std::string("a\0b", 3), "c", ""}},
       {"no status line", "hello\r\nworld", 0, {"hello", "world"}},
-      {"no status line, lone CR in the first line", "one\rtwo\r\nthree\r\n", 0,
+      {"no status line, lone CR in the first line",
+       "one\rtwo\r\nthree\r\n",
+       0,
        {"one", "two", "three", ""}},
-      {"status line in small letters", "http/1.0 200 ok\r\nContent-Length: 2\r\n\r\nhi", 200,
+      {"status line in small letters",
+       "http/1.0 200 ok\r\nContent-Length: 2\r\n\r\nhi",
+       200,
        {"hi"}},
-      {"empty lines before the status line", "\r\n\r\nHTTP/1.1 200 OK\r\nContent-Length: 1\r\n\r\nx",
-       200, {"x"}},
+      {"empty lines before the status line",
+       "\r\n\r\nHTTP/1.1 200 OK\r\nContent-Length: 1\r\n\r\nx",
+       200,
+       {"x"}},
       {"204 has no body", "HTTP/1.1 204 No Content\r\n\r\nignored\r\n", 204, {}},
       {"304 has no body", "HTTP/1.1 304 Not Modified\r\nContent-Length: 3\r\n\r\nabc", 304, {}},
-      {"404 page", "HTTP/1.1 404 Not Found\r\nContent-Length: 9\r\n\r\nnot\nfound", 404,
+      {"404 page",
+       "HTTP/1.1 404 Not Found\r\nContent-Length: 9\r\n\r\nnot\nfound",
+       404,
        {"not", "found"}},
       {"301 is not followed",
        "HTTP/1.1 301 Moved\r\nLocation: http://127.0.0.1:1/\r\nContent-Length: 5\r\n\r\nmoved",
-       301, {"moved"}},
+       301,
+       {"moved"}},
       {"status without reason", "HTTP/1.1 200\r\nContent-Length: 1\r\n\r\nx", 200, {"x"}},
       {"status not a number", "HTTP/1.1 abc OK\r\nContent-Length: 1\r\n\r\nx", 0, {"x"}},
-      {"GBK body", "HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\n\xc1\xaa\xcf\xb5\r\n\xd6\xd0\xce\xc4",
-       200, {"\xc1\xaa\xcf\xb5", "\xd6\xd0\xce\xc4"}},
+      {"GBK body",
+       "HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\n\xc1\xaa\xcf\xb5\r\n\xd6\xd0\xce\xc4",
+       200,
+       {"\xc1\xaa\xcf\xb5", "\xd6\xd0\xce\xc4"}},
   };
   for (const ResponseRow& row : rows) {
     SCOPED_TRACE(row.name);
@@ -101,12 +128,13 @@ TEST(HttpResponse, HeadersStatusTextAndMimeType) {
   EXPECT_EQ(client.MimeType, "text/plain; charset=gbk");
   EXPECT_EQ(client.BodyMode, TBodyMode::ByLength);
   EXPECT_EQ(client.Headers,
-            (Lines{"HTTP/1.1 200 Fine Thanks", "Content-Type: text/plain; charset=gbk",
-                   "X-A:  b ", "Content-Length: 2", ""}));
+            (Lines{"HTTP/1.1 200 Fine Thanks", "Content-Type: text/plain; charset=gbk", "X-A:  b ",
+                   "Content-Length: 2", ""}));
 }
 
 TEST(HttpResponse, HeadReadsNoBody) {
-  ScriptedServer server(ScriptedServer::Replay("HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nhello"));
+  ScriptedServer server(
+      ScriptedServer::Replay("HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nhello"));
   THttpClient client;
   ASSERT_TRUE(client.PerformRequest("HEAD", server.Url()));
   EXPECT_EQ(client.StatusCode, 200);
@@ -180,7 +208,8 @@ TEST(HttpResponse, BodyIsCappedAndTheConnectionDropped) {
 }
 
 TEST(HttpResponse, FetchPageLinesReplacesTheList) {
-  ScriptedServer server(ScriptedServer::Replay("HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\na\nb\n"));
+  ScriptedServer server(
+      ScriptedServer::Replay("HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\na\nb\n"));
   Lines lines = {"old1", "old2", "old3"};
   ASSERT_TRUE(FetchPageLines(server.Url(), lines));
   EXPECT_EQ(lines, (Lines{"a", "b"}));

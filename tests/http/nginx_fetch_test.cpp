@@ -1,6 +1,5 @@
 // Fetches from a real nginx on a loopback port.
 #include <arpa/inet.h>
-
 #include <gtest/gtest.h>
 
 #include <algorithm>

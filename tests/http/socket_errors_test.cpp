@@ -1,8 +1,7 @@
 #include "http/socket_errors.h"
 
-#include <netdb.h>
-
 #include <gtest/gtest.h>
+#include <netdb.h>
 
 #include <cerrno>
 

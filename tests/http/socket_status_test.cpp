@@ -48,14 +48,14 @@ TEST(StatusHook, ReportsInTheOrderOfTheOperations) {
     socket.TransmitText("two");
     EXPECT_EQ(socket.ReceiveLineWithin(5000), "hello");
     EXPECT_EQ(recorder.reports, (std::vector<Report>{{3, ""},
-                                                      {2, ""},
-                                                      {0, where},
-                                                      {1, where},
-                                                      {5, where},
-                                                      {11, "3"},
-                                                      {11, "3"},
-                                                      {6, ""},
-                                                      {10, "7"}}));
+                                                     {2, ""},
+                                                     {0, where},
+                                                     {1, where},
+                                                     {5, where},
+                                                     {11, "3"},
+                                                     {11, "3"},
+                                                     {6, ""},
+                                                     {10, "7"}}));
     recorder.reports.clear();
   }
   EXPECT_EQ(recorder.Reasons(), std::vector<int>{3});
@@ -76,12 +76,8 @@ TEST(StatusHook, OtherOperationsReport) {
   EXPECT_EQ(socket->ReceiveBuffer(&c, 1), 1);
   EXPECT_EQ(c, 'y');
   EXPECT_EQ(socket->ReceiveBuffer(&c, 1), 0);  // the server has closed
-  EXPECT_EQ(recorder.reports, (std::vector<Report>{{11, "1"},
-                                                    {11, "3"},
-                                                    {6, ""},
-                                                    {10, "1"},
-                                                    {10, "1"},
-                                                    {10, "0"}}));
+  EXPECT_EQ(recorder.reports,
+            (std::vector<Report>{{11, "1"}, {11, "3"}, {6, ""}, {10, "1"}, {10, "1"}, {10, "0"}}));
   ASSERT_TRUE(server.WaitFinished(1));
   EXPECT_EQ(server.Received(0).substr(0, 1), "!");
 }

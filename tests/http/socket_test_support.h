@@ -1,12 +1,11 @@
 #pragma once
 // Helpers shared by the socket and client tests of this folder.
 #include <arpa/inet.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <nss.h>
 #include <sys/socket.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <memory>
 #include <string>
@@ -18,7 +17,9 @@ namespace qm::test {
 
 // Host names are looked up in /etc/hosts only, so a name that does not resolve fails here
 // without a query leaving the machine.
-inline void LookUpHostsInFilesOnly() { __nss_configure_lookup("hosts", "files"); }
+inline void LookUpHostsInFilesOnly() {
+  __nss_configure_lookup("hosts", "files");
+}
 
 inline std::unique_ptr<TTcpSocket> ConnectedSocket(int port) {
   auto socket = std::make_unique<TTcpSocket>();

@@ -1,11 +1,10 @@
 // The two test servers themselves, driven by a plain socket, so that a fault in them is not
 // mistaken for a fault in the client.
 #include <arpa/inet.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <string>
 
@@ -24,10 +23,12 @@ std::string Exchange(int port, const std::string& request) {
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   std::string reply;
   if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-      send(fd, request.data(), request.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(request.size())) {
+      send(fd, request.data(), request.size(), MSG_NOSIGNAL) ==
+          static_cast<ssize_t>(request.size())) {
     char buffer[4096];
     ssize_t n;
-    while ((n = recv(fd, buffer, sizeof buffer, 0)) > 0) reply.append(buffer, static_cast<size_t>(n));
+    while ((n = recv(fd, buffer, sizeof buffer, 0)) > 0)
+      reply.append(buffer, static_cast<size_t>(n));
   }
   close(fd);
   return reply;
@@ -49,7 +50,7 @@ TEST(TestServers, SilentScriptEndsWhenServerIsDestroyed) {
   address.sin_port = htons(static_cast<uint16_t>(server->Port()));
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-  ASSERT_TRUE(server->WaitReceived(0, "") );
+  ASSERT_TRUE(server->WaitReceived(0, ""));
   server.reset();  // must not hang on the silent connection
   char byte;
   EXPECT_EQ(recv(fd, &byte, 1, 0), 0);

@@ -89,7 +89,9 @@ NginxServer::NginxServer(const Options& options) : root_(dir_.Path() / "html") {
   throw std::runtime_error("nginx did not start: " + failure);
 }
 
-NginxServer::~NginxServer() { Stop(); }
+NginxServer::~NginxServer() {
+  Stop();
+}
 
 bool NginxServer::TryStart(const Options& options, std::string& failure) {
   port_ = FreeLoopbackPort();
@@ -140,8 +142,8 @@ bool NginxServer::TryStart(const Options& options, std::string& failure) {
   posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_APPEND,
                                    0644);
   posix_spawn_file_actions_adddup2(&actions, 1, 2);
-  std::vector<std::string> args = {kNginx, "-p", prefix, "-c", configPath,
-                                   "-e", prefix + "logs/error.log"};
+  std::vector<std::string> args = {
+      kNginx, "-p", prefix, "-c", configPath, "-e", prefix + "logs/error.log"};
   std::vector<char*> argv;
   for (auto& arg : args) argv.push_back(arg.data());
   argv.push_back(nullptr);
@@ -192,8 +194,12 @@ std::string NginxServer::WriteFile(const std::string& name, const std::string& b
   return path.string();
 }
 
-std::string NginxServer::ErrorLog() const { return ReadFile(dir_.Path() / "logs/error.log"); }
+std::string NginxServer::ErrorLog() const {
+  return ReadFile(dir_.Path() / "logs/error.log");
+}
 
-std::string NginxServer::AccessLog() const { return ReadFile(dir_.Path() / "logs/access.log"); }
+std::string NginxServer::AccessLog() const {
+  return ReadFile(dir_.Path() / "logs/access.log");
+}
 
 }  // namespace qm::test

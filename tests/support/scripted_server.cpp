@@ -133,7 +133,8 @@ ScriptedServer::ScriptedServer(Script script) : script_(std::move(script)) {
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   socklen_t length = sizeof address;
-  if (listenFd_ < 0 || bind(listenFd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+  if (listenFd_ < 0 ||
+      bind(listenFd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
       listen(listenFd_, 64) != 0 ||
       getsockname(listenFd_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
     if (listenFd_ >= 0) close(listenFd_);
