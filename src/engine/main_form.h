@@ -42,7 +42,7 @@ struct TForm1Environment {
 class TForm1 {
  public:
   TForm1(ui::Dialogs& dialogs, TForm1Environment environment = {});
-  ~TForm1();  // FormDestroy; joins every worker before the members go
+  ~TForm1();  // closes the run and joins every worker before the members go
   TForm1(const TForm1&) = delete;
   TForm1& operator=(const TForm1&) = delete;
 

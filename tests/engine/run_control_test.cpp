@@ -519,5 +519,40 @@ TEST(RunControl, CompletesExactlyOncePerRunUnderStress) {
   ExpectIdleAfterRun(*f.form);
 }
 
+// Runs closed by hand at any moment, each followed at once by the next: no run's worker
+// ever reaches a later run, and a final run still completes exactly once with its own data.
+TEST(RunControl, ManualClosesAtAnyMomentLeaveNothingBehind) {
+  EngineFixture f([](const std::string& url, std::vector<std::string>& lines) {
+    lines = {url.substr(0, url.find('/')) + "@ab.cd", "13812345678"};
+    std::this_thread::yield();
+    return true;
+  });
+  f.form->SpinEdit1.SetValue(4);
+  f.form->CheckBox3.SetChecked(true);
+  constexpr int kRuns = 60;
+  for (int run = 0; run < kRuns; ++run) {
+    std::string list;
+    for (int i = 0; i < 40; ++i) list += "run" + std::to_string(run) + "x/" + std::to_string(i) + "\n";
+    f.UseList(list);
+    f.form->SpeedButton2Click();
+    if (run % 2) f.form->SpeedButton3Click();
+    f.form->Form3Close();
+    EXPECT_EQ(f.form->Label6.Caption(), kEnded);
+    EXPECT_TRUE(f.form->SpeedButton2.Enabled());
+    EXPECT_EQ(f.form->SearchState.StartedWorkers.load(), 0);
+  }
+  const int64_t completedBefore = f.form->SearchState.CompletedRuns.load();
+  f.UseList("last/1\nlast/2\nlast/3\n");
+  f.form->SpeedButton2Click();
+  ASSERT_TRUE(f.WaitForCompletedRuns(completedBefore + 1));
+  ASSERT_TRUE(f.WaitForWorkersGone());
+  EXPECT_EQ(f.form->SearchState.CompletedRuns.load(), completedBefore + 1);
+  EXPECT_EQ(f.form->StringGrid1.Snapshot(), std::vector<std::string>{"last@ab.cd"});
+  EXPECT_EQ(f.form->SearchState.UrlCounter.load(), 3);
+  EXPECT_EQ(f.form->StatusBar1.Panel(1), "1");
+  EXPECT_EQ(f.form->StatusBar1.Panel(3), "1");
+  ExpectIdleAfterRun(*f.form);
+}
+
 }  // namespace
 }  // namespace qm
