@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QScreen>
 #include <QSpinBox>
 #include <QTimer>
 #include <QToolButton>
@@ -323,6 +324,11 @@ void TForm1Window::showEvent(QShowEvent* event) {
   // The design's size is the outer one, frame included, which is known once shown.
   const QSize frame = frameGeometry().size() - size();
   if (!frame.isEmpty()) resize(QSize(kDesignWidth, kDesignHeight) - frame);
+  if (const QScreen* screen = this->screen()) {
+    QRect outer = frameGeometry();
+    outer.moveCenter(screen->availableGeometry().center());
+    move(outer.topLeft());
+  }
 }
 
 void TForm1Window::changeEvent(QEvent* event) {
