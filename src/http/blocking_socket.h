@@ -7,15 +7,18 @@
 
 #include <cstdint>
 #include <functional>
-#include <stdexcept>
 #include <string>
+
+#include "text/errors.h"
 
 namespace qm {
 
-class ESocketError : public std::runtime_error {
+// A socket failure raised because the owner set `RaiseOnFailure`; the message is the text
+// the user sees.
+class ESocketError : public EAppError {
  public:
   ESocketError(const std::string& message, int32_t code, std::string text)
-      : std::runtime_error(message), SocketErrorCode(code), SocketErrorText(std::move(text)) {}
+      : EAppError(message), SocketErrorCode(code), SocketErrorText(std::move(text)) {}
   int32_t SocketErrorCode;
   std::string SocketErrorText;
 };

@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "http/fetch_page_lines.h"
@@ -117,6 +119,30 @@ TEST_F(NginxFetch, ConnectionCloseAskedOfTheServer) {
   ASSERT_TRUE(client.PerformRequest("GET", nginx_->Url("c.html")));
   EXPECT_EQ(client.Document.Remaining(), "closing");
   EXPECT_TRUE(client.ConnectedHost.empty());  // nginx answered with Connection: close
+}
+
+TEST_F(NginxFetch, ThreadsFetchAtTheSameTime) {
+  constexpr int kPages = 40;
+  for (int i = 0; i < kPages; ++i) {
+    nginx_->WriteFile("t" + std::to_string(i) + ".html",
+                      "page " + std::to_string(i) + "\r\n" + std::string(3000, 'x') + "\n");
+  }
+  std::atomic<int> next{0};
+  std::atomic<int> wrong{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&] {
+      Lines lines;
+      for (int i = next++; i < kPages; i = next++) {
+        if (!FetchPageLines(nginx_->Url("t" + std::to_string(i) + ".html"), lines) ||
+            lines.size() != 2 || lines[0] != "page " + std::to_string(i)) {
+          ++wrong;
+        }
+      }
+    });
+  }
+  for (auto& thread : threads) thread.join();
+  EXPECT_EQ(wrong, 0);
 }
 
 }  // namespace
