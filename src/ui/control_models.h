@@ -3,6 +3,7 @@
 // value under a lock and tells the window's notifier; it never waits for the GUI. The shell
 // renders the models and writes user edits back into them.
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -60,14 +61,20 @@ class TButtonModel {
 };
 using TMenuItemModel = TButtonModel;
 
+// Lock-free: the workers read the three collect boxes for every line of every page.
 class TCheckBoxModel {
  public:
-  TCheckBoxModel(ChangeNotifier& n, bool checked = false) : checked_(n, checked) {}
-  bool Checked() const { return checked_.Get(); }
-  void SetChecked(bool checked) { checked_.Set(checked); }
+  TCheckBoxModel(ChangeNotifier& n, bool checked = false) : notifier_(n), checked_(checked) {}
+  TCheckBoxModel(const TCheckBoxModel&) = delete;
+  TCheckBoxModel& operator=(const TCheckBoxModel&) = delete;
+  bool Checked() const { return checked_.load(std::memory_order_relaxed); }
+  void SetChecked(bool checked) {
+    if (checked_.exchange(checked, std::memory_order_relaxed) != checked) notifier_.Changed();
+  }
 
  private:
-  Property<bool> checked_;
+  ChangeNotifier& notifier_;
+  std::atomic<bool> checked_;
 };
 
 // A one-line edit field (UTF-8 text).
