@@ -74,11 +74,11 @@ class TBlockingSocket {
 
   // The bytes of one line as they arrived, its break included. On error (LastSocketError
   // not 0) the bytes gathered so far, without a break.
-  std::string ReceiveRawLineWithin(int32_t limitMs);
+  virtual std::string ReceiveRawLineWithin(int32_t limitMs);
 
   void ConnectTo(const std::string& host, const std::string& port);
   // -1 waits without limit. A timeout is no error: false with `LastSocketError` 0.
-  bool WaitReadable(int32_t limitMs);
+  virtual bool WaitReadable(int32_t limitMs);
   // Fills `address` for host and port; returns 0, or the Winsock code of a failed lookup
   // (the address then stays 255.255.255.255 and must not be connected to).
   int32_t FillAddress(sockaddr_in& address, const std::string& host, const std::string& port);

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "http/base64.h"
+#include "http/proxy_tunnel.h"
 #include "http/url_parts.h"
 #include "text/integer_syntax.h"
 #include "text/trim.h"
@@ -46,7 +47,7 @@ int32_t ParseChunkSize(std::string_view line) {
   return ParseHttpNumber("$" + TextBefore(line, " ")).value_or(0);
 }
 
-THttpClient::THttpClient() : Socket(std::make_unique<TTcpSocket>()) {
+THttpClient::THttpClient() : Socket(std::make_unique<TTlsSocket>()) {
   ResetDocument();
 }
 
@@ -74,7 +75,10 @@ bool THttpClient::Connect() {
     Socket->TransmitTimeout = Timeout;
     Socket->ConnectTo(ServerHost, ServerPort);
   }
+  if (Socket->LastSocketError == 0 && !tlsTarget_.empty()) StartTls();
   if (Socket->LastSocketError != 0) {
+    if (!tlsTarget_.empty()) Socket->ReleaseSocket();
+    connectedTls_.clear();
     // The socket is gone; nothing may be reused under the old name.
     ConnectedHost.clear();
     ConnectedPort.clear();
@@ -82,7 +86,21 @@ bool THttpClient::Connect() {
   }
   ConnectedHost = ServerHost;
   ConnectedPort = ServerPort;
+  connectedTls_ = tlsTarget_;
   return true;
+}
+
+bool THttpClient::StartTls() {
+  if (!ProxyHost.empty() &&
+      !OpenProxyTunnel(*Socket, tlsHost_, tlsPort_, ProxyUser, ProxyPassword, Timeout)) {
+    return false;
+  }
+  std::string failure;
+  const std::shared_ptr<TTlsContext> context = TTlsContext::ForCaFile(TlsCaFile, failure);
+  if (!Socket->StartTls(tlsHost_, context, Timeout) && !failure.empty()) {
+    Socket->TlsFailure = failure;
+  }
+  return Socket->LastSocketError == 0;
 }
 
 bool THttpClient::SendHeaders() {
@@ -162,6 +180,13 @@ bool THttpClient::PerformRequest(const std::string& method, const std::string& u
   StatusText.clear();
   BodyCutShort = false;
   const TUrlParts parts = SplitUrl(url);
+  const bool secure = AsciiUpper(parts.Protocol) == "HTTPS";
+  tlsHost_ = secure ? parts.Host : std::string();
+  tlsPort_ = secure ? parts.Port : std::string();
+  tlsTarget_ = secure ? parts.Host + ":" + parts.Port : std::string();
+  // Through a tunnel the proxy sees only the CONNECT: the request is the one the server
+  // itself would get, and the proxy's credentials stay with the CONNECT.
+  const bool viaProxy = !ProxyHost.empty() && !secure;
 
   const bool hasBody = Document.Size() > 0;
   const bool expecting = hasBody && ProtocolVersion == "1.1";
@@ -175,12 +200,12 @@ bool THttpClient::PerformRequest(const std::string& method, const std::string& u
   if (!parts.User.empty()) {
     head.push_back("Authorization: Basic " + EncodeBase64(parts.User + ":" + parts.Password));
   }
-  if (!ProxyHost.empty() && !ProxyUser.empty()) {
+  if (viaProxy && !ProxyUser.empty()) {
     head.push_back("Proxy-Authorization: Basic " + EncodeBase64(ProxyUser + ":" + ProxyPassword));
   }
   head.push_back("Host: " + parts.Host + ":" + parts.Port);
   std::string requestUri = parts.RequestUri;
-  if (!ProxyHost.empty()) {
+  if (viaProxy) {
     requestUri = parts.Protocol + "://" + parts.Host + ":" + parts.Port + requestUri;
   }
   if (requestUri == "/*") requestUri = "*";
@@ -195,7 +220,8 @@ bool THttpClient::PerformRequest(const std::string& method, const std::string& u
   ServerHost = ProxyHost.empty() ? parts.Host : ProxyHost;
   ServerPort = ProxyHost.empty() ? parts.Port : ProxyPort;
 
-  if (ConnectedHost != ServerHost || ConnectedPort != ServerPort || ConnectedHost.empty()) {
+  if (ConnectedHost != ServerHost || ConnectedPort != ServerPort || ConnectedHost.empty() ||
+      connectedTls_ != tlsTarget_) {
     if (!Connect()) return false;
   } else if (Socket->WaitReadable(0)) {
     if (!Connect()) return false;

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "http/blocking_socket.h"
+#include "http/tls_socket.h"
 
 namespace qm {
 
@@ -67,7 +68,8 @@ class THttpClient {
   bool ReadBodyOfLength(int32_t length);
   bool ReadBodyChunked();
 
-  std::unique_ptr<TTcpSocket> Socket;
+  // Plain TCP for http addresses; TLS once the connection for an https address is made.
+  std::unique_ptr<TTlsSocket> Socket;
   TBodyMode BodyMode = TBodyMode::UntilClose;
   std::string ConnectedHost;
   std::string ConnectedPort;
@@ -89,13 +91,24 @@ class THttpClient {
   size_t MaxBodyBytes = kMaxBodyBytes;
   // True when the last response's body stopped at `MaxBodyBytes`.
   bool BodyCutShort = false;
+  // For tests only: a CA file that replaces the system's trust store for https addresses.
+  std::string TlsCaFile;
 
  private:
   bool Connect();
+  // The TLS part of connecting to an https address: the proxy tunnel, then the handshake.
+  bool StartTls();
   bool SendHeaders();
   // Appends up to `count` bytes from the socket to `Document`, within the body cap.
   bool AppendFromSocket(size_t count);
   size_t BodyRoom() const;
+
+  // "host:port" of the https page being fetched; empty for plain HTTP.
+  std::string tlsTarget_;
+  std::string tlsHost_;
+  std::string tlsPort_;
+  // `tlsTarget_` of the open connection; a plain connection is never reused for TLS.
+  std::string connectedTls_;
 };
 
 }  // namespace qm

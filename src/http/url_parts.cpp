@@ -32,6 +32,7 @@ TUrlParts SplitUrl(std::string_view url) {
     parts.Port = TextAfter(authority, ":");
   } else {
     parts.Host = Trim(authority);
+    if (AsciiUpper(parts.Protocol) == "HTTPS") parts.Port = "443";
   }
   if (parts.Host.empty()) parts.Host = "localhost";
 
