@@ -169,6 +169,24 @@ TEST(CliScan, OnlyTheNamedKindsAndLinesAcrossLargeReads) {
   }
 }
 
+TEST(CliScan, FileWithoutLineFeedsIsCutAtCarriageReturnsAndNuls) {
+  TempDir dir;
+  // Larger than one read, with no line feed anywhere: lines end at lone CRs, and a NUL
+  // ends a token but not the text.
+  std::string text;
+  for (int i = 0; i < 100000; ++i) {
+    text += "qq " + std::to_string(100000 + i) + std::string(1, '\0') + "tail text\r";
+  }
+  text += "QQ 99999";  // a last line without a break
+  const CliResult result = RunCli({"scan", "--qq", dir.Write("cr.txt", text)});
+  EXPECT_EQ(result.Status, 0);
+  const std::vector<std::string> lines = LinesOf(result.Out);
+  ASSERT_EQ(lines.size(), 100001u);
+  EXPECT_EQ(lines[0], "qq\t100000@qq.com");
+  EXPECT_EQ(lines[54321], "qq\t154321@qq.com");
+  EXPECT_EQ(lines.back(), "qq\t99999@qq.com");
+}
+
 TEST(CliScan, AMissingFileIsNamedAndTheOthersAreScanned) {
   TempDir dir;
   const std::string good = dir.Write("good", "QQ 12345\n");
