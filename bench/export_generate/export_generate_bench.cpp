@@ -2,6 +2,7 @@
 // to one fwrite of the same bytes. Each comparison runs in a child process of its own; times
 // are the best of a few rounds.
 #include <stdlib.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -74,18 +75,28 @@ void PlainWrite(const std::string& path, const std::string& bytes) {
 
 struct Figures {
   double seconds = 1e9;
+  double cpuSeconds = 1e9;  // user + system time: less swayed by other processes on the machine
   long extraKiB = 0;
 };
+
+double CpuSeconds() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+         static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
 
 // Times one run of work and the memory it added at its peak over what was resident before.
 void Sample(const std::function<void()>& work, Figures& figures) {
   ResetPeak();
   const long before = StatusKiB("VmRSS");
+  const double cpuStart = CpuSeconds();
   const auto start = std::chrono::steady_clock::now();
   work();
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   figures.seconds = std::min(figures.seconds, seconds);
+  figures.cpuSeconds = std::min(figures.cpuSeconds, CpuSeconds() - cpuStart);
   figures.extraKiB = std::max(figures.extraKiB, StatusKiB("VmHWM") - before);
 }
 
@@ -107,11 +118,14 @@ void Compare(const char* name,
       Sample(work, subject);
       Sample([&] { PlainWrite(plainPath, bytes); }, plain);
     }
-    std::printf("%-26s %7.3f s  peak %+6.1f MiB | one fwrite %7.3f s  peak %+6.1f MiB | %.2fx\n",
-                name, subject.seconds, subject.extraKiB / 1024.0, plain.seconds,
-                plain.extraKiB / 1024.0, subject.seconds / plain.seconds);
-    std::printf("%-26s %.1f MiB written, %.1f MiB resident before\n", "", bytes.size() / 1048576.0,
+    std::printf("%s: %.1f MiB written, %.1f MiB resident before\n", name, bytes.size() / 1048576.0,
                 resident / 1024.0);
+    std::printf("  operation   %6.3f s wall  %6.3f s cpu  peak %+6.1f MiB\n", subject.seconds,
+                subject.cpuSeconds, subject.extraKiB / 1024.0);
+    std::printf("  one fwrite  %6.3f s wall  %6.3f s cpu  peak %+6.1f MiB\n", plain.seconds,
+                plain.cpuSeconds, plain.extraKiB / 1024.0);
+    std::printf("  ratio       %6.2fx wall   %6.2fx cpu\n", subject.seconds / plain.seconds,
+                subject.cpuSeconds / plain.cpuSeconds);
     std::fflush(stdout);
     std::_Exit(0);
   }
