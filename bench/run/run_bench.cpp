@@ -15,9 +15,9 @@
 
 #include "engine/main_form.h"
 #include "http/fetch_page_lines.h"
-#include "text/line_split.h"
 #include "support/nginx_fixture.h"
 #include "support/temp_dir.h"
+#include "text/line_split.h"
 
 namespace {
 
@@ -48,9 +48,18 @@ class QuietDialogs : public qm::ui::Dialogs {
 // About 8 KB of page text with a contact every few lines: e-mail addresses, mobile numbers
 // and QQ numbers, many of them distinct, so the result lists grow through the run.
 std::string MakePage(std::mt19937& random, int index) {
-  static const char* const kWords[] = {"<p>", "</p>", "\xc1\xaa\xcf\xb5", "\xb5\xe7\xbb\xb0",
-                                       "contact", "<a href=\"/x\">", "</a>", "\xd6\xd0\xce\xc4",
-                                       "2024", "&nbsp;", "<div class=\"row\">", "</div>"};
+  static const char* const kWords[] = {"<p>",
+                                       "</p>",
+                                       "\xc1\xaa\xcf\xb5",
+                                       "\xb5\xe7\xbb\xb0",
+                                       "contact",
+                                       "<a href=\"/x\">",
+                                       "</a>",
+                                       "\xd6\xd0\xce\xc4",
+                                       "2024",
+                                       "&nbsp;",
+                                       "<div class=\"row\">",
+                                       "</div>"};
   std::string page = "<html><head><title>page " + std::to_string(index) + "</title></head>\r\n";
   while (page.size() < 8000) {
     for (int i = 0; i < 12; ++i) {
@@ -197,18 +206,21 @@ int main() {
     runRates.push_back(run.PagesPerSecond);
     fetchCpu.push_back(fetch.CpuMsPer1000Pages);
     runCpu.push_back(run.CpuMsPer1000Pages);
-    std::printf("  round %d: FetchPageLines alone %6.0f pages/s %6.0f cpu ms/1000 pages (%d failed);"
-                " whole run %6.0f pages/s %6.0f cpu ms/1000 pages (%d lines taken)\n",
-                round, fetch.PagesPerSecond, fetch.CpuMsPer1000Pages, failures, run.PagesPerSecond,
-                run.CpuMsPer1000Pages, form.SearchState.UrlCounter.load());
+    std::printf(
+        "  round %d: FetchPageLines alone %6.0f pages/s %6.0f cpu ms/1000 pages (%d failed);"
+        " whole run %6.0f pages/s %6.0f cpu ms/1000 pages (%d lines taken)\n",
+        round, fetch.PagesPerSecond, fetch.CpuMsPer1000Pages, failures, run.PagesPerSecond,
+        run.CpuMsPer1000Pages, form.SearchState.UrlCounter.load());
   }
   const long runPeak = PeakRssKb();
   const double fetch = Median(fetchRates), run = Median(runRates);
-  std::printf("median: FetchPageLines alone %.0f pages/s, whole run %.0f pages/s: the run takes "
-              "%+.1f%% more time\n",
-              fetch, run, (fetch / run - 1.0) * 100.0);
-  std::printf("median cpu: FetchPageLines alone %.0f ms, whole run %.0f ms per 1000 pages: %+.1f%%\n",
-              Median(fetchCpu), Median(runCpu), (Median(runCpu) / Median(fetchCpu) - 1.0) * 100.0);
+  std::printf(
+      "median: FetchPageLines alone %.0f pages/s, whole run %.0f pages/s: the run takes "
+      "%+.1f%% more time\n",
+      fetch, run, (fetch / run - 1.0) * 100.0);
+  std::printf(
+      "median cpu: FetchPageLines alone %.0f ms, whole run %.0f ms per 1000 pages: %+.1f%%\n",
+      Median(fetchCpu), Median(runCpu), (Median(runCpu) / Median(fetchCpu) - 1.0) * 100.0);
   std::printf("results of a run: %d e-mail, %d mobile, %d QQ rows\n", form.StringGrid1.EntryCount(),
               form.StringGrid2.EntryCount(), form.StringGrid3.EntryCount());
   std::printf("peak memory: %ld KB after the fetches alone, %ld KB after the runs\n", fetchPeak,
@@ -217,8 +229,8 @@ int main() {
   // The same run with the pages served from memory: what the engine costs by itself.
   std::vector<std::vector<std::string>> pages(kPages);
   for (int i = 0; i < kPages; ++i) {
-    const std::string text =
-        qm::test::TempDir::Read((nginx.DocumentRoot() / ("p" + std::to_string(i) + ".html")).string());
+    const std::string text = qm::test::TempDir::Read(
+        (nginx.DocumentRoot() / ("p" + std::to_string(i) + ".html")).string());
     qm::SplitLines(text, pages[i]);
   }
   qm::TForm1Environment inMemory = environment;
@@ -236,8 +248,9 @@ int main() {
     memoryRates.push_back(rate.PagesPerSecond);
     memoryCpu.push_back(rate.CpuMsPer1000Pages);
   }
-  std::printf("engine alone, pages copied from memory: median %.0f pages/s, %.0f cpu ms per 1000 "
-              "pages\n",
-              Median(memoryRates), Median(memoryCpu));
+  std::printf(
+      "engine alone, pages copied from memory: median %.0f pages/s, %.0f cpu ms per 1000 "
+      "pages\n",
+      Median(memoryRates), Median(memoryCpu));
   return 0;
 }

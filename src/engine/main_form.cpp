@@ -31,8 +31,14 @@ TForm1::~TForm1() {
   }
 }
 
-void TForm1::ExtractEmails(std::string_view line) { qm::ExtractEmails(line, StringGrid1); }
-void TForm1::ExtractMobiles(std::string_view line) { qm::ExtractMobiles(line, StringGrid2); }
-void TForm1::ExtractQQNumbers(std::string_view line) { qm::ExtractQQNumbers(line, StringGrid3); }
+void TForm1::ExtractEmails(std::string_view line) {
+  qm::ExtractEmails(line, StringGrid1);
+}
+void TForm1::ExtractMobiles(std::string_view line) {
+  qm::ExtractMobiles(line, StringGrid2);
+}
+void TForm1::ExtractQQNumbers(std::string_view line) {
+  qm::ExtractQQNumbers(line, StringGrid3);
+}
 
 }  // namespace qm

@@ -39,7 +39,9 @@ smtpthread::smtpthread(std::function<void()> click)
         finished_.store(true, std::memory_order_release);
       }) {}
 
-smtpthread::~smtpthread() { Join(); }
+smtpthread::~smtpthread() {
+  Join();
+}
 
 void smtpthread::Join() {
   if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id()) thread_.join();

@@ -33,7 +33,9 @@ std::unique_ptr<TUrlListReader> TUrlListReader::Open(const std::string& path) {
 
 TUrlListReader::TUrlListReader(int fd) : fd_(fd), buffer_(kBufferSize, '\0') {}
 
-TUrlListReader::~TUrlListReader() { ::close(fd_); }
+TUrlListReader::~TUrlListReader() {
+  ::close(fd_);
+}
 
 bool TUrlListReader::Fill() {
   pos_ = size_ = 0;

@@ -29,7 +29,7 @@ class EngineFixture {
     };
     if (fetch) {
       environment.FetchPage = [this, fetch = std::move(fetch)](const std::string& url,
-                                                                std::vector<std::string>& lines) {
+                                                               std::vector<std::string>& lines) {
         {
           std::lock_guard lock(mutex_);
           fetched_.push_back(url);

@@ -38,8 +38,9 @@ TEST(RealSite, FourWorkersCollectTheKnownContacts) {
   nginx.WriteFile("big.html", big);
 
   ScriptedServer closing(ScriptedServer::CloseAtOnce());
-  ScriptedServer broken(ScriptedServer::Replay("HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\n"
-                                               "xy@ab.cd cut short"));
+  ScriptedServer broken(
+      ScriptedServer::Replay("HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\n"
+                             "xy@ab.cd cut short"));
 
   EngineFixture f;
   f.form->SpinEdit1.SetValue(4);

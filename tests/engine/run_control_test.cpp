@@ -150,7 +150,8 @@ TEST(SearchRun, ThreeLinesWithFourWorkers) {
   ASSERT_TRUE(f.WaitForCompletedRuns(1));
   ASSERT_TRUE(f.WaitForWorkersGone());
 
-  EXPECT_EQ(Sorted(f.Fetched()), (std::vector<std::string>{"http://h/1", "http://h/2", "http://h/3"}));
+  EXPECT_EQ(Sorted(f.Fetched()),
+            (std::vector<std::string>{"http://h/1", "http://h/2", "http://h/3"}));
   EXPECT_EQ(f.form->SearchState.UrlCounter.load(), 3);
   EXPECT_EQ(f.form->Label4.Caption(), "3");
   EXPECT_EQ(f.form->Label5.Caption(), "3");
@@ -171,7 +172,7 @@ TEST(SearchRun, HintLineTellsEachStepAndTheWorkersEnd) {
   f.form->SpeedButton2Click();
   ASSERT_TRUE(f.WaitForCompletedRuns(1));
   EXPECT_EQ(hints.Hints(), (std::vector<std::string>{"开始搜索...", "创建线程...", "搜索网址...",
-                                                      "线程1终止!", kEnded}));
+                                                     "线程1终止!", kEnded}));
   std::vector<std::string> pauses;
   for (const auto& shown : f.dialogs.History()) {
     if (shown.Kind == "pause") pauses.push_back(shown.Text);
@@ -222,7 +223,8 @@ TEST(SearchRun, CollectsOnlyTheCheckedKinds) {
   struct Case {
     bool emails, mobiles, qq;
   };
-  for (const Case c : {Case{true, true, true}, Case{false, false, false}, Case{false, true, false}}) {
+  for (const Case c :
+       {Case{true, true, true}, Case{false, false, false}, Case{false, true, false}}) {
     SCOPED_TRACE(std::to_string(c.emails) + std::to_string(c.mobiles) + std::to_string(c.qq));
     EngineFixture f(PageOf(page));
     f.form->CheckBox2.SetChecked(c.emails);
@@ -415,7 +417,7 @@ TEST(RunControl, StopWhileAWorkerScansALongPage) {
   ASSERT_TRUE(f.WaitForCompletedRuns(1));
   f.form->Changes.SetListener({});
   EXPECT_EQ(f.form->StringGrid1.EntryCount(), kLines);  // the whole page was scanned
-  EXPECT_EQ(f.Fetched().size(), 1u);                     // and no further line taken
+  EXPECT_EQ(f.Fetched().size(), 1u);                    // and no further line taken
   EXPECT_EQ(f.form->SearchState.UrlCounter.load(), 1);
   ExpectIdleAfterRun(*f.form);
 }
@@ -532,7 +534,8 @@ TEST(RunControl, ManualClosesAtAnyMomentLeaveNothingBehind) {
   constexpr int kRuns = 60;
   for (int run = 0; run < kRuns; ++run) {
     std::string list;
-    for (int i = 0; i < 40; ++i) list += "run" + std::to_string(run) + "x/" + std::to_string(i) + "\n";
+    for (int i = 0; i < 40; ++i)
+      list += "run" + std::to_string(run) + "x/" + std::to_string(i) + "\n";
     f.UseList(list);
     f.form->SpeedButton2Click();
     if (run % 2) f.form->SpeedButton3Click();

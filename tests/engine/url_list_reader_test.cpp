@@ -29,7 +29,7 @@ struct ListCase {
 };
 
 TEST(UrlListReader, ReadsLinesByTheListRules) {
-  const std::string longLine(70000, 'a');  // longer than one buffer
+  const std::string longLine(70000, 'a');                // longer than one buffer
   const std::string beforeBoundary(64 * 1024 - 1, 'b');  // CR LF split across two buffers
   const std::vector<ListCase> cases = {
       {"empty file", "", {}},
@@ -42,7 +42,10 @@ TEST(UrlListReader, ReadsLinesByTheListRules) {
       {"a lone CR is text", "a\rb\n", {"a\rb"}},
       {"CR before CR LF", "a\r\r\n", {"a\r"}},
       {"Ctrl-Z ends the list", "a\nb\x1a\nc\n", {"a", "b"}},
-      {"Ctrl-Z at the start", "\x1a" "a\n", {}},
+      {"Ctrl-Z at the start",
+       "\x1a"
+       "a\n",
+       {}},
       {"Ctrl-Z after a break", "a\n\x1a", {"a"}},
       {"NUL and blanks kept", std::string("a\0b c\n", 6), {std::string("a\0b c", 5)}},
       {"line longer than the buffer", longLine + "\nz", {longLine, "z"}},
