@@ -14,9 +14,9 @@
 #include "engine/main_form.h"
 #include "shell/error_box.h"
 #include "shell/main_window.h"
-#include "shell/result_grid.h"
 #include "shell/pictures.h"
 #include "shell/qt_dialogs.h"
+#include "shell/result_grid.h"
 #include "shell/tray_shell.h"
 #include "support/nginx_fixture.h"
 #include "support/temp_dir.h"
@@ -29,8 +29,12 @@ constexpr const char* kEnded = "搜索已经结束!";
 class QuickDialogs : public qm::shell::QtDialogs {
  public:
   void PauseUi(int) override {}
-  void ShowInformation(const std::string& text) override { std::fprintf(stderr, "information: %s\n", text.c_str()); }
-  void ShowMessage(const std::string& text) override { std::fprintf(stderr, "message: %s\n", text.c_str()); }
+  void ShowInformation(const std::string& text) override {
+    std::fprintf(stderr, "information: %s\n", text.c_str());
+  }
+  void ShowMessage(const std::string& text) override {
+    std::fprintf(stderr, "message: %s\n", text.c_str());
+  }
   bool Confirm(const std::string& text) override {
     std::fprintf(stderr, "confirm: %s\n", text.c_str());
     return true;
@@ -48,15 +52,17 @@ class NoTray : public qm::shell::TTrayShell {
   void SetForegroundWindow(qm::shell::TWindowHandle) override {}
   void PopupMenu(QMenu&, QPoint) override {}
   void PostMessage(qm::shell::TWindowHandle, uint32_t, uintptr_t, intptr_t) override {}
-  intptr_t DefWindowProc(qm::shell::TWindowHandle, uint32_t, uintptr_t, intptr_t) override { return 0; }
+  intptr_t DefWindowProc(qm::shell::TWindowHandle, uint32_t, uintptr_t, intptr_t) override {
+    return 0;
+  }
 };
 
 std::string Page(int i) {
   std::string page = "<html><head><title>page " + std::to_string(i) + "</title></head><body>\n";
   for (int line = 0; line < 40; ++line) {
     page += "<p>line " + std::to_string(line) + " contact user" + std::to_string(i * 40 + line) +
-            "@example.com mobile 13" + std::to_string(100000000 + i * 40 + line) + " QQ:" +
-            std::to_string(200000000 + i * 40 + line) + "</p>\n";
+            "@example.com mobile 13" + std::to_string(100000000 + i * 40 + line) +
+            " QQ:" + std::to_string(200000000 + i * 40 + line) + "</p>\n";
   }
   return page + "</body></html>\n";
 }
@@ -95,7 +101,8 @@ int main(int argc, char** argv) {
   }
   const std::string listPath = dir.Write("list.txt", list);
   QuickDialogs dialogs;
-  qm::shell::SetErrorBoxSink([](const QString& text) { std::fprintf(stderr, "error box: %s\n", qPrintable(text)); });
+  qm::shell::SetErrorBoxSink(
+      [](const QString& text) { std::fprintf(stderr, "error box: %s\n", qPrintable(text)); });
 
   // The core alone: the models change, nobody renders them. Run before and after the window's
   // run, so that neither side alone pays for a cold server.
@@ -104,7 +111,8 @@ int main(int argc, char** argv) {
     Prepare(core, listPath);
     const auto start = std::chrono::steady_clock::now();
     core.SpeedButton2Click();
-    while (core.Label6.Caption() != kEnded) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    while (core.Label6.Caption() != kEnded)
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   };
   double coreSeconds = coreRun();
@@ -160,7 +168,8 @@ int main(int argc, char** argv) {
   std::printf("in the window:    %.2f s, %.0f pages/s\n", guiSeconds, pages / guiSeconds);
   std::printf("GUI cost:         %.1f %%\n", 100.0 * (guiSeconds - coreSeconds) / coreSeconds);
   std::printf("e-mail rows shown: %d\n", rowsShown);
-  std::printf("refreshes:        %d, longest %lld us\n", refreshes, static_cast<long long>(longestRefreshUs));
+  std::printf("refreshes:        %d, longest %lld us\n", refreshes,
+              static_cast<long long>(longestRefreshUs));
   std::printf("GUI thread busy:  longest %lld ms at once\n", static_cast<long long>(longestBusyMs));
   return 0;
 }

@@ -35,7 +35,8 @@ TForm2::TForm2(QWidget* parent, UrlOpener opener) : QDialog(parent) {
   setObjectName("TForm2");
   setWindowTitle(QString::fromUtf8("关于本软件"));
   setWindowFlags(Qt::Dialog | Qt::WindowStaysOnTopHint | Qt::WindowTitleHint |
-                 Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+                 Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                 Qt::WindowCloseButtonHint);
   setFixedSize(280, 213);
   QFont dialogFont(QStringLiteral("MS Sans Serif"));
   dialogFont.setPointSize(8);
@@ -90,6 +91,8 @@ TForm2::TForm2(QWidget* parent, UrlOpener opener) : QDialog(parent) {
   connect(OKButton, &QPushButton::clicked, this, &TForm2::OKButtonClick);
 }
 
-void TForm2::OKButtonClick() { accept(); }
+void TForm2::OKButtonClick() {
+  accept();
+}
 
 }  // namespace qm::shell

@@ -81,34 +81,42 @@ TbbsFormWindow::TbbsFormWindow(TbbsForm& core, QWidget* parent) : QDialog(parent
   Edit11 = AddEdit("Edit11", core_.Edit11, 376, 184, 49);
   Edit12 = AddEdit("Edit12", core_.Edit12, 496, 12, 33);
   QWidget* previous = Edit1;
-  for (QLineEdit* next : {Edit2, Edit3, Edit4, Edit5, Edit6, Edit7, Edit8, Edit9, Edit10, Edit11, Edit12}) {
+  for (QLineEdit* next :
+       {Edit2, Edit3, Edit4, Edit5, Edit6, Edit7, Edit8, Edit9, Edit10, Edit11, Edit12}) {
     setTabOrder(previous, next);
     previous = next;
   }
 
-  connect(SpeedButton1, &QToolButton::clicked, this, [this] { RunGuarded([this] { core_.SpeedButton1Click(); }); });
-  connect(SpeedButton2, &QToolButton::clicked, this, [this] { RunGuarded([this] { core_.SpeedButton2Click(); }); });
+  connect(SpeedButton1, &QToolButton::clicked, this,
+          [this] { RunGuarded([this] { core_.SpeedButton1Click(); }); });
+  connect(SpeedButton2, &QToolButton::clicked, this,
+          [this] { RunGuarded([this] { core_.SpeedButton2Click(); }); });
 
   sinceRepaint_.start();
   core_.Changes.SetListener([this] { Changed(); });
   Refresh();
 }
 
-TbbsFormWindow::~TbbsFormWindow() { core_.Changes.SetListener({}); }
+TbbsFormWindow::~TbbsFormWindow() {
+  core_.Changes.SetListener({});
+}
 
-QLineEdit* TbbsFormWindow::AddEdit(const char* name, ui::TEditModel& model, int left, int top, int width) {
+QLineEdit* TbbsFormWindow::AddEdit(const char* name, ui::TEditModel& model, int left, int top,
+                                   int width) {
   auto* edit = new QLineEdit(this);
   edit->setObjectName(name);
   edit->setGeometry(left, top, width, 21);
   edit->setText(QString::fromStdString(model.Text()));
-  connect(edit, &QLineEdit::textChanged, this, [&model](const QString& text) { model.SetText(text.toStdString()); });
+  connect(edit, &QLineEdit::textChanged, this,
+          [&model](const QString& text) { model.SetText(text.toStdString()); });
   edits_[edit] = &model;
   return edit;
 }
 
 void TbbsFormWindow::Changed() {
   if (QThread::currentThread() != thread()) {
-    QMetaObject::invokeMethod(this, [this] { Refresh(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this] { Refresh(); }, Qt::QueuedConnection);
     return;
   }
   // A generation runs on this thread and does not return to the event loop between lines:
@@ -122,7 +130,8 @@ void TbbsFormWindow::Changed() {
     sinceRepaint_.restart();
   } else if (!refreshQueued_) {
     refreshQueued_ = true;
-    QMetaObject::invokeMethod(this, [this] { Refresh(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this] { Refresh(); }, Qt::QueuedConnection);
   }
 }
 

@@ -27,8 +27,8 @@ class TbbsFormWindow : public QDialog {
 
   QLabel *Label1, *Label2, *Label3, *Label4, *Label5, *Label6, *Label7, *Label8, *Label9, *Label10,
       *Label11, *Label12, *Label13, *Label14, *Label15;
-  QLineEdit *Edit1, *Edit2, *Edit3, *Edit4, *Edit5, *Edit6, *Edit7, *Edit8, *Edit9, *Edit10, *Edit11,
-      *Edit12;
+  QLineEdit *Edit1, *Edit2, *Edit3, *Edit4, *Edit5, *Edit6, *Edit7, *Edit8, *Edit9, *Edit10,
+      *Edit11, *Edit12;
   QToolButton *SpeedButton1, *SpeedButton2;
   QFrame* Bevel1;
 

@@ -47,7 +47,9 @@ void THyperLinkLabel::SetCaption(const QString& caption) {
   Invalidate();
 }
 
-void THyperLinkLabel::SetURL(const QString& url) { url_ = url; }
+void THyperLinkLabel::SetURL(const QString& url) {
+  url_ = url;
+}
 
 void THyperLinkLabel::Invalidate() {
   ++repaintRequests_;

@@ -43,7 +43,8 @@ int main(int argc, char** argv) {
 
   // exit(), not quit(): quit() would offer every window another close, and the exit question
   // has been answered already.
-  QObject::connect(&form1, &TForm1Window::Closed, &app, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
+  QObject::connect(
+      &form1, &TForm1Window::Closed, &app, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
   form1.show();
   const int code = app.exec();
   form1Core.FormDestroy();

@@ -34,7 +34,9 @@ constexpr int kDesignHeight = 521;
 constexpr int kEdit5Left = 440;
 constexpr int kEdit5Width = 171;
 
-QString Utf8(const std::string& text) { return QString::fromUtf8(text.data(), qsizetype(text.size())); }
+QString Utf8(const std::string& text) {
+  return QString::fromUtf8(text.data(), qsizetype(text.size()));
+}
 
 QLabel* MakeLabel(QWidget* parent, const char* name, const char* text, int left, int top) {
   auto* label = new QLabel(QString::fromUtf8(text), parent);
@@ -81,7 +83,8 @@ TForm1Window::TForm1Window(TForm1& core, TTrayShell& trayShell, UrlOpener opener
     : QWidget(nullptr), core_(core), opener_(std::move(opener)) {
   setObjectName("TForm1");
   setWindowTitle(QString::fromUtf8(kApplicationTitle) + QString::fromUtf8(" —主页: ") +
-                 QString::fromUtf8(kMakerHomePage) + QStringLiteral(" QQ:") + QString::fromUtf8(kMakerQQ));
+                 QString::fromUtf8(kMakerHomePage) + QStringLiteral(" QQ:") +
+                 QString::fromUtf8(kMakerQQ));
   setWindowIcon(ApplicationIcon());
   QFont simSun(QString::fromUtf8("宋体"));
   simSun.setPointSize(9);
@@ -105,7 +108,8 @@ TForm1Window::TForm1Window(TForm1& core, TTrayShell& trayShell, UrlOpener opener
 
   core_.Changes.SetListener([this] {
     // Any thread: only schedule one refresh on the GUI thread; the notifier coalesces.
-    QMetaObject::invokeMethod(this, [this] { Refresh(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this] { Refresh(); }, Qt::QueuedConnection);
   });
 }
 
@@ -128,9 +132,10 @@ void TForm1Window::Guarded(void (TForm1::*handler)()) {
 void TForm1Window::BuildToolBar() {
   CoolBar1 = MakeBar(this, "CoolBar1", 65);
   CoolBar1->setFrameStyle(QFrame::NoFrame);
-  void (TForm1Window::*own[8])() = {nullptr, nullptr, nullptr, nullptr,
-                                     nullptr, &TForm1Window::SpeedButton6Click, nullptr,
-                                     &TForm1Window::SpeedButton8Click};
+  void (TForm1Window::*own[8])() = {nullptr, nullptr,
+                                    nullptr, nullptr,
+                                    nullptr, &TForm1Window::SpeedButton6Click,
+                                    nullptr, &TForm1Window::SpeedButton8Click};
   void (TForm1::*engine[8])() = {&TForm1::SpeedButton1Click, &TForm1::SpeedButton2Click,
                                  &TForm1::SpeedButton3Click, &TForm1::SpeedButton4Click,
                                  &TForm1::SpeedButton5Click, nullptr,
@@ -148,7 +153,8 @@ void TForm1Window::BuildToolBar() {
     button->setGeometry(2 + 68 * i, 4, 63, 57);
     if (own[i] != nullptr) {
       auto handler = own[i];
-      connect(button, &QToolButton::clicked, this, [this, handler] { RunGuarded([this, handler] { (this->*handler)(); }); });
+      connect(button, &QToolButton::clicked, this,
+              [this, handler] { RunGuarded([this, handler] { (this->*handler)(); }); });
     } else {
       auto handler = engine[i];
       connect(button, &QToolButton::clicked, this, [this, handler] { Guarded(handler); });
@@ -172,7 +178,8 @@ void TForm1Window::BuildOptionsBar() {
           [this](const QString& text) { core_.SpinEdit1.SetText(text.toStdString()); });
   connect(SpinEdit1, &QSpinBox::editingFinished, this, [this] { core_.SpinEdit1.ClampToRange(); });
 
-  auto makeCheck = [this](const char* name, const char* caption, int left, ui::TCheckBoxModel& model) {
+  auto makeCheck = [this](const char* name, const char* caption, int left,
+                          ui::TCheckBoxModel& model) {
     auto* box = new QCheckBox(QString::fromUtf8(caption), Panel2);
     box->setObjectName(name);
     box->setLayoutDirection(Qt::RightToLeft);  // caption to the left of the box
@@ -188,7 +195,8 @@ void TForm1Window::BuildOptionsBar() {
   Edit5 = new QLineEdit(Panel2);
   Edit5->setObjectName("Edit5");
   Edit5->setGeometry(kEdit5Left, 12, kEdit5Width, 22);
-  connect(Edit5, &QLineEdit::textEdited, this, [this](const QString& text) { core_.Edit5.SetText(text.toStdString()); });
+  connect(Edit5, &QLineEdit::textEdited, this,
+          [this](const QString& text) { core_.Edit5.SetText(text.toStdString()); });
 }
 
 void TForm1Window::BuildResultArea() {
@@ -208,8 +216,8 @@ void TForm1Window::BuildResultArea() {
   row->addWidget(StringGrid3);
   row->addWidget(StringGrid2, 1);
 
-  auto attachMenu = [this](TStringGrid* grid, const char* menuName, const char* itemName, const char* caption,
-                           void (TForm1::*handler)()) {
+  auto attachMenu = [this](TStringGrid* grid, const char* menuName, const char* itemName,
+                           const char* caption, void (TForm1::*handler)()) {
     auto* menu = new QMenu(this);
     menu->setObjectName(menuName);
     QAction* item = menu->addAction(QString::fromUtf8(caption));
@@ -221,8 +229,10 @@ void TForm1Window::BuildResultArea() {
     return menu;
   };
   PopupMenu2 = attachMenu(StringGrid1, "PopupMenu2", "N1", "导出电邮保存", &TForm1::N1Click);
-  PopupMenu3 = attachMenu(StringGrid2, "PopupMenu3", "MenuItem1", "导出手机号码", &TForm1::MenuItem1Click);
-  PopupMenu4 = attachMenu(StringGrid3, "PopupMenu4", "MenuItem2", "导出QQ号保存", &TForm1::MenuItem2Click);
+  PopupMenu3 =
+      attachMenu(StringGrid2, "PopupMenu3", "MenuItem1", "导出手机号码", &TForm1::MenuItem1Click);
+  PopupMenu4 =
+      attachMenu(StringGrid3, "PopupMenu4", "MenuItem2", "导出QQ号保存", &TForm1::MenuItem2Click);
 }
 
 void TForm1Window::BuildStatusBar() {
@@ -266,7 +276,8 @@ void TForm1Window::BuildTray(TTrayShell& trayShell) {
   auto add = [this](const char* name, const char* caption, void (TForm1Window::*handler)()) {
     QAction* item = PopupMenu1->addAction(QString::fromUtf8(caption));
     item->setObjectName(name);
-    connect(item, &QAction::triggered, this, [this, handler] { RunGuarded([this, handler] { (this->*handler)(); }); });
+    connect(item, &QAction::triggered, this,
+            [this, handler] { RunGuarded([this, handler] { (this->*handler)(); }); });
     return item;
   };
   N17 = add("N17", "显示主程序(&S)", &TForm1Window::N17Click);
@@ -313,7 +324,8 @@ void TForm1Window::FormResize() {
 
 void TForm1Window::resizeEvent(QResizeEvent* event) {
   QWidget::resizeEvent(event);
-  Edit5->setFixedWidth(std::max(20, Panel2->width() - kEdit5Left - (kDesignWidth - kEdit5Left - kEdit5Width)));
+  Edit5->setFixedWidth(
+      std::max(20, Panel2->width() - kEdit5Left - (kDesignWidth - kEdit5Left - kEdit5Width)));
   if (StringGrid1 != nullptr) FormResize();
 }
 
@@ -384,7 +396,9 @@ void TForm1Window::N20Click() {
   if (opener_) opener_(QUrl(QString::fromUtf8(kMakerHomePage)));
 }
 
-void TForm1Window::N23Click() { close(); }
+void TForm1Window::N23Click() {
+  close();
+}
 
 void TForm1Window::SpeedButton6Click() {
   if (bbsForm_ != nullptr) bbsForm_->exec();
@@ -413,9 +427,9 @@ void TForm1Window::Refresh() {
   const QString path = Utf8(core_.Edit5.Text());
   if (Edit5->text() != path) Edit5->setText(path);
 
-  const ui::TButtonModel* buttons[8] = {&core_.SpeedButton1, &core_.SpeedButton2, &core_.SpeedButton3,
-                                        &core_.SpeedButton4, &core_.SpeedButton5, &core_.SpeedButton6,
-                                        &core_.SpeedButton7, &core_.SpeedButton8};
+  const ui::TButtonModel* buttons[8] = {
+      &core_.SpeedButton1, &core_.SpeedButton2, &core_.SpeedButton3, &core_.SpeedButton4,
+      &core_.SpeedButton5, &core_.SpeedButton6, &core_.SpeedButton7, &core_.SpeedButton8};
   for (size_t i = 0; i < 8; ++i) SpeedButtons[i]->setEnabled(buttons[i]->Enabled());
 
   auto setLabel = [](QLabel* label, const std::string& text) {
@@ -430,7 +444,8 @@ void TForm1Window::Refresh() {
 
   for (int i = 1; i < 6; i += 2) {
     const QString text = Utf8(core_.StatusBar1.Panel(i));
-    if (StatusPanels[static_cast<size_t>(i)]->text() != text) StatusPanels[static_cast<size_t>(i)]->setText(text);
+    if (StatusPanels[static_cast<size_t>(i)]->text() != text)
+      StatusPanels[static_cast<size_t>(i)]->setText(text);
   }
   StringGrid1->Model().Refresh();
   StringGrid2->Model().Refresh();

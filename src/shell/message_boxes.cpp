@@ -7,8 +7,8 @@
 namespace qm::shell {
 namespace {
 
-std::unique_ptr<QMessageBox> MakeBox(QWidget* parent, const QString& caption, QMessageBox::Icon icon,
-                                     const QString& text) {
+std::unique_ptr<QMessageBox> MakeBox(QWidget* parent, const QString& caption,
+                                     QMessageBox::Icon icon, const QString& text) {
   auto box = std::make_unique<QMessageBox>(parent);
   box->setWindowTitle(caption);
   box->setIcon(icon);

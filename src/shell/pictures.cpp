@@ -3,11 +3,15 @@
 #include <QPainter>
 #include <QSvgRenderer>
 
-static void InitShellQrc() { Q_INIT_RESOURCE(shell); }
+static void InitShellQrc() {
+  Q_INIT_RESOURCE(shell);
+}
 
 namespace qm::shell {
 
-void InitShellResources() { InitShellQrc(); }
+void InitShellResources() {
+  InitShellQrc();
+}
 
 QPixmap RenderPicture(const QString& name, QSize size) {
   QPixmap pixmap(size);
@@ -24,6 +28,8 @@ QIcon PictureIcon(const QString& name) {
   return icon;
 }
 
-QIcon ApplicationIcon() { return PictureIcon(QStringLiteral("app_icon")); }
+QIcon ApplicationIcon() {
+  return PictureIcon(QStringLiteral("app_icon"));
+}
 
 }  // namespace qm::shell

@@ -14,7 +14,9 @@
 namespace qm::shell {
 namespace {
 
-QString Text(const std::string& utf8) { return QString::fromUtf8(utf8.data(), qsizetype(utf8.size())); }
+QString Text(const std::string& utf8) {
+  return QString::fromUtf8(utf8.data(), qsizetype(utf8.size()));
+}
 
 bool OnGuiThread() {
   return QCoreApplication::instance() != nullptr &&
@@ -104,7 +106,8 @@ void QtDialogs::ShowMessage(const std::string& text) {
   OnGui<int>([&] { return MakePlainMessageBox(Parent(), Text(text))->exec(); });
 }
 
-std::optional<std::string> QtDialogs::InputBox(const std::string& caption, const std::string& prompt,
+std::optional<std::string> QtDialogs::InputBox(const std::string& caption,
+                                               const std::string& prompt,
                                                const std::string& initialText) {
   return OnGui<std::optional<std::string>>([&]() -> std::optional<std::string> {
     auto box = MakeInputBox(Parent(), caption, prompt, initialText);
@@ -113,13 +116,15 @@ std::optional<std::string> QtDialogs::InputBox(const std::string& caption, const
   });
 }
 
-std::optional<std::string> QtDialogs::RunFileDialog(const ui::FileDialogOptions& options, bool save) {
+std::optional<std::string> QtDialogs::RunFileDialog(const ui::FileDialogOptions& options,
+                                                    bool save) {
   return OnGui<std::optional<std::string>>([&]() -> std::optional<std::string> {
     auto dialog = MakeFileDialog(Parent(), options, save);
     if (dialog->exec() != QDialog::Accepted) return std::nullopt;
     const QStringList chosen = dialog->selectedFiles();
     if (chosen.isEmpty()) return std::nullopt;
-    const std::string path = QFile::encodeName(QDir::toNativeSeparators(chosen.front())).toStdString();
+    const std::string path =
+        QFile::encodeName(QDir::toNativeSeparators(chosen.front())).toStdString();
     return ui::ApplyDefaultExtension(path, options.DefaultExtension);
   });
 }

@@ -83,7 +83,9 @@ bool QtTrayShell::ShellNotifyIcon(uint32_t message, const TNotifyIconData& data)
   }
 }
 
-QPoint QtTrayShell::CursorPos() { return QCursor::pos(); }
+QPoint QtTrayShell::CursorPos() {
+  return QCursor::pos();
+}
 
 TShiftState QtTrayShell::KeyState() {
   const Qt::KeyboardModifiers mods = QGuiApplication::queryKeyboardModifiers();
@@ -98,7 +100,9 @@ void QtTrayShell::SetForegroundWindow(TWindowHandle window) {
   if (window == kApplicationWindow && ActivateApplication) ActivateApplication();
 }
 
-void QtTrayShell::PopupMenu(QMenu& menu, QPoint at) { menu.exec(at); }
+void QtTrayShell::PopupMenu(QMenu& menu, QPoint at) {
+  menu.exec(at);
+}
 
 void QtTrayShell::PostMessage(TWindowHandle window, uint32_t message, uintptr_t wParam,
                               intptr_t lParam) {
@@ -107,7 +111,8 @@ void QtTrayShell::PostMessage(TWindowHandle window, uint32_t message, uintptr_t 
   });
 }
 
-void QtTrayShell::Deliver(TWindowHandle window, uint32_t message, uintptr_t wParam, intptr_t lParam) {
+void QtTrayShell::Deliver(TWindowHandle window, uint32_t message, uintptr_t wParam,
+                          intptr_t lParam) {
   auto found = windows_.find(window);
   if (found == windows_.end()) return;
   // Copied: the handler may destroy its own window.

@@ -24,7 +24,8 @@ class QtTrayShell : public QObject, public TTrayShell {
   TWindowHandle ApplicationWindow() override { return kApplicationWindow; }
   void SetForegroundWindow(TWindowHandle window) override;
   void PopupMenu(QMenu& menu, QPoint at) override;
-  void PostMessage(TWindowHandle window, uint32_t message, uintptr_t wParam, intptr_t lParam) override;
+  void PostMessage(TWindowHandle window, uint32_t message, uintptr_t wParam,
+                   intptr_t lParam) override;
   intptr_t DefWindowProc(TWindowHandle, uint32_t, uintptr_t, intptr_t) override { return 0; }
 
  private:

@@ -13,7 +13,9 @@ int TResultListModel::rowCount(const QModelIndex& parent) const {
   return parent.isValid() ? 0 : static_cast<int>(rows_.size());
 }
 
-int TResultListModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : 1; }
+int TResultListModel::columnCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : 1;
+}
 
 QVariant TResultListModel::data(const QModelIndex& index, int role) const {
   if (role != Qt::DisplayRole || !index.isValid() || index.column() != 0) return {};
@@ -43,7 +45,8 @@ void TResultListModel::Refresh() {
   }
   if (fresh.size() > 1) {
     beginInsertRows({}, static_cast<int>(shown), static_cast<int>(shown + fresh.size() - 2));
-    rows_.insert(rows_.end(), std::make_move_iterator(fresh.begin() + 1), std::make_move_iterator(fresh.end()));
+    rows_.insert(rows_.end(), std::make_move_iterator(fresh.begin() + 1),
+                 std::make_move_iterator(fresh.end()));
     endInsertRows();
   }
 }
@@ -66,7 +69,9 @@ TStringGrid::TStringGrid(const TResultList& list, int defaultRowHeight, QWidget*
   setToolTip(QString::fromUtf8("网址搜索显示区"));
 }
 
-int TStringGrid::DefaultRowHeight() const { return verticalHeader()->defaultSectionSize(); }
+int TStringGrid::DefaultRowHeight() const {
+  return verticalHeader()->defaultSectionSize();
+}
 
 void TStringGrid::SetDefaultRowHeight(int height) {
   verticalHeader()->setMinimumSectionSize(1);

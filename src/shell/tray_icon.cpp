@@ -70,7 +70,9 @@ void TTrayIcon::SetVisible(bool visible) {
     HideIcon();
 }
 
-std::string TTrayIcon::Hint() const { return Cp936ToUtf8(hintCp936_); }
+std::string TTrayIcon::Hint() const {
+  return Cp936ToUtf8(hintCp936_);
+}
 
 void TTrayIcon::SetHint(const std::string& utf8) {
   hintCp936_ = CutCp936(Utf8ToCp936(utf8), kMaxHintBytes);
@@ -104,9 +106,15 @@ void TTrayIcon::Notify(uint32_t message, const char* failure) {
   }
 }
 
-void TTrayIcon::UpDate() { Notify(NIM_MODIFY, ".UpDate failed"); }
-void TTrayIcon::AddToTaskbar() { Notify(NIM_ADD, ".AddToTaskbar failed"); }
-void TTrayIcon::DeleteFromTaskbar() { Notify(NIM_DELETE, ".DeleteFromTaskbar failed"); }
+void TTrayIcon::UpDate() {
+  Notify(NIM_MODIFY, ".UpDate failed");
+}
+void TTrayIcon::AddToTaskbar() {
+  Notify(NIM_ADD, ".AddToTaskbar failed");
+}
+void TTrayIcon::DeleteFromTaskbar() {
+  Notify(NIM_DELETE, ".DeleteFromTaskbar failed");
+}
 
 void TTrayIcon::ImageChanged() {
   if (imageList_ == nullptr) return;

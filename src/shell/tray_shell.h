@@ -51,7 +51,8 @@ using TShiftState = unsigned;
 
 class TTrayShell {
  public:
-  using MessageHandler = std::function<intptr_t(uint32_t message, uintptr_t wParam, intptr_t lParam)>;
+  using MessageHandler =
+      std::function<intptr_t(uint32_t message, uintptr_t wParam, intptr_t lParam)>;
   virtual ~TTrayShell() = default;
 
   virtual TWindowHandle CreateHiddenWindow(MessageHandler handler) = 0;
@@ -65,7 +66,8 @@ class TTrayShell {
   virtual void SetForegroundWindow(TWindowHandle window) = 0;
   // Shows the menu at a screen position; returns when it has closed.
   virtual void PopupMenu(QMenu& menu, QPoint at) = 0;
-  virtual void PostMessage(TWindowHandle window, uint32_t message, uintptr_t wParam, intptr_t lParam) = 0;
+  virtual void PostMessage(TWindowHandle window, uint32_t message, uintptr_t wParam,
+                           intptr_t lParam) = 0;
   virtual intptr_t DefWindowProc(TWindowHandle window, uint32_t message, uintptr_t wParam,
                                  intptr_t lParam) = 0;
 };

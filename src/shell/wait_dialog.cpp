@@ -12,7 +12,8 @@ TForm3Window::TForm3Window(TForm1& core, QWidget* parent) : QDialog(parent), cor
   setObjectName("TForm3");
   setWindowTitle(QString::fromUtf8("正在关闭线程，请稍候..."));
   setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                 Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint);
+                 Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
+                 Qt::WindowStaysOnTopHint);
   setFixedSize(417, 72);
   setModal(false);
   ProgressBar1 = new QProgressBar(this);

@@ -1,10 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <QElapsedTimer>
-#include <atomic>
-#include <thread>
 #include <QLineEdit>
 #include <QPushButton>
+#include <atomic>
+#include <thread>
 
 #include "modal_helper.h"
 #include "shell/message_boxes.h"
@@ -45,7 +45,8 @@ TEST(MakeFileDialog, CarriesTitleFilterExtensionAndOverwriteQuestion) {
   EXPECT_EQ(save->defaultSuffix(), QStringLiteral("txt"));
   EXPECT_EQ(save->nameFilters().size(), 2);
   EXPECT_FALSE(save->testOption(QFileDialog::DontConfirmOverwrite));
-  EXPECT_EQ(QDir(save->directory()).canonicalPath(), QDir(QString::fromStdString(options.InitialDir)).canonicalPath());
+  EXPECT_EQ(QDir(save->directory()).canonicalPath(),
+            QDir(QString::fromStdString(options.InitialDir)).canonicalPath());
 
   options.ConfirmOverwrite = false;
   auto open = MakeFileDialog(nullptr, options, false);
@@ -90,7 +91,8 @@ TEST(QtDialogs, InputBoxReturnsTextOrNothingOnCancel) {
     input->setTextValue(QStringLiteral("25"));
     input->accept();
   });
-  EXPECT_EQ(dialogs.InputBox("继续搜索提示", "请输入您上次搜索断点位置", "17"), std::optional<std::string>("25"));
+  EXPECT_EQ(dialogs.InputBox("继续搜索提示", "请输入您上次搜索断点位置", "17"),
+            std::optional<std::string>("25"));
   test::WhenModal([](QWidget& box) { dynamic_cast<QDialog&>(box).reject(); });
   EXPECT_EQ(dialogs.InputBox("继续搜索提示", "请输入您上次搜索断点位置", "17"), std::nullopt);
 }
@@ -118,7 +120,8 @@ TEST(QtDialogs, SaveDialogAddsTheDefaultExtension) {
 TEST(QtDialogs, PauseKeepsDeliveringQueuedWorkForItsWholeLength) {
   QtDialogs dialogs;
   bool delivered = false;
-  QMetaObject::invokeMethod(qApp, [&] { delivered = true; }, Qt::QueuedConnection);
+  QMetaObject::invokeMethod(
+      qApp, [&] { delivered = true; }, Qt::QueuedConnection);
   QElapsedTimer timer;
   timer.start();
   dialogs.PauseUi(50);
@@ -133,7 +136,8 @@ TEST(QtDialogs, WorkerThreadDialogRunsOnTheGuiThread) {
   test::ClickInNextModal(kYesButtonName);
   QElapsedTimer timer;
   timer.start();
-  while (!answer && timer.elapsed() < 10000) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+  while (!answer && timer.elapsed() < 10000)
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
   worker.join();
   EXPECT_TRUE(answer);
 }

@@ -1,3 +1,5 @@
+#include "shell/error_box.h"
+
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
@@ -5,7 +7,6 @@
 #include <QEvent>
 #include <stdexcept>
 
-#include "shell/error_box.h"
 #include "shell/message_boxes.h"
 #include "text/errors.h"
 
@@ -23,11 +24,11 @@ TEST(ErrorBoxText, AddsFullStopOnlyAfterCharactersSortingAfterDot) {
       {"I/O error 5", "I/O error 5."},
       {"Disk full.", "Disk full."},
       {"Cannot create file /tmp/a b/", "Cannot create file /tmp/a b/."},  // '/' sorts after '.'
-      {"ends with a dash-", "ends with a dash-"},                           // '-' sorts before '.'
+      {"ends with a dash-", "ends with a dash-"},                         // '-' sorts before '.'
       {"ends with a blank ", "ends with a blank "},
       {"Ready!", "Ready!"},
-      {"文件无法创建", "文件无法创建."},       // a Chinese character, not its last byte
-      {"结束！", "结束！."},                   // full-width "!" is a character after "."
+      {"文件无法创建", "文件无法创建."},  // a Chinese character, not its last byte
+      {"结束！", "结束！."},              // full-width "!" is a character after "."
       {"", ""},
   };
   for (const Row& row : rows)

@@ -43,8 +43,8 @@ class FakeTrayShell : public TTrayShell {
     Log.push_back(window == 0x11 ? "foreground app" : "foreground hidden");
   }
   void PopupMenu(QMenu& menu, QPoint at) override {
-    Log.push_back("popup " + menu.objectName().toStdString() + " at " + std::to_string(at.x()) + "," +
-                  std::to_string(at.y()));
+    Log.push_back("popup " + menu.objectName().toStdString() + " at " + std::to_string(at.x()) +
+                  "," + std::to_string(at.y()));
   }
   void PostMessage(TWindowHandle, uint32_t message, uintptr_t, intptr_t) override {
     Log.push_back("post " + std::to_string(message));
@@ -59,7 +59,9 @@ class FakeTrayShell : public TTrayShell {
     for (const Call& c : Calls) out.push_back(c.Message);
     return out;
   }
-  intptr_t Mouse(uint32_t mouseMessage) { return Handler(TTrayIcon::kCallbackMessage, 0, mouseMessage); }
+  intptr_t Mouse(uint32_t mouseMessage) {
+    return Handler(TTrayIcon::kCallbackMessage, 0, mouseMessage);
+  }
 };
 
 }  // namespace qm::shell

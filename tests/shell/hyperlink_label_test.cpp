@@ -1,3 +1,5 @@
+#include "shell/hyperlink_label.h"
+
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -8,7 +10,6 @@
 #include <QTest>
 
 #include "shell/about_dialog.h"
-#include "shell/hyperlink_label.h"
 
 namespace qm::shell {
 namespace {
@@ -56,7 +57,8 @@ TEST(THyperLinkLabel, SizesItselfToItsCaptionAtTheNextPaint) {
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&parent));
   link.repaint();
   const QFontMetrics metrics(link.font());
-  EXPECT_EQ(link.size(), QSize(metrics.horizontalAdvance(QStringLiteral("short")) + 6, metrics.height() + 2));
+  EXPECT_EQ(link.size(),
+            QSize(metrics.horizontalAdvance(QStringLiteral("short")) + 6, metrics.height() + 2));
   const int shortWidth = link.width();
   link.SetCaption(QStringLiteral("a much longer caption than before"));
   EXPECT_EQ(link.width(), shortWidth);  // not before it is painted

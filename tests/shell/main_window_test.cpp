@@ -1,14 +1,14 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
-#include <QLayout>
 #include <QCheckBox>
 #include <QLabel>
+#include <QLayout>
 #include <QLineEdit>
 #include <QMenu>
+#include <QPushButton>
 #include <QSpinBox>
 #include <QTest>
-#include <QPushButton>
 #include <QTimer>
 #include <QToolButton>
 #include <atomic>
@@ -24,7 +24,8 @@ TEST(MainWindow, LayoutFollowsTheDesign) {
   ShellWindows w;
   TForm1Window& f = *w.form1;
   EXPECT_EQ(f.size(), QSize(624, 521));
-  EXPECT_TRUE(f.windowTitle().startsWith(QString::fromUtf8("Quillmoth网页信息采集器 V2.0 —主页: ")));
+  EXPECT_TRUE(
+      f.windowTitle().startsWith(QString::fromUtf8("Quillmoth网页信息采集器 V2.0 —主页: ")));
   EXPECT_TRUE(f.windowTitle().contains(QStringLiteral(" QQ:")));
   const char* captions[] = {"网址", "搜索", "终止", "继续", "保存", "创建", "进程", "关于"};
   const char* hints[] = {"选择网址列表", "开始网址搜索", "终止网址搜索", "继续搜索网址",
@@ -193,16 +194,19 @@ TEST(MainWindow, RowsFromWorkerThreadsArriveCoalesced) {
   constexpr int kRows = 20000;
   const int refreshesBefore = w.form1->RefreshCount();
   std::thread worker([&] {
-    for (int i = 0; i < kRows; ++i) w.core->StringGrid1.AppendResult("user" + std::to_string(i) + "@example.com");
+    for (int i = 0; i < kRows; ++i)
+      w.core->StringGrid1.AppendResult("user" + std::to_string(i) + "@example.com");
   });
   worker.join();
-  ASSERT_TRUE(ShellWindows::PumpUntil([&] { return w.form1->StringGrid1->Model().rowCount() == kRows; }));
+  ASSERT_TRUE(
+      ShellWindows::PumpUntil([&] { return w.form1->StringGrid1->Model().rowCount() == kRows; }));
   EXPECT_EQ(w.form1->StringGrid1->Model().Rows().back(), "user19999@example.com");
   EXPECT_LT(w.form1->RefreshCount() - refreshesBefore, 10);
   // Clearing and refilling is seen as a new list, not as more rows.
   w.core->StringGrid1.Clear();
   w.core->StringGrid1.AppendResult("a@b.cn");
-  ASSERT_TRUE(ShellWindows::PumpUntil([&] { return w.form1->StringGrid1->Model().rowCount() == 1; }));
+  ASSERT_TRUE(
+      ShellWindows::PumpUntil([&] { return w.form1->StringGrid1->Model().rowCount() == 1; }));
   EXPECT_EQ(w.form1->StringGrid1->Model().Rows().front(), "a@b.cn");
 }
 

@@ -24,7 +24,8 @@ namespace {
 
 std::string Page(int i) {
   return "<html><body>\n<p>联系: user" + std::to_string(i) + "@example.com</p>\n<p>手机 1380013" +
-         std::to_string(1000 + i) + "</p>\n<p>QQ:" + std::to_string(123456700 + i) + "</p>\n</body></html>\n";
+         std::to_string(1000 + i) + "</p>\n<p>QQ:" + std::to_string(123456700 + i) +
+         "</p>\n</body></html>\n";
 }
 
 TEST(SearchFlow, SearchAgainstLocalSiteThenExport) {
@@ -46,7 +47,8 @@ TEST(SearchFlow, SearchAgainstLocalSiteThenExport) {
   f.CheckBox4->setChecked(true);
   f.SpinEdit1->setValue(2);
   QTest::mouseClick(f.SpeedButtons[1], Qt::LeftButton);  // 搜索
-  ASSERT_TRUE(ShellWindows::PumpUntil([&] { return f.Label6->text() == QString::fromUtf8("搜索已经结束!"); }));
+  ASSERT_TRUE(ShellWindows::PumpUntil(
+      [&] { return f.Label6->text() == QString::fromUtf8("搜索已经结束!"); }));
   ShellWindows::PumpUntil([&] { return !w.core->Changes.Pending(); }, 2000);
   QCoreApplication::processEvents();
 
@@ -75,7 +77,8 @@ TEST(SearchFlow, SearchAgainstLocalSiteThenExport) {
   const std::string saved = test::TempDir::Read(emails);
   EXPECT_EQ(std::count(saved.begin(), saved.end(), '\n'), kPages);
   EXPECT_NE(saved.find("user0@example.com\r\n"), std::string::npos);
-  EXPECT_NE(test::TempDir::Read(w.dir.File("qq.txt")).find("123456700@qq.com\r\n"), std::string::npos);
+  EXPECT_NE(test::TempDir::Read(w.dir.File("qq.txt")).find("123456700@qq.com\r\n"),
+            std::string::npos);
 
   // The close query after the run asks the exit question.
   bool closed = false;
@@ -117,7 +120,8 @@ TEST(SearchFlow, StopShowsTheWaitDialogUntilTheWorkersHaveFinished) {
   {
     ShellWindows w(environment);
     TForm1Window& f = *w.form1;
-    w.core->Edit5.SetText(w.dir.Write("list.txt", "http://127.0.0.1:9/a\r\nhttp://127.0.0.1:9/b\r\n"));
+    w.core->Edit5.SetText(
+        w.dir.Write("list.txt", "http://127.0.0.1:9/a\r\nhttp://127.0.0.1:9/b\r\n"));
     w.core->SpinEdit1.SetValue(2);
     f.show();
     QTest::mouseClick(f.SpeedButtons[1], Qt::LeftButton);
@@ -134,7 +138,8 @@ TEST(SearchFlow, StopShowsTheWaitDialogUntilTheWorkersHaveFinished) {
     EXPECT_EQ(w.form3->ProgressBar1->maximum(), 2);
     held.Release();
     ASSERT_TRUE(ShellWindows::PumpUntil([&] { return !w.form3->isVisible(); }));
-    ASSERT_TRUE(ShellWindows::PumpUntil([&] { return f.Label6->text() == QString::fromUtf8("搜索已经结束!"); }));
+    ASSERT_TRUE(ShellWindows::PumpUntil(
+        [&] { return f.Label6->text() == QString::fromUtf8("搜索已经结束!"); }));
     EXPECT_TRUE(f.SpeedButtons[1]->isEnabled());
     EXPECT_TRUE(f.SpeedButtons[3]->isEnabled());
   }
@@ -155,7 +160,8 @@ TEST(SearchFlow, ClosingTheWaitDialogEndsTheRunAtOnce) {
   QTest::mouseClick(f.SpeedButtons[2], Qt::LeftButton);
   ASSERT_TRUE(ShellWindows::PumpUntil([&] { return w.form3->isVisible(); }));
   w.form3->close();  // the user's close box
-  ASSERT_TRUE(ShellWindows::PumpUntil([&] { return f.Label6->text() == QString::fromUtf8("搜索已经结束!"); }));
+  ASSERT_TRUE(ShellWindows::PumpUntil(
+      [&] { return f.Label6->text() == QString::fromUtf8("搜索已经结束!"); }));
   EXPECT_FALSE(w.form3->isVisible());
   EXPECT_TRUE(f.SpeedButtons[1]->isEnabled());
   EXPECT_TRUE(QFile::exists(QString::fromStdString(w.core->SettingsFilePath())));
@@ -173,24 +179,29 @@ TEST(SearchFlow, ResumeAsksForThePositionAndSearchesTheRest) {
   ShellWindows w(environment);
   TForm1Window& f = *w.form1;
   f.show();
-  w.core->Edit5.SetText(w.dir.Write("list.txt", "http://127.0.0.1:9/a\r\nhttp://127.0.0.1:9/b\r\nhttp://127.0.0.1:9/c\r\n"));
+  w.core->Edit5.SetText(w.dir.Write(
+      "list.txt", "http://127.0.0.1:9/a\r\nhttp://127.0.0.1:9/b\r\nhttp://127.0.0.1:9/c\r\n"));
   QTest::mouseClick(f.SpeedButtons[1], Qt::LeftButton);
-  ASSERT_TRUE(ShellWindows::PumpUntil([&] { return f.Label6->text() == QString::fromUtf8("搜索已经结束!"); }));
+  ASSERT_TRUE(ShellWindows::PumpUntil(
+      [&] { return f.Label6->text() == QString::fromUtf8("搜索已经结束!"); }));
   ASSERT_EQ(fetched.load(), 3);
 
   // Continue from position 2: only the third address is fetched again.
   w.dialogs.AnswerInput(std::string("2"));
   QTest::mouseClick(f.SpeedButtons[3], Qt::LeftButton);  // 继续
   ASSERT_TRUE(ShellWindows::PumpUntil([&] {
-    return fetched.load() == 4 && f.Label6->text() == QString::fromUtf8("搜索已经结束!") && f.SpeedButtons[1]->isEnabled();
+    return fetched.load() == 4 && f.Label6->text() == QString::fromUtf8("搜索已经结束!") &&
+           f.SpeedButtons[1]->isEnabled();
   }));
   const auto history = w.dialogs.History();
-  const auto input = std::find_if(history.begin(), history.end(), [](const auto& s) { return s.Kind == "input"; });
+  const auto input =
+      std::find_if(history.begin(), history.end(), [](const auto& s) { return s.Kind == "input"; });
   ASSERT_NE(input, history.end());
   EXPECT_EQ(input->InputCaption, "继续搜索提示");
   EXPECT_EQ(input->InputInitial, "3");
   EXPECT_EQ(w.core->StringGrid1.Snapshot(), std::vector<std::string>{"userc@example.com"});
-  ShellWindows::PumpUntil([&] { return f.StringGrid1->Model().Rows().front() == "userc@example.com"; }, 2000);
+  ShellWindows::PumpUntil(
+      [&] { return f.StringGrid1->Model().Rows().front() == "userc@example.com"; }, 2000);
   EXPECT_EQ(f.StringGrid1->Model().Rows(), std::vector<std::string>{"userc@example.com"});
 }
 
@@ -211,8 +222,8 @@ TEST(GeneratorWindow, WritesAListAndShowsTheCount) {
   EXPECT_EQ(g.Edit4->geometry(), QRect(328, 72, 201, 21));
   // Tab order Edit1 .. Edit12.
   QWidget* at = g.Edit1;
-  for (QWidget* next : {g.Edit2, g.Edit3, g.Edit4, g.Edit5, g.Edit6, g.Edit7, g.Edit8, g.Edit9, g.Edit10, g.Edit11,
-                        g.Edit12}) {
+  for (QWidget* next : {g.Edit2, g.Edit3, g.Edit4, g.Edit5, g.Edit6, g.Edit7, g.Edit8, g.Edit9,
+                        g.Edit10, g.Edit11, g.Edit12}) {
     EXPECT_EQ(at->nextInFocusChain(), next) << at->objectName().toStdString();
     at = next;
   }
@@ -225,8 +236,9 @@ TEST(GeneratorWindow, WritesAListAndShowsTheCount) {
   const std::string out = w.dir.File("bbs.txt");
   w.dialogs.AnswerSave(out);
   QTest::mouseClick(g.SpeedButton1, Qt::LeftButton);
-  EXPECT_EQ(test::TempDir::Read(out), "http://bbs.example/t20.html\r\nhttp://bbs.example/t40.html\r\n"
-                                      "http://bbs.example/t60.html\r\n");
+  EXPECT_EQ(test::TempDir::Read(out),
+            "http://bbs.example/t20.html\r\nhttp://bbs.example/t40.html\r\n"
+            "http://bbs.example/t60.html\r\n");
   ShellWindows::PumpUntil([&] { return g.Label2->text() == QStringLiteral("3"); }, 2000);
   EXPECT_EQ(g.Label2->text(), QStringLiteral("3"));
 }

@@ -21,13 +21,16 @@ namespace qm::shell {
 struct ShellWindows {
   explicit ShellWindows(TForm1Environment environment = {}) {
     if (environment.ProgramPath.empty()) environment.ProgramPath = dir.File("qmharvest");
-    if (!environment.LocalAddress) environment.LocalAddress = [] { return std::string("192.0.2.10"); };
+    if (!environment.LocalAddress)
+      environment.LocalAddress = [] { return std::string("192.0.2.10"); };
     core = std::make_unique<TForm1>(dialogs, std::move(environment));
-    form1 = std::make_unique<TForm1Window>(*core, tray, [this](const QUrl& url) { opened.push_back(url); });
+    form1 = std::make_unique<TForm1Window>(*core, tray,
+                                           [this](const QUrl& url) { opened.push_back(url); });
     core->FormCreate();
     form1->FormCreate();
     form3 = std::make_unique<TForm3Window>(*core, form1.get());
-    form2 = std::make_unique<TForm2>(form1.get(), [this](const QUrl& url) { opened.push_back(url); });
+    form2 =
+        std::make_unique<TForm2>(form1.get(), [this](const QUrl& url) { opened.push_back(url); });
     bbsCore = std::make_unique<TbbsForm>(dialogs);
     bbsForm = std::make_unique<TbbsFormWindow>(*bbsCore, form1.get());
     form1->SetWindows(form3.get(), form2.get(), bbsForm.get());

@@ -5,7 +5,8 @@
 #include "shell/pictures.h"
 
 int main(int argc, char** argv) {
-  qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
+  qputenv("QT_QPA_PLATFORM",
+          qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
   testing::InitGoogleTest(&argc, argv);
   qm::shell::TApplication app(argc, argv);
   qm::shell::InitShellResources();

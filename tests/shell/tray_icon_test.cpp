@@ -1,9 +1,10 @@
+#include "shell/tray_icon.h"
+
 #include <gtest/gtest.h>
 
 #include <QMenu>
 
 #include "fake_tray_shell.h"
-#include "shell/tray_icon.h"
 #include "text/cp936.h"
 
 namespace qm::shell {
@@ -137,8 +138,9 @@ TEST_F(TrayIconTest, LeftClickAndDoubleClickSequences) {
   shell.Keys = ssShift;
   shell.Mouse(WM_LBUTTONDOWN);
   shell.Mouse(WM_LBUTTONUP);
-  EXPECT_EQ(events, (std::vector<std::string>{"down left " + std::to_string(ssShift | ssLeft) + " 100,200",
-                                              "up left " + std::to_string(ssShift | ssLeft), "click"}));
+  EXPECT_EQ(events,
+            (std::vector<std::string>{"down left " + std::to_string(ssShift | ssLeft) + " 100,200",
+                                      "up left " + std::to_string(ssShift | ssLeft), "click"}));
   events.clear();
   shell.Keys = 0;
   // A double click: press, release, double click, release.
@@ -147,8 +149,8 @@ TEST_F(TrayIconTest, LeftClickAndDoubleClickSequences) {
   shell.Mouse(WM_LBUTTONDBLCLK);
   shell.Mouse(WM_LBUTTONUP);
   const std::string left = std::to_string(ssLeft);
-  EXPECT_EQ(events, (std::vector<std::string>{"down left " + left + " 100,200", "up left " + left, "click",
-                                              "dblclick", "up left " + left}));
+  EXPECT_EQ(events, (std::vector<std::string>{"down left " + left + " 100,200", "up left " + left,
+                                              "click", "dblclick", "up left " + left}));
   EXPECT_EQ(std::count(shell.Log.begin(), shell.Log.end(), "foreground app"), 3);
 }
 
@@ -160,8 +162,8 @@ TEST_F(TrayIconTest, RightClickShowsTheMenuUntilTheMenuIsFreed) {
   tray.SetPopupMenu(menu);
   shell.Mouse(WM_RBUTTONDOWN);
   shell.Mouse(WM_RBUTTONUP);
-  EXPECT_EQ(shell.Log, (std::vector<std::string>{"foreground hidden", "popup PopupMenu1 at 100,200", "post 0",
-                                                 "foreground app"}));
+  EXPECT_EQ(shell.Log, (std::vector<std::string>{"foreground hidden", "popup PopupMenu1 at 100,200",
+                                                 "post 0", "foreground app"}));
   EXPECT_EQ(events, (std::vector<std::string>{"down right " + std::to_string(ssRight) + " 100,200",
                                               "popupmenu", "up right " + std::to_string(ssRight)}));
   delete menu;
