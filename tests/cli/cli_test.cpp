@@ -262,7 +262,9 @@ TEST_F(HarvestSite, FourWorkersFindEveryPagesContactsAndExportThem) {
   }
   EXPECT_NE(TempDir::Read(out + "/电邮40.txt").find(Email(7) + "\r\n"), std::string::npos);
   // The progress record stays out of the program's folder unless asked for.
-  if (!recordExisted) EXPECT_FALSE(std::filesystem::exists(record));
+  if (!recordExisted) {
+    EXPECT_FALSE(std::filesystem::exists(record));
+  }
 }
 
 TEST_F(HarvestSite, DefaultKindIsEmailOnlyAndEmptyListsAreNotExported) {
