@@ -120,7 +120,7 @@ bool NginxServer::TryStart(const Options& options, std::string& failure) {
   config += "  keepalive_timeout 65;\n  keepalive_requests 100000;\n";
   config += "  sendfile on;\n";
   config += "  server {\n";
-  config += "    listen 127.0.0.1:" + std::to_string(port_) + ";\n";
+  config += "    listen 127.0.0.1:" + std::to_string(port_) + options.ListenParameters + ";\n";
   config += "    server_name localhost;\n";
   config += "    root " + root_.string() + ";\n";
   config += "    " + options.ServerDirectives + "\n";

@@ -18,6 +18,8 @@ class NginxServer {
     // Extra directives placed inside the server block, e.g.
     // "location = /old.html { return 301 /new.html; }".
     std::string ServerDirectives;
+    // Added to the listen directive after the address, e.g. " ssl".
+    std::string ListenParameters;
   };
 
   NginxServer();
