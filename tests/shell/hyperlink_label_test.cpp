@@ -103,6 +103,7 @@ TEST(TForm2, LayoutAndEnterCloses) {
 
   about.show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&about));
+  about.grab().save(QStringLiteral(QT_TESTCASE_BUILDDIR "/about_dialog.png"));
   about.activateWindow();
   about.OKButton->setFocus();
   QTest::keyClick(&about, Qt::Key_Return);

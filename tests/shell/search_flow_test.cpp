@@ -241,6 +241,9 @@ TEST(GeneratorWindow, WritesAListAndShowsTheCount) {
             "http://bbs.example/t60.html\r\n");
   ShellWindows::PumpUntil([&] { return g.Label2->text() == QStringLiteral("3"); }, 2000);
   EXPECT_EQ(g.Label2->text(), QStringLiteral("3"));
+  g.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&g));
+  g.grab().save(QStringLiteral(QT_TESTCASE_BUILDDIR "/generator_window.png"));
 }
 
 TEST(GeneratorWindow, EmptyEndCountEndsInTheErrorBox) {
