@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <atomic>
 #include <condition_variable>
 #include <filesystem>
@@ -302,6 +303,27 @@ TEST(SearchRun, ListReadErrorEndsTheWorkersAndTheRun) {
     EXPECT_NE(std::find(seen.begin(), seen.end(), message), seen.end()) << message;
   }
   ExpectIdleAfterRun(*f.form);
+}
+
+// The resume path hands over a list already positioned and a counter already set.
+TEST(SearchRun, StartRunGoesOnFromAPositionedList) {
+  struct Case {
+    int32_t counter;
+    std::string label5;
+  };
+  for (const Case& c : {Case{57, "58"}, Case{0, "1"}, Case{INT32_MAX, "-2147483648"}}) {
+    SCOPED_TRACE(c.counter);
+    EngineFixture f(PageOf({}));
+    const std::string path = f.UseList("http://h/1\nhttp://h/2\n");
+    auto list = TUrlListReader::Open(path);
+    std::string skipped;
+    ASSERT_TRUE(list->ReadLine(skipped));
+    f.form->SearchState.UrlCounter.store(c.counter);
+    f.form->StartRun(std::move(list));
+    ASSERT_TRUE(f.WaitForCompletedRuns(1));
+    EXPECT_EQ(f.Fetched(), std::vector<std::string>{"http://h/2"});
+    EXPECT_EQ(f.form->Label5.Caption(), c.label5);
+  }
 }
 
 TEST(SearchRun, ThreadCountPicksTheSlots) {
