@@ -5,7 +5,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -17,8 +17,6 @@
 #include <string>
 #include <thread>
 #include <vector>
-
-extern char** environ;
 
 namespace qm::test {
 namespace {
@@ -136,23 +134,29 @@ bool NginxServer::TryStart(const Options& options, std::string& failure) {
   }
 
   const std::string output = prefix + "logs/output.log";
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_APPEND,
-                                   0644);
-  posix_spawn_file_actions_adddup2(&actions, 1, 2);
   std::vector<std::string> args = {
       kNginx, "-p", prefix, "-c", configPath, "-e", prefix + "logs/error.log"};
   std::vector<char*> argv;
   for (auto& arg : args) argv.push_back(arg.data());
   argv.push_back(nullptr);
-  pid_t pid = -1;
-  const int spawned = posix_spawn(&pid, kNginx, &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  if (spawned != 0) {
+  // Everything the child needs is prepared before the fork: between fork and exec it may only
+  // make plain system calls.
+  const pid_t parent = getpid();
+  const pid_t pid = fork();
+  if (pid < 0) {
     failure = std::string("cannot run ") + kNginx;
     return false;
+  }
+  if (pid == 0) {
+    // A test program that dies without running destructors must not leave nginx behind. The
+    // signal follows the creating thread, so the fixture is made on a thread that outlives it.
+    prctl(PR_SET_PDEATHSIG, SIGTERM);
+    if (getppid() != parent) _exit(127);
+    const int in = open("/dev/null", O_RDONLY);
+    const int out = open(output.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+    if (in < 0 || out < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(out, 2) < 0) _exit(127);
+    execv(kNginx, argv.data());
+    _exit(127);
   }
   pid_ = pid;
 

@@ -1,6 +1,8 @@
 #pragma once
 // A real nginx on a free loopback port with its own configuration, prefix and document root,
-// all in a temporary directory; stopped (and waited for) when the object is destroyed.
+// all in a temporary directory; stopped (and waited for) when the object is destroyed, and
+// also when the program dies without destroying it. Create it on a thread that outlives it
+// (the main thread, or the test's own).
 #include <sys/types.h>
 
 #include <filesystem>
