@@ -15,6 +15,7 @@
 #include <QToolButton>
 #include <QToolTip>
 #include <QVBoxLayout>
+#include <ctime>
 
 #include "engine/main_form.h"
 #include "shell/about_dialog.h"
@@ -106,10 +107,14 @@ TForm1Window::TForm1Window(TForm1& core, TTrayShell& trayShell, UrlOpener opener
   layout->addWidget(Panel1);
   BuildTray(trayShell);
 
+  refreshTimer_ = new QTimer(this);
+  refreshTimer_->setSingleShot(true);
+  connect(refreshTimer_, &QTimer::timeout, this, [this] { Refresh(); });
+  sinceRefresh_.start();
   core_.Changes.SetListener([this] {
     // Any thread: only schedule one refresh on the GUI thread; the notifier coalesces.
     QMetaObject::invokeMethod(
-        this, [this] { Refresh(); }, Qt::QueuedConnection);
+        this, [this] { RequestRefresh(); }, Qt::QueuedConnection);
   });
 }
 
@@ -408,7 +413,30 @@ void TForm1Window::SpeedButton8Click() {
   if (form2_ != nullptr) form2_->exec();
 }
 
+namespace {
+qint64 ThreadCpuNs() {
+  timespec now{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+  return qint64(now.tv_sec) * 1000000000 + now.tv_nsec;
+}
+}  // namespace
+
+void TForm1Window::RequestRefresh() {
+  // At most one refresh every kRefreshMs: while the workers change the models without a
+  // pause, the GUI thread would otherwise refresh back to back and take a core from them.
+  constexpr qint64 kRefreshMs = 40;
+  if (refreshTimer_->isActive()) return;
+  const qint64 since = sinceRefresh_.elapsed();
+  if (since >= kRefreshMs)
+    Refresh();
+  else
+    refreshTimer_->start(static_cast<int>(kRefreshMs - since));
+}
+
 void TForm1Window::Refresh() {
+  refreshTimer_->stop();
+  sinceRefresh_.restart();
+  const qint64 cpuStart = ThreadCpuNs();
   QElapsedTimer timer;
   timer.start();
   core_.Changes.Acknowledge();
@@ -457,6 +485,7 @@ void TForm1Window::Refresh() {
 
   ++refreshCount_;
   longestRefreshNs_ = std::max(longestRefreshNs_, timer.nsecsElapsed());
+  longestRefreshCpuNs_ = std::max(longestRefreshCpuNs_, ThreadCpuNs() - cpuStart);
 }
 
 }  // namespace qm::shell
