@@ -85,9 +85,10 @@ bool ScanFile(int fd, Scanner& scanner) {
       scanner.ScanLines(buffer);
       return true;
     }
-    const size_t lastFeed = buffer.rfind('\n');
-    if (lastFeed != std::string::npos && lastFeed >= kept) {
-      scanned = lastFeed + 1;
+    // Only the new bytes can hold a line feed: the kept ones follow the last one.
+    const void* lastFeed = ::memrchr(buffer.data() + kept, '\n', static_cast<size_t>(got));
+    if (lastFeed) {
+      scanned = static_cast<size_t>(static_cast<const char*>(lastFeed) - buffer.data()) + 1;
       scanner.ScanLines(std::string_view(buffer).substr(0, scanned));
     }
   }
