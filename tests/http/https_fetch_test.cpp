@@ -98,6 +98,33 @@ TEST_F(HttpsFetch, KeepAliveReusesTheTlsConnection) {
   }
 }
 
+TEST_F(HttpsFetch, KeptConnectionClosedByTheServerIsMadeAnew) {
+  const TestCertificates::Pair site = certificates_->Issue("closing", "DNS:localhost");
+  TlsTestServer server(ServerOptions(site),
+                       TlsTestServer::Replay("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nhi"));
+  THttpClient client;
+  client.TlsCaFile = certificates_->CaFile();
+  const std::string url = "https://localhost:" + std::to_string(server.Port()) + "/";
+  ASSERT_TRUE(client.PerformRequest("GET", url));
+  EXPECT_FALSE(client.ConnectedHost.empty());
+  ASSERT_TRUE(server.WaitFinished(1));
+  client.ResetDocument();
+  ASSERT_TRUE(client.PerformRequest("GET", url));
+  EXPECT_EQ(client.Document.Remaining(), "hi");
+  ASSERT_TRUE(server.WaitFinished(2));
+  EXPECT_EQ(server.Requests().size(), 2u);
+}
+
+TEST_F(HttpsFetch, IdleKeptConnectionIsNotReadable) {
+  nginx_->WriteFile("idle.html", "idle");
+  THttpClient client;
+  client.TlsCaFile = certificates_->CaFile();
+  ASSERT_TRUE(client.PerformRequest("GET", NginxUrl("localhost", "idle.html")));
+  // Session tickets that follow the handshake carry no data and do not count.
+  EXPECT_FALSE(client.Socket->WaitReadable(50));
+  EXPECT_EQ(client.Socket->LastSocketError, 0);
+}
+
 TEST_F(HttpsFetch, PlainConnectionIsNotReusedForTls) {
   ScriptedServer plain(ScriptedServer::Replay("HTTP/1.1 200 OK\r\nContent-Length: 1\r\n\r\np"));
   THttpClient client;
