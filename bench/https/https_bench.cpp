@@ -63,8 +63,9 @@ double RunCurl(const qm::test::TempDir& dir, const std::vector<std::string>& url
   std::string config;
   for (const std::string& url : urls) config += "url = \"" + url + "\"\noutput = \"/dev/null\"\n";
   const std::string configPath = dir.Write("curl.conf", config);
-  const std::string command = "curl -s --parallel --parallel-max 4 -H 'Connection: close' --cacert " +
-                              caFile + " -K " + configPath + " >/dev/null 2>&1";
+  const std::string command =
+      "curl -s --parallel --parallel-max 4 -H 'Connection: close' --cacert " + caFile + " -K " +
+      configPath + " >/dev/null 2>&1";
   const auto start = Clock::now();
   const int status = std::system(command.c_str());
   const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
@@ -95,9 +96,10 @@ int main() {
     nginx.WriteFile(name, page);
     urls.push_back("https://localhost:" + std::to_string(nginx.Port()) + "/" + name);
   }
-  std::printf("%d https pages of %.1f KB on average, %d threads, nginx with 2 workers, "
-              "ECDSA P-256 certificate\n",
-              kPages, bytes / 1024.0 / kPages, kThreads);
+  std::printf(
+      "%d https pages of %.1f KB on average, %d threads, nginx with 2 workers, "
+      "ECDSA P-256 certificate\n",
+      kPages, bytes / 1024.0 / kPages, kThreads);
   int failures = 0;
   for (int round = 1; round <= kRounds; ++round) {
     const double ours = RunOurs(urls, certificates.CaFile(), failures);

@@ -18,7 +18,8 @@ std::string ProxyConnectRequest(const std::string& host, const std::string& port
   const std::string target = host + ":" + port;
   std::string request = "CONNECT " + target + " HTTP/1.1\r\nHost: " + target + "\r\n";
   if (!proxyUser.empty()) {
-    request += "Proxy-Authorization: Basic " + EncodeBase64(proxyUser + ":" + proxyPassword) + "\r\n";
+    request +=
+        "Proxy-Authorization: Basic " + EncodeBase64(proxyUser + ":" + proxyPassword) + "\r\n";
   }
   return request + "\r\n";
 }
@@ -32,8 +33,7 @@ bool OpenProxyTunnel(TBlockingSocket& socket, const std::string& host, const std
   if (socket.LastSocketError != 0) return false;
   const std::string code = TextBefore(TextAfter(status, " "), " ");
   const int32_t number = ParseHttpNumber(code).value_or(0);
-  const bool accepted =
-      AsciiUpper(status).rfind("HTTP/", 0) == 0 && number >= 200 && number <= 299;
+  const bool accepted = AsciiUpper(status).rfind("HTTP/", 0) == 0 && number >= 200 && number <= 299;
   // The head is read to its end either way, so that nothing of it is taken for TLS.
   for (int i = 0; i < kMaxAnswerLines; ++i) {
     const std::string line = socket.ReceiveLineWithin(limitMs);

@@ -90,9 +90,11 @@ int RemainingMs(Clock::time_point deadline) {
 std::shared_ptr<TTlsContext> TTlsContext::ForCaFile(const std::string& caFile,
                                                     std::string& failure) {
   static std::mutex lock;
-  static std::map<std::string, std::shared_ptr<TTlsContext>> contexts;
+  // Never destroyed: freeing a context after OpenSSL's own clean-up at exit is not allowed,
+  // and a worker may still be fetching while the program ends.
+  static auto* const contexts = new std::map<std::string, std::shared_ptr<TTlsContext>>();
   std::lock_guard<std::mutex> guard(lock);
-  if (const auto found = contexts.find(caFile); found != contexts.end()) return found->second;
+  if (const auto found = contexts->find(caFile); found != contexts->end()) return found->second;
 
   ERR_clear_error();
   SSL_CTX* handle = SSL_CTX_new(TLS_client_method());
@@ -111,7 +113,7 @@ std::shared_ptr<TTlsContext> TTlsContext::ForCaFile(const std::string& caFile,
     failure = "cannot load trust store " + caFile + ": " + OpenSslErrors();
     return nullptr;
   }
-  contexts.emplace(caFile, context);
+  contexts->emplace(caFile, context);
   return context;
 }
 
@@ -211,7 +213,8 @@ bool TTlsSocket::StartTls(const std::string& host, const std::shared_ptr<TTlsCon
     named = X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(ssl_), host.c_str()) == 1;
   } else {
     SSL_set_hostflags(ssl_, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
-    named = SSL_set_tlsext_host_name(ssl_, host.c_str()) == 1 && SSL_set1_host(ssl_, host.c_str()) == 1;
+    named =
+        SSL_set_tlsext_host_name(ssl_, host.c_str()) == 1 && SSL_set1_host(ssl_, host.c_str()) == 1;
   }
   if (!named) {
     RecordFailure(SSL_ERROR_SSL);
@@ -258,7 +261,8 @@ bool TTlsSocket::Flush() {
     ERR_clear_error();
     errno = 0;
     size_t written = 0;
-    const int result = SSL_write_ex(ssl_, outgoing_.data() + sent, outgoing_.size() - sent, &written);
+    const int result =
+        SSL_write_ex(ssl_, outgoing_.data() + sent, outgoing_.size() - sent, &written);
     if (result == 1) {
       sent += written;
       continue;
@@ -310,8 +314,8 @@ long TTlsSocket::ReadSome(void* target, size_t count, int32_t limitMs, bool peek
     ERR_clear_error();
     errno = 0;
     size_t got = 0;
-    const int result = peek ? SSL_peek_ex(ssl_, target, count, &got)
-                            : SSL_read_ex(ssl_, target, count, &got);
+    const int result =
+        peek ? SSL_peek_ex(ssl_, target, count, &got) : SSL_read_ex(ssl_, target, count, &got);
     if (result == 1) return static_cast<long>(got);
     const int error = SSL_get_error(ssl_, result);
     if (error == SSL_ERROR_WANT_READ || error == SSL_ERROR_WANT_WRITE) {

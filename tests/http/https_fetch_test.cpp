@@ -39,8 +39,8 @@ class HttpsFetch : public ::testing::Test {
     const TestCertificates::Pair site = certificates_->Issue("localhost", "DNS:localhost");
     NginxServer::Options options;
     options.ListenParameters = " ssl";
-    options.ServerDirectives = "ssl_certificate " + site.Certificate +
-                               ";\n    ssl_certificate_key " + site.Key + ";";
+    options.ServerDirectives =
+        "ssl_certificate " + site.Certificate + ";\n    ssl_certificate_key " + site.Key + ";";
     nginx_ = new NginxServer(options);
   }
   static void TearDownTestSuite() {
@@ -71,7 +71,8 @@ TEST_F(HttpsFetch, PageOf200FromNginx) {
   ASSERT_TRUE(client.PerformRequest("GET", NginxUrl("localhost", "a.html")))
       << client.Socket->TlsFailure;
   EXPECT_EQ(client.StatusCode, 200);
-  EXPECT_EQ(BodyLines(client), (Lines{"<html>", "<p>mail: a@b.cn</p>", "\xc1\xaa\xcf\xb5", "last"}));
+  EXPECT_EQ(BodyLines(client),
+            (Lines{"<html>", "<p>mail: a@b.cn</p>", "\xc1\xaa\xcf\xb5", "last"}));
   EXPECT_TRUE(client.Socket->TlsActive());
 }
 
@@ -157,7 +158,8 @@ TEST_F(HttpsFetch, CertificateProblemsEndTheFetchWithFalse) {
     TlsTestServer server(ServerOptions(row.pair), TlsTestServer::Replay("HTTP/1.1 200 OK\r\n\r\n"));
     THttpClient client;
     client.TlsCaFile = certificates_->CaFile();
-    EXPECT_FALSE(client.PerformRequest("GET", "https://localhost:" + std::to_string(server.Port())));
+    EXPECT_FALSE(
+        client.PerformRequest("GET", "https://localhost:" + std::to_string(server.Port())));
     EXPECT_EQ(client.Socket->LastSocketError, kWsaConnectionAborted);
     EXPECT_NE(client.Socket->TlsFailure.find(row.reason), std::string::npos)
         << client.Socket->TlsFailure;
@@ -280,7 +282,8 @@ TEST_F(HttpsFetch, ProxyRefusingTheTunnelFailsTheFetch) {
 }
 
 TEST_F(HttpsFetch, ManyThreadsAtOnce) {
-  for (int i = 0; i < 8; ++i) nginx_->WriteFile("t" + std::to_string(i) + ".html", "page " + std::to_string(i));
+  for (int i = 0; i < 8; ++i)
+    nginx_->WriteFile("t" + std::to_string(i) + ".html", "page " + std::to_string(i));
   std::atomic<int> good{0};
   std::vector<std::thread> threads;
   for (int t = 0; t < 4; ++t) {
@@ -305,8 +308,8 @@ TEST(HttpsUrl, DefaultPortFollowsTheScheme) {
     const char* url;
     const char* port;
   } rows[] = {
-      {"https://h/p", "443"}, {"HTTPS://h", "443"},  {"https://h:8443/", "8443"},
-      {"https://h:80/", "80"}, {"http://h/", "80"},  {"ftp://h/", "80"},
+      {"https://h/p", "443"},  {"HTTPS://h", "443"},  {"https://h:8443/", "8443"},
+      {"https://h:80/", "80"}, {"http://h/", "80"},   {"ftp://h/", "80"},
       {"h/p", "80"},           {"httpsx://h/", "80"},
   };
   for (const Row& row : rows) {
@@ -315,7 +318,8 @@ TEST(HttpsUrl, DefaultPortFollowsTheScheme) {
 }
 
 TEST(HttpsUrl, ConnectRequest) {
-  EXPECT_EQ(ProxyConnectRequest("h", "443", "", ""), "CONNECT h:443 HTTP/1.1\r\nHost: h:443\r\n\r\n");
+  EXPECT_EQ(ProxyConnectRequest("h", "443", "", ""),
+            "CONNECT h:443 HTTP/1.1\r\nHost: h:443\r\n\r\n");
   EXPECT_EQ(ProxyConnectRequest("h", "8443", "a", "b"),
             "CONNECT h:8443 HTTP/1.1\r\nHost: h:8443\r\nProxy-Authorization: Basic YTpi\r\n\r\n");
 }

@@ -73,7 +73,8 @@ TlsTestServer::TlsTestServer(const Options& options, Script script)
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   socklen_t length = sizeof address;
-  if (listenFd_ < 0 || bind(listenFd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+  if (listenFd_ < 0 ||
+      bind(listenFd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
       listen(listenFd_, 64) != 0 ||
       getsockname(listenFd_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
     throw std::runtime_error("cannot listen on loopback");

@@ -28,13 +28,17 @@ TestCertificates::TestCertificates() {
              "[v3_ca]\nbasicConstraints = critical,CA:TRUE\n"
              "keyUsage = critical,keyCertSign,cRLSign\nsubjectKeyIdentifier = hash\n"
              "[ca]\ndefault_ca = test_ca\n"
-             "[test_ca]\ndatabase = " + base + "/index.txt\n"
-             "new_certs_dir = " + base + "/issued\nserial = " + base + "/serial\n"
-             "default_md = sha256\npolicy = any\nunique_subject = no\ncopy_extensions = none\n"
-             "[any]\ncommonName = supplied\n");
-  Run({"req", "-x509", "-config", dir_.File("openssl.cnf"), "-extensions", "v3_ca", "-newkey",
-       "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes", "-keyout", dir_.File("ca.key"),
-       "-out", CaFile(), "-days", "3", "-subj", "/CN=throwaway test CA"});
+             "[test_ca]\ndatabase = " +
+                 base +
+                 "/index.txt\n"
+                 "new_certs_dir = " +
+                 base + "/issued\nserial = " + base +
+                 "/serial\n"
+                 "default_md = sha256\npolicy = any\nunique_subject = no\ncopy_extensions = none\n"
+                 "[any]\ncommonName = supplied\n");
+  Run({"req", "-x509", "-config", dir_.File("openssl.cnf"), "-extensions", "v3_ca", "-newkey", "ec",
+       "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes", "-keyout", dir_.File("ca.key"), "-out",
+       CaFile(), "-days", "3", "-subj", "/CN=throwaway test CA"});
 }
 
 std::string TestCertificates::WriteExtensions(const std::string& name,
@@ -53,11 +57,23 @@ TestCertificates::Pair TestCertificates::Issue(const std::string& name,
   Run({"req", "-new", "-config", dir_.File("openssl.cnf"), "-newkey", "ec", "-pkeyopt",
        "ec_paramgen_curve:prime256v1", "-nodes", "-keyout", pair.Key, "-out",
        dir_.File(name + ".csr"), "-subj", "/CN=" + name});
-  std::vector<std::string> args = {
-      "ca", "-batch", "-notext", "-config", dir_.File("openssl.cnf"), "-in",
-      dir_.File(name + ".csr"), "-out", pair.Certificate, "-cert", CaFile(), "-keyfile",
-      dir_.File("ca.key"), "-extfile", WriteExtensions(name, subjectAltNames), "-extensions",
-      "server"};
+  std::vector<std::string> args = {"ca",
+                                   "-batch",
+                                   "-notext",
+                                   "-config",
+                                   dir_.File("openssl.cnf"),
+                                   "-in",
+                                   dir_.File(name + ".csr"),
+                                   "-out",
+                                   pair.Certificate,
+                                   "-cert",
+                                   CaFile(),
+                                   "-keyfile",
+                                   dir_.File("ca.key"),
+                                   "-extfile",
+                                   WriteExtensions(name, subjectAltNames),
+                                   "-extensions",
+                                   "server"};
   if (expired) {
     args.insert(args.end(), {"-startdate", "20200101000000Z", "-enddate", "20200201000000Z"});
   } else {
@@ -71,8 +87,8 @@ TestCertificates::Pair TestCertificates::SelfSigned(const std::string& name,
                                                     const std::string& subjectAltNames) {
   const Pair pair{dir_.File(name + ".pem"), dir_.File(name + ".key")};
   Run({"req", "-x509", "-config", WriteExtensions(name, subjectAltNames), "-extensions", "server",
-       "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes", "-keyout",
-       pair.Key, "-out", pair.Certificate, "-days", "2", "-subj", "/CN=" + name});
+       "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes", "-keyout", pair.Key,
+       "-out", pair.Certificate, "-days", "2", "-subj", "/CN=" + name});
   return pair;
 }
 
