@@ -8,7 +8,7 @@ std::optional<std::string> ParsedCommand::Value(const std::string& option) const
   return found->second;
 }
 
-ParsedCommand ParseCommand(const std::vector<std::string>& args, const OptionSpec& spec) {
+ParsedCommand ParseCommand(const std::vector<std::string>& args, const OptionSpec& known) {
   ParsedCommand parsed;
   bool optionsEnded = false;
   for (size_t i = 0; i < args.size(); ++i) {
@@ -23,10 +23,10 @@ ParsedCommand ParseCommand(const std::vector<std::string>& args, const OptionSpe
     }
     const size_t equals = arg.find('=');
     const std::string name = arg.substr(0, equals);
-    if (spec.Flags.count(name)) {
+    if (known.Flags.count(name)) {
       if (equals != std::string::npos) throw UsageError("option " + name + " takes no value");
       parsed.flags_.insert(name);
-    } else if (spec.Valued.count(name)) {
+    } else if (known.Valued.count(name)) {
       if (equals != std::string::npos) {
         parsed.values_[name] = arg.substr(equals + 1);
       } else if (i + 1 < args.size()) {

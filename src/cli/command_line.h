@@ -27,7 +27,7 @@ class ParsedCommand {
   const std::vector<std::string>& Operands() const { return operands_; }
 
  private:
-  friend ParsedCommand ParseCommand(const std::vector<std::string>& args, const OptionSpec& spec);
+  friend ParsedCommand ParseCommand(const std::vector<std::string>& args, const OptionSpec& known);
   std::set<std::string> flags_;
   std::map<std::string, std::string> values_;
   std::vector<std::string> operands_;
@@ -35,6 +35,6 @@ class ParsedCommand {
 
 // "-" is an operand; "--" ends the options. Throws UsageError for an unknown option, a
 // missing value or a value given to a flag. A repeated valued option keeps its last value.
-ParsedCommand ParseCommand(const std::vector<std::string>& args, const OptionSpec& spec);
+ParsedCommand ParseCommand(const std::vector<std::string>& args, const OptionSpec& known);
 
 }  // namespace qm::cli

@@ -29,6 +29,7 @@ TForm1::~TForm1() {
   for (auto& slot : Slots) {
     if (slot.Thread) slot.Thread->Join();
   }
+  for (auto& worker : retiredWorkers_) worker->Join();
 }
 
 void TForm1::ExtractEmails(std::string_view line) {

@@ -132,7 +132,9 @@ class TForm1 {
 
  private:
   void WorkerLoop(int slot, const std::shared_ptr<TSearchRun>& run);
-  void ScanPage(TWorkerSlot& slot, TSearchRun& run, std::array<int32_t, 3>& shown);
+  // Moves the fetched page into the slot and scans it, unless the run has been closed.
+  void ScanPage(TWorkerSlot& slot, TSearchRun& run, std::vector<std::string>& page,
+                std::array<int32_t, 3>& shown);
   void ShowCounts(std::array<int32_t, 3>& shown);
   // The completion proper, for the caller that claimed it.
   void FinishRun(const std::shared_ptr<TSearchRun>& run);
@@ -148,6 +150,10 @@ class TForm1 {
   // Makes each rewrite of the three counts show the counts of its moment, so the last
   // rewrite of a run shows the final counts.
   std::mutex countsMutex_;
+  // Workers of closed runs still finishing a fetch when their slot was needed again. They
+  // no longer touch their slot, so a new run need not wait for them; joined once finished
+  // and in the destructor.
+  std::vector<std::unique_ptr<smtpthread>> retiredWorkers_;
 };
 
 }  // namespace qm

@@ -81,14 +81,22 @@ void TForm1::StartRun(std::unique_ptr<TUrlListReader> list) {
     std::lock_guard control(SearchState.RunControl);
     RetireRunLocked();
   }
-  // A slot's previous worker is joined before the slot starts another; outside RunControl,
-  // which a worker completing its run needs.
-  for (int k = 0; k < kWorkerSlotCount; ++k) {
-    auto& thread = Slots[k].Thread;
-    if (thread && (wanted[k] || thread->Finished())) {
-      thread->Join();
-      thread.reset();
+  // Every run before this one is closed now, so a slot's previous worker no longer touches
+  // its slot: one still busy with a fetch is set aside rather than waited for, which would
+  // freeze the window for as long as a slow server keeps that fetch going.
+  std::erase_if(retiredWorkers_, [](const std::unique_ptr<smtpthread>& worker) {
+    if (!worker->Finished()) return false;
+    worker->Join();
+    return true;
+  });
+  for (auto& slot : Slots) {
+    if (!slot.Thread) continue;
+    if (slot.Thread->Finished()) {
+      slot.Thread->Join();
+    } else {
+      retiredWorkers_.push_back(std::move(slot.Thread));
     }
+    slot.Thread.reset();
   }
   {
     std::lock_guard control(SearchState.RunControl);

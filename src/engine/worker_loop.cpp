@@ -33,6 +33,10 @@ void TForm1::WorkerLoop(int index, const std::shared_ptr<TSearchRun>& run) {
   }
 
   std::string line;
+  // The worker fetches into its own buffers and touches its slot only while its run is
+  // open, so a run closed by hand need not wait for a fetch still under way.
+  std::string url;
+  std::vector<std::string> page;
   std::array<int32_t, 3> shown{-1, -1, -1};  // the counts this worker last showed
   try {
     for (;;) {
@@ -43,12 +47,13 @@ void TForm1::WorkerLoop(int index, const std::shared_ptr<TSearchRun>& run) {
             run->ListFile->Next(line) != TListRead::Line) {
           break;
         }
-        slot.Url.assign(UrlOfLine(line));
+        url.assign(UrlOfLine(line));
+        slot.Url = url;
         // The counter wraps as a 32-bit register would; a resume may start it anywhere.
         const auto taken = static_cast<uint32_t>(SearchState.UrlCounter.fetch_add(1)) + 1u;
         Label5.SetCaption(std::to_string(static_cast<int32_t>(taken)));
       }
-      if (environment_.FetchPage(slot.Url, slot.Lines)) ScanPage(slot, *run, shown);
+      if (environment_.FetchPage(url, page)) ScanPage(slot, *run, page, shown);
     }
   } catch (...) {
     // Any failure of a page ends this worker; the others go on.
@@ -69,8 +74,13 @@ void TForm1::WorkerLoop(int index, const std::shared_ptr<TSearchRun>& run) {
   if (claimed) FinishRun(run);
 }
 
-void TForm1::ScanPage(TWorkerSlot& slot, TSearchRun& run, std::array<int32_t, 3>& shown) {
+void TForm1::ScanPage(TWorkerSlot& slot, TSearchRun& run, std::vector<std::string>& page,
+                      std::array<int32_t, 3>& shown) {
   std::shared_lock gate(run.ScanGate);
+  // Closing the run sets the flag before it waits for the gate: past this test the slot is
+  // this worker's until the gate is released.
+  if (run.ClosedFlag.load(std::memory_order_acquire)) return;
+  slot.Lines.swap(page);
   // The line count is read afresh for every line, and so are the three boxes.
   for (size_t i = 0; i < slot.Lines.size(); ++i) {
     if (run.ClosedFlag.load(std::memory_order_acquire)) return;

@@ -494,6 +494,42 @@ TEST(RunControl, ManualCloseWhileBusyThenANewRunAtOnce) {
   ExpectIdleAfterRun(*f.form);
 }
 
+TEST(RunControl, NewRunDoesNotWaitForAFetchLeftBusyByAManualClose) {
+  auto gate = std::make_shared<FetchGate>();
+  EngineFixture f([gate](const std::string& url, std::vector<std::string>& lines) {
+    if (url.rfind("http://stuck/", 0) == 0) {
+      gate->Pass();
+      lines = {"stale@cd.ef"};
+    } else {
+      lines = {"fresh@cd.ef"};
+    }
+    return true;
+  });
+  OpenOnExit opener{gate};
+  f.form->SpinEdit1.SetValue(2);
+  f.UseList("http://stuck/1\nhttp://stuck/2\nhttp://stuck/3\n", "stuck.txt");
+  f.form->SpeedButton2Click();
+  ASSERT_TRUE(WaitUntil([&] { return gate->Waiting() == 2; }));
+  f.form->SpeedButton3Click();
+  f.form->Form3Close();
+
+  // Both fetches of the closed run stay stuck while a whole new run starts and completes.
+  f.UseList("http://two/1\nhttp://two/2\nhttp://two/3\n", "two.txt");
+  f.form->SpeedButton2Click();
+  ASSERT_TRUE(f.WaitForCompletedRuns(1));
+  EXPECT_EQ(gate->Waiting(), 2);
+  EXPECT_EQ(f.form->StringGrid1.Snapshot(), std::vector<std::string>{"fresh@cd.ef"});
+  EXPECT_EQ(f.form->SearchState.UrlCounter.load(), 3);
+
+  // The stale workers come back to a closed run: nothing of theirs reaches the lists.
+  gate->Open();
+  ASSERT_TRUE(WaitUntil([&] { return gate->Waiting() == 0; }));
+  f.form->SpeedButton2Click();
+  ASSERT_TRUE(f.WaitForCompletedRuns(2));
+  EXPECT_EQ(f.form->StringGrid1.Snapshot(), std::vector<std::string>{"fresh@cd.ef"});
+  ExpectIdleAfterRun(*f.form);
+}
+
 TEST(RunControl, ExitQuestionAfterTheRun) {
   EngineFixture f(PageOf({}));
   f.UseList("a\n");
