@@ -207,53 +207,6 @@ void ScanAnchoredRuns(std::string_view line, const ByteSet& set, char anchor, Te
   });
 }
 
-// The same for an anchor that is rare in page text ("@"): the C library's search, which
-// picks the widest vectors the processor has, goes from one anchor to the next.
-template <typename Test>
-void ScanRareAnchoredRuns(std::string_view line, const ByteSet& set, char anchor, Test test,
-                          TResultList& list, std::string_view suffix) {
-  const char* const p = line.data();
-  const size_t n = line.size();
-  LineReading reading(line);
-  size_t pos = 0;
-  while (const void* hit = std::memchr(p + pos, anchor, n - pos)) {
-    pos = static_cast<size_t>(static_cast<const char*>(hit) - p);
-    if (!Test::MayPass(line, pos)) {
-      ++pos;
-      continue;
-    }
-    pos = ExamineRun(line, reading, set, pos, test, list, suffix);
-    if (pos >= n) break;
-  }
-}
-
-// True when the line holds an ASCII digit. Every QQ row is a run of digits, and most lines
-// of running text have none, so this cheap test spares them the pair search below.
-bool HasDigit(std::string_view line) {
-  const char* const p = line.data();
-  const size_t n = line.size();
-#if defined(__SSE2__)
-  if (n >= 16) {
-    // Digits become the sixteen smallest signed byte values.
-    const __m128i shift = _mm_set1_epi8(static_cast<char>(0x80 - '0'));
-    const __m128i limit = _mm_set1_epi8(static_cast<char>(0x80 + 10));
-    auto digits = [&](size_t at) {
-      return _mm_cmplt_epi8(_mm_add_epi8(Load16(p + at), shift), limit);
-    };
-    size_t i = 0;
-    for (; i + 32 <= n; i += 32) {
-      if (Mask(_mm_or_si128(digits(i), digits(i + 16))) != 0) return true;
-    }
-    if (i + 16 <= n && Mask(digits(i)) != 0) return true;
-    return Mask(digits(n - 16)) != 0;
-  }
-#endif
-  for (size_t i = 0; i < n; ++i) {
-    if (DigitSet[static_cast<unsigned char>(p[i])]) return true;
-  }
-  return false;
-}
-
 constexpr std::string_view kTencent = "tencent";
 
 // A pair "qq", "QQ" or "nc" starts at `pos` (the pair "nc" stands inside "tencent", where
@@ -317,7 +270,7 @@ void ExtractEmails(std::string_view line, TResultList& emails) {
   // An accepted token alone has more than 7 characters, so testing bytes here gives the
   // same results as testing characters.
   if (line.size() <= 7) return;
-  ScanRareAnchoredRuns(line, EmailSet, '@', EmailTest{}, emails, {});
+  ScanAnchoredRuns(line, EmailSet, '@', EmailTest{}, emails, {});
 }
 
 void ExtractMobiles(std::string_view line, TResultList& mobiles) {
@@ -325,7 +278,7 @@ void ExtractMobiles(std::string_view line, TResultList& mobiles) {
 }
 
 void ExtractQQNumbers(std::string_view line, TResultList& qqNumbers) {
-  if (line.size() <= 4 || !HasDigit(line) || !HasQQTrigger(line)) return;
+  if (line.size() <= 4 || !HasQQTrigger(line)) return;
   const auto* p = reinterpret_cast<const unsigned char*>(line.data());
   const size_t n = line.size();
   size_t i = 0;
