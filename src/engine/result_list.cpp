@@ -34,12 +34,11 @@ void TResultList::AppendLocked(std::string_view text, std::string_view suffix) {
   row->reserve(text.size() + suffix.size());
   row->assign(text);
   row->append(suffix);
+  entryCount_.store(rows_.front().empty() ? 0 : static_cast<int32_t>(rows_.size()),
+                    std::memory_order_release);
 }
 
-int32_t TResultList::EntryCount() const {
-  std::lock_guard lock(mutex_);
-  return rows_.front().empty() ? 0 : static_cast<int32_t>(rows_.size());
-}
+int32_t TResultList::EntryCount() const { return entryCount_.load(std::memory_order_acquire); }
 
 int32_t TResultList::RowCount() const {
   std::lock_guard lock(mutex_);
@@ -51,6 +50,7 @@ void TResultList::Clear() {
     std::lock_guard lock(mutex_);
     rows_.clear();
     rows_.emplace_back();
+    entryCount_.store(0, std::memory_order_release);
   }
   notifier_.Changed();
 }

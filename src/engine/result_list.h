@@ -3,6 +3,7 @@
 // last-accepted value. Every operation takes the list's one mutex, so the comparison with
 // the last-accepted value, the append and the update form one indivisible step, and a
 // reader always sees whole rows.
+#include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -50,6 +51,9 @@ class TResultList {
   mutable std::mutex mutex_;
   std::vector<std::string> rows_;  // never empty
   std::string lastAccepted_;
+  // EntryCount of rows_, written under the mutex: the workers read the counts after every
+  // line, and four of them taking the list's lock for it would cost more than the scan.
+  std::atomic<int32_t> entryCount_{0};
 };
 
 }  // namespace qm
