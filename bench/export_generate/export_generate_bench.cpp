@@ -14,6 +14,7 @@
 #include <sstream>
 #include <string>
 
+#include "common/bench_common.h"
 #include "engine/result_list.h"
 #include "persistence/export_results.h"
 #include "urllists/generator_form.h"
@@ -79,24 +80,17 @@ struct Figures {
   long extraKiB = 0;
 };
 
-double CpuSeconds() {
-  rusage usage{};
-  getrusage(RUSAGE_SELF, &usage);
-  return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-         static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
 // Times one run of work and the memory it added at its peak over what was resident before.
 void Sample(const std::function<void()>& work, Figures& figures) {
   ResetPeak();
   const long before = StatusKiB("VmRSS");
-  const double cpuStart = CpuSeconds();
+  const double cpuStart = qm::bench::ProcessCpuSeconds();
   const auto start = std::chrono::steady_clock::now();
   work();
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   figures.seconds = std::min(figures.seconds, seconds);
-  figures.cpuSeconds = std::min(figures.cpuSeconds, CpuSeconds() - cpuStart);
+  figures.cpuSeconds = std::min(figures.cpuSeconds, qm::bench::ProcessCpuSeconds() - cpuStart);
   figures.extraKiB = std::max(figures.extraKiB, StatusKiB("VmHWM") - before);
 }
 

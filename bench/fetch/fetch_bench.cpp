@@ -21,6 +21,7 @@
 #include <thread>
 #include <vector>
 
+#include "common/bench_common.h"
 #include "http/fetch_page_lines.h"
 #include "support/nginx_fixture.h"
 #include "support/temp_dir.h"
@@ -135,32 +136,6 @@ double NginxCpuSeconds(pid_t master) {
   return total;
 }
 
-double SelfCpuSeconds() {
-  rusage usage{};
-  getrusage(RUSAGE_SELF, &usage);
-  return usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6 + usage.ru_stime.tv_sec +
-         usage.ru_stime.tv_usec / 1e6;
-}
-
-long PeakRssKb() {
-  rusage usage{};
-  getrusage(RUSAGE_SELF, &usage);
-  return usage.ru_maxrss;
-}
-
-double RunCurl(const qm::test::TempDir& dir, const std::vector<std::string>& urls) {
-  std::string config;
-  for (const std::string& url : urls) config += "url = \"" + url + "\"\noutput = \"/dev/null\"\n";
-  const std::string configPath = dir.Write("curl.conf", config);
-  const std::string command = "curl -s --parallel --parallel-max 4 -H 'Connection: close' -K " +
-                              configPath + " >/dev/null 2>&1";
-  const auto start = Clock::now();
-  const int status = std::system(command.c_str());
-  const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-  if (status != 0) std::printf("  (curl exited with status %d)\n", status);
-  return urls.size() / seconds;
-}
-
 }  // namespace
 
 int main() {
@@ -195,9 +170,9 @@ int main() {
   };
   // Peak memory first, before the other methods have run: 500 pages, then 2,000.
   RunThreads(500, fetchLines, failures);
-  const long rss500 = PeakRssKb();
+  const long rss500 = qm::bench::PeakRssKb();
   RunThreads(kPages, fetchLines, failures);
-  const long rss2000 = PeakRssKb();
+  const long rss2000 = qm::bench::PeakRssKb();
 
   double best[4] = {0, 0, 0, 0};
   int failed[4] = {0, 0, 0, 0};
@@ -221,15 +196,15 @@ int main() {
             },
             f);
       },
-      [&](int&) { return RunCurl(work, urls); },
+      [&](int&) { return qm::bench::CurlPagesPerSecond(work, urls); },
   };
   constexpr int kRounds = 5;
   for (int round = 0; round < kRounds; ++round) {
     for (int m = 0; m < 4; ++m) {
-      const double self0 = SelfCpuSeconds();
+      const double self0 = qm::bench::ProcessCpuSeconds();
       const double server0 = NginxCpuSeconds(nginx.Pid());
       best[m] = std::max(best[m], methods[m](failed[m]));
-      clientCpu[m] += SelfCpuSeconds() - self0;
+      clientCpu[m] += qm::bench::ProcessCpuSeconds() - self0;
       serverCpu[m] += NginxCpuSeconds(nginx.Pid()) - server0;
     }
   }

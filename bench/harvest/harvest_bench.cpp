@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "common/bench_common.h"
 #include "support/nginx_fixture.h"
 #include "support/temp_dir.h"
 
@@ -81,19 +82,6 @@ RunResult RunHarvest(const qm::test::TempDir& dir, const std::string& list) {
   return result;
 }
 
-double RunCurl(const qm::test::TempDir& dir, const std::vector<std::string>& urls) {
-  std::string config;
-  for (const std::string& url : urls) config += "url = \"" + url + "\"\noutput = \"/dev/null\"\n";
-  const std::string configPath = dir.Write("curl.conf", config);
-  const std::string command = "curl -s --parallel --parallel-max 4 -H 'Connection: close' -K " +
-                              configPath + " >/dev/null 2>&1";
-  const auto start = Clock::now();
-  const int status = std::system(command.c_str());
-  const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-  if (status != 0) std::printf("  (curl exited with status %d)\n", status);
-  return static_cast<double>(urls.size()) / seconds;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -131,7 +119,8 @@ int main(int argc, char** argv) {
     std::printf("               %s\n", best.Summary.c_str());
   }
   double curlBest = 0;
-  for (int round = 0; round < 2; ++round) curlBest = std::max(curlBest, RunCurl(work, urls));
+  for (int round = 0; round < 2; ++round)
+    curlBest = std::max(curlBest, qm::bench::CurlPagesPerSecond(work, urls));
   std::printf("  curl --parallel --parallel-max 4, Connection: close: %8.0f pages/s\n", curlBest);
   return 0;
 }

@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "common/bench_common.h"
 #include "http/http_client.h"
 #include "support/nginx_fixture.h"
 #include "support/temp_dir.h"
@@ -58,21 +59,6 @@ double RunOurs(const std::vector<std::string>& urls, const std::string& caFile, 
   return urls.size() / seconds;
 }
 
-double RunCurl(const qm::test::TempDir& dir, const std::vector<std::string>& urls,
-               const std::string& caFile) {
-  std::string config;
-  for (const std::string& url : urls) config += "url = \"" + url + "\"\noutput = \"/dev/null\"\n";
-  const std::string configPath = dir.Write("curl.conf", config);
-  const std::string command =
-      "curl -s --parallel --parallel-max 4 -H 'Connection: close' --cacert " + caFile + " -K " +
-      configPath + " >/dev/null 2>&1";
-  const auto start = Clock::now();
-  const int status = std::system(command.c_str());
-  const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-  if (status != 0) std::printf("  (curl exited with status %d)\n", status);
-  return urls.size() / seconds;
-}
-
 }  // namespace
 
 int main() {
@@ -103,7 +89,8 @@ int main() {
   int failures = 0;
   for (int round = 1; round <= kRounds; ++round) {
     const double ours = RunOurs(urls, certificates.CaFile(), failures);
-    const double curl = RunCurl(work, urls, certificates.CaFile());
+    const double curl =
+        qm::bench::CurlPagesPerSecond(work, urls, "--cacert " + certificates.CaFile());
     std::printf("round %d: THttpClient %.0f pages/s, curl --parallel %.0f pages/s (ratio %.2f)\n",
                 round, ours, curl, ours / curl);
   }

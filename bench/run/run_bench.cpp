@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "common/bench_common.h"
 #include "engine/main_form.h"
 #include "http/fetch_page_lines.h"
 #include "support/nginx_fixture.h"
@@ -84,31 +85,18 @@ std::string MakePage(std::mt19937& random, int index) {
   return page + "</html>\r\n";
 }
 
-long PeakRssKb() {
-  rusage usage{};
-  getrusage(RUSAGE_SELF, &usage);
-  return usage.ru_maxrss;
-}
-
 struct Rate {
   double PagesPerSecond;
   double CpuMsPer1000Pages;  // this process's user and system time, all threads
 };
 
-double CpuSeconds() {
-  rusage usage{};
-  getrusage(RUSAGE_SELF, &usage);
-  return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
-         (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
 template <class Work>
 Rate Measure(size_t pages, Work work) {
-  const double cpu = CpuSeconds();
+  const double cpu = qm::bench::ProcessCpuSeconds();
   const auto start = Clock::now();
   work();
   const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-  return {pages / seconds, (CpuSeconds() - cpu) * 1e6 / pages};
+  return {pages / seconds, (qm::bench::ProcessCpuSeconds() - cpu) * 1e6 / pages};
 }
 
 Rate FetchOnly(const std::vector<std::string>& urls, int& failures) {
@@ -196,7 +184,7 @@ int main() {
     // Alternate the order so that neither side always runs on a warmer system.
     if (round % 2) {
       fetch = FetchOnly(urls, failures);
-      fetchPeak = std::max(fetchPeak, PeakRssKb());
+      fetchPeak = std::max(fetchPeak, qm::bench::PeakRssKb());
       run = WholeRun(form);
     } else {
       run = WholeRun(form);
@@ -212,7 +200,7 @@ int main() {
         round, fetch.PagesPerSecond, fetch.CpuMsPer1000Pages, failures, run.PagesPerSecond,
         run.CpuMsPer1000Pages, form.SearchState.UrlCounter.load());
   }
-  const long runPeak = PeakRssKb();
+  const long runPeak = qm::bench::PeakRssKb();
   const double fetch = Median(fetchRates), run = Median(runRates);
   std::printf(
       "median: FetchPageLines alone %.0f pages/s, whole run %.0f pages/s: the run takes "
