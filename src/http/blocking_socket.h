@@ -105,11 +105,11 @@ class TBlockingSocket {
 
  protected:
   void RecordEndpoints();
+  // Refills the empty `PendingInput` for the line reader; false on error.
+  virtual bool RefillPending(int32_t limitMs);
 
  private:
   long SendAll(const char* data, size_t count, bool moreFollows);
-  // Refills the empty `PendingInput` for the line reader; false on error.
-  bool RefillPending(int32_t limitMs);
   bool ConnectWithin(const sockaddr_in& address);
   // Waits for `events` up to `limitMs` (-1 = no limit); on timeout or failure sets
   // LastSocketError and answers false.

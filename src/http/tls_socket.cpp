@@ -373,37 +373,14 @@ uint8_t TTlsSocket::ReceiveByteWithin(int32_t limitMs) {
   return ReceiveBufferWithin(&byte, 1, limitMs) == 1 ? byte : 0;
 }
 
-std::string TTlsSocket::ReceiveRawLineWithin(int32_t limitMs) {
-  if (ssl_ == nullptr) return TTcpSocket::ReceiveRawLineWithin(limitMs);
-  LastSocketError = 0;
-  std::string line;
-  for (;;) {
-    if (PendingInput.empty()) {
-      char buffer[16384];
-      const long n = ReadSome(buffer, sizeof buffer, limitMs);
-      if (n <= 0) break;
-      PendingInput.assign(buffer, static_cast<size_t>(n));
-      ReportStatus(kStatusReceived, std::to_string(n));
-    }
-    const size_t lf = PendingInput.find('\n');
-    const size_t take = lf == std::string::npos ? PendingInput.size() : lf + 1;
-    line.append(PendingInput, 0, take);
-    PendingInput.erase(0, take);
-    if (line.back() == '\n') break;
-    if (line.size() > kMaxLineBytes) {
-      LastSocketError = kWsaMessageTooLong;
-      break;
-    }
-  }
-  RaiseOnError();
-  return line;
-}
-
-std::string TTlsSocket::ReceiveLineWithin(int32_t limitMs) {
-  if (ssl_ == nullptr) return TTcpSocket::ReceiveLineWithin(limitMs);
-  const std::string line = ReceiveRawLineWithin(limitMs);
-  if (LastSocketError != 0) return std::string();
-  return line.substr(0, line.find_first_of("\r\n"));
+bool TTlsSocket::RefillPending(int32_t limitMs) {
+  if (ssl_ == nullptr) return TTcpSocket::RefillPending(limitMs);
+  char buffer[16384];
+  const long n = ReadSome(buffer, sizeof buffer, limitMs);
+  if (n <= 0) return false;
+  PendingInput.assign(buffer, static_cast<size_t>(n));
+  ReportStatus(kStatusReceived, std::to_string(n));
+  return true;
 }
 
 long TTlsSocket::LookAheadBuffer(void* target, long count) {

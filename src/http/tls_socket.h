@@ -56,15 +56,16 @@ class TTlsSocket : public TTcpSocket {
   long ReceiveBuffer(void* target, long count) override;
   long ReceiveBufferWithin(void* target, long count, int32_t limitMs) override;
   uint8_t ReceiveByteWithin(int32_t limitMs) override;
-  std::string ReceiveLineWithin(int32_t limitMs) override;
   long LookAheadBuffer(void* target, long count) override;
   uint8_t LookAheadByteWithin(int32_t limitMs) override;
-  std::string ReceiveRawLineWithin(int32_t limitMs) override;
   // Readable means application data waiting or the session ended; records that carry no
   // data (such as session tickets) are taken in and the wait goes on.
   bool WaitReadable(int32_t limitMs) override;
 
   std::string TlsFailure;
+
+ protected:
+  bool RefillPending(int32_t limitMs) override;
 
  private:
   void FreeSession(bool notifyPeer);
