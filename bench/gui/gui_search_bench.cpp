@@ -1,16 +1,22 @@
-// A search of many local pages with 4 workers, once through the main window's core alone and
-// once in the real window (offscreen): pages per second for both, and the longest stretch
-// the GUI thread was busy at once while the run went on.
-#include <QAbstractEventDispatcher>
+// A search of many local pages with 4 workers, in rounds that alternate between the main
+// window's core alone and the real window (offscreen). Both sides time the run the same way:
+// a plain thread polls the core's hint line until it reads the end text. For the window it
+// also prints how long the widget took to show that text after the core had it, the GUI
+// thread's CPU time and its longest busy stretch.
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QTimer>
 #include <QToolButton>
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <ctime>
 #include <thread>
+#include <vector>
 
+#include "common/bench_common.h"
 #include "engine/main_form.h"
 #include "shell/error_box.h"
 #include "shell/main_window.h"
@@ -83,13 +89,157 @@ void Prepare(qm::TForm1& core, const std::string& list) {
   core.CheckBox4.SetChecked(true);
 }
 
+
+using Clock = std::chrono::steady_clock;
+
+double Seconds(Clock::duration d) {
+  return std::chrono::duration<double>(d).count();
+}
+
+double ThreadCpuSeconds() {
+  timespec now{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+  return double(now.tv_sec) + double(now.tv_nsec) / 1e9;
+}
+
+// Polls the core's hint line every millisecond on its own thread, the same for both sides,
+// and notes when it first reads the end text.
+class EndWatch {
+ public:
+  explicit EndWatch(const qm::TForm1& core)
+      : thread_([this, &core] {
+          while (!quit_.load()) {
+            if (core.Label6.Caption() == kEnded) {
+              end_ = Clock::now();
+              ended_.store(true);
+              return;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+          }
+        }) {}
+  ~EndWatch() {
+    quit_.store(true);
+    thread_.join();
+  }
+  bool Ended() const { return ended_.load(); }
+  // Valid once Ended() was true.
+  Clock::time_point End() const { return end_; }
+  void Wait() {
+    while (!Ended()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+
+ private:
+  std::atomic<bool> quit_{false};
+  std::atomic<bool> ended_{false};
+  Clock::time_point end_;
+  std::thread thread_;
+};
+
+struct CoreRound {
+  double seconds = 0;
+  double processCpu = 0;
+};
+
+struct WindowRound {
+  double seconds = 0;
+  double processCpu = 0;
+  double displayLatencyMs = 0;
+  double guiCpu = 0;
+  double startCpu = 0;  // the search button's own handler, which the core side runs too
+  double refreshCpu = 0;
+  qint64 longestBusyMs = 0;
+  qint64 longestRefreshUs = 0;
+  qint64 longestRefreshCpuUs = 0;
+  int refreshes = 0;
+  int rowsShown = 0;
+};
+
+CoreRound RunCore(qm::ui::Dialogs& dialogs, const qm::test::TempDir& dir,
+                  const std::string& listPath) {
+  qm::TForm1 core(dialogs, Environment(dir));
+  Prepare(core, listPath);
+  CoreRound round;
+  EndWatch watch(core);
+  const double cpuStart = qm::bench::ProcessCpuSeconds();
+  const auto start = Clock::now();
+  core.SpeedButton2Click();
+  watch.Wait();
+  round.seconds = Seconds(watch.End() - start);
+  round.processCpu = qm::bench::ProcessCpuSeconds() - cpuStart;
+  return round;
+}
+
+WindowRound RunWindow(QApplication& app, qm::ui::Dialogs& dialogs, const qm::test::TempDir& dir,
+                      const std::string& listPath) {
+  NoTray tray;
+  qm::TForm1 core(dialogs, Environment(dir));
+  qm::shell::TForm1Window window(core, tray, [](const QUrl&) {});
+  Prepare(core, listPath);
+  window.FormCreate();
+  window.show();
+  app.processEvents();
+
+  WindowRound round;
+  const QString ended = QString::fromUtf8(kEnded);
+  Clock::time_point start;
+  double cpuStart = 0;
+  double guiCpuStart = 0;
+  // One 1 ms ticker on the GUI thread: the longest gap between its ticks is the longest
+  // time the thread was busy at once; once the core has ended it also looks at the widget.
+  QElapsedTimer sinceTick;
+  QTimer ticker;
+  ticker.setInterval(1);
+  ticker.setTimerType(Qt::PreciseTimer);
+  std::unique_ptr<EndWatch> watch;
+  QObject::connect(&ticker, &QTimer::timeout, [&] {
+    round.longestBusyMs = std::max(round.longestBusyMs, sinceTick.elapsed());
+    sinceTick.restart();
+    if (watch->Ended() && window.Label6->text() == ended) {
+      round.displayLatencyMs = Seconds(Clock::now() - watch->End()) * 1e3;
+      round.guiCpu = ThreadCpuSeconds() - guiCpuStart;
+      round.processCpu = qm::bench::ProcessCpuSeconds() - cpuStart;
+      ticker.stop();
+      QCoreApplication::exit(0);
+    }
+  });
+  const qint64 refreshCpuBefore = window.TotalRefreshCpuNs();
+  const int refreshesBefore = window.RefreshCount();
+  QTimer::singleShot(0, [&] {
+    watch = std::make_unique<EndWatch>(core);
+    cpuStart = qm::bench::ProcessCpuSeconds();
+    guiCpuStart = ThreadCpuSeconds();
+    start = Clock::now();
+    window.SpeedButtons[1]->click();
+    round.startCpu = ThreadCpuSeconds() - guiCpuStart;
+    sinceTick.start();
+    ticker.start();
+  });
+  app.exec();
+  round.seconds = Seconds(watch->End() - start);
+  round.refreshCpu = double(window.TotalRefreshCpuNs() - refreshCpuBefore) / 1e9;
+  round.refreshes = window.RefreshCount() - refreshesBefore;
+  round.longestRefreshUs = window.LongestRefreshNs() / 1000;
+  round.longestRefreshCpuUs = window.LongestRefreshCpuNs() / 1000;
+  round.rowsShown = window.StringGrid1->model()->rowCount();
+  watch.reset();
+  core.Changes.SetListener({});
+  return round;
+}
+
+double Median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  const size_t n = values.size();
+  return n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication app(argc, argv);
   qm::shell::InitShellResources();
-  const int pages = argc > 1 ? std::atoi(argv[1]) : 2000;
+  const int pages = argc > 1 ? std::max(1, std::atoi(argv[1])) : 2000;
+  const int rounds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 3;
 
   qm::test::NginxServer server;
   qm::test::TempDir dir;
@@ -104,75 +254,51 @@ int main(int argc, char** argv) {
   qm::shell::SetErrorBoxSink(
       [](const QString& text) { std::fprintf(stderr, "error box: %s\n", qPrintable(text)); });
 
-  // The core alone: the models change, nobody renders them. Run before and after the window's
-  // run, so that neither side alone pays for a cold server.
-  auto coreRun = [&] {
-    qm::TForm1 core(dialogs, Environment(dir));
-    Prepare(core, listPath);
-    const auto start = std::chrono::steady_clock::now();
-    core.SpeedButton2Click();
-    while (core.Label6.Caption() != kEnded)
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  };
-  double coreSeconds = coreRun();
-
-  // The real window, refreshed on the GUI thread as the models change.
-  double guiSeconds = 0;
+  std::printf("pages: %d, workers: 4, rounds: %d\n", pages, rounds);
+  // A round that warms the server and the page cache, not counted.
+  RunCore(dialogs, dir, listPath);
+  std::vector<double> coreSeconds, windowSeconds;
   qint64 longestBusyMs = 0;
-  qint64 longestRefreshUs = 0;
-  qint64 longestRefreshCpuUs = 0;
-  int refreshes = 0;
-  int rowsShown = 0;
-  {
-    NoTray tray;
-    qm::TForm1 core(dialogs, Environment(dir));
-    qm::shell::TForm1Window window(core, tray, [](const QUrl&) {});
-    Prepare(core, listPath);
-    window.FormCreate();
-    window.show();
-    QElapsedTimer clock;
-    QElapsedTimer sinceTick;
-    QTimer ticker;
-    ticker.setInterval(1);
-    bool running = false;
-    QObject::connect(&ticker, &QTimer::timeout, [&] {
-      if (running) longestBusyMs = std::max(longestBusyMs, sinceTick.elapsed());
-      sinceTick.restart();
-    });
-    QTimer::singleShot(0, [&] {
-      clock.start();
-      window.SpeedButtons[1]->click();
-      sinceTick.start();
-      running = true;
-      ticker.start();
-    });
-    QTimer watch;
-    watch.setInterval(1);
-    QObject::connect(&watch, &QTimer::timeout, [&] {
-      if (window.Label6->text() == QString::fromUtf8(kEnded)) {
-        guiSeconds = double(clock.nsecsElapsed()) / 1e9;
-        QCoreApplication::exit(0);
-      }
-    });
-    watch.start();
-    app.exec();
-    longestRefreshUs = window.LongestRefreshNs() / 1000;
-    longestRefreshCpuUs = window.LongestRefreshCpuNs() / 1000;
-    refreshes = window.RefreshCount();
-    rowsShown = window.StringGrid1->model()->rowCount();
-    core.Changes.SetListener({});
+  for (int i = 0; i < rounds; ++i) {
+    // Alternate which side goes first, so neither always runs after the other.
+    CoreRound c;
+    WindowRound w;
+    if (i % 2 == 0) {
+      c = RunCore(dialogs, dir, listPath);
+      w = RunWindow(app, dialogs, dir, listPath);
+    } else {
+      w = RunWindow(app, dialogs, dir, listPath);
+      c = RunCore(dialogs, dir, listPath);
+    }
+    coreSeconds.push_back(c.seconds);
+    windowSeconds.push_back(w.seconds);
+    longestBusyMs = std::max(longestBusyMs, w.longestBusyMs);
+    std::printf("round %d core alone: %.3f s, %.0f pages/s, process CPU %.3f s\n", i + 1,
+                c.seconds, pages / c.seconds, c.processCpu);
+    std::printf(
+        "round %d in window: %.3f s, %.0f pages/s, process CPU %.3f s, GUI thread CPU %.3f s "
+        "(start %.3f s, refreshes %.3f s), shown %.1f ms after the core's end\n",
+        i + 1, w.seconds, pages / w.seconds, w.processCpu, w.guiCpu, w.startCpu, w.refreshCpu,
+        w.displayLatencyMs);
+    std::printf(
+        "round %d refreshes: %d, longest %lld us (%lld us CPU), GUI busy longest %lld ms, "
+        "e-mail rows %d\n",
+        i + 1, w.refreshes, static_cast<long long>(w.longestRefreshUs),
+        static_cast<long long>(w.longestRefreshCpuUs), static_cast<long long>(w.longestBusyMs),
+        w.rowsShown);
   }
-  coreSeconds = std::min(coreSeconds, coreRun());
-
-  std::printf("pages: %d, workers: 4\n", pages);
-  std::printf("core alone:       %.2f s, %.0f pages/s\n", coreSeconds, pages / coreSeconds);
-  std::printf("in the window:    %.2f s, %.0f pages/s\n", guiSeconds, pages / guiSeconds);
-  std::printf("GUI cost:         %.1f %%\n", 100.0 * (guiSeconds - coreSeconds) / coreSeconds);
-  std::printf("e-mail rows shown: %d\n", rowsShown);
-  std::printf("refreshes:        %d, longest %lld us (%lld us of GUI-thread CPU)\n", refreshes,
-              static_cast<long long>(longestRefreshUs),
-              static_cast<long long>(longestRefreshCpuUs));
-  std::printf("GUI thread busy:  longest %lld ms at once\n", static_cast<long long>(longestBusyMs));
+  const double coreBest = *std::min_element(coreSeconds.begin(), coreSeconds.end());
+  const double windowBest = *std::min_element(windowSeconds.begin(), windowSeconds.end());
+  const double coreMedian = Median(coreSeconds);
+  const double windowMedian = Median(windowSeconds);
+  std::printf("core alone:       best %.3f s (%.0f pages/s), median %.3f s (%.0f pages/s)\n",
+              coreBest, pages / coreBest, coreMedian, pages / coreMedian);
+  std::printf("in the window:    best %.3f s (%.0f pages/s), median %.3f s (%.0f pages/s)\n",
+              windowBest, pages / windowBest, windowMedian, pages / windowMedian);
+  std::printf("GUI cost:         best %.1f %%, median %.1f %%\n",
+              100.0 * (windowBest - coreBest) / coreBest,
+              100.0 * (windowMedian - coreMedian) / coreMedian);
+  std::printf("GUI thread busy:  longest %lld ms at once\n",
+              static_cast<long long>(longestBusyMs));
   return 0;
 }

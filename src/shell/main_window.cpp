@@ -485,7 +485,9 @@ void TForm1Window::Refresh() {
 
   ++refreshCount_;
   longestRefreshNs_ = std::max(longestRefreshNs_, timer.nsecsElapsed());
-  longestRefreshCpuNs_ = std::max(longestRefreshCpuNs_, ThreadCpuNs() - cpuStart);
+  const qint64 cpu = ThreadCpuNs() - cpuStart;
+  longestRefreshCpuNs_ = std::max(longestRefreshCpuNs_, cpu);
+  totalRefreshCpuNs_ += cpu;
 }
 
 }  // namespace qm::shell

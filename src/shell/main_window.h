@@ -84,6 +84,8 @@ class TForm1Window : public QWidget {
   // The same in CPU time of the GUI thread, which a loaded machine does not stretch.
   qint64 LongestRefreshCpuNs() const { return longestRefreshCpuNs_; }
   int RefreshCount() const { return refreshCount_; }
+  // All refreshes' GUI-thread CPU time together.
+  qint64 TotalRefreshCpuNs() const { return totalRefreshCpuNs_; }
 
  signals:
   // The close query agreed: the program ends.
@@ -112,6 +114,7 @@ class TForm1Window : public QWidget {
   TbbsFormWindow* bbsForm_ = nullptr;
   qint64 longestRefreshNs_ = 0;
   qint64 longestRefreshCpuNs_ = 0;
+  qint64 totalRefreshCpuNs_ = 0;
   int refreshCount_ = 0;
   void RequestRefresh();
   QTimer* refreshTimer_ = nullptr;
