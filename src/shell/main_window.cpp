@@ -475,9 +475,10 @@ void TForm1Window::Refresh() {
     if (StatusPanels[static_cast<size_t>(i)]->text() != text)
       StatusPanels[static_cast<size_t>(i)]->setText(text);
   }
-  StringGrid1->Model().Refresh();
-  StringGrid2->Model().Refresh();
-  StringGrid3->Model().Refresh();
+  for (TStringGrid* grid : {StringGrid1, StringGrid2, StringGrid3}) {
+    grid->Model().Refresh();
+    grid->LayOutNow();
+  }
 
   N17->setEnabled(core_.N17.Enabled());
   N18->setEnabled(core_.N18.Enabled());

@@ -1,6 +1,9 @@
 #include "shell/result_grid.h"
 
 #include <QHeaderView>
+#include <QPaintEvent>
+#include <QScrollBar>
+#include <utility>
 
 namespace qm::shell {
 
@@ -33,7 +36,8 @@ void TResultListModel::Refresh() {
   const bool lastSame = !fresh.empty() && fresh.front() == rows_.back();
   if (count < shown || fresh.empty() || (!lastSame && shown > 1)) {
     beginResetModel();
-    rows_ = list_.RowsFrom(0, count);
+    std::vector<std::string> all = list_.RowsFrom(0, count);
+    rows_.assign(std::make_move_iterator(all.begin()), std::make_move_iterator(all.end()));
     if (rows_.empty()) rows_.resize(1);
     endResetModel();
     return;
@@ -67,6 +71,41 @@ TStringGrid::TStringGrid(const TResultList& list, int defaultRowHeight, QWidget*
   setEditTriggers(QAbstractItemView::NoEditTriggers);
   setWordWrap(false);
   setToolTip(QString::fromUtf8("网址搜索显示区"));
+}
+
+void TStringGrid::rowsInserted(const QModelIndex& parent, int start, int end) {
+  QTableView::rowsInserted(parent, start, end);
+  if (appendedFrom_ < 0 || start < appendedFrom_) appendedFrom_ = start;
+}
+
+void TStringGrid::reset() {
+  appendedFrom_ = -1;
+  QTableView::reset();
+}
+
+void TStringGrid::doItemsLayout() {
+  // The workers append while the view shows the top of the list: the rows already on
+  // screen stay as they are, so only the newly visible ones (if any) are painted, not the
+  // whole viewport on every refresh.
+  const int from = std::exchange(appendedFrom_, -1);
+  if (from <= 0) {
+    QTableView::doItemsLayout();
+    return;
+  }
+  const int scrolledTo = verticalScrollBar()->value();
+  updateGeometries();
+  if (verticalScrollBar()->value() != scrolledTo) {
+    QTableView::doItemsLayout();
+    return;
+  }
+  const int top = rowViewportPosition(from);
+  const QRect area = viewport()->rect();
+  if (top < area.bottom()) viewport()->update(area.adjusted(0, std::max(0, top - 1), 0, 0));
+}
+
+void TStringGrid::paintEvent(QPaintEvent* event) {
+  ++paintCount_;
+  QTableView::paintEvent(event);
 }
 
 int TStringGrid::DefaultRowHeight() const {

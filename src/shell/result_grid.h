@@ -3,6 +3,7 @@
 // core list has gained since the last refresh, so a list of millions of rows stays cheap.
 #include <QAbstractTableModel>
 #include <QTableView>
+#include <deque>
 #include <string>
 #include <vector>
 
@@ -22,11 +23,14 @@ class TResultListModel : public QAbstractTableModel {
   // Brings the model up to the core list: appends new rows, or starts again when the list
   // was cleared.
   void Refresh();
-  const std::vector<std::string>& Rows() const { return rows_; }
+  // A copy of the rows shown, for tests.
+  std::vector<std::string> Rows() const { return {rows_.begin(), rows_.end()}; }
 
  private:
   const TResultList& list_;
-  std::vector<std::string> rows_;  // mirrors the core list; never empty, like it
+  // Mirrors the core list; never empty, like it. A deque grows without moving the rows it
+  // holds, which a vector of a million rows would do on every doubling.
+  std::deque<std::string> rows_;
 };
 
 // StringGrid1/2/3: one column, grid lines, a vertical scroll bar only.
@@ -39,9 +43,23 @@ class TStringGrid : public QTableView {
   int ColumnWidth() const { return columnWidth(0); }
   int DefaultRowHeight() const;
   void SetDefaultRowHeight(int height);
+  // Lays out rows the model gained now rather than from a zero timer, so that their repaint
+  // joins the one the rest of the window's refresh asked for.
+  void LayOutNow() { executeDelayedItemsLayout(); }
+  // Viewport paint events so far, for tests and the benchmark.
+  int PaintCount() const { return paintCount_; }
+
+ protected:
+  void rowsInserted(const QModelIndex& parent, int start, int end) override;
+  void reset() override;
+  void doItemsLayout() override;
+  void paintEvent(QPaintEvent* event) override;
 
  private:
   TResultListModel model_;
+  // The first row appended since the last layout, or -1 when something else asked for one.
+  int appendedFrom_ = -1;
+  int paintCount_ = 0;
 };
 
 }  // namespace qm::shell

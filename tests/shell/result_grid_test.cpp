@@ -1,0 +1,155 @@
+#include "shell/result_grid.h"
+
+#include <gtest/gtest.h>
+
+#include <QGuiApplication>
+#include <QScreen>
+#include <QScrollBar>
+#include <QSignalSpy>
+#include <QTest>
+#include <string>
+#include <vector>
+
+#include "ui/change_notifier.h"
+
+namespace qm::shell {
+namespace {
+
+// A result list on its own, shown as a top-level window of a few rows.
+struct ShownGrid {
+  ShownGrid() : list(notifier), grid(list, 18) {
+    grid.resize(220, 200);
+    grid.SetColumnWidth(200);
+    grid.show();
+    EXPECT_TRUE(QTest::qWaitForWindowExposed(&grid));
+    Settle();
+  }
+
+  void Append(int from, int count) {
+    for (int i = from; i < from + count; ++i)
+      list.AppendResult("user" + std::to_string(i) + "@example.com");
+  }
+
+  // Lets the posted layouts and repaints run; they need no waiting, only the event loop.
+  static void Settle() {
+    for (int i = 0; i < 5; ++i) {
+      QCoreApplication::sendPostedEvents();
+      QCoreApplication::processEvents();
+    }
+  }
+
+  // What the window shows now, against the grid painted afresh from its model.
+  bool ScreenMatchesAFreshPainting() {
+    const QImage shown = grid.screen()
+                             ->grabWindow(grid.winId(), 0, 0, grid.width(), grid.height())
+                             .toImage()
+                             .convertToFormat(QImage::Format_RGB32);
+    const QImage fresh = grid.grab().toImage().convertToFormat(QImage::Format_RGB32);
+    return !shown.isNull() && shown == fresh;
+  }
+
+  ui::ChangeNotifier notifier;
+  TResultList list;
+  TStringGrid grid;
+};
+
+TEST(ResultGrid, TheScreenFollowsTheListStepByStep) {
+  struct Step {
+    const char* what;
+    int append;  // rows appended before the refresh
+    bool clear;  // the list cleared first
+    bool scrollToBottom;
+  };
+  const Step steps[] = {
+      {"the single empty row is filled", 1, false, false},
+      {"rows appended within the visible area", 3, false, false},
+      {"the visible area fills up and overflows", 40, false, false},
+      {"rows appended below the visible ones", 500, false, false},
+      {"the user scrolled to the end, more rows arrive below", 0, false, true},
+      {"more rows below the end the user sees", 200, false, false},
+      {"cleared and refilled past the old length", 900, true, false},
+      {"cleared to a single row", 1, true, false},
+  };
+  ShownGrid g;
+  int next = 0;
+  for (const Step& step : steps) {
+    if (step.clear) g.list.Clear();
+    g.Append(next, step.append);
+    next += step.append;
+    if (step.scrollToBottom) g.grid.scrollToBottom();
+    g.grid.Model().Refresh();
+    ShownGrid::Settle();
+    EXPECT_EQ(g.grid.Model().rowCount(), g.list.RowCount()) << step.what;
+    EXPECT_TRUE(g.ScreenMatchesAFreshPainting()) << step.what;
+  }
+}
+
+TEST(ResultGrid, RowsAppendedOutOfSightRepaintOnlyTheScrollBar) {
+  ShownGrid g;
+  g.Append(0, 100);
+  g.grid.Model().Refresh();
+  ShownGrid::Settle();
+  const int paints = g.grid.PaintCount();
+  const int scrollRange = g.grid.verticalScrollBar()->maximum();
+
+  g.Append(100, 100);
+  g.grid.Model().Refresh();
+  g.grid.LayOutNow();
+  ShownGrid::Settle();
+  EXPECT_EQ(g.grid.PaintCount(), paints);
+  EXPECT_GT(g.grid.verticalScrollBar()->maximum(), scrollRange);
+  EXPECT_TRUE(g.ScreenMatchesAFreshPainting());
+
+  // A change of a visible row does repaint.
+  g.grid.scrollTo(g.grid.Model().index(0, 0));
+  g.list.Clear();
+  g.Append(5000, 1);
+  g.grid.Model().Refresh();
+  ShownGrid::Settle();
+  EXPECT_GT(g.grid.PaintCount(), paints);
+  EXPECT_TRUE(g.ScreenMatchesAFreshPainting());
+}
+
+TEST(ResultGrid, ModelInsertsWhatWasAppendedAndResetsWhatWasCleared) {
+  ui::ChangeNotifier notifier;
+  TResultList list(notifier);
+  TResultListModel model(list);
+  QSignalSpy inserted(&model, &QAbstractItemModel::rowsInserted);
+  QSignalSpy reset(&model, &QAbstractItemModel::modelReset);
+  QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
+
+  model.Refresh();  // nothing new
+  EXPECT_EQ(model.rowCount(), 1);
+  EXPECT_EQ(inserted.count() + reset.count() + changed.count(), 0);
+
+  list.AppendResult("a@b.cn");  // fills the single empty row
+  model.Refresh();
+  EXPECT_EQ(changed.count(), 1);
+  EXPECT_EQ(inserted.count(), 0);
+
+  list.AppendResult("c@d.cn");
+  list.AppendResult("e@f.cn");
+  model.Refresh();
+  ASSERT_EQ(inserted.count(), 1);
+  EXPECT_EQ(inserted.front().at(1).toInt(), 1);
+  EXPECT_EQ(inserted.front().at(2).toInt(), 2);
+  EXPECT_EQ(model.Rows(), (std::vector<std::string>{"a@b.cn", "c@d.cn", "e@f.cn"}));
+  EXPECT_EQ(model.data(model.index(2, 0), Qt::DisplayRole).toString(), QStringLiteral("e@f.cn"));
+  EXPECT_FALSE(model.data(model.index(3, 0), Qt::DisplayRole).isValid());
+  EXPECT_EQ(reset.count(), 0);
+
+  // Cleared and refilled to the same length: the last row differs, so it is a new list.
+  list.Clear();
+  for (const char* row : {"x@y.cn", "z@w.cn", "q@r.cn"}) list.AppendResult(row);
+  model.Refresh();
+  EXPECT_EQ(reset.count(), 1);
+  EXPECT_EQ(model.Rows(), (std::vector<std::string>{"x@y.cn", "z@w.cn", "q@r.cn"}));
+
+  list.Clear();
+  model.Refresh();
+  EXPECT_EQ(reset.count(), 2);
+  EXPECT_EQ(model.Rows(), std::vector<std::string>{""});
+}
+
+}  // namespace
+}  // namespace qm::shell
