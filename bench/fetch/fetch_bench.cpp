@@ -60,7 +60,7 @@ std::string MakePage(std::mt19937& random, int index) {
 }
 
 // Runs `fetch(i)` for i in [0, count) on kThreads threads; returns pages per second.
-double RunThreads(int count, const std::function<bool(int, std::vector<std::string>&)>& fetch,
+double RunThreads(int count, const std::function<bool(int, qm::TPageLines&)>& fetch,
                   int& failures) {
   std::atomic<int> next{0};
   std::atomic<int> failed{0};
@@ -68,7 +68,7 @@ double RunThreads(int count, const std::function<bool(int, std::vector<std::stri
   std::vector<std::thread> threads;
   for (int t = 0; t < kThreads; ++t) {
     threads.emplace_back([&] {
-      std::vector<std::string> lines;
+      qm::TPageLines lines;
       for (int i = next++; i < count; i = next++) {
         if (!fetch(i, lines)) ++failed;
       }
@@ -165,7 +165,7 @@ int main() {
               bytes / 1024.0 / kPages, kThreads);
 
   int failures = 0;
-  auto fetchLines = [&](int i, std::vector<std::string>& lines) {
+  auto fetchLines = [&](int i, qm::TPageLines& lines) {
     return qm::FetchPageLines(urls[i], lines) && lines.size() > 50;
   };
   // Peak memory first, before the other methods have run: 500 pages, then 2,000.
@@ -183,7 +183,7 @@ int main() {
       [&](int& f) {
         return RunThreads(
             kPages,
-            [&](int i, std::vector<std::string>&) {
+            [&](int i, qm::TPageLines&) {
               return BareFetch(nginx.Port(), requests[i], false);
             },
             f);
@@ -191,7 +191,7 @@ int main() {
       [&](int& f) {
         return RunThreads(
             kPages,
-            [&](int i, std::vector<std::string>&) {
+            [&](int i, qm::TPageLines&) {
               return BareFetch(nginx.Port(), requests[i], true);
             },
             f);

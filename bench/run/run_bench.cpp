@@ -106,7 +106,7 @@ Rate FetchOnly(const std::vector<std::string>& urls, int& failures) {
     std::vector<std::thread> threads;
     for (int t = 0; t < kThreads; ++t) {
       threads.emplace_back([&] {
-        std::vector<std::string> lines;
+        qm::TPageLines lines;
         for (size_t i = next++; i < urls.size(); i = next++) {
           if (!qm::FetchPageLines(urls[i], lines)) ++failed;
         }
@@ -215,16 +215,15 @@ int main() {
               runPeak);
 
   // The same run with the pages served from memory: what the engine costs by itself.
-  std::vector<std::vector<std::string>> pages(kPages);
+  std::vector<qm::TPageLines> pages(kPages);
   for (int i = 0; i < kPages; ++i) {
-    const std::string text = qm::test::TempDir::Read(
-        (nginx.DocumentRoot() / ("p" + std::to_string(i) + ".html")).string());
-    qm::SplitLines(text, pages[i]);
+    pages[i].AssignText(qm::test::TempDir::Read(
+        (nginx.DocumentRoot() / ("p" + std::to_string(i) + ".html")).string()));
   }
   qm::TForm1Environment inMemory = environment;
   std::filesystem::create_directories(dir.File("memory"));
   inMemory.ProgramPath = dir.File("memory/qmharvest");
-  inMemory.FetchPage = [&](const std::string& url, std::vector<std::string>& lines) {
+  inMemory.FetchPage = [&](const std::string& url, qm::TPageLines& lines) {
     lines = pages.at(std::stoul(url.substr(url.rfind("/p") + 2)));
     return true;
   };

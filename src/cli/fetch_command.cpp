@@ -29,14 +29,14 @@ int RunFetch(const std::vector<std::string>& args) {
   if (parsed.Operands().size() != 1) throw UsageError("fetch takes exactly one URL");
   const std::string& url = parsed.Operands().front();
 
-  std::vector<std::string> lines;
+  TPageLines lines;
   if (!FetchPageLines(url, lines)) {
     std::fprintf(
         stderr, "qmharvest-cli: cannot fetch %s: no connection, or the request could not be sent\n",
         url.c_str());
     return kExitFailure;
   }
-  for (const std::string& line : lines) {
+  for (std::string_view line : lines) {
     std::fwrite(line.data(), 1, line.size(), stdout);
     std::fputc('\n', stdout);
   }

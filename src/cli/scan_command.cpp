@@ -34,31 +34,31 @@ const char* const kScanHelp =
 namespace {
 
 struct Kind {
-  void (*Extract)(std::string_view, TResultList&);
   std::string_view Name;
   TResultList* List;
 };
 
 class Scanner {
  public:
-  explicit Scanner(std::vector<Kind> kinds) : kinds_(std::move(kinds)) {}
+  Scanner(const TContactLists& lists, std::vector<Kind> kinds)
+      : lists_(lists), kinds_(std::move(kinds)) {}
 
   void ScanLines(std::string_view text) {
-    SplitLines(text, lines_);
-    for (const std::string& line : lines_) {
+    ForEachLine(text, [&](size_t begin, size_t end) {
+      const std::string_view line = text.substr(begin, end - begin);
+      ExtractContacts(line, lists_);
       for (const Kind& kind : kinds_) {
-        kind.Extract(line, *kind.List);
         // Written and dropped at once; clearing keeps the last-accepted value.
         if (kind.List->EntryCount() == 0) continue;
         for (const std::string& row : kind.List->Snapshot()) WriteRow(stdout, kind.Name, row);
         kind.List->Clear();
       }
-    }
+    });
   }
 
  private:
+  TContactLists lists_;
   std::vector<Kind> kinds_;
-  std::vector<std::string> lines_;
 };
 
 // Reads the file in pieces, each cut after a line feed (always the end of a line), so a
@@ -103,11 +103,12 @@ int RunScan(const std::vector<std::string>& args) {
 
   ui::ChangeNotifier notifier;
   TResultList emails(notifier), mobiles(notifier), qqNumbers(notifier);
-  std::vector<Kind> kinds;
-  if (all || parsed.Has("--email")) kinds.push_back({ExtractEmails, kEmailKind, &emails});
-  if (all || parsed.Has("--mobile")) kinds.push_back({ExtractMobiles, kMobileKind, &mobiles});
-  if (all || parsed.Has("--qq")) kinds.push_back({ExtractQQNumbers, kQQKind, &qqNumbers});
-  Scanner scanner(std::move(kinds));
+  TContactLists lists;
+  if (all || parsed.Has("--email")) lists.Emails = &emails;
+  if (all || parsed.Has("--mobile")) lists.Mobiles = &mobiles;
+  if (all || parsed.Has("--qq")) lists.QQNumbers = &qqNumbers;
+  std::vector<Kind> kinds = {{kEmailKind, &emails}, {kMobileKind, &mobiles}, {kQQKind, &qqNumbers}};
+  Scanner scanner(lists, std::move(kinds));
 
   int status = kExitSuccess;
   for (const std::string& name : parsed.Operands()) {

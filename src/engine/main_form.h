@@ -36,7 +36,7 @@ struct TForm1Environment {
   // The host's IPv4 address as dotted text, or empty. Defaults to GetLocalAddress.
   std::function<std::string()> LocalAddress;
   // Fetches one page. Defaults to FetchPageLines.
-  std::function<bool(const std::string&, std::vector<std::string>&)> FetchPage;
+  std::function<bool(const std::string&, TPageLines&)> FetchPage;
 };
 
 class TForm1 {
@@ -133,7 +133,7 @@ class TForm1 {
  private:
   void WorkerLoop(int slot, const std::shared_ptr<TSearchRun>& run);
   // Moves the fetched page into the slot and scans it, unless the run has been closed.
-  void ScanPage(TWorkerSlot& slot, TSearchRun& run, std::vector<std::string>& page,
+  void ScanPage(TWorkerSlot& slot, TSearchRun& run, TPageLines& page,
                 std::array<int32_t, 3>& shown);
   void ShowCounts(std::array<int32_t, 3>& shown);
   // The completion proper, for the caller that claimed it.

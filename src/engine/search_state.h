@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "engine/url_list_reader.h"
+#include "text/page_lines.h"
 
 namespace qm {
 
@@ -104,7 +105,7 @@ struct TWorkerSlot {
   // The worker last started for this slot; joined before the slot starts another.
   std::unique_ptr<smtpthread> Thread;
   std::string Url;                 // the URL the worker is on
-  std::vector<std::string> Lines;  // the lines of the page last fetched; reused page to page
+  TPageLines Lines;  // the lines of the page last fetched; reused page to page
 };
 
 }  // namespace qm

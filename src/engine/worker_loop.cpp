@@ -1,6 +1,7 @@
 // The worker loop of slots 1 to 4.
 #include <string>
 
+#include "engine/extractors.h"
 #include "engine/main_form.h"
 
 namespace qm {
@@ -36,7 +37,7 @@ void TForm1::WorkerLoop(int index, const std::shared_ptr<TSearchRun>& run) {
   // The worker fetches into its own buffers and touches its slot only while its run is
   // open, so a run closed by hand need not wait for a fetch still under way.
   std::string url;
-  std::vector<std::string> page;
+  TPageLines page;
   std::array<int32_t, 3> shown{-1, -1, -1};  // the counts this worker last showed
   try {
     for (;;) {
@@ -74,7 +75,7 @@ void TForm1::WorkerLoop(int index, const std::shared_ptr<TSearchRun>& run) {
   if (claimed) FinishRun(run);
 }
 
-void TForm1::ScanPage(TWorkerSlot& slot, TSearchRun& run, std::vector<std::string>& page,
+void TForm1::ScanPage(TWorkerSlot& slot, TSearchRun& run, TPageLines& page,
                       std::array<int32_t, 3>& shown) {
   std::shared_lock gate(run.ScanGate);
   // Closing the run sets the flag before it waits for the gate: past this test the slot is
@@ -84,10 +85,9 @@ void TForm1::ScanPage(TWorkerSlot& slot, TSearchRun& run, std::vector<std::strin
   // The line count is read afresh for every line, and so are the three boxes.
   for (size_t i = 0; i < slot.Lines.size(); ++i) {
     if (run.ClosedFlag.load(std::memory_order_acquire)) return;
-    const std::string& line = slot.Lines[i];
-    if (CheckBox2.Checked()) ExtractEmails(line);
-    if (CheckBox3.Checked()) ExtractMobiles(line);
-    if (CheckBox4.Checked()) ExtractQQNumbers(line);
+    ExtractContacts(slot.Lines[i], {CheckBox2.Checked() ? &StringGrid1 : nullptr,
+                                    CheckBox3.Checked() ? &StringGrid2 : nullptr,
+                                    CheckBox4.Checked() ? &StringGrid3 : nullptr});
     ShowCounts(shown);
   }
 }

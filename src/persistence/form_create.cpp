@@ -27,7 +27,7 @@ void TForm1::FormDestroy() {
   // Only lists no worker can still be using are released; the destructor joins the
   // workers first.
   for (TWorkerSlot& slot : Slots) {
-    if (!slot.Thread || slot.Thread->Finished()) std::vector<std::string>().swap(slot.Lines);
+    if (!slot.Thread || slot.Thread->Finished()) slot.Lines.Release();
   }
 }
 

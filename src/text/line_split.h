@@ -1,14 +1,61 @@
 #pragma once
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "text/byte_blocks.h"
+
 namespace qm {
 
-// Replaces the content of `lines` with the lines of `text`. A line ends at CR LF, at LF or
-// at a lone CR; the break is not part of the line; text after the last break is a last
-// line when it is not empty. NUL bytes are ordinary bytes. The strings already in `lines`
-// are reused, so splitting page after page into one list costs few allocations.
+// Bit k set where text[at + k] is CR or LF, for the 32 bytes from `at` (fewer at the end of
+// the text; the bits past it are clear).
+inline unsigned LineBreakMask(std::string_view text, size_t at) {
+  const size_t n = text.size();
+#if defined(__SSE2__)
+  using namespace blocks;
+  auto mask32 = [](const char* p) {
+    const __m128i low = Load16(p), high = Load16(p + 16);
+    return Mask(_mm_or_si128(Equal(low, '\n'), Equal(low, '\r'))) |
+           (Mask(_mm_or_si128(Equal(high, '\n'), Equal(high, '\r'))) << 16);
+  };
+  if (at + 32 <= n) return mask32(text.data() + at);
+  if (n >= 32) return mask32(text.data() + n - 32) >> (at - (n - 32));
+  char padded[32] = {};
+  std::memcpy(padded, text.data() + at, n - at);
+  return mask32(padded);
+#else
+  unsigned mask = 0;
+  for (size_t k = 0; k < 32 && at + k < n; ++k) {
+    if (text[at + k] == '\n' || text[at + k] == '\r') mask |= 1u << k;
+  }
+  return mask;
+#endif
+}
+
+// Calls `visit(begin, end)` with the offsets of each line of `text`, in order. A line ends
+// at CR LF, at LF or at a lone CR; the break is not part of the line; text after the last
+// break is a last line when it is not empty. NUL bytes are ordinary bytes.
+template <typename Visit>
+void ForEachLine(std::string_view text, Visit visit) {
+  // One pass over the text finds every CR and LF; the LF of a CR LF pair, which lies
+  // before the start of the next line, is passed over.
+  const size_t n = text.size();
+  size_t lineStart = 0;
+  for (size_t at = 0; at < n; at += 32) {
+    for (unsigned mask = LineBreakMask(text, at); mask != 0; mask &= mask - 1) {
+      const size_t pos = at + static_cast<size_t>(__builtin_ctz(mask));
+      if (pos < lineStart) continue;
+      visit(lineStart, pos);
+      lineStart = pos + 1;
+      if (text[pos] == '\r' && lineStart < n && text[lineStart] == '\n') ++lineStart;
+    }
+  }
+  if (lineStart < n) visit(lineStart, n);
+}
+
+// Replaces the content of `lines` with copies of the lines of `text` (as ForEachLine cuts
+// them). The strings already in `lines` are reused.
 void SplitLines(std::string_view text, std::vector<std::string>& lines);
 
 }  // namespace qm

@@ -16,7 +16,7 @@ namespace qm::test {
 
 class EngineFixture {
  public:
-  using FetchFunction = std::function<bool(const std::string&, std::vector<std::string>&)>;
+  using FetchFunction = std::function<bool(const std::string&, TPageLines&)>;
 
   // fetch: the page fetch the workers use; empty for the real FetchPageLines. program: the
   // program file's path below the fixture's directory.
@@ -29,7 +29,7 @@ class EngineFixture {
     };
     if (fetch) {
       environment.FetchPage = [this, fetch = std::move(fetch)](const std::string& url,
-                                                               std::vector<std::string>& lines) {
+                                                               TPageLines& lines) {
         {
           std::lock_guard lock(mutex_);
           fetched_.push_back(url);
@@ -90,7 +90,7 @@ class EngineFixture {
 
 // A fetch that gives every page the same lines.
 inline EngineFixture::FetchFunction PageOf(std::vector<std::string> page) {
-  return [page = std::move(page)](const std::string&, std::vector<std::string>& lines) {
+  return [page = TPageLines(page)](const std::string&, TPageLines& lines) {
     lines = page;
     return true;
   };

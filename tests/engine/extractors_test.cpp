@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 #include <vector>
 
@@ -255,6 +256,65 @@ TEST(ExtractorsOnHostileBytes, EveryByteValueIsHandled) {
   EXPECT_EQ(emails.LastAccepted(), "3812345678@qq.com");
   EXPECT_EQ(mobiles.EntryCount(), 0);
   EXPECT_EQ(qq.EntryCount(), 0);  // bytes: the run "13812345678" has 11 digits
+}
+
+// Lines of random pieces that make and break tokens, at every length around the block
+// sizes: the one-pass scan must give exactly the rows of the three scanners in turn, and
+// fill only the lists it is given.
+TEST(ExtractContacts, GivesTheRowsOfTheThreeScannersInTurn) {
+  const std::vector<std::string> pieces = {"@",
+                                           "1",
+                                           "13812345678",
+                                           "0",
+                                           "12345",
+                                           "9",
+                                           "q",
+                                           "Q",
+                                           "qq",
+                                           "QQ",
+                                           "nc",
+                                           "te",
+                                           "tencent",
+                                           "ab",
+                                           "cd.ef",
+                                           ".",
+                                           "-",
+                                           " ",
+                                           "\xC1\xAA",
+                                           "\x81",
+                                           "\x81\x40",
+                                           "\xE8\x81\x94",
+                                           "x"};
+  std::mt19937 random(20241207);
+  std::vector<std::string> lines;
+  for (int i = 0; i < 6000; ++i) {
+    std::string line;
+    const size_t length = random() % 140;
+    while (line.size() < length) line += pieces[random() % pieces.size()];
+    lines.push_back(line);
+  }
+  ui::ChangeNotifier notifier;
+  TResultList emails(notifier), mobiles(notifier), qq(notifier);
+  auto rows = [](const TResultList& list) {
+    return list.EntryCount() == 0 ? std::vector<std::string>{} : list.Snapshot();
+  };
+  const std::vector<std::string> expected[3] = {RowsOfLines(ExtractEmails, lines),
+                                                RowsOfLines(ExtractMobiles, lines),
+                                                RowsOfLines(ExtractQQNumbers, lines)};
+  ASSERT_FALSE(expected[0].empty() || expected[1].empty() || expected[2].empty());
+  for (unsigned kinds = 1; kinds < 8; ++kinds) {
+    SCOPED_TRACE(kinds);
+    for (TResultList* list : {&emails, &mobiles, &qq}) {
+      list->Clear();
+      list->ClearLastAccepted();
+    }
+    const TContactLists targets{(kinds & 1) ? &emails : nullptr, (kinds & 2) ? &mobiles : nullptr,
+                                (kinds & 4) ? &qq : nullptr};
+    for (const std::string& line : lines) ExtractContacts(line, targets);
+    EXPECT_EQ(rows(emails), (kinds & 1) ? expected[0] : std::vector<std::string>{});
+    EXPECT_EQ(rows(mobiles), (kinds & 2) ? expected[1] : std::vector<std::string>{});
+    EXPECT_EQ(rows(qq), (kinds & 4) ? expected[2] : std::vector<std::string>{});
+  }
 }
 
 }  // namespace

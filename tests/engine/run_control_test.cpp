@@ -204,7 +204,7 @@ TEST(SearchRun, TakesEachLineAsTheListRulesSay) {
 }
 
 TEST(SearchRun, FailedFetchIsCountedAndSkipped) {
-  EngineFixture f([](const std::string& url, std::vector<std::string>& lines) {
+  EngineFixture f([](const std::string& url, qm::TPageLines& lines) {
     lines = {"ab@cd.ef"};
     if (url == "http://h/bad") {
       lines.clear();
@@ -273,7 +273,7 @@ TEST(SearchRun, CompletionReturnsToIdleEvenWhenTheProgressCannotBeSaved) {
 }
 
 TEST(SearchRun, FailureOfAPageEndsOnlyThatWorker) {
-  EngineFixture f([](const std::string& url, std::vector<std::string>& lines) {
+  EngineFixture f([](const std::string& url, qm::TPageLines& lines) {
     if (url == "http://h/boom") throw std::runtime_error("page failed");
     lines = {"ab@cd.ef"};
     return true;
@@ -334,7 +334,7 @@ TEST(SearchRun, ThreadCountPicksTheSlots) {
   for (const Case& c : {Case{"3", 3}, Case{"9", 4}, Case{"1", 1}, Case{"abc", 1}}) {
     SCOPED_TRACE(c.text);
     auto gate = std::make_shared<FetchGate>();
-    EngineFixture f([gate](const std::string&, std::vector<std::string>& lines) {
+    EngineFixture f([gate](const std::string&, qm::TPageLines& lines) {
       gate->Pass();
       lines.clear();
       return true;
@@ -403,8 +403,8 @@ TEST(RunControl, StopWhileAWorkerScansALongPage) {
   std::condition_variable changed;
   bool armed = false, scanning = false, released = false;
   EngineFixture* fixture = nullptr;
-  EngineFixture f([&](const std::string&, std::vector<std::string>& lines) {
-    lines = page;
+  EngineFixture f([&](const std::string&, qm::TPageLines& lines) {
+    lines = TPageLines(page);
     std::lock_guard lock(mutex);
     if (!scanning) {
       armed = true;
@@ -446,7 +446,7 @@ TEST(RunControl, StopWhileAWorkerScansALongPage) {
 
 TEST(RunControl, ManualCloseWhileBusyThenANewRunAtOnce) {
   auto gate = std::make_shared<FetchGate>();
-  EngineFixture f([gate](const std::string& url, std::vector<std::string>& lines) {
+  EngineFixture f([gate](const std::string& url, qm::TPageLines& lines) {
     if (url.rfind("http://one/", 0) == 0) {
       gate->Pass();
       lines = {"stale@cd.ef"};
@@ -496,7 +496,7 @@ TEST(RunControl, ManualCloseWhileBusyThenANewRunAtOnce) {
 
 TEST(RunControl, NewRunDoesNotWaitForAFetchLeftBusyByAManualClose) {
   auto gate = std::make_shared<FetchGate>();
-  EngineFixture f([gate](const std::string& url, std::vector<std::string>& lines) {
+  EngineFixture f([gate](const std::string& url, qm::TPageLines& lines) {
     if (url.rfind("http://stuck/", 0) == 0) {
       gate->Pass();
       lines = {"stale@cd.ef"};
@@ -582,7 +582,7 @@ TEST(RunControl, CompletesExactlyOncePerRunUnderStress) {
 // Runs closed by hand at any moment, each followed at once by the next: no run's worker
 // ever reaches a later run, and a final run still completes exactly once with its own data.
 TEST(RunControl, ManualClosesAtAnyMomentLeaveNothingBehind) {
-  EngineFixture f([](const std::string& url, std::vector<std::string>& lines) {
+  EngineFixture f([](const std::string& url, qm::TPageLines& lines) {
     lines = {url.substr(0, url.find('/')) + "@ab.cd", "13812345678"};
     std::this_thread::yield();
     return true;

@@ -210,9 +210,9 @@ TEST(HttpResponse, BodyIsCappedAndTheConnectionDropped) {
 TEST(HttpResponse, FetchPageLinesReplacesTheList) {
   ScriptedServer server(
       ScriptedServer::Replay("HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\na\nb\n"));
-  Lines lines = {"old1", "old2", "old3"};
+  TPageLines lines = {"old1", "old2", "old3"};
   ASSERT_TRUE(FetchPageLines(server.Url(), lines));
-  EXPECT_EQ(lines, (Lines{"a", "b"}));
+  EXPECT_EQ(lines.Strings(), (Lines{"a", "b"}));
 }
 
 }  // namespace

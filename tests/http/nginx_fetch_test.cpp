@@ -42,17 +42,17 @@ NginxServer* NginxFetch::nginx_ = nullptr;
 
 TEST_F(NginxFetch, PageOf200) {
   nginx_->WriteFile("a.html", "<html>\r\n<p>mail: a@b.cn</p>\n\xc1\xaa\xcf\xb5\r\nlast");
-  Lines lines;
+  TPageLines lines;
   ASSERT_TRUE(FetchPageLines(nginx_->Url("a.html"), lines));
-  EXPECT_EQ(lines, (Lines{"<html>", "<p>mail: a@b.cn</p>", "\xc1\xaa\xcf\xb5", "last"}));
+  EXPECT_EQ(lines.Strings(), (Lines{"<html>", "<p>mail: a@b.cn</p>", "\xc1\xaa\xcf\xb5", "last"}));
 }
 
 TEST_F(NginxFetch, ErrorPageOf404IsDelivered) {
-  Lines lines = {"stale"};
+  TPageLines lines = {"stale"};
   ASSERT_TRUE(FetchPageLines(nginx_->Url("missing.html"), lines));
-  EXPECT_TRUE(Contains(lines, "404 Not Found"));
-  EXPECT_FALSE(Contains(lines, "stale"));
-  EXPECT_FALSE(Contains(lines, "HTTP/1.1"));
+  EXPECT_TRUE(Contains(lines.Strings(), "404 Not Found"));
+  EXPECT_FALSE(Contains(lines.Strings(), "stale"));
+  EXPECT_FALSE(Contains(lines.Strings(), "HTTP/1.1"));
 }
 
 TEST_F(NginxFetch, RedirectIsNotFollowed) {
@@ -82,10 +82,11 @@ TEST_F(NginxFetch, LargeFileArrivesWhole) {
   EXPECT_EQ(client.BodyMode, TBodyMode::ByLength);
   ASSERT_EQ(client.Document.Size(), page.size());
   EXPECT_TRUE(client.Document.Data == page);
-  Lines expected, lines;
+  Lines expected;
   SplitLines(page, expected);
+  TPageLines lines;
   ASSERT_TRUE(FetchPageLines(nginx_->Url("large.html"), lines));
-  EXPECT_TRUE(lines == expected);
+  EXPECT_TRUE(lines.Strings() == expected);
 }
 
 TEST_F(NginxFetch, ClientReusesItsConnection) {
@@ -132,7 +133,7 @@ TEST_F(NginxFetch, ThreadsFetchAtTheSameTime) {
   std::vector<std::thread> threads;
   for (int t = 0; t < 4; ++t) {
     threads.emplace_back([&] {
-      Lines lines;
+      TPageLines lines;
       for (int i = next++; i < kPages; i = next++) {
         if (!FetchPageLines(nginx_->Url("t" + std::to_string(i) + ".html"), lines) ||
             lines.size() != 2 || lines[0] != "page " + std::to_string(i)) {

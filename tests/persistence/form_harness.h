@@ -33,7 +33,7 @@ class FormHarness {
     TForm1Environment environment;
     environment.ProgramPath = dir.File(programName_);
     environment.LocalAddress = [this] { return localAddress; };
-    environment.FetchPage = [this](const std::string& url, std::vector<std::string>& lines) {
+    environment.FetchPage = [this](const std::string& url, qm::TPageLines& lines) {
       lines.clear();
       std::lock_guard lock(mutex_);
       fetches_.push_back({url, form->Label5.Caption(), form->Label6.Caption(),
@@ -78,7 +78,7 @@ class FormHarness {
   TempDir dir;
   ScriptedDialogs dialogs;
   std::string localAddress = "192.0.2.7";
-  std::function<bool(const std::string&, std::vector<std::string>&)> fetchOverride;
+  std::function<bool(const std::string&, TPageLines&)> fetchOverride;
   std::unique_ptr<TForm1> form;
 
  private:

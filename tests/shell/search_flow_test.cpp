@@ -95,7 +95,7 @@ struct HeldFetch {
   bool open = false;
   std::atomic<int> waiting{0};
 
-  bool Fetch(const std::string&, std::vector<std::string>& lines) {
+  bool Fetch(const std::string&, qm::TPageLines& lines) {
     ++waiting;
     std::unique_lock lock(mutex);
     released.wait(lock, [&] { return open; });
@@ -114,7 +114,7 @@ struct HeldFetch {
 TEST(SearchFlow, StopShowsTheWaitDialogUntilTheWorkersHaveFinished) {
   HeldFetch held;
   TForm1Environment environment;
-  environment.FetchPage = [&](const std::string& url, std::vector<std::string>& lines) {
+  environment.FetchPage = [&](const std::string& url, qm::TPageLines& lines) {
     return held.Fetch(url, lines);
   };
   {
@@ -148,7 +148,7 @@ TEST(SearchFlow, StopShowsTheWaitDialogUntilTheWorkersHaveFinished) {
 TEST(SearchFlow, ClosingTheWaitDialogEndsTheRunAtOnce) {
   HeldFetch held;
   TForm1Environment environment;
-  environment.FetchPage = [&](const std::string& url, std::vector<std::string>& lines) {
+  environment.FetchPage = [&](const std::string& url, qm::TPageLines& lines) {
     return held.Fetch(url, lines);
   };
   ShellWindows w(environment);
@@ -171,7 +171,7 @@ TEST(SearchFlow, ClosingTheWaitDialogEndsTheRunAtOnce) {
 TEST(SearchFlow, ResumeAsksForThePositionAndSearchesTheRest) {
   std::atomic<int> fetched{0};
   TForm1Environment environment;
-  environment.FetchPage = [&](const std::string& url, std::vector<std::string>& lines) {
+  environment.FetchPage = [&](const std::string& url, qm::TPageLines& lines) {
     ++fetched;
     lines = {"mail user" + url.substr(url.rfind('/') + 1) + "@example.com"};
     return true;

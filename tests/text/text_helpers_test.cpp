@@ -1,11 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
 #include "text/cp936.h"
 #include "text/file_errors.h"
 #include "text/line_split.h"
+#include "text/page_lines.h"
 #include "text/trim.h"
-
-#include <cerrno>
 
 namespace qm {
 namespace {
@@ -46,12 +49,74 @@ TEST(SplitLines, CutsAtCrLfLfAndLoneCr) {
   }
 }
 
+// Breaks at and around every 32-byte block edge, including a CR LF pair split by one, and
+// texts shorter than a block; compared with a byte-by-byte reading.
+TEST(SplitLines, BreaksAcrossBlockEdgesMatchAByteReading) {
+  auto byBytes = [](const std::string& text) {
+    std::vector<std::string> lines;
+    std::string line;
+    bool open = false;
+    for (size_t i = 0; i < text.size(); ++i) {
+      if (text[i] == '\r' || text[i] == '\n') {
+        lines.push_back(line);
+        line.clear();
+        open = false;
+        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+      } else {
+        line += text[i];
+        open = true;
+      }
+    }
+    if (open) lines.push_back(line);
+    return lines;
+  };
+  std::vector<std::string> lines;
+  for (size_t size : {1, 15, 31, 32, 33, 63, 64, 65, 100}) {
+    for (size_t at = 0; at < size; ++at) {
+      for (const char* brk : {"\n", "\r", "\r\n", "\n\r", "\r\r"}) {
+        std::string text(size, 'x');
+        text.replace(at, std::min(std::strlen(brk), size - at), brk,
+                     std::min(std::strlen(brk), size - at));
+        if (at + 7 < size) text[at + 7] = '\r';
+        SplitLines(text, lines);
+        ASSERT_EQ(lines, byBytes(text)) << testing::PrintToString(text);
+      }
+    }
+  }
+}
+
+TEST(PageLines, HoldTheLinesOfTheTextTheyTakeOver) {
+  TPageLines lines = {"stale", "lines"};
+  EXPECT_EQ(lines.Strings(), (std::vector<std::string>{"stale", "lines"}));
+  // Taking a response over from the body's start: the header bytes before it are not lines.
+  lines.TakeText("HTTP/1.1 200 OK\r\n\r\nab\r\ncd\ref\n\ngh", 19);
+  EXPECT_EQ(lines.Strings(), (std::vector<std::string>{"ab", "cd", "ef", "", "gh"}));
+  EXPECT_EQ(lines[4], "gh");
+  std::vector<std::string> seen;
+  for (std::string_view line : lines) seen.emplace_back(line);
+  EXPECT_EQ(seen, lines.Strings());
+  // A start past the end gives no lines; the text can be handed back whole.
+  lines.TakeText("abc", 10);
+  EXPECT_TRUE(lines.empty());
+  lines.AssignText("x\ny");
+  EXPECT_EQ(lines.ReleaseText(), "x\ny");
+  EXPECT_TRUE(lines.empty());
+  // Lines given one by one keep any byte, breaks included.
+  const TPageLines given = {"a\nb", std::string_view("\0", 1)};
+  EXPECT_EQ(given.size(), 2u);
+  EXPECT_EQ(given[0], "a\nb");
+  EXPECT_EQ(given[1], std::string_view("\0", 1));
+}
+
 TEST(Cp936, ConvertsBothWaysAndKnowsLeadBytes) {
   const std::string gbk = "\xD6\xD0\xCE\xC4";  // 中文
   EXPECT_EQ(Cp936ToUtf8(gbk), "中文");
   EXPECT_EQ(Utf8ToCp936("中文 abc"), gbk + " abc");
   EXPECT_EQ(Utf8ToCp936("a😀b"), "a?b");
-  EXPECT_EQ(Cp936ToUtf8("a\xFF" "b"), "a\xEF\xBF\xBD" "b");
+  EXPECT_EQ(Cp936ToUtf8("a\xFF"
+                        "b"),
+            "a\xEF\xBF\xBD"
+            "b");
   EXPECT_TRUE(IsCp936LeadByte(0x81));
   EXPECT_TRUE(IsCp936LeadByte(0xFE));
   EXPECT_FALSE(IsCp936LeadByte(0x80));
