@@ -243,20 +243,19 @@ void TForm1Window::BuildResultArea() {
 void TForm1Window::BuildStatusBar() {
   StatusBar1 = MakeBar(this, "StatusBar1", 19);
   StatusBar1->setFrameStyle(QFrame::NoFrame);
-  auto* row = new QHBoxLayout(StatusBar1);
-  row->setContentsMargins(0, 0, 0, 0);
-  row->setSpacing(0);
+  // Placed by hand, not by a layout: the counts change on every refresh during a search, and
+  // a layout would measure all six panels again each time.
   const int widths[6] = {40, 60, 40, 60, 40, 50};
   const char* captions[6] = {"邮箱：", "", "手机：", "", "QQ号：", ""};
+  int left = 0;
   for (int i = 0; i < 6; ++i) {
     auto* panel = new QLabel(QString::fromUtf8(captions[i]), StatusBar1);
     panel->setObjectName(QStringLiteral("StatusBar1Panel%1").arg(i));
     panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-    panel->setFixedWidth(widths[i]);
-    row->addWidget(panel);
+    panel->setGeometry(left, 0, widths[i], StatusBar1->height());
+    left += widths[i];
     StatusPanels[static_cast<size_t>(i)] = panel;
   }
-  row->addStretch(1);
 }
 
 void TForm1Window::BuildInformationBar() {
