@@ -6,6 +6,7 @@
 
 #include "shell/app_title.h"
 #include "shell/pictures.h"
+#include "shell/window_placement.h"
 
 namespace qm::shell {
 namespace {
@@ -93,6 +94,11 @@ TForm2::TForm2(QWidget* parent, UrlOpener opener) : QDialog(parent) {
 
 void TForm2::OKButtonClick() {
   accept();
+}
+
+void TForm2::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  CentreWindow(*this, TPlacement::ScreenCentre);
 }
 
 }  // namespace qm::shell

@@ -26,6 +26,9 @@ class TForm2 : public QDialog {
   QPushButton* OKButton;
 
   void OKButtonClick();
+
+ protected:
+  void showEvent(QShowEvent* event) override;
 };
 
 }  // namespace qm::shell

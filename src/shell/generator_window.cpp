@@ -9,6 +9,7 @@
 
 #include "shell/error_box.h"
 #include "shell/pictures.h"
+#include "shell/window_placement.h"
 #include "urllists/generator_form.h"
 
 namespace qm::shell {
@@ -152,6 +153,11 @@ void TbbsFormWindow::Refresh() {
     Label7->setText(label7);
     Label7->adjustSize();
   }
+}
+
+void TbbsFormWindow::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  CentreWindow(*this, TPlacement::DesktopCentre);
 }
 
 }  // namespace qm::shell

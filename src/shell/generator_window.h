@@ -35,6 +35,9 @@ class TbbsFormWindow : public QDialog {
   // Reads the models into the widgets (on the GUI thread).
   void Refresh();
 
+ protected:
+  void showEvent(QShowEvent* event) override;
+
  private:
   QLineEdit* AddEdit(const char* name, ui::TEditModel& model, int left, int top, int width);
   void Changed();

@@ -9,7 +9,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
-#include <QScreen>
 #include <QSpinBox>
 #include <QTimer>
 #include <QToolButton>
@@ -25,6 +24,7 @@
 #include "shell/pictures.h"
 #include "shell/result_grid.h"
 #include "shell/wait_dialog.h"
+#include "shell/window_placement.h"
 
 namespace qm::shell {
 namespace {
@@ -340,11 +340,7 @@ void TForm1Window::showEvent(QShowEvent* event) {
   // The design's size is the outer one, frame included, which is known once shown.
   const QSize frame = frameGeometry().size() - size();
   if (!frame.isEmpty()) resize(QSize(kDesignWidth, kDesignHeight) - frame);
-  if (const QScreen* screen = this->screen()) {
-    QRect outer = frameGeometry();
-    outer.moveCenter(screen->availableGeometry().center());
-    move(outer.topLeft());
-  }
+  CentreWindow(*this, TPlacement::ScreenCentre);
 }
 
 void TForm1Window::changeEvent(QEvent* event) {

@@ -5,6 +5,7 @@
 
 #include "engine/main_form.h"
 #include "shell/error_box.h"
+#include "shell/window_placement.h"
 
 namespace qm::shell {
 
@@ -45,6 +46,11 @@ void TForm3Window::Refresh() {
   } else if (!visible && isVisible()) {
     hide();
   }
+}
+
+void TForm3Window::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  CentreWindow(*this, TPlacement::ScreenCentre);
 }
 
 void TForm3Window::closeEvent(QCloseEvent* event) {

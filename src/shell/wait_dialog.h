@@ -25,6 +25,7 @@ class TForm3Window : public QDialog {
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  void showEvent(QShowEvent* event) override;
 
  private:
   TForm1& core_;
