@@ -37,7 +37,9 @@ bool QtTrayShell::ShellNotifyIcon(uint32_t message, const TNotifyIconData& data)
   switch (message) {
     case NIM_ADD: {
       if (found != icons_.end()) return false;
-      auto icon = std::make_unique<QSystemTrayIcon>();
+      // A child of the shell as well, so that the icons can be found by their owner; the map
+      // still decides when each goes.
+      auto icon = std::make_unique<QSystemTrayIcon>(this);
       Apply(*icon, data);
       if (data.Flags & NIF_MESSAGE) {
         const TWindowHandle window = data.Wnd;
