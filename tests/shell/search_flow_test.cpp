@@ -189,9 +189,11 @@ TEST(SearchFlow, ResumeAsksForThePositionAndSearchesTheRest) {
   // Continue from position 2: only the third address is fetched again.
   w.dialogs.AnswerInput(std::string("2"));
   QTest::mouseClick(f.SpeedButtons[3], Qt::LeftButton);  // 继续
+  // The widgets still show the first run's end until the window refreshes: wait for the
+  // core's second completion first.
   ASSERT_TRUE(ShellWindows::PumpUntil([&] {
-    return fetched.load() == 4 && f.Label6->text() == QString::fromUtf8("搜索已经结束!") &&
-           f.SpeedButtons[1]->isEnabled();
+    return w.core->SearchState.CompletedRuns.load() == 2 && fetched.load() == 4 &&
+           f.Label6->text() == QString::fromUtf8("搜索已经结束!") && f.SpeedButtons[1]->isEnabled();
   }));
   const auto history = w.dialogs.History();
   const auto input =
