@@ -3,10 +3,7 @@
 #include <array>
 #include <cstring>
 
-#if defined(__x86_64__)
-#include <immintrin.h>
-#endif
-
+#include "engine/contact_anchors.h"
 #include "text/byte_blocks.h"
 #include "text/cp936.h"
 
@@ -234,22 +231,12 @@ bool IsQQTriggerAt(std::string_view line, size_t pos) {
 }
 
 #if defined(__SSE2__)
-// Byte k set where "qq", "QQ" or "nc" starts at byte k of `first`; `second` is the same
-// bytes one further on.
-inline __attribute__((always_inline)) __m128i QQPairBytes(__m128i first, __m128i second) {
-  const __m128i q =
-      _mm_and_si128(_mm_cmpeq_epi8(_mm_or_si128(first, _mm_set1_epi8(0x20)), _mm_set1_epi8('q')),
-                    _mm_cmpeq_epi8(first, second));
-  const __m128i nc = _mm_and_si128(_mm_cmpeq_epi8(first, _mm_set1_epi8('n')),
-                                   _mm_cmpeq_epi8(second, _mm_set1_epi8('c')));
-  return _mm_or_si128(q, nc);
-}
 // The same for the block at `block` (17 bytes are read).
-inline __attribute__((always_inline)) __m128i QQPairBytes(const char* block) {
+inline __attribute__((always_inline)) __m128i QQPairBytesAt(const char* block) {
   return QQPairBytes(Load16(block), Load16(block + 1));
 }
 inline __attribute__((always_inline)) unsigned QQPairMask(const char* block) {
-  return Mask(QQPairBytes(block));
+  return Mask(QQPairBytesAt(block));
 }
 #endif
 
@@ -260,8 +247,8 @@ bool MayHaveQQTrigger(std::string_view line) {
   const size_t n = line.size();
   if (n >= 17) {
     const char* const p = line.data();
-    __m128i any = QQPairBytes(p + n - 17);
-    for (size_t i = 0; i + 17 <= n; i += 16) any = _mm_or_si128(any, QQPairBytes(p + i));
+    __m128i any = QQPairBytesAt(p + n - 17);
+    for (size_t i = 0; i + 17 <= n; i += 16) any = _mm_or_si128(any, QQPairBytesAt(p + i));
     return Mask(any) != 0;
   }
 #endif
@@ -305,109 +292,45 @@ bool HasQQTrigger(std::string_view line) {
 #endif
 }
 
-enum : unsigned { kEmailAnchor = 1, kMobileAnchor = 2, kQQAnchor = 4 };
-
-#if defined(__SSE2__)
-// What one scanner needs to look at a line at all: an "@" for e-mail, a "1" with a digit
-// ten bytes on for mobiles, a "qq", "QQ" or "nc" pair for QQ numbers.
-struct AnchorBytes {
-  __m128i At = _mm_setzero_si128(), Mobile = _mm_setzero_si128(), QQ = _mm_setzero_si128();
-
-  // The anchors starting in the sixteen bytes at `p`; reads 26 bytes.
-  inline __attribute__((always_inline)) void Add(const char* p) {
-    const __m128i first = Load16(p);
-    At = _mm_or_si128(At, blocks::Equal(first, '@'));
-    Mobile = _mm_or_si128(Mobile,
-                          _mm_and_si128(blocks::Equal(first, '1'), blocks::Digits(Load16(p + 10))));
-    QQ = _mm_or_si128(QQ, QQPairBytes(first, Load16(p + 1)));
-  }
-
-  unsigned Found() const {
-    return (Mask(At) != 0 ? kEmailAnchor : 0u) | (Mask(Mobile) != 0 ? kMobileAnchor : 0u) |
-           (Mask(QQ) != 0 ? kQQAnchor : 0u);
-  }
-};
-#endif
-
 #if defined(__x86_64__)
-#define QM_AVX2 __attribute__((target("avx2")))
-
-// The same over thirty-two bytes at a time, on processors that have AVX2.
-struct AnchorBytes32 {
-  __m256i At, Mobile, QQ;
-
-  QM_AVX2 static __m256i Load32(const char* p) {
-    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
-  }
-  QM_AVX2 static __m256i Equal(__m256i bytes, char c) {
-    return _mm256_cmpeq_epi8(bytes, _mm256_set1_epi8(c));
-  }
-  QM_AVX2 static __m256i Pairs(__m256i first, __m256i second) {
-    const __m256i q = _mm256_and_si256(Equal(_mm256_or_si256(first, _mm256_set1_epi8(0x20)), 'q'),
-                                       _mm256_cmpeq_epi8(first, second));
-    return _mm256_or_si256(q, _mm256_and_si256(Equal(first, 'n'), Equal(second, 'c')));
-  }
-
-  // The anchors starting in the thirty-two bytes at `p`; reads 42 bytes.
-  QM_AVX2 inline __attribute__((always_inline)) void Add(const char* p) {
-    const __m256i first = Load32(p);
-    At = _mm256_or_si256(At, Equal(first, '@'));
-    const __m256i shifted =
-        _mm256_add_epi8(Load32(p + 10), _mm256_set1_epi8(static_cast<char>(0x80 - '0')));
-    const __m256i digits =
-        _mm256_cmpgt_epi8(_mm256_set1_epi8(static_cast<char>(0x80 + 10)), shifted);
-    Mobile = _mm256_or_si256(Mobile, _mm256_and_si256(Equal(first, '1'), digits));
-    QQ = _mm256_or_si256(QQ, Pairs(first, Load32(p + 1)));
-  }
-};
-
 // Lines of at least 42 bytes.
 QM_AVX2 unsigned FindAnchorsAvx2(std::string_view line) {
   const char* const p = line.data();
   const size_t n = line.size();
-  AnchorBytes32 anchors{_mm256_setzero_si256(), _mm256_setzero_si256(), _mm256_setzero_si256()};
+  AnchorBytes32 anchors;
+  anchors.Clear();
   for (size_t i = 0; i + 42 <= n; i += 32) anchors.Add(p + i);
+  // The last anchor positions: a "1" up to n - 11, an "@" or a pair up to n - 2.
   anchors.Add(p + n - 42);
-  const __m256i last = AnchorBytes32::Load32(p + n - 32);
-  anchors.At = _mm256_or_si256(anchors.At, AnchorBytes32::Equal(last, '@'));
-  anchors.QQ =
-      _mm256_or_si256(anchors.QQ, AnchorBytes32::Pairs(AnchorBytes32::Load32(p + n - 33), last));
-  return (_mm256_testz_si256(anchors.At, anchors.At) ? 0u : kEmailAnchor) |
-         (_mm256_testz_si256(anchors.Mobile, anchors.Mobile) ? 0u : kMobileAnchor) |
-         (_mm256_testz_si256(anchors.QQ, anchors.QQ) ? 0u : kQQAnchor);
+  anchors.AddShort(p + n - 33);
+  return anchors.Kinds();
 }
 
-const bool kHasAvx2 = [] {
-  __builtin_cpu_init();
-  return __builtin_cpu_supports("avx2") != 0;
-}();
 #endif
 
 // The scanners whose anchors occur in the line. Blocks may overlap: finding an anchor
 // twice changes nothing.
 unsigned FindAnchors(std::string_view line) {
 #if defined(__x86_64__)
-  if (kHasAvx2 && line.size() >= 42) return FindAnchorsAvx2(line);
+  if (CpuHasAvx2() && line.size() >= 42) return FindAnchorsAvx2(line);
 #endif
 #if defined(__SSE2__)
   const char* const p = line.data();
   const size_t n = line.size();
-  AnchorBytes anchors;
+  AnchorBytes16 anchors;
   if (n >= 26) {
     size_t i = 0;
     for (; i + 26 <= n; i += 16) anchors.Add(p + i);
-    // The last anchor positions: a "1" up to n - 11, a pair up to n - 2, an "@" up to n - 1.
+    // The last anchor positions: a "1" up to n - 11, an "@" or a pair up to n - 2.
     anchors.Add(p + n - 26);
-    const __m128i last = Load16(p + n - 16);
-    anchors.At = _mm_or_si128(anchors.At, blocks::Equal(last, '@'));
-    anchors.QQ = _mm_or_si128(anchors.QQ, QQPairBytes(p + n - 17));
+    anchors.AddShort(p + n - 17);
   } else {
     char padded[48] = {};  // zero bytes make no anchor
     std::memcpy(padded, p, n);
     anchors.Add(padded);
     anchors.Add(padded + 16);
   }
-  return anchors.Found();
+  return anchors.Kinds();
 #else
   (void)line;
   return kEmailAnchor | kMobileAnchor | kQQAnchor;

@@ -19,6 +19,8 @@
 
 namespace qm {
 
+class TPageAnchors;
+
 // The wait dialog shown while workers finish their pages after a stop.
 class TForm3 {
  public:
@@ -133,7 +135,7 @@ class TForm1 {
  private:
   void WorkerLoop(int slot, const std::shared_ptr<TSearchRun>& run);
   // Moves the fetched page into the slot and scans it, unless the run has been closed.
-  void ScanPage(TWorkerSlot& slot, TSearchRun& run, TPageLines& page,
+  void ScanPage(TWorkerSlot& slot, TSearchRun& run, TPageLines& page, const TPageAnchors& anchors,
                 std::array<int32_t, 3>& shown);
   void ShowCounts(std::array<int32_t, 3>& shown);
   // The completion proper, for the caller that claimed it.

@@ -104,7 +104,7 @@ struct TWorkerSlot {
   std::atomic<int32_t> RunningMark{0};
   // The worker last started for this slot; joined before the slot starts another.
   std::unique_ptr<smtpthread> Thread;
-  std::string Url;                 // the URL the worker is on
+  std::string Url;   // the URL the worker is on
   TPageLines Lines;  // the lines of the page last fetched; reused page to page
 };
 

@@ -3,6 +3,7 @@
 
 #include "engine/extractors.h"
 #include "engine/main_form.h"
+#include "engine/page_anchors.h"
 
 namespace qm {
 namespace {
@@ -38,6 +39,7 @@ void TForm1::WorkerLoop(int index, const std::shared_ptr<TSearchRun>& run) {
   // open, so a run closed by hand need not wait for a fetch still under way.
   std::string url;
   TPageLines page;
+  TPageAnchors anchors;
   std::array<int32_t, 3> shown{-1, -1, -1};  // the counts this worker last showed
   try {
     for (;;) {
@@ -54,7 +56,10 @@ void TForm1::WorkerLoop(int index, const std::shared_ptr<TSearchRun>& run) {
         const auto taken = static_cast<uint32_t>(SearchState.UrlCounter.fetch_add(1)) + 1u;
         Label5.SetCaption(std::to_string(static_cast<int32_t>(taken)));
       }
-      if (environment_.FetchPage(url, page)) ScanPage(slot, *run, page, shown);
+      if (environment_.FetchPage(url, page)) {
+        anchors.Find(page.Text());
+        ScanPage(slot, *run, page, anchors, shown);
+      }
     }
   } catch (...) {
     // Any failure of a page ends this worker; the others go on.
@@ -76,18 +81,21 @@ void TForm1::WorkerLoop(int index, const std::shared_ptr<TSearchRun>& run) {
 }
 
 void TForm1::ScanPage(TWorkerSlot& slot, TSearchRun& run, TPageLines& page,
-                      std::array<int32_t, 3>& shown) {
+                      const TPageAnchors& anchors, std::array<int32_t, 3>& shown) {
   std::shared_lock gate(run.ScanGate);
   // Closing the run sets the flag before it waits for the gate: past this test the slot is
   // this worker's until the gate is released.
   if (run.ClosedFlag.load(std::memory_order_acquire)) return;
   slot.Lines.swap(page);
-  // The line count is read afresh for every line, and so are the three boxes.
+  // The line count is read afresh for every line, and so are the three boxes of a line
+  // with anything to look at.
   for (size_t i = 0; i < slot.Lines.size(); ++i) {
     if (run.ClosedFlag.load(std::memory_order_acquire)) return;
-    ExtractContacts(slot.Lines[i], {CheckBox2.Checked() ? &StringGrid1 : nullptr,
-                                    CheckBox3.Checked() ? &StringGrid2 : nullptr,
-                                    CheckBox4.Checked() ? &StringGrid3 : nullptr});
+    if (anchors.AnyIn(slot.Lines.Begin(i), slot.Lines.End(i))) {
+      ExtractContacts(slot.Lines[i], {CheckBox2.Checked() ? &StringGrid1 : nullptr,
+                                      CheckBox3.Checked() ? &StringGrid2 : nullptr,
+                                      CheckBox4.Checked() ? &StringGrid3 : nullptr});
+    }
     ShowCounts(shown);
   }
 }

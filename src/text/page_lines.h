@@ -28,6 +28,11 @@ class TPageLines {
   std::string_view operator[](size_t i) const {
     return std::string_view(text_).substr(spans_[i].Begin, spans_[i].Length);
   }
+  // The whole text, and where line i lies in it.
+  std::string_view Text() const { return text_; }
+  size_t Begin(size_t i) const { return spans_[i].Begin; }
+  size_t End(size_t i) const { return spans_[i].Begin + spans_[i].Length; }
+
   void clear();
   void swap(TPageLines& other) noexcept {
     text_.swap(other.text_);
