@@ -470,10 +470,7 @@ void TForm1Window::Refresh() {
     if (StatusPanels[static_cast<size_t>(i)]->text() != text)
       StatusPanels[static_cast<size_t>(i)]->setText(text);
   }
-  for (TStringGrid* grid : {StringGrid1, StringGrid2, StringGrid3}) {
-    grid->Model().Refresh();
-    grid->LayOutNow();
-  }
+  for (TStringGrid* grid : {StringGrid1, StringGrid2, StringGrid3}) grid->Model().Refresh();
 
   N17->setEnabled(core_.N17.Enabled());
   N18->setEnabled(core_.N18.Enabled());

@@ -1,8 +1,13 @@
 #include "shell/result_grid.h"
 
-#include <QHeaderView>
+#include <QKeyEvent>
+#include <QMouseEvent>
 #include <QPaintEvent>
+#include <QPainter>
 #include <QScrollBar>
+#include <QStyle>
+#include <QStyleOptionViewItem>
+#include <algorithm>
 #include <utility>
 
 namespace qm::shell {
@@ -22,9 +27,14 @@ int TResultListModel::columnCount(const QModelIndex& parent) const {
 
 QVariant TResultListModel::data(const QModelIndex& index, int role) const {
   if (role != Qt::DisplayRole || !index.isValid() || index.column() != 0) return {};
-  const auto row = static_cast<size_t>(index.row());
-  if (row >= rows_.size()) return {};
-  return QString::fromUtf8(rows_[row].data(), qsizetype(rows_[row].size()));
+  if (static_cast<size_t>(index.row()) >= rows_.size()) return {};
+  return RowText(index.row());
+}
+
+QString TResultListModel::RowText(int row) const {
+  if (row < 0 || static_cast<size_t>(row) >= rows_.size()) return {};
+  const std::string& text = rows_[static_cast<size_t>(row)];
+  return QString::fromUtf8(text.data(), qsizetype(text.size()));
 }
 
 void TResultListModel::Refresh() {
@@ -56,65 +66,174 @@ void TResultListModel::Refresh() {
 }
 
 TStringGrid::TStringGrid(const TResultList& list, int defaultRowHeight, QWidget* parent)
-    : QTableView(parent), model_(list, this) {
-  setModel(&model_);
-  horizontalHeader()->hide();
-  verticalHeader()->hide();
-  verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-  horizontalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-  SetDefaultRowHeight(defaultRowHeight);
-  setColumnWidth(0, 300);
-  setShowGrid(true);
+    : QAbstractScrollArea(parent), model_(list, this) {
   setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-  setSelectionMode(QAbstractItemView::SingleSelection);
-  setEditTriggers(QAbstractItemView::NoEditTriggers);
-  setWordWrap(false);
+  setFocusPolicy(Qt::StrongFocus);
+  viewport()->setBackgroundRole(QPalette::Base);
+  viewport()->setAutoFillBackground(true);
   setToolTip(QString::fromUtf8("网址搜索显示区"));
+  verticalScrollBar()->setSingleStep(1);
+  connect(&model_, &QAbstractItemModel::rowsInserted, this,
+          [this](const QModelIndex&, int first, int last) { RowsAppended(first, last); });
+  connect(&model_, &QAbstractItemModel::dataChanged, this,
+          [this](const QModelIndex& from, const QModelIndex& to) {
+            RowsChanged(from.row(), to.row());
+          });
+  connect(&model_, &QAbstractItemModel::modelReset, this, [this] {
+    currentRow_ = -1;
+    UpdateScrollRange();
+    verticalScrollBar()->setValue(0);
+    viewport()->update();
+  });
+  SetDefaultRowHeight(defaultRowHeight);
 }
 
-void TStringGrid::rowsInserted(const QModelIndex& parent, int start, int end) {
-  QTableView::rowsInserted(parent, start, end);
-  if (appendedFrom_ < 0 || start < appendedFrom_) appendedFrom_ = start;
+void TStringGrid::SetColumnWidth(int width) {
+  if (width == columnWidth_) return;
+  columnWidth_ = std::max(0, width);
+  viewport()->update();
 }
 
-void TStringGrid::reset() {
-  appendedFrom_ = -1;
-  QTableView::reset();
+void TStringGrid::SetDefaultRowHeight(int height) {
+  rowHeight_ = std::max(1, height);
+  UpdateScrollRange();
+  viewport()->update();
 }
 
-void TStringGrid::doItemsLayout() {
-  // The workers append while the view shows the top of the list: the rows already on
-  // screen stay as they are, so only the newly visible ones (if any) are painted, not the
-  // whole viewport on every refresh.
-  const int from = std::exchange(appendedFrom_, -1);
-  if (from <= 0) {
-    QTableView::doItemsLayout();
-    return;
-  }
-  const int scrolledTo = verticalScrollBar()->value();
-  updateGeometries();
-  if (verticalScrollBar()->value() != scrolledTo) {
-    QTableView::doItemsLayout();
-    return;
-  }
-  const int top = rowViewportPosition(from);
-  const QRect area = viewport()->rect();
-  if (top < area.bottom()) viewport()->update(area.adjusted(0, std::max(0, top - 1), 0, 0));
+int TStringGrid::TopRow() const {
+  return verticalScrollBar()->value();
+}
+
+void TStringGrid::SetTopRow(int row) {
+  verticalScrollBar()->setValue(row);
+}
+
+int TStringGrid::VisibleRowCount() const {
+  return std::max(1, viewport()->height() / rowHeight_);
+}
+
+void TStringGrid::ScrollToBottom() {
+  verticalScrollBar()->setValue(verticalScrollBar()->maximum());
+}
+
+void TStringGrid::SetCurrentRow(int row) {
+  if (row < 0 || row >= model_.rowCount()) return;
+  const int previous = std::exchange(currentRow_, row);
+  if (previous >= 0) viewport()->update(RowRect(previous));
+  viewport()->update(RowRect(row));
+  if (row < TopRow())
+    SetTopRow(row);
+  else if (row >= TopRow() + VisibleRowCount())
+    SetTopRow(row - VisibleRowCount() + 1);
+}
+
+int TStringGrid::RowAt(QPoint viewportPoint) const {
+  if (viewportPoint.y() < 0 || viewportPoint.x() < 0 || viewportPoint.x() >= columnWidth_)
+    return -1;
+  const int row = TopRow() + viewportPoint.y() / rowHeight_;
+  return row < model_.rowCount() ? row : -1;
+}
+
+QRect TStringGrid::RowRect(int row) const {
+  return QRect(0, (row - TopRow()) * rowHeight_, columnWidth_, rowHeight_);
+}
+
+void TStringGrid::UpdateScrollRange() {
+  const int full = VisibleRowCount();
+  verticalScrollBar()->setPageStep(full);
+  verticalScrollBar()->setRange(0, std::max(0, model_.rowCount() - full));
+}
+
+void TStringGrid::RowsAppended(int first, int last) {
+  UpdateScrollRange();
+  // Rows on screen stay where they are; only rows that land in view are painted.
+  const int top = TopRow();
+  const int end = top + viewport()->height() / rowHeight_ + 1;
+  if (last < top || first >= end) return;
+  const int from = std::max(first, top);
+  const int to = std::min(last, end);
+  viewport()->update(
+      QRect(0, (from - top) * rowHeight_, viewport()->width(), (to - from + 1) * rowHeight_));
+}
+
+void TStringGrid::RowsChanged(int first, int last) {
+  for (int row = first; row <= last; ++row) viewport()->update(RowRect(row));
 }
 
 void TStringGrid::paintEvent(QPaintEvent* event) {
   ++paintCount_;
-  QTableView::paintEvent(event);
+  QPainter painter(viewport());
+  const QRect dirty = event->rect();
+  const int top = TopRow();
+  const int first = top + std::max(0, dirty.top()) / rowHeight_;
+  const int last = std::min(model_.rowCount() - 1, top + dirty.bottom() / rowHeight_);
+  QStyleOptionViewItem option;
+  option.initFrom(this);
+  const QColor grid(
+      static_cast<QRgb>(style()->styleHint(QStyle::SH_Table_GridLineColor, &option, this)));
+  const bool active = hasFocus();
+  const QPalette::ColorGroup group = active ? QPalette::Active : QPalette::Inactive;
+  for (int row = first; row <= last; ++row) {
+    const QRect cell = RowRect(row);
+    QColor text = palette().color(group, QPalette::Text);
+    if (row == currentRow_) {
+      painter.fillRect(cell, palette().brush(group, QPalette::Highlight));
+      text = palette().color(group, QPalette::HighlightedText);
+    }
+    painter.setPen(text);
+    painter.drawText(cell.adjusted(2, 0, -3, -1),
+                     Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, model_.RowText(row));
+    painter.setPen(grid);
+    painter.drawLine(cell.left(), cell.bottom(), cell.right(), cell.bottom());
+    painter.drawLine(cell.right(), cell.top(), cell.right(), cell.bottom());
+  }
 }
 
-int TStringGrid::DefaultRowHeight() const {
-  return verticalHeader()->defaultSectionSize();
+void TStringGrid::resizeEvent(QResizeEvent* event) {
+  QAbstractScrollArea::resizeEvent(event);
+  UpdateScrollRange();
 }
 
-void TStringGrid::SetDefaultRowHeight(int height) {
-  verticalHeader()->setMinimumSectionSize(1);
-  verticalHeader()->setDefaultSectionSize(height);
+void TStringGrid::mousePressEvent(QMouseEvent* event) {
+  const int row = RowAt(event->position().toPoint());
+  if (row >= 0) SetCurrentRow(row);
+  QAbstractScrollArea::mousePressEvent(event);
+}
+
+void TStringGrid::keyPressEvent(QKeyEvent* event) {
+  const int rows = model_.rowCount();
+  const int current = currentRow_ < 0 ? TopRow() : currentRow_;
+  int target = -1;
+  switch (event->key()) {
+    case Qt::Key_Up:
+      target = current - (currentRow_ < 0 ? 0 : 1);
+      break;
+    case Qt::Key_Down:
+      target = current + (currentRow_ < 0 ? 0 : 1);
+      break;
+    case Qt::Key_PageUp:
+      target = current - VisibleRowCount();
+      break;
+    case Qt::Key_PageDown:
+      target = current + VisibleRowCount();
+      break;
+    case Qt::Key_Home:
+      target = 0;
+      break;
+    case Qt::Key_End:
+      target = rows - 1;
+      break;
+    default:
+      QAbstractScrollArea::keyPressEvent(event);
+      return;
+  }
+  SetCurrentRow(std::clamp(target, 0, rows - 1));
+  event->accept();
+}
+
+void TStringGrid::scrollContentsBy(int, int dy) {
+  if (dy != 0) viewport()->update();
 }
 
 }  // namespace qm::shell

@@ -1,8 +1,8 @@
 #pragma once
 // A result list on screen: a one-column table over a model that copies only the rows the
 // core list has gained since the last refresh, so a list of millions of rows stays cheap.
+#include <QAbstractScrollArea>
 #include <QAbstractTableModel>
-#include <QTableView>
 #include <deque>
 #include <string>
 #include <vector>
@@ -19,6 +19,7 @@ class TResultListModel : public QAbstractTableModel {
   int rowCount(const QModelIndex& parent = {}) const override;
   int columnCount(const QModelIndex& parent = {}) const override;
   QVariant data(const QModelIndex& index, int role) const override;
+  QString RowText(int row) const;
 
   // Brings the model up to the core list: appends new rows, or starts again when the list
   // was cleared.
@@ -33,32 +34,51 @@ class TResultListModel : public QAbstractTableModel {
   std::deque<std::string> rows_;
 };
 
-// StringGrid1/2/3: one column, grid lines, a vertical scroll bar only.
-class TStringGrid : public QTableView {
+// StringGrid1/2/3: one column, grid lines, a vertical scroll bar only, one selected row.
+// Drawn by hand rather than by a table view: a table view keeps a record per row in its
+// header and walks all of them on every append, which a search adding thousands of rows a
+// second pays for on every refresh. This grid keeps nothing per row and paints only the rows
+// that come into view.
+class TStringGrid : public QAbstractScrollArea {
   Q_OBJECT
  public:
   TStringGrid(const TResultList& list, int defaultRowHeight, QWidget* parent = nullptr);
   TResultListModel& Model() { return model_; }
-  void SetColumnWidth(int width) { setColumnWidth(0, width); }
-  int ColumnWidth() const { return columnWidth(0); }
-  int DefaultRowHeight() const;
+  void SetColumnWidth(int width);
+  int ColumnWidth() const { return columnWidth_; }
+  int DefaultRowHeight() const { return rowHeight_; }
   void SetDefaultRowHeight(int height);
-  // Lays out rows the model gained now rather than from a zero timer, so that their repaint
-  // joins the one the rest of the window's refresh asked for.
-  void LayOutNow() { executeDelayedItemsLayout(); }
+
+  // The first row in view, and the rows that fit wholly in view.
+  int TopRow() const;
+  void SetTopRow(int row);
+  int VisibleRowCount() const;
+  void ScrollToBottom();
+  // The selected row, or -1; selecting scrolls it into view.
+  int CurrentRow() const { return currentRow_; }
+  void SetCurrentRow(int row);
+  // The row under a point of the viewport, or -1.
+  int RowAt(QPoint viewportPoint) const;
   // Viewport paint events so far, for tests and the benchmark.
   int PaintCount() const { return paintCount_; }
 
  protected:
-  void rowsInserted(const QModelIndex& parent, int start, int end) override;
-  void reset() override;
-  void doItemsLayout() override;
   void paintEvent(QPaintEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+  void mousePressEvent(QMouseEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+  void scrollContentsBy(int dx, int dy) override;
 
  private:
+  void RowsAppended(int first, int last);
+  void RowsChanged(int first, int last);
+  void UpdateScrollRange();
+  QRect RowRect(int row) const;
+
   TResultListModel model_;
-  // The first row appended since the last layout, or -1 when something else asked for one.
-  int appendedFrom_ = -1;
+  int rowHeight_ = 18;
+  int columnWidth_ = 300;
+  int currentRow_ = -1;
   int paintCount_ = 0;
 };
 

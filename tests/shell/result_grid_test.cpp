@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QContextMenuEvent>
 #include <QGuiApplication>
 #include <QScreen>
 #include <QScrollBar>
@@ -76,7 +77,7 @@ TEST(ResultGrid, TheScreenFollowsTheListStepByStep) {
     if (step.clear) g.list.Clear();
     g.Append(next, step.append);
     next += step.append;
-    if (step.scrollToBottom) g.grid.scrollToBottom();
+    if (step.scrollToBottom) g.grid.ScrollToBottom();
     g.grid.Model().Refresh();
     ShownGrid::Settle();
     EXPECT_EQ(g.grid.Model().rowCount(), g.list.RowCount()) << step.what;
@@ -94,20 +95,79 @@ TEST(ResultGrid, RowsAppendedOutOfSightRepaintOnlyTheScrollBar) {
 
   g.Append(100, 100);
   g.grid.Model().Refresh();
-  g.grid.LayOutNow();
   ShownGrid::Settle();
   EXPECT_EQ(g.grid.PaintCount(), paints);
   EXPECT_GT(g.grid.verticalScrollBar()->maximum(), scrollRange);
   EXPECT_TRUE(g.ScreenMatchesAFreshPainting());
 
   // A change of a visible row does repaint.
-  g.grid.scrollTo(g.grid.Model().index(0, 0));
+  g.grid.SetTopRow(0);
   g.list.Clear();
   g.Append(5000, 1);
   g.grid.Model().Refresh();
   ShownGrid::Settle();
   EXPECT_GT(g.grid.PaintCount(), paints);
   EXPECT_TRUE(g.ScreenMatchesAFreshPainting());
+}
+
+TEST(ResultGrid, ClicksAndKeysSelectOneRowAndKeepItInView) {
+  ShownGrid g;
+  g.Append(0, 100);
+  g.grid.Model().Refresh();
+  ShownGrid::Settle();
+  const int rowHeight = g.grid.DefaultRowHeight();
+  const int visible = g.grid.VisibleRowCount();
+  ASSERT_GT(visible, 3);
+  EXPECT_EQ(g.grid.CurrentRow(), -1);
+
+  QTest::mouseClick(g.grid.viewport(), Qt::LeftButton, {}, QPoint(10, 2 * rowHeight + 3));
+  EXPECT_EQ(g.grid.CurrentRow(), 2);
+  EXPECT_TRUE(g.grid.hasFocus());
+  // Beyond the column nothing is hit.
+  QTest::mouseClick(g.grid.viewport(), Qt::LeftButton, {}, QPoint(g.grid.ColumnWidth() + 2, 3));
+  EXPECT_EQ(g.grid.CurrentRow(), 2);
+
+  struct Row {
+    Qt::Key key;
+    int current;
+    int top;
+  };
+  const Row rows[] = {
+      {Qt::Key_Up, 1, 0},
+      {Qt::Key_Up, 0, 0},
+      {Qt::Key_Up, 0, 0},  // stays at the first row
+      {Qt::Key_PageDown, visible, 1},
+      {Qt::Key_End, 99, 100 - visible},
+      {Qt::Key_Down, 99, 100 - visible},  // stays at the last row
+      {Qt::Key_Home, 0, 0},
+      {Qt::Key_Down, 1, 0},
+  };
+  for (const Row& row : rows) {
+    QTest::keyClick(&g.grid, row.key);
+    EXPECT_EQ(g.grid.CurrentRow(), row.current) << row.key;
+    EXPECT_EQ(g.grid.TopRow(), row.top) << row.key;
+  }
+  ShownGrid::Settle();
+  EXPECT_TRUE(g.ScreenMatchesAFreshPainting());
+
+  // A new list forgets the selection.
+  g.list.Clear();
+  g.grid.Model().Refresh();
+  EXPECT_EQ(g.grid.CurrentRow(), -1);
+  EXPECT_EQ(g.grid.RowAt(QPoint(10, 3)), 0);
+  EXPECT_EQ(g.grid.RowAt(QPoint(10, rowHeight + 3)), -1);
+}
+
+TEST(ResultGrid, ContextMenuRequestsComeInViewportCoordinates) {
+  ShownGrid g;
+  g.grid.setContextMenuPolicy(Qt::CustomContextMenu);
+  QPoint requested(-1, -1);
+  QObject::connect(&g.grid, &QWidget::customContextMenuRequested,
+                   [&](const QPoint& at) { requested = at; });
+  QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(12, 7),
+                          g.grid.viewport()->mapToGlobal(QPoint(12, 7)));
+  QCoreApplication::sendEvent(g.grid.viewport(), &event);
+  EXPECT_EQ(requested, QPoint(12, 7));
 }
 
 TEST(ResultGrid, ModelInsertsWhatWasAppendedAndResetsWhatWasCleared) {
