@@ -6,11 +6,55 @@
 #include <QPainter>
 #include <QScrollBar>
 #include <QStyle>
+#include <QStyleOptionSlider>
 #include <QStyleOptionViewItem>
 #include <algorithm>
+#include <optional>
 #include <utility>
 
 namespace qm::shell {
+namespace {
+
+// A list growing by thousands of rows a second changes the scroll bar's range on every
+// refresh, and each change repaints the bar and what lies under it, although once the
+// thumb is as short as it gets no pixel changes. This bar repaints for a new range only
+// when the thumb or the arrows would look different.
+class TGridScrollBar : public QScrollBar {
+ public:
+  using QScrollBar::QScrollBar;
+
+ protected:
+  void sliderChange(SliderChange change) override {
+    if ((change == SliderRangeChange || change == SliderStepsChange) && painted_ &&
+        Now() == *painted_)
+      return;
+    QScrollBar::sliderChange(change);
+  }
+
+  void paintEvent(QPaintEvent* event) override {
+    painted_ = Now();
+    QScrollBar::paintEvent(event);
+  }
+
+ private:
+  struct Look {
+    QRect thumb;
+    bool atMinimum, atMaximum;
+    bool operator==(const Look&) const = default;
+  };
+
+  Look Now() const {
+    QStyleOptionSlider option;
+    initStyleOption(&option);
+    return {
+        style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarSlider, this),
+        value() <= minimum(), value() >= maximum()};
+  }
+
+  std::optional<Look> painted_;
+};
+
+}  // namespace
 
 TResultListModel::TResultListModel(const TResultList& list, QObject* parent)
     : QAbstractTableModel(parent), list_(list), rows_(1) {
@@ -67,6 +111,7 @@ void TResultListModel::Refresh() {
 
 TStringGrid::TStringGrid(const TResultList& list, int defaultRowHeight, QWidget* parent)
     : QAbstractScrollArea(parent), model_(list, this) {
+  setVerticalScrollBar(new TGridScrollBar(Qt::Vertical, this));
   setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   setFocusPolicy(Qt::StrongFocus);

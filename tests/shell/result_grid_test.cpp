@@ -54,6 +54,23 @@ struct ShownGrid {
   TStringGrid grid;
 };
 
+// Counts the paint events a widget receives while it lives.
+class PaintCounter : public QObject {
+ public:
+  PaintCounter(QWidget& widget, int& count) : widget_(widget), count_(count) {
+    widget_.installEventFilter(this);
+  }
+  ~PaintCounter() override { widget_.removeEventFilter(this); }
+  bool eventFilter(QObject*, QEvent* event) override {
+    if (event->type() == QEvent::Paint) ++count_;
+    return false;
+  }
+
+ private:
+  QWidget& widget_;
+  int& count_;
+};
+
 TEST(ResultGrid, TheScreenFollowsTheListStepByStep) {
   struct Step {
     const char* what;
@@ -98,6 +115,23 @@ TEST(ResultGrid, RowsAppendedOutOfSightRepaintOnlyTheScrollBar) {
   ShownGrid::Settle();
   EXPECT_EQ(g.grid.PaintCount(), paints);
   EXPECT_GT(g.grid.verticalScrollBar()->maximum(), scrollRange);
+  EXPECT_TRUE(g.ScreenMatchesAFreshPainting());
+
+  // Once the thumb is as short as it gets, a longer list leaves the scroll bar as it is.
+  g.Append(200, 5000);
+  g.grid.Model().Refresh();
+  ShownGrid::Settle();
+  int barPaints = 0;
+  PaintCounter counter(*g.grid.verticalScrollBar(), barPaints);
+  g.Append(5200, 100);
+  g.grid.Model().Refresh();
+  ShownGrid::Settle();
+  EXPECT_EQ(barPaints, 0);
+  EXPECT_TRUE(g.ScreenMatchesAFreshPainting());
+  // Scrolling moves the thumb and is painted.
+  g.grid.SetTopRow(2000);
+  ShownGrid::Settle();
+  EXPECT_GT(barPaints, 0);
   EXPECT_TRUE(g.ScreenMatchesAFreshPainting());
 
   // A change of a visible row does repaint.
