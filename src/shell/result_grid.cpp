@@ -242,8 +242,12 @@ void TStringGrid::resizeEvent(QResizeEvent* event) {
 
 void TStringGrid::mousePressEvent(QMouseEvent* event) {
   const int row = RowAt(event->position().toPoint());
-  if (row >= 0) SetCurrentRow(row);
-  QAbstractScrollArea::mousePressEvent(event);
+  if (event->button() != Qt::LeftButton || row < 0) {
+    QAbstractScrollArea::mousePressEvent(event);
+    return;
+  }
+  SetCurrentRow(row);
+  event->accept();
 }
 
 void TStringGrid::keyPressEvent(QKeyEvent* event) {
