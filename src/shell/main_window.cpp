@@ -120,6 +120,9 @@ TForm1Window::TForm1Window(TForm1& core, TTrayShell& trayShell, UrlOpener opener
 
 TForm1Window::~TForm1Window() {
   core_.Changes.SetListener({});
+  // The child widgets go after this body, in the base class's destructor, and a focused spin
+  // box reports its editing finished as it goes: not to this half-destroyed window.
+  disconnect(SpinEdit1, nullptr, this, nullptr);
   TrayIcon1.reset();
 }
 
