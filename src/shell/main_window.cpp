@@ -480,7 +480,9 @@ void TForm1Window::Refresh() {
   if (form3_ != nullptr) form3_->Refresh();
 
   ++refreshCount_;
-  longestRefreshNs_ = std::max(longestRefreshNs_, timer.nsecsElapsed());
+  const qint64 elapsed = timer.nsecsElapsed();
+  longestRefreshNs_ = std::max(longestRefreshNs_, elapsed);
+  totalRefreshNs_ += elapsed;
   const qint64 cpu = ThreadCpuNs() - cpuStart;
   longestRefreshCpuNs_ = std::max(longestRefreshCpuNs_, cpu);
   totalRefreshCpuNs_ += cpu;

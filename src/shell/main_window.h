@@ -84,7 +84,8 @@ class TForm1Window : public QWidget {
   // The same in CPU time of the GUI thread, which a loaded machine does not stretch.
   qint64 LongestRefreshCpuNs() const { return longestRefreshCpuNs_; }
   int RefreshCount() const { return refreshCount_; }
-  // All refreshes' GUI-thread CPU time together.
+  // All refreshes' time and GUI-thread CPU time together.
+  qint64 TotalRefreshNs() const { return totalRefreshNs_; }
   qint64 TotalRefreshCpuNs() const { return totalRefreshCpuNs_; }
 
  signals:
@@ -114,6 +115,7 @@ class TForm1Window : public QWidget {
   TbbsFormWindow* bbsForm_ = nullptr;
   qint64 longestRefreshNs_ = 0;
   qint64 longestRefreshCpuNs_ = 0;
+  qint64 totalRefreshNs_ = 0;
   qint64 totalRefreshCpuNs_ = 0;
   int refreshCount_ = 0;
   void RequestRefresh();
