@@ -134,7 +134,17 @@ void TForm1Window::SetWindows(TForm3Window* form3, TForm2* form2, TbbsFormWindow
 }
 
 void TForm1Window::Guarded(void (TForm1::*handler)()) {
+  // Starting a search or a resume clears the result lists, and the workers refill them at
+  // once: the grids compare what they hold with the lists at their next refresh.
+  const bool clears =
+      handler == &TForm1::SpeedButton2Click || handler == &TForm1::SpeedButton4Click;
+  auto listsMayHaveBeenCleared = [this] {
+    for (TStringGrid* grid : {StringGrid1, StringGrid2, StringGrid3})
+      grid->Model().ListMayHaveBeenCleared();
+  };
+  if (clears) listsMayHaveBeenCleared();
   RunGuarded([this, handler] { (core_.*handler)(); });
+  if (clears) listsMayHaveBeenCleared();
 }
 
 void TForm1Window::BuildToolBar() {

@@ -57,12 +57,12 @@ class TGridScrollBar : public QScrollBar {
 }  // namespace
 
 TResultListModel::TResultListModel(const TResultList& list, QObject* parent)
-    : QAbstractTableModel(parent), list_(list), rows_(1) {
+    : QAbstractTableModel(parent), list_(list) {
   Refresh();
 }
 
 int TResultListModel::rowCount(const QModelIndex& parent) const {
-  return parent.isValid() ? 0 : static_cast<int>(rows_.size());
+  return parent.isValid() ? 0 : static_cast<int>(count_);
 }
 
 int TResultListModel::columnCount(const QModelIndex& parent) const {
@@ -71,40 +71,76 @@ int TResultListModel::columnCount(const QModelIndex& parent) const {
 
 QVariant TResultListModel::data(const QModelIndex& index, int role) const {
   if (role != Qt::DisplayRole || !index.isValid() || index.column() != 0) return {};
-  if (static_cast<size_t>(index.row()) >= rows_.size()) return {};
+  if (static_cast<size_t>(index.row()) >= count_) return {};
   return RowText(index.row());
 }
 
 QString TResultListModel::RowText(int row) const {
-  if (row < 0 || static_cast<size_t>(row) >= rows_.size()) return {};
+  if (row < 0 || static_cast<size_t>(row) >= count_ || !Fetch(static_cast<size_t>(row))) return {};
   const std::string& text = rows_[static_cast<size_t>(row)];
   return QString::fromUtf8(text.data(), qsizetype(text.size()));
 }
 
+bool TResultListModel::Fetch(size_t row) const {
+  if (row < rows_.size()) return true;
+  // Rows of a list that may have been refilled must not extend the rows held of the old one.
+  if (verify_) return false;
+  size_t total = 0;
+  std::vector<std::string> fresh = list_.RowsFrom(rows_.size(), total);
+  rows_.insert(rows_.end(), std::make_move_iterator(fresh.begin()),
+               std::make_move_iterator(fresh.end()));
+  if (row < rows_.size()) return true;
+  // Shorter than shown: the list was cleared since; the next refresh starts again.
+  verify_ = true;
+  return false;
+}
+
+std::vector<std::string> TResultListModel::Rows() const {
+  if (count_ > 0) Fetch(count_ - 1);
+  return {rows_.begin(), rows_.begin() + static_cast<ptrdiff_t>(std::min(count_, rows_.size()))};
+}
+
 void TResultListModel::Refresh() {
-  // The last row shown is read again: if it changed, the list was cleared (and perhaps
+  const size_t rows = static_cast<size_t>(std::max<int32_t>(1, list_.RowCount()));
+  // A single row may have been the empty row of an empty list, filled since.
+  if (verify_ || rows < count_ || count_ == 1) {
+    Verify();
+    return;
+  }
+  if (rows > count_) {
+    beginInsertRows({}, static_cast<int>(count_), static_cast<int>(rows - 1));
+    count_ = rows;
+    endInsertRows();
+  }
+}
+
+void TResultListModel::Verify() {
+  verify_ = false;
+  // The last row held is read again: if it changed, the list was cleared (and perhaps
   // refilled) since, or its single empty row was filled.
-  const size_t shown = rows_.size();
-  size_t count = 0;
-  std::vector<std::string> fresh = list_.RowsFrom(shown - 1, count);
-  const bool lastSame = !fresh.empty() && fresh.front() == rows_.back();
-  if (count < shown || fresh.empty() || (!lastSame && shown > 1)) {
+  const size_t held = rows_.size();
+  size_t total = 0;
+  std::vector<std::string> fresh = list_.RowsFrom(held == 0 ? 0 : held - 1, total);
+  const bool lastSame = held > 0 && !fresh.empty() && fresh.front() == rows_.back();
+  if (held == 0 || total < count_ || fresh.empty() || (!lastSame && held > 1)) {
     beginResetModel();
-    std::vector<std::string> all = list_.RowsFrom(0, count);
-    rows_.assign(std::make_move_iterator(all.begin()), std::make_move_iterator(all.end()));
+    if (held != 0) fresh = list_.RowsFrom(0, total);
+    rows_.assign(std::make_move_iterator(fresh.begin()), std::make_move_iterator(fresh.end()));
     if (rows_.empty()) rows_.resize(1);
+    count_ = rows_.size();
     endResetModel();
     return;
   }
   if (!lastSame) {
     rows_.back() = std::move(fresh.front());
-    const QModelIndex changed = index(static_cast<int>(shown - 1), 0);
+    const QModelIndex changed = index(static_cast<int>(held - 1), 0);
     emit dataChanged(changed, changed);
   }
-  if (fresh.size() > 1) {
-    beginInsertRows({}, static_cast<int>(shown), static_cast<int>(shown + fresh.size() - 2));
-    rows_.insert(rows_.end(), std::make_move_iterator(fresh.begin() + 1),
-                 std::make_move_iterator(fresh.end()));
+  rows_.insert(rows_.end(), std::make_move_iterator(fresh.begin() + 1),
+               std::make_move_iterator(fresh.end()));
+  if (total > count_) {
+    beginInsertRows({}, static_cast<int>(count_), static_cast<int>(total - 1));
+    count_ = total;
     endInsertRows();
   }
 }

@@ -1,6 +1,8 @@
 #pragma once
-// A result list on screen: a one-column table over a model that copies only the rows the
-// core list has gained since the last refresh, so a list of millions of rows stays cheap.
+// A result list on screen. During a search the model follows only the core list's row count
+// and copies rows when they are first shown: the rows in view are copied once, and the
+// thousands the workers append below them each second are not copied under the list's lock
+// (where every worker would wait for the copy) unless the user scrolls to them.
 #include <QAbstractScrollArea>
 #include <QAbstractTableModel>
 #include <deque>
@@ -21,17 +23,28 @@ class TResultListModel : public QAbstractTableModel {
   QVariant data(const QModelIndex& index, int role) const override;
   QString RowText(int row) const;
 
-  // Brings the model up to the core list: appends new rows, or starts again when the list
-  // was cleared.
+  // Brings the model up to the core list: new rows, a filled first row, or a new list when
+  // the list shrank.
   void Refresh();
-  // A copy of the rows shown, for tests.
-  std::vector<std::string> Rows() const { return {rows_.begin(), rows_.end()}; }
+  // The list may have been cleared and refilled since the last refresh (a search or a resume
+  // was started): the next refresh compares the rows held with the list's.
+  void ListMayHaveBeenCleared() { verify_ = true; }
+  // A copy of all rows, for tests.
+  std::vector<std::string> Rows() const;
+  // How many rows have been copied from the list so far.
+  size_t RowsHeld() const { return rows_.size(); }
 
  private:
+  void Verify();
+  // Copies rows up to `row` unless held already; false when the list no longer has it.
+  bool Fetch(size_t row) const;
+
   const TResultList& list_;
-  // Mirrors the core list; never empty, like it. A deque grows without moving the rows it
-  // holds, which a vector of a million rows would do on every doubling.
-  std::deque<std::string> rows_;
+  size_t count_ = 1;  // rows the views know of; never 0, like the list
+  // Copies of the list's first rows. A deque grows without moving the rows it holds, which
+  // a vector of a million rows would do on every doubling.
+  mutable std::deque<std::string> rows_;
+  mutable bool verify_ = true;
 };
 
 // StringGrid1/2/3: one column, grid lines, a vertical scroll bar only, one selected row.

@@ -91,7 +91,10 @@ TEST(ResultGrid, TheScreenFollowsTheListStepByStep) {
   ShownGrid g;
   int next = 0;
   for (const Step& step : steps) {
-    if (step.clear) g.list.Clear();
+    if (step.clear) {
+      g.list.Clear();
+      g.grid.Model().ListMayHaveBeenCleared();  // as the window does around a search's start
+    }
     g.Append(next, step.append);
     next += step.append;
     if (step.scrollToBottom) g.grid.ScrollToBottom();
@@ -99,7 +102,49 @@ TEST(ResultGrid, TheScreenFollowsTheListStepByStep) {
     ShownGrid::Settle();
     EXPECT_EQ(g.grid.Model().rowCount(), g.list.RowCount()) << step.what;
     EXPECT_TRUE(g.ScreenMatchesAFreshPainting()) << step.what;
+    EXPECT_EQ(g.grid.Model().Rows(), g.list.Snapshot()) << step.what;
   }
+}
+
+TEST(ResultGrid, RowsAreCopiedWhenFirstShownNotWhileTheyArriveOutOfSight) {
+  ShownGrid g;
+  g.Append(0, 50);
+  g.grid.Model().Refresh();
+  ShownGrid::Settle();
+  const size_t held = g.grid.Model().RowsHeld();
+  EXPECT_GE(held, size_t(g.grid.VisibleRowCount()));
+
+  g.Append(50, 10000);
+  g.grid.Model().Refresh();
+  ShownGrid::Settle();
+  EXPECT_EQ(g.grid.Model().rowCount(), 10050);
+  EXPECT_EQ(g.grid.Model().RowsHeld(), held);
+
+  g.grid.ScrollToBottom();
+  ShownGrid::Settle();
+  EXPECT_EQ(g.grid.Model().RowsHeld(), size_t(10050));
+  EXPECT_EQ(g.grid.Model().RowText(10049), QStringLiteral("user10049@example.com"));
+  EXPECT_TRUE(g.ScreenMatchesAFreshPainting());
+}
+
+TEST(ResultGrid, AListRefilledBeforeTheRefreshIsNotMixedWithTheOldOne) {
+  ui::ChangeNotifier notifier;
+  TResultList list(notifier);
+  for (const char* row : {"a@b.cn", "c@d.cn"}) list.AppendResult(row);
+  TResultListModel model(list);
+  ASSERT_EQ(model.RowsHeld(), 2u);
+  for (const char* row : {"e@f.cn", "g@h.cn"}) list.AppendResult(row);
+  model.Refresh();  // four rows known, two held
+  ASSERT_EQ(model.RowsHeld(), 2u);
+
+  list.Clear();
+  for (const char* row : {"1@x.cn", "2@x.cn", "3@x.cn", "4@x.cn", "5@x.cn"}) list.AppendResult(row);
+  model.ListMayHaveBeenCleared();
+  // Painted before the refresh: rows of the new list are not put after those of the old.
+  EXPECT_TRUE(model.RowText(3).isEmpty());
+  EXPECT_EQ(model.RowsHeld(), 2u);
+  model.Refresh();
+  EXPECT_EQ(model.Rows(), list.Snapshot());
 }
 
 TEST(ResultGrid, RowsAppendedOutOfSightRepaintOnlyTheScrollBar) {
@@ -236,6 +281,7 @@ TEST(ResultGrid, ModelInsertsWhatWasAppendedAndResetsWhatWasCleared) {
   // Cleared and refilled to the same length: the last row differs, so it is a new list.
   list.Clear();
   for (const char* row : {"x@y.cn", "z@w.cn", "q@r.cn"}) list.AppendResult(row);
+  model.ListMayHaveBeenCleared();
   model.Refresh();
   EXPECT_EQ(reset.count(), 1);
   EXPECT_EQ(model.Rows(), (std::vector<std::string>{"x@y.cn", "z@w.cn", "q@r.cn"}));
