@@ -6,7 +6,6 @@
 // Usage: bench_gui [PAGES] [ROUNDS]; on a shared machine single rounds vary by tens of per
 // cent, so compare the medians, and the GUI thread's CPU time, which load does not stretch.
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QLabel>
 #include <QTimer>
 #include <QToolButton>
