@@ -143,7 +143,10 @@ void TForm1Window::Guarded(void (TForm1::*handler)()) {
       grid->Model().ListMayHaveBeenCleared();
   };
   if (clears) listsMayHaveBeenCleared();
-  RunGuarded([this, handler] { (core_.*handler)(); });
+  // The core is captured, not this window: GCC 12 with -fsanitize=undefined miscompiles the
+  // member-pointer call through a captured `this` (its type check reads a stale register).
+  TForm1& core = core_;
+  RunGuarded([&core, handler] { (core.*handler)(); });
   if (clears) listsMayHaveBeenCleared();
 }
 
