@@ -2,7 +2,7 @@
 // window's core alone and the real window (offscreen). Both sides time the run the same way:
 // a plain thread polls the core's hint line until it reads the end text. For the window it
 // also prints how long the widget took to show that text after the core had it, the GUI
-// thread's CPU time and its longest busy stretch (the design's 1000 ms pauses are cut short).
+// thread's CPU time and its longest busy stretch (the 1000 ms pauses of a start are cut short).
 // Usage: bench_gui [PAGES] [ROUNDS]; on a shared machine single rounds vary by tens of per
 // cent, so compare the medians, and the GUI thread's CPU time, which load does not stretch.
 #include <QApplication>
