@@ -38,7 +38,9 @@ void TResultList::AppendLocked(std::string_view text, std::string_view suffix) {
                     std::memory_order_release);
 }
 
-int32_t TResultList::EntryCount() const { return entryCount_.load(std::memory_order_acquire); }
+int32_t TResultList::EntryCount() const {
+  return entryCount_.load(std::memory_order_acquire);
+}
 
 int32_t TResultList::RowCount() const {
   std::lock_guard lock(mutex_);
@@ -51,6 +53,7 @@ void TResultList::Clear() {
     rows_.clear();
     rows_.emplace_back();
     entryCount_.store(0, std::memory_order_release);
+    clearCount_.fetch_add(1, std::memory_order_acq_rel);
   }
   notifier_.Changed();
 }
@@ -84,9 +87,11 @@ std::string TResultList::JoinedEntries(std::string_view terminator) const {
   return joined;
 }
 
-std::vector<std::string> TResultList::RowsFrom(size_t from, size_t& rowCount) const {
+std::vector<std::string> TResultList::RowsFrom(size_t from, size_t& rowCount,
+                                               uint32_t* clearCount) const {
   std::lock_guard lock(mutex_);
   rowCount = rows_.size();
+  if (clearCount != nullptr) *clearCount = clearCount_.load(std::memory_order_relaxed);
   if (from >= rows_.size()) return {};
   return std::vector<std::string>(rows_.begin() + static_cast<ptrdiff_t>(from), rows_.end());
 }

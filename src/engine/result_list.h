@@ -41,8 +41,12 @@ class TResultList {
   // string under the lock: a consistent copy for an export at one allocation, not one per row.
   std::string JoinedEntries(std::string_view terminator) const;
   // Copies of rows [from, RowCount()) for a renderer that keeps what it has shown; also
-  // returns the row count they were taken at.
-  std::vector<std::string> RowsFrom(size_t from, size_t& rowCount) const;
+  // returns the row count they were taken at and, if asked, the number of clearings before
+  // them, by which a renderer knows the rows it holds belong to the same list.
+  std::vector<std::string> RowsFrom(size_t from, size_t& rowCount,
+                                    uint32_t* clearCount = nullptr) const;
+  // How often the list has been cleared.
+  uint32_t ClearCount() const { return clearCount_.load(std::memory_order_acquire); }
 
  private:
   void AppendLocked(std::string_view text, std::string_view suffix);
@@ -54,6 +58,7 @@ class TResultList {
   // EntryCount of rows_, written under the mutex: the workers read the counts after every
   // line, and four of them taking the list's lock for it would cost more than the scan.
   std::atomic<int32_t> entryCount_{0};
+  std::atomic<uint32_t> clearCount_{0};  // written under the mutex
 };
 
 }  // namespace qm

@@ -134,20 +134,10 @@ void TForm1Window::SetWindows(TForm3Window* form3, TForm2* form2, TbbsFormWindow
 }
 
 void TForm1Window::Guarded(void (TForm1::*handler)()) {
-  // Starting a search or a resume clears the result lists, and the workers refill them at
-  // once: the grids compare what they hold with the lists at their next refresh.
-  const bool clears =
-      handler == &TForm1::SpeedButton2Click || handler == &TForm1::SpeedButton4Click;
-  auto listsMayHaveBeenCleared = [this] {
-    for (TStringGrid* grid : {StringGrid1, StringGrid2, StringGrid3})
-      grid->Model().ListMayHaveBeenCleared();
-  };
-  if (clears) listsMayHaveBeenCleared();
   // The core is captured, not this window: GCC 12 with -fsanitize=undefined miscompiles the
   // member-pointer call through a captured `this` (its type check reads a stale register).
   TForm1& core = core_;
   RunGuarded([&core, handler] { (core.*handler)(); });
-  if (clears) listsMayHaveBeenCleared();
 }
 
 void TForm1Window::BuildToolBar() {

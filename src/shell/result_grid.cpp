@@ -86,7 +86,13 @@ bool TResultListModel::Fetch(size_t row) const {
   // Rows of a list that may have been refilled must not extend the rows held of the old one.
   if (verify_) return false;
   size_t total = 0;
-  std::vector<std::string> fresh = list_.RowsFrom(rows_.size(), total);
+  uint32_t clears = 0;
+  std::vector<std::string> fresh = list_.RowsFrom(rows_.size(), total, &clears);
+  if (clears != clears_) {
+    // Rows of a list cleared since the rows held were copied.
+    verify_ = true;
+    return false;
+  }
   rows_.insert(rows_.end(), std::make_move_iterator(fresh.begin()),
                std::make_move_iterator(fresh.end()));
   if (row < rows_.size()) return true;
@@ -103,7 +109,7 @@ std::vector<std::string> TResultListModel::Rows() const {
 void TResultListModel::Refresh() {
   const size_t rows = static_cast<size_t>(std::max<int32_t>(1, list_.RowCount()));
   // A single row may have been the empty row of an empty list, filled since.
-  if (verify_ || rows < count_ || count_ == 1) {
+  if (verify_ || rows < count_ || count_ == 1 || list_.ClearCount() != clears_) {
     Verify();
     return;
   }
@@ -120,11 +126,14 @@ void TResultListModel::Verify() {
   // refilled) since, or its single empty row was filled.
   const size_t held = rows_.size();
   size_t total = 0;
-  std::vector<std::string> fresh = list_.RowsFrom(held == 0 ? 0 : held - 1, total);
+  uint32_t clears = 0;
+  std::vector<std::string> fresh = list_.RowsFrom(held == 0 ? 0 : held - 1, total, &clears);
   const bool lastSame = held > 0 && !fresh.empty() && fresh.front() == rows_.back();
-  if (held == 0 || total < count_ || fresh.empty() || (!lastSame && held > 1)) {
+  if (held == 0 || total < count_ || fresh.empty() || (!lastSame && held > 1) ||
+      clears != clears_) {
     beginResetModel();
-    if (held != 0) fresh = list_.RowsFrom(0, total);
+    if (held != 0) fresh = list_.RowsFrom(0, total, &clears);
+    clears_ = clears;
     rows_.assign(std::make_move_iterator(fresh.begin()), std::make_move_iterator(fresh.end()));
     if (rows_.empty()) rows_.resize(1);
     count_ = rows_.size();

@@ -26,9 +26,6 @@ class TResultListModel : public QAbstractTableModel {
   // Brings the model up to the core list: new rows, a filled first row, or a new list when
   // the list shrank.
   void Refresh();
-  // The list may have been cleared and refilled since the last refresh (a search or a resume
-  // was started): the next refresh compares the rows held with the list's.
-  void ListMayHaveBeenCleared() { verify_ = true; }
   // A copy of all rows, for tests.
   std::vector<std::string> Rows() const;
   // How many rows have been copied from the list so far.
@@ -45,6 +42,8 @@ class TResultListModel : public QAbstractTableModel {
   // a vector of a million rows would do on every doubling.
   mutable std::deque<std::string> rows_;
   mutable bool verify_ = true;
+  // The list's clear count when the rows held were copied.
+  mutable uint32_t clears_ = 0;
 };
 
 // StringGrid1/2/3: one column, grid lines, a vertical scroll bar only, one selected row.

@@ -71,6 +71,15 @@ TEST_F(ResultListTest, RowsFromReturnsTheTailAndTheCount) {
   EXPECT_TRUE(list.RowsFrom(3, count).empty());
   EXPECT_TRUE(list.RowsFrom(99, count).empty());
   EXPECT_EQ(count, 3u);
+  // Every clearing is counted, so a renderer can tell a refilled list from the old one.
+  uint32_t clears = 99;
+  list.RowsFrom(0, count, &clears);
+  EXPECT_EQ(clears, 0u);
+  list.Clear();
+  list.Clear();
+  list.RowsFrom(0, count, &clears);
+  EXPECT_EQ(clears, 2u);
+  EXPECT_EQ(list.ClearCount(), 2u);
 }
 
 TEST_F(ResultListTest, AppendsNotify) {

@@ -93,7 +93,6 @@ TEST(ResultGrid, TheScreenFollowsTheListStepByStep) {
   for (const Step& step : steps) {
     if (step.clear) {
       g.list.Clear();
-      g.grid.Model().ListMayHaveBeenCleared();  // as the window does around a search's start
     }
     g.Append(next, step.append);
     next += step.append;
@@ -139,12 +138,27 @@ TEST(ResultGrid, AListRefilledBeforeTheRefreshIsNotMixedWithTheOldOne) {
 
   list.Clear();
   for (const char* row : {"1@x.cn", "2@x.cn", "3@x.cn", "4@x.cn", "5@x.cn"}) list.AppendResult(row);
-  model.ListMayHaveBeenCleared();
   // Painted before the refresh: rows of the new list are not put after those of the old.
   EXPECT_TRUE(model.RowText(3).isEmpty());
   EXPECT_EQ(model.RowsHeld(), 2u);
   model.Refresh();
   EXPECT_EQ(model.Rows(), list.Snapshot());
+}
+
+// Cleared and refilled unannounced, with the last row held standing at the same place in
+// the new list: the list's clear count, not the row's text, tells the lists apart.
+TEST(ResultGrid, AnUnannouncedClearingIsNoticed) {
+  ui::ChangeNotifier notifier;
+  TResultList list(notifier);
+  for (const char* row : {"a@b.cn", "c@d.cn"}) list.AppendResult(row);
+  TResultListModel model(list);
+  ASSERT_EQ(model.RowsHeld(), 2u);
+  list.Clear();
+  for (const char* row : {"x@y.cn", "c@d.cn", "e@f.cn"}) list.AppendResult(row);
+  EXPECT_TRUE(model.RowText(2).isEmpty());  // no row of the new list after the old ones
+  model.Refresh();
+  EXPECT_EQ(model.Rows(), list.Snapshot());
+  EXPECT_EQ(model.RowText(0), "x@y.cn");
 }
 
 TEST(ResultGrid, RowsAppendedOutOfSightRepaintOnlyTheScrollBar) {
@@ -278,10 +292,9 @@ TEST(ResultGrid, ModelInsertsWhatWasAppendedAndResetsWhatWasCleared) {
   EXPECT_FALSE(model.data(model.index(3, 0), Qt::DisplayRole).isValid());
   EXPECT_EQ(reset.count(), 0);
 
-  // Cleared and refilled to the same length: the last row differs, so it is a new list.
+  // Cleared and refilled to the same length: a new list.
   list.Clear();
   for (const char* row : {"x@y.cn", "z@w.cn", "q@r.cn"}) list.AppendResult(row);
-  model.ListMayHaveBeenCleared();
   model.Refresh();
   EXPECT_EQ(reset.count(), 1);
   EXPECT_EQ(model.Rows(), (std::vector<std::string>{"x@y.cn", "z@w.cn", "q@r.cn"}));
