@@ -179,6 +179,8 @@ void TForm1::FinishRun(const std::shared_ptr<TSearchRun>& run) {
   Label6.SetCaption(kSearchEnded);
   ReturnToIdleLocked();
   SearchState.CompletedRuns.fetch_add(1);
+  // The last worker's thread ends the run: the window shows the end at once.
+  Changes.ChangedUrgently();
 }
 
 void TForm1::Button9Click() {

@@ -426,6 +426,10 @@ void TForm1Window::RequestRefresh() {
   // At most one refresh every kRefreshMs: while the workers change the models without a
   // pause, the GUI thread would otherwise refresh back to back and take a core from them.
   constexpr qint64 kRefreshMs = 40;
+  if (core_.Changes.TakeUrgent()) {
+    Refresh();
+    return;
+  }
   if (refreshTimer_->isActive()) return;
   const qint64 since = sinceRefresh_.elapsed();
   if (since >= kRefreshMs)

@@ -22,6 +22,18 @@ class ChangeNotifier {
     if (listener_) listener_();
   }
 
+  // A change the user should see at once, such as the end of a run: notifies even while a
+  // notification is pending, and the shell refreshes without keeping to its pace.
+  void ChangedUrgently() {
+    urgent_.store(true, std::memory_order_release);
+    pending_.store(true, std::memory_order_release);
+    std::lock_guard lock(mutex_);
+    if (listener_) listener_();
+  }
+
+  // True once after ChangedUrgently.
+  bool TakeUrgent() { return urgent_.exchange(false, std::memory_order_acq_rel); }
+
   // Called by the shell just before it reads the models; changes made after this call
   // notify again.
   void Acknowledge() { pending_.store(false, std::memory_order_release); }
@@ -30,6 +42,7 @@ class ChangeNotifier {
 
  private:
   std::atomic<bool> pending_{false};
+  std::atomic<bool> urgent_{false};
   std::mutex mutex_;
   std::function<void()> listener_;
 };

@@ -210,5 +210,18 @@ TEST(MainWindow, RowsFromWorkerThreadsArriveCoalesced) {
   EXPECT_EQ(w.form1->StringGrid1->Model().Rows().front(), "a@b.cn");
 }
 
+// While refreshes keep to their pace, the end of a run is shown with the next pass of the
+// event loop, not after the pause.
+TEST(MainWindow, AnUrgentChangeIsShownWithoutWaitingForThePace) {
+  ShellWindows w;
+  w.core->Label6.SetCaption("first");
+  ASSERT_TRUE(ShellWindows::PumpUntil([&] { return w.form1->Label6->text() == "first"; }));
+  w.core->Label6.SetCaption("second");  // within the pace: a refresh is scheduled for later
+  w.core->Label6.SetCaption("搜索已经结束!");
+  w.core->Changes.ChangedUrgently();
+  QCoreApplication::sendPostedEvents();
+  EXPECT_EQ(w.form1->Label6->text(), QString::fromUtf8("搜索已经结束!"));
+}
+
 }  // namespace
 }  // namespace qm::shell
