@@ -217,9 +217,10 @@ struct Lists {
   }
 };
 
-// Cuts every page into lines as a page fetch does, taking the page's buffer over, and
-// gives the buffer back after the page is scanned; runs the chosen extractors.
-double ExtractRate(Corpus& corpus, Lists& lists, bool email, bool mobile, bool qq) {
+// Cuts every page into lines as a page fetch does, taking the page's buffer over, runs
+// `scan` on the lines and gives the buffer back.
+template <typename Scan>
+double PageRate(Corpus& corpus, Lists& lists, Scan scan) {
   qm::TPageLines lines;
   return Rate(corpus.Bytes.size(), [&] {
     return Timed([&] {
@@ -227,11 +228,7 @@ double ExtractRate(Corpus& corpus, Lists& lists, bool email, bool mobile, bool q
       size_t count = 0;
       for (std::string& page : corpus.PageTexts) {
         lines.TakeText(std::move(page));
-        for (std::string_view line : lines) {
-          if (email) qm::ExtractEmails(line, lists.emails);
-          if (mobile) qm::ExtractMobiles(line, lists.mobiles);
-          if (qq) qm::ExtractQQNumbers(line, lists.qq);
-        }
+        scan(lines);
         count += lines.size();
         page = lines.ReleaseText();
       }
@@ -240,27 +237,27 @@ double ExtractRate(Corpus& corpus, Lists& lists, bool email, bool mobile, bool q
   });
 }
 
+// The chosen extractors, each over every line.
+double ExtractRate(Corpus& corpus, Lists& lists, bool email, bool mobile, bool qq) {
+  return PageRate(corpus, lists, [&](const qm::TPageLines& lines) {
+    for (std::string_view line : lines) {
+      if (email) qm::ExtractEmails(line, lists.emails);
+      if (mobile) qm::ExtractMobiles(line, lists.mobiles);
+      if (qq) qm::ExtractQQNumbers(line, lists.qq);
+    }
+  });
+}
+
 // As a worker scans a page: one pass over the page finds the lines worth a look, and all
 // three kinds are scanned together on those.
 double ExtractContactsRate(Corpus& corpus, Lists& lists) {
-  qm::TPageLines lines;
   qm::TPageAnchors anchors;
   const qm::TContactLists targets{&lists.emails, &lists.mobiles, &lists.qq};
-  return Rate(corpus.Bytes.size(), [&] {
-    return Timed([&] {
-      lists.Clear();
-      size_t count = 0;
-      for (std::string& page : corpus.PageTexts) {
-        lines.TakeText(std::move(page));
-        anchors.Find(lines.Text());
-        for (size_t i = 0; i < lines.size(); ++i) {
-          if (anchors.AnyIn(lines.Begin(i), lines.End(i))) qm::ExtractContacts(lines[i], targets);
-        }
-        count += lines.size();
-        page = lines.ReleaseText();
-      }
-      sink = count;
-    });
+  return PageRate(corpus, lists, [&](const qm::TPageLines& lines) {
+    anchors.Find(lines.Text());
+    for (size_t i = 0; i < lines.size(); ++i) {
+      if (anchors.AnyIn(lines.Begin(i), lines.End(i))) qm::ExtractContacts(lines[i], targets);
+    }
   });
 }
 
