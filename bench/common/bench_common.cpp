@@ -5,8 +5,55 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 
 namespace qm::bench {
+
+// About 8 KB of page text with a contact every few lines: e-mail addresses, mobile numbers
+// and QQ numbers, many of them distinct, so the result lists grow through the run.
+std::string MakeContactPage(std::mt19937& random, int index) {
+  static const char* const kWords[] = {"<p>",
+                                       "</p>",
+                                       "\xc1\xaa\xcf\xb5",
+                                       "\xb5\xe7\xbb\xb0",
+                                       "contact",
+                                       "<a href=\"/x\">",
+                                       "</a>",
+                                       "\xd6\xd0\xce\xc4",
+                                       "2024",
+                                       "&nbsp;",
+                                       "<div class=\"row\">",
+                                       "</div>"};
+  std::string page = "<html><head><title>page " + std::to_string(index) + "</title></head>\r\n";
+  while (page.size() < 8000) {
+    for (int i = 0; i < 12; ++i) {
+      page += kWords[random() % (sizeof kWords / sizeof kWords[0])];
+      page += ' ';
+    }
+    switch (random() % 20) {
+      case 0:
+        page += "mail" + std::to_string(random() % 5000) + "@example.cn ";
+        break;
+      case 1:
+        page += "13" + std::to_string(100000000 + random() % 899999999) + " ";
+        break;
+      case 2:
+        page += "QQ:" + std::to_string(10000 + random() % 900000000) + " ";
+        break;
+      default:
+        break;
+    }
+    page += "\r\n";
+  }
+  return page + "</html>\r\n";
+}
+
+test::NginxServer::Options NginxOptions() {
+  test::NginxServer::Options options;
+  options.WorkerProcesses = 2;
+  options.AccessLog = false;
+  return options;
+}
 
 double ProcessCpuSeconds() {
   rusage usage{};

@@ -33,32 +33,6 @@ constexpr int kPages = 2000;
 
 using Clock = std::chrono::steady_clock;
 
-std::string MakePage(std::mt19937& random, int index) {
-  static const char* const kWords[] = {"<p>",
-                                       "</p>",
-                                       "\xc1\xaa\xcf\xb5",
-                                       "\xb5\xe7\xbb\xb0",
-                                       "contact",
-                                       "<a href=\"/x\">",
-                                       "</a>",
-                                       "\xd6\xd0\xce\xc4",
-                                       "2024",
-                                       "&nbsp;",
-                                       "<div class=\"row\">",
-                                       "</div>"};
-  std::string page = "<html><head><title>page " + std::to_string(index) + "</title></head>\r\n";
-  while (page.size() < 8000) {
-    for (int i = 0; i < 12; ++i) {
-      page += kWords[random() % (sizeof kWords / sizeof kWords[0])];
-      page += ' ';
-    }
-    if (random() % 40 == 0) page += "mail" + std::to_string(random() % 1000) + "@example.cn ";
-    if (random() % 40 == 0) page += "13" + std::to_string(100000000 + random() % 899999999) + " ";
-    page += "\r\n";
-  }
-  return page + "</html>\r\n";
-}
-
 // Runs `fetch(i)` for i in [0, count) on kThreads threads; returns pages per second.
 double RunThreads(int count, const std::function<bool(int, qm::TPageLines&)>& fetch,
                   int& failures) {
@@ -139,10 +113,7 @@ double NginxCpuSeconds(pid_t master) {
 }  // namespace
 
 int main() {
-  qm::test::NginxServer::Options options;
-  options.WorkerProcesses = 2;
-  options.AccessLog = false;
-  qm::test::NginxServer nginx(options);
+  qm::test::NginxServer nginx(qm::bench::NginxOptions());
   qm::test::TempDir work;
 
   std::mt19937 random(42);
@@ -150,7 +121,7 @@ int main() {
   size_t bytes = 0;
   for (int i = 0; i < kPages; ++i) {
     const std::string name = "p" + std::to_string(i) + ".html";
-    const std::string page = MakePage(random, i);
+    const std::string page = qm::bench::MakeContactPage(random, i);
     bytes += page.size();
     nginx.WriteFile(name, page);
     urls.push_back(nginx.Url(name));
@@ -183,18 +154,12 @@ int main() {
       [&](int& f) {
         return RunThreads(
             kPages,
-            [&](int i, qm::TPageLines&) {
-              return BareFetch(nginx.Port(), requests[i], false);
-            },
-            f);
+            [&](int i, qm::TPageLines&) { return BareFetch(nginx.Port(), requests[i], false); }, f);
       },
       [&](int& f) {
         return RunThreads(
             kPages,
-            [&](int i, qm::TPageLines&) {
-              return BareFetch(nginx.Port(), requests[i], true);
-            },
-            f);
+            [&](int i, qm::TPageLines&) { return BareFetch(nginx.Port(), requests[i], true); }, f);
       },
       [&](int&) { return qm::bench::CurlPagesPerSecond(work, urls); },
   };

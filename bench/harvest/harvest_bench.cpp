@@ -86,10 +86,7 @@ RunResult RunHarvest(const qm::test::TempDir& dir, const std::string& list) {
 
 int main(int argc, char** argv) {
   const int pages = argc > 1 ? std::atoi(argv[1]) : 2000;
-  qm::test::NginxServer::Options options;
-  options.WorkerProcesses = 2;
-  options.AccessLog = false;
-  qm::test::NginxServer nginx(options);
+  qm::test::NginxServer nginx(qm::bench::NginxOptions());
   qm::test::TempDir work;
 
   std::mt19937 random(42);

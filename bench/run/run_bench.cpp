@@ -46,45 +46,6 @@ class QuietDialogs : public qm::ui::Dialogs {
   void PauseUi(int) override {}
 };
 
-// About 8 KB of page text with a contact every few lines: e-mail addresses, mobile numbers
-// and QQ numbers, many of them distinct, so the result lists grow through the run.
-std::string MakePage(std::mt19937& random, int index) {
-  static const char* const kWords[] = {"<p>",
-                                       "</p>",
-                                       "\xc1\xaa\xcf\xb5",
-                                       "\xb5\xe7\xbb\xb0",
-                                       "contact",
-                                       "<a href=\"/x\">",
-                                       "</a>",
-                                       "\xd6\xd0\xce\xc4",
-                                       "2024",
-                                       "&nbsp;",
-                                       "<div class=\"row\">",
-                                       "</div>"};
-  std::string page = "<html><head><title>page " + std::to_string(index) + "</title></head>\r\n";
-  while (page.size() < 8000) {
-    for (int i = 0; i < 12; ++i) {
-      page += kWords[random() % (sizeof kWords / sizeof kWords[0])];
-      page += ' ';
-    }
-    switch (random() % 20) {
-      case 0:
-        page += "mail" + std::to_string(random() % 5000) + "@example.cn ";
-        break;
-      case 1:
-        page += "13" + std::to_string(100000000 + random() % 899999999) + " ";
-        break;
-      case 2:
-        page += "QQ:" + std::to_string(10000 + random() % 900000000) + " ";
-        break;
-      default:
-        break;
-    }
-    page += "\r\n";
-  }
-  return page + "</html>\r\n";
-}
-
 struct Rate {
   double PagesPerSecond;
   double CpuMsPer1000Pages;  // this process's user and system time, all threads
@@ -146,10 +107,7 @@ T Median(std::vector<T> values) {
 }  // namespace
 
 int main() {
-  qm::test::NginxServer::Options options;
-  options.WorkerProcesses = 2;
-  options.AccessLog = false;
-  qm::test::NginxServer nginx(options);
+  qm::test::NginxServer nginx(qm::bench::NginxOptions());
   qm::test::TempDir dir;
 
   std::mt19937 random(20261207);
@@ -158,7 +116,7 @@ int main() {
   size_t bytes = 0;
   for (int i = 0; i < kPages; ++i) {
     const std::string name = "p" + std::to_string(i) + ".html";
-    const std::string page = MakePage(random, i);
+    const std::string page = qm::bench::MakeContactPage(random, i);
     bytes += page.size();
     nginx.WriteFile(name, page);
     urls.push_back(nginx.Url(name));

@@ -1,6 +1,5 @@
 #include "engine/main_form.h"
 
-#include "engine/extractors.h"
 #include "engine/local_address.h"
 #include "http/fetch_page_lines.h"
 #include "text/program_location.h"
@@ -30,16 +29,6 @@ TForm1::~TForm1() {
     if (slot.Thread) slot.Thread->Join();
   }
   for (auto& worker : retiredWorkers_) worker->Join();
-}
-
-void TForm1::ExtractEmails(std::string_view line) {
-  qm::ExtractEmails(line, StringGrid1);
-}
-void TForm1::ExtractMobiles(std::string_view line) {
-  qm::ExtractMobiles(line, StringGrid2);
-}
-void TForm1::ExtractQQNumbers(std::string_view line) {
-  qm::ExtractQQNumbers(line, StringGrid3);
 }
 
 }  // namespace qm

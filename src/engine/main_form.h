@@ -123,10 +123,6 @@ class TForm1 {
   // their own steps; UrlCounter and StopRequested are theirs to set before.
   void StartRun(std::unique_ptr<TUrlListReader> list);
 
-  // Extractors for one line, into the three lists.
-  void ExtractEmails(std::string_view line);
-  void ExtractMobiles(std::string_view line);
-  void ExtractQQNumbers(std::string_view line);
 
   // The settings file's full path, fixed by FormCreate.
   const std::string& SettingsFilePath() const { return settingsPath_; }

@@ -6,18 +6,11 @@
 
 #include "shell/app_title.h"
 #include "shell/pictures.h"
+#include "shell/placed_label.h"
 #include "shell/window_placement.h"
 
 namespace qm::shell {
 namespace {
-
-QLabel* MakeLabel(QWidget* parent, const char* name, const QString& text, int left, int top) {
-  auto* label = new QLabel(text, parent);
-  label->setObjectName(name);
-  label->move(left, top);
-  label->adjustSize();
-  return label;
-}
 
 THyperLinkLabel* MakeLink(QWidget* parent, const char* name, const UrlOpener& opener,
                           const QString& caption, const QString& url, int left, int top) {

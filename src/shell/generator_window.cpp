@@ -9,19 +9,12 @@
 
 #include "shell/error_box.h"
 #include "shell/pictures.h"
+#include "shell/placed_label.h"
 #include "shell/window_placement.h"
 #include "urllists/generator_form.h"
 
 namespace qm::shell {
 namespace {
-
-QLabel* MakeLabel(QWidget* parent, const char* name, const char* text, int left, int top) {
-  auto* label = new QLabel(QString::fromUtf8(text), parent);
-  label->setObjectName(name);
-  label->move(left, top);
-  label->adjustSize();
-  return label;
-}
 
 QToolButton* MakeButton(QWidget* parent, const char* name, const char* text, int left, int top) {
   auto* button = new QToolButton(parent);

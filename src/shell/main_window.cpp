@@ -22,6 +22,7 @@
 #include "shell/error_box.h"
 #include "shell/generator_window.h"
 #include "shell/pictures.h"
+#include "shell/placed_label.h"
 #include "shell/result_grid.h"
 #include "shell/wait_dialog.h"
 #include "shell/window_placement.h"
@@ -37,14 +38,6 @@ constexpr int kEdit5Width = 171;
 
 QString Utf8(const std::string& text) {
   return QString::fromUtf8(text.data(), qsizetype(text.size()));
-}
-
-QLabel* MakeLabel(QWidget* parent, const char* name, const char* text, int left, int top) {
-  auto* label = new QLabel(QString::fromUtf8(text), parent);
-  label->setObjectName(name);
-  label->move(left, top);
-  label->adjustSize();
-  return label;
 }
 
 QFrame* MakeBar(QWidget* parent, const char* name, int height) {

@@ -7,17 +7,16 @@
 namespace qm {
 
 TPageLines::TPageLines(std::initializer_list<std::string_view> lines) {
-  for (std::string_view line : lines) {
-    spans_.push_back({text_.size(), line.size()});
-    text_.append(line);
-  }
+  for (std::string_view line : lines) Append(line);
 }
 
 TPageLines::TPageLines(const std::vector<std::string>& lines) {
-  for (const std::string& line : lines) {
-    spans_.push_back({text_.size(), line.size()});
-    text_.append(line);
-  }
+  for (const std::string& line : lines) Append(line);
+}
+
+void TPageLines::Append(std::string_view line) {
+  spans_.push_back({text_.size(), line.size()});
+  text_.append(line);
 }
 
 void TPageLines::TakeText(std::string&& text, size_t from) {

@@ -69,6 +69,8 @@ class TPageLines {
     size_t Length;
   };
   void Split(size_t from);
+  // Adds a line given whole.
+  void Append(std::string_view line);
 
   std::string text_;
   std::vector<Span> spans_;
