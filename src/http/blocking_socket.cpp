@@ -14,7 +14,9 @@
 namespace qm {
 namespace {
 
-constexpr size_t kLineRefillBytes = 1024;
+// Large enough that a page's header lines and most bodies arrive in one receive: the body
+// is then taken from the pending bytes without further calls.
+constexpr size_t kLineRefillBytes = 16384;
 
 // The text before the first CR or LF. No double-byte character of code page 936 has CR or
 // LF as its second byte, so this never cuts one apart.
