@@ -44,7 +44,11 @@ const char* const kHarvestHelp =
     "                    (电邮N.txt, 手机N.txt, QQ邮N.txt)\n"
     "  --save-progress   keep the progress record in the settings file beside this\n"
     "                    program (qmharvest-cli.ini), as the window does\n"
-    "  --no-online-check do not require an address other than 127.0.0.1 for this host\n";
+    "  --no-online-check do not require an address other than 127.0.0.1 for this host\n"
+    "  --in-flight K     pages each worker keeps in flight, 1 to 32 (default 8)\n"
+    "  --no-redirects    scan a redirect's own body instead of following it\n"
+    "  --no-extended     only the plain lower-case forms of contacts, as the first version\n"
+    "  --no-unique       append a value again unless it repeats the list's last one\n";
 
 namespace {
 
@@ -177,8 +181,9 @@ void ExportLists(const TForm1& form, const std::string& folder) {
 
 int RunHarvest(const std::vector<std::string>& args) {
   const ParsedCommand parsed =
-      ParseCommand(args, {{"--email", "--mobile", "--qq", "--save-progress", "--no-online-check"},
-                          {"--threads", "--from", "--out"}});
+      ParseCommand(args, {{"--email", "--mobile", "--qq", "--save-progress", "--no-online-check",
+                           "--no-redirects", "--no-extended", "--no-unique"},
+                          {"--threads", "--from", "--out", "--in-flight"}});
   if (parsed.Operands().size() != 1) throw UsageError("harvest takes exactly one LIST");
   const std::string list = parsed.Operands().front();
   const bool anyKind = parsed.Has("--email") || parsed.Has("--mobile") || parsed.Has("--qq");
@@ -207,6 +212,11 @@ int RunHarvest(const std::vector<std::string>& args) {
   form.CheckBox2.SetChecked(parsed.Has("--email") || !anyKind);
   form.CheckBox3.SetChecked(parsed.Has("--mobile"));
   form.CheckBox4.SetChecked(parsed.Has("--qq"));
+  form.SpinEditInFlight.SetText(parsed.Value("--in-flight").value_or("8"));
+  form.SpinEditInFlight.ClampToRange();
+  form.CheckBoxRedirects.SetChecked(!parsed.Has("--no-redirects"));
+  form.CheckBoxExtended.SetChecked(!parsed.Has("--no-extended"));
+  form.CheckBoxUnique.SetChecked(!parsed.Has("--no-unique"));
   form.Changes.SetListener([&wakeup] { wakeup.Signal(); });
   // Changes made before the listener came are pending; without this no change would wake us.
   form.Changes.Acknowledge();

@@ -57,6 +57,11 @@ class TForm1 {
   ui::TCheckBoxModel CheckBox3{Changes};        // mobile numbers
   ui::TCheckBoxModel CheckBox4{Changes};        // QQ numbers
   ui::TEditModel Edit5{Changes};                // URL list path
+  // Second row: the capabilities added since the first version
+  ui::TCheckBoxModel CheckBoxRedirects{Changes, true};  // follow redirects
+  ui::TCheckBoxModel CheckBoxExtended{Changes, true};   // extended recognition of contacts
+  ui::TCheckBoxModel CheckBoxUnique{Changes, true};     // no value twice in a list
+  ui::TSpinEditModel SpinEditInFlight{Changes, 1, 32, 8};  // pages in flight per worker
 
   // Tool bar
   ui::TButtonModel SpeedButton1{Changes}, SpeedButton2{Changes}, SpeedButton3{Changes},

@@ -28,11 +28,15 @@ TSettingsRecord ReadSettingsFile(const std::string& path, const TSettingsRecord&
   record.IfEml = ini.ReadInteger(kSettingsSection, "ifeml", defaults.IfEml);
   record.IfPhone = ini.ReadInteger(kSettingsSection, "ifphone", defaults.IfPhone);
   record.IfQQ = ini.ReadInteger(kSettingsSection, "ifqq", defaults.IfQQ);
+  record.Redirect = ini.ReadInteger(kSettingsSection, "redirect", defaults.Redirect);
+  record.Extended = ini.ReadInteger(kSettingsSection, "extended", defaults.Extended);
+  record.Unique = ini.ReadInteger(kSettingsSection, "unique", defaults.Unique);
+  record.InFlight = ini.ReadInteger(kSettingsSection, "inflight", defaults.InFlight);
   return record;
 }
 
 void WriteSettingsFile(const std::string& path, const TSettingsRecord& record) {
-  const std::array<TIniEntry, 7> entries{{
+  const std::array<TIniEntry, 11> entries{{
       {"urladd", record.UrlAdd},
       {"process", std::to_string(record.Process)},
       {"total", std::to_string(record.Total)},
@@ -40,6 +44,10 @@ void WriteSettingsFile(const std::string& path, const TSettingsRecord& record) {
       {"ifeml", std::to_string(record.IfEml)},
       {"ifphone", std::to_string(record.IfPhone)},
       {"ifqq", std::to_string(record.IfQQ)},
+      {"redirect", std::to_string(record.Redirect)},
+      {"extended", std::to_string(record.Extended)},
+      {"unique", std::to_string(record.Unique)},
+      {"inflight", std::to_string(record.InFlight)},
   }};
   TIniFile(path).WriteEntries(kSettingsSection, entries);
 }
@@ -53,6 +61,10 @@ void LoadSettings(TForm1& form, const TSettingsRecord& defaults) {
   form.CheckBox2.SetChecked(SwitchChecked(record.IfEml));
   form.CheckBox3.SetChecked(SwitchChecked(record.IfPhone));
   form.CheckBox4.SetChecked(SwitchChecked(record.IfQQ));
+  form.CheckBoxRedirects.SetChecked(SwitchChecked(record.Redirect));
+  form.CheckBoxExtended.SetChecked(SwitchChecked(record.Extended));
+  form.CheckBoxUnique.SetChecked(SwitchChecked(record.Unique));
+  form.SpinEditInFlight.SetValue(record.InFlight);
 }
 
 TSettingsRecord CurrentSettings(const TForm1& form) {
@@ -64,6 +76,10 @@ TSettingsRecord CurrentSettings(const TForm1& form) {
   record.IfEml = form.CheckBox2.Checked() ? 1 : 0;
   record.IfPhone = form.CheckBox3.Checked() ? 1 : 0;
   record.IfQQ = form.CheckBox4.Checked() ? 1 : 0;
+  record.Redirect = form.CheckBoxRedirects.Checked() ? 1 : 0;
+  record.Extended = form.CheckBoxExtended.Checked() ? 1 : 0;
+  record.Unique = form.CheckBoxUnique.Checked() ? 1 : 0;
+  record.InFlight = form.SpinEditInFlight.Value();
   return record;
 }
 

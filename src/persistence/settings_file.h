@@ -1,5 +1,7 @@
 #pragma once
-// The settings and progress file: section "config" with seven keys, in this order.
+// The settings and progress file: section "config" with the seven keys of the first version,
+// in this order, then the keys of the capabilities added since. A file without the later keys
+// reads as before, the capabilities taking their defaults.
 #include <cstdint>
 #include <string>
 
@@ -9,7 +11,7 @@ class TForm1;
 
 inline constexpr const char* kSettingsSection = "config";
 
-// The seven values as the file holds them; UrlAdd is code page 936 bytes.
+// The values as the file holds them; UrlAdd is code page 936 bytes.
 struct TSettingsRecord {
   std::string UrlAdd;
   int32_t Process = 0;
@@ -18,14 +20,21 @@ struct TSettingsRecord {
   int32_t IfEml = 0;
   int32_t IfPhone = 0;
   int32_t IfQQ = 0;
+  // Switches and counts of the later capabilities.
+  int32_t Redirect = 1;  // follow redirects
+  int32_t Extended = 1;  // extended recognition of contacts
+  int32_t Unique = 1;    // a value already in its list is not appended again
+  int32_t InFlight = 8;  // pages in flight per worker, 1 to 32
 };
 
 // Values for missing or unreadable keys.
 inline TSettingsRecord CreationDefaults() {
-  return {{}, 0, 0, 1, 1, 0, 0};
+  TSettingsRecord record;
+  record.IfEml = 1;
+  return record;
 }
 inline TSettingsRecord ResumeDefaults() {
-  return {{}, 0, 0, 1, 0, 0, 0};
+  return {};
 }
 
 // The settings file name for a program file: its name in lower case, without its
@@ -33,11 +42,11 @@ inline TSettingsRecord ResumeDefaults() {
 // "qmharvest.ini").
 std::string SettingsFileName(const std::string& programPath);
 
-// Reads the seven keys from one snapshot of the file; each missing or invalid value takes
+// Reads the keys from one snapshot of the file; each missing or invalid value takes
 // its default. Never fails.
 TSettingsRecord ReadSettingsFile(const std::string& path, const TSettingsRecord& defaults);
 
-// Writes the seven keys in their order as one replacement of the file.
+// Writes every key in its order as one replacement of the file.
 // Throws EIniFileError "Unable to write to %s".
 void WriteSettingsFile(const std::string& path, const TSettingsRecord& record);
 
@@ -48,7 +57,8 @@ inline bool SwitchChecked(int32_t value) {
 
 // The settings read into the main window's controls and run state.
 void LoadSettings(TForm1& form, const TSettingsRecord& defaults);
-// The seven values of the moment: Edit5, UrlCounter, UrlTotal, SpinEdit1, the three boxes.
+// The values of the moment: Edit5, UrlCounter, UrlTotal, SpinEdit1, the three boxes, then the
+// later capabilities' controls.
 TSettingsRecord CurrentSettings(const TForm1& form);
 
 }  // namespace qm

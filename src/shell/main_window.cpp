@@ -48,16 +48,26 @@ QFrame* MakeBar(QWidget* parent, const char* name, int height) {
   return bar;
 }
 
-// The thread-count box: any integer may be typed, and the box is brought into 1 to 4 only
-// when it loses the focus; its arrows stay within 1 to 4.
+// A count box: any integer may be typed, and the box is brought into its model's range only
+// when it loses the focus; its arrows stay within that range.
 class TSpinEdit : public QSpinBox {
  public:
-  using QSpinBox::QSpinBox;
+  TSpinEdit(const ui::TSpinEditModel& model, QWidget* parent)
+      : QSpinBox(parent), min_(model.MinValue()), max_(model.MaxValue()) {}
   void stepBy(int steps) override {
-    const int target = std::clamp(value() + steps, 1, 4);
+    const int target = std::clamp(value() + steps, min_, max_);
     setValue(target);
   }
+
+ private:
+  const int min_;
+  const int max_;
 };
+
+// The options bar's first row holds the design's options, the second the capabilities
+// added since.
+constexpr int kOptionsBarHeight = 74;
+constexpr int kSecondRowTop = 40;
 
 struct ToolButtonText {
   const char* caption;
@@ -116,6 +126,7 @@ TForm1Window::~TForm1Window() {
   // The child widgets go after this body, in the base class's destructor, and a focused spin
   // box reports its editing finished as it goes: not to this half-destroyed window.
   disconnect(SpinEdit1, nullptr, this, nullptr);
+  disconnect(SpinEditInFlight, nullptr, this, nullptr);
   TrayIcon1.reset();
 }
 
@@ -168,33 +179,51 @@ void TForm1Window::BuildToolBar() {
 }
 
 void TForm1Window::BuildOptionsBar() {
-  Panel2 = MakeBar(this, "Panel2", 48);
+  Panel2 = MakeBar(this, "Panel2", kOptionsBarHeight);
   Panel2->setFrameStyle(QFrame::Panel | QFrame::Raised);
   Label1 = MakeLabel(Panel2, "Label1", "线程：", 8, 16);
 
-  auto* spin = new TSpinEdit(Panel2);
-  SpinEdit1 = spin;
-  SpinEdit1->setObjectName("SpinEdit1");
-  SpinEdit1->setRange(-999999, 999999);
-  SpinEdit1->setValue(1);
-  SpinEdit1->setGeometry(48, 12, 56, 22);
-  connect(SpinEdit1, &QSpinBox::textChanged, this,
-          [this](const QString& text) { core_.SpinEdit1.SetText(text.toStdString()); });
-  connect(SpinEdit1, &QSpinBox::editingFinished, this, [this] { core_.SpinEdit1.ClampToRange(); });
+  auto makeSpin = [this](const char* name, int left, int top, ui::TSpinEditModel& model) {
+    QSpinBox* spin = new TSpinEdit(model, Panel2);
+    spin->setObjectName(name);
+    spin->setRange(-999999, 999999);
+    spin->setValue(model.Value());
+    spin->setGeometry(left, top, 56, 22);
+    connect(spin, &QSpinBox::textChanged, this,
+            [&model](const QString& text) { model.SetText(text.toStdString()); });
+    connect(spin, &QSpinBox::editingFinished, this, [&model] { model.ClampToRange(); });
+    return spin;
+  };
+  SpinEdit1 = makeSpin("SpinEdit1", 48, 12, core_.SpinEdit1);
 
-  auto makeCheck = [this](const char* name, const char* caption, int left,
+  auto makeCheck = [this](const char* name, const char* caption, int left, int top,
                           ui::TCheckBoxModel& model) {
     auto* box = new QCheckBox(QString::fromUtf8(caption), Panel2);
     box->setObjectName(name);
     box->setLayoutDirection(Qt::RightToLeft);  // caption to the left of the box
-    box->move(left, 14);
+    box->move(left, top);
     box->adjustSize();
+    box->setChecked(model.Checked());
     connect(box, &QCheckBox::toggled, this, [&model](bool checked) { model.SetChecked(checked); });
     return box;
   };
-  CheckBox2 = makeCheck("CheckBox2", "邮件地址", 112, core_.CheckBox2);
-  CheckBox3 = makeCheck("CheckBox3", "手机号码", 192, core_.CheckBox3);
-  CheckBox4 = makeCheck("CheckBox4", "QQ号码", 272, core_.CheckBox4);
+  CheckBox2 = makeCheck("CheckBox2", "邮件地址", 112, 14, core_.CheckBox2);
+  CheckBox3 = makeCheck("CheckBox3", "手机号码", 192, 14, core_.CheckBox3);
+  CheckBox4 = makeCheck("CheckBox4", "QQ号码", 272, 14, core_.CheckBox4);
+
+  const int row2 = kSecondRowTop;
+  CheckBoxRedirects = makeCheck("CheckBoxRedirects", "跟随跳转", 8, row2 + 2,
+                                core_.CheckBoxRedirects);
+  CheckBoxRedirects->setToolTip(QString::fromUtf8("页面跳转到别的网址时，搜索跳转后的页面"));
+  CheckBoxExtended = makeCheck("CheckBoxExtended", "扩展识别", 96, row2 + 2,
+                               core_.CheckBoxExtended);
+  CheckBoxExtended->setToolTip(
+      QString::fromUtf8("也识别大写、实体编码、全角和变形写法的联系方式，并排除误识别"));
+  CheckBoxUnique = makeCheck("CheckBoxUnique", "结果去重", 184, row2 + 2, core_.CheckBoxUnique);
+  CheckBoxUnique->setToolTip(QString::fromUtf8("已在列表中的结果不再添加"));
+  LabelInFlight = MakeLabel(Panel2, "LabelInFlight", "每线程并发：", 272, row2 + 4);
+  SpinEditInFlight = makeSpin("SpinEditInFlight", 352, row2, core_.SpinEditInFlight);
+  SpinEditInFlight->setToolTip(QString::fromUtf8("每个线程同时下载的页面数（1到32）"));
   Label7 = MakeLabel(Panel2, "Label7", "网址文件路径：", 352, 16);
   Edit5 = new QLineEdit(Panel2);
   Edit5->setObjectName("Edit5");
@@ -439,17 +468,23 @@ void TForm1Window::Refresh() {
   timer.start();
   core_.Changes.Acknowledge();
 
-  if (!SpinEdit1->hasFocus()) {
-    const QString text = Utf8(core_.SpinEdit1.Text());
-    if (SpinEdit1->text() != text) {
+  const auto showSpin = [](QSpinBox* spin, const ui::TSpinEditModel& model) {
+    if (spin->hasFocus()) return;
+    const QString text = Utf8(model.Text());
+    if (spin->text() != text) {
       bool ok = false;
       const int value = text.toInt(&ok);
-      SpinEdit1->setValue(ok ? value : 1);
+      spin->setValue(ok ? value : model.MinValue());
     }
-  }
+  };
+  showSpin(SpinEdit1, core_.SpinEdit1);
+  showSpin(SpinEditInFlight, core_.SpinEditInFlight);
   CheckBox2->setChecked(core_.CheckBox2.Checked());
   CheckBox3->setChecked(core_.CheckBox3.Checked());
   CheckBox4->setChecked(core_.CheckBox4.Checked());
+  CheckBoxRedirects->setChecked(core_.CheckBoxRedirects.Checked());
+  CheckBoxExtended->setChecked(core_.CheckBoxExtended.Checked());
+  CheckBoxUnique->setChecked(core_.CheckBoxUnique.Checked());
   const QString path = Utf8(core_.Edit5.Text());
   if (Edit5->text() != path) Edit5->setText(path);
 

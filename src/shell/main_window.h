@@ -54,6 +54,10 @@ class TForm1Window : public QWidget {
   QSpinBox* SpinEdit1;
   QCheckBox *CheckBox2, *CheckBox3, *CheckBox4;
   QLineEdit* Edit5;
+  // Options bar, second row
+  QCheckBox *CheckBoxRedirects, *CheckBoxExtended, *CheckBoxUnique;
+  QLabel* LabelInFlight;
+  QSpinBox* SpinEditInFlight;
   // Result lists: e-mail addresses, mobile numbers, QQ numbers
   TStringGrid *StringGrid1, *StringGrid2, *StringGrid3;
   QMenu *PopupMenu2, *PopupMenu3, *PopupMenu4;

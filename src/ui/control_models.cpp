@@ -7,14 +7,14 @@
 namespace qm::ui {
 
 int32_t TSpinEditModel::Value() const {
-  // The box reads its text as a plain decimal integer; anything else counts as 1.
+  // The box reads its text as a plain decimal integer; anything else counts as the minimum.
   const std::string text = Text();
-  if (text.empty() || text.find_first_of("$xX") != std::string::npos) return 1;
-  return ParseInteger(text).value_or(1);
+  if (text.empty() || text.find_first_of("$xX") != std::string::npos) return minValue_;
+  return ParseInteger(text).value_or(minValue_);
 }
 
 void TSpinEditModel::SetValue(int32_t value) {
-  SetText(std::to_string(std::clamp(value, kMinValue, kMaxValue)));
+  SetText(std::to_string(std::clamp(value, minValue_, maxValue_)));
 }
 
 TStatusBarModel::TStatusBarModel(ChangeNotifier& n) : notifier_(n) {}

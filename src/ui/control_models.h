@@ -88,23 +88,26 @@ class TEditModel {
   Property<std::string> text_;
 };
 
-// The thread-count spin box, range 1 to 4. Its value is its text read as a decimal integer,
-// or 1 when the text is not one; a typed value is brought into range only when the box
-// loses the focus (the shell calls ClampToRange then).
+// A spin box over a range (the thread count's is 1 to 4). Its value is its text read as a
+// decimal integer, or the range's minimum when the text is not one; a typed value is brought
+// into range only when the box loses the focus (the shell calls ClampToRange then).
 class TSpinEditModel {
  public:
-  static constexpr int32_t kMinValue = 1;
-  static constexpr int32_t kMaxValue = 4;
-
-  TSpinEditModel(ChangeNotifier& n) : text_(n, "1") {}
+  TSpinEditModel(ChangeNotifier& n, int32_t minValue = 1, int32_t maxValue = 4,
+                 int32_t initial = 1)
+      : minValue_(minValue), maxValue_(maxValue), text_(n, std::to_string(initial)) {}
   std::string Text() const { return text_.Get(); }
   void SetText(std::string text) { text_.Set(std::move(text)); }
   int32_t Value() const;
-  // Sets the value brought into the range 1 to 4.
+  int32_t MinValue() const { return minValue_; }
+  int32_t MaxValue() const { return maxValue_; }
+  // Sets the value brought into the range.
   void SetValue(int32_t value);
   void ClampToRange() { SetValue(Value()); }
 
  private:
+  const int32_t minValue_;
+  const int32_t maxValue_;
   Property<std::string> text_;
 };
 

@@ -72,12 +72,30 @@ TEST(FormCreate, ReadsSavedValuesByTheReadingRules) {
   }
 }
 
+TEST(FormCreate, LaterCapabilitiesLoadAndSaveWithTheirKeys) {
+  FormHarness h;
+  h.dir.Write(h.SettingsName(),
+              "[config]\r\nredirect=0\r\nextended=0\r\nunique=256\r\ninflight=99\r\n");
+  TForm1& form = h.Create();
+  EXPECT_FALSE(form.CheckBoxRedirects.Checked());
+  EXPECT_FALSE(form.CheckBoxExtended.Checked());
+  EXPECT_FALSE(form.CheckBoxUnique.Checked());
+  EXPECT_EQ(form.SpinEditInFlight.Value(), 32);  // brought into 1 to 32
+  form.CheckBoxExtended.SetChecked(true);
+  form.SpinEditInFlight.SetText("junk");  // counts as the minimum
+  form.Button10Click();
+  const std::string saved = TempDir::Read(h.SettingsPath());
+  EXPECT_NE(saved.find("redirect=0\r\nextended=1\r\nunique=0\r\ninflight=1\r\n"),
+            std::string::npos)
+      << saved;
+}
+
 TEST(ProgressSave, BeforeAnySearchWritesTheStartUpValues) {
   FormHarness h;
   h.Create().SpeedButton7Click();
   EXPECT_EQ(TempDir::Read(h.SettingsPath()),
             "[config]\r\nurladd=\r\nprocess=0\r\ntotal=0\r\nthread=1\r\nifeml=1\r\nifphone=0\r\n"
-            "ifqq=0\r\n");
+            "ifqq=0\r\nredirect=1\r\nextended=1\r\nunique=1\r\ninflight=8\r\n");
   ASSERT_EQ(h.dialogs.Kinds(), std::vector<std::string>{"message"});
   EXPECT_EQ(h.dialogs.Messages(), std::vector<std::string>{"已经保存当前网络搜索进程"});
 }
@@ -97,7 +115,8 @@ TEST(ProgressSave, WritesTheValuesOfTheMomentInPlace) {
   form.Button10Click();
   EXPECT_EQ(TempDir::Read(h.SettingsPath()),
             "[config]\r\nurladd=/data/\xcd\xf8\xd6\xb7.txt\r\nprocess=57\r\ntotal=100\r\n"
-            "thread=1\r\nifeml=0\r\nifphone=0\r\nifqq=1\r\n[other]\r\nkeep=1\r\n");
+            "thread=1\r\nifeml=0\r\nifphone=0\r\nifqq=1\r\nredirect=1\r\nextended=1\r\n"
+            "unique=1\r\ninflight=8\r\n[other]\r\nkeep=1\r\n");
   EXPECT_TRUE(h.dialogs.Kinds().empty());
 
   // The code page 936 path comes back as the same UI text.

@@ -20,14 +20,15 @@ TEST(SettingsFileName, DerivedFromTheProgramFileName) {
   for (const auto& [program, name] : rows) EXPECT_EQ(SettingsFileName(program), name) << program;
 }
 
-TEST(SettingsFile, FirstWriteHoldsTheSevenKeysInOrder) {
+TEST(SettingsFile, FirstWriteHoldsTheSevenKeysThenTheLaterOnesInOrder) {
   test::TempDir dir;
   const std::string path = dir.File("qmharvest.ini");
-  TSettingsRecord record{"/data/\xd6\xd0.txt", 57, 100, 3, 1, 0, 1};
+  TSettingsRecord record{"/data/\xd6\xd0.txt", 57, 100, 3, 1, 0, 1, 0, 1, 0, 32};
   WriteSettingsFile(path, record);
   EXPECT_EQ(test::TempDir::Read(path),
             "[config]\r\nurladd=/data/\xd6\xd0.txt\r\nprocess=57\r\ntotal=100\r\nthread=3\r\n"
-            "ifeml=1\r\nifphone=0\r\nifqq=1\r\n");
+            "ifeml=1\r\nifphone=0\r\nifqq=1\r\nredirect=0\r\nextended=1\r\nunique=0\r\n"
+            "inflight=32\r\n");
 }
 
 TEST(SettingsFile, LaterWritesReplaceInPlaceAndKeepOtherLines) {
@@ -39,14 +40,15 @@ TEST(SettingsFile, LaterWritesReplaceInPlaceAndKeepOtherLines) {
   WriteSettingsFile(path, TSettingsRecord{"l.txt", -1, 8, 4, 0, 1, 0});
   EXPECT_EQ(test::TempDir::Read(path),
             "; kept\r\n[window]\r\nleft=10\r\n\r\n[Config]\r\nIfQQ=0\r\nPROCESS=-1\r\nextra=x\r\n"
-            "urladd=l.txt\r\ntotal=8\r\nthread=4\r\nifeml=0\r\nifphone=1\r\n\r\n"
+            "urladd=l.txt\r\ntotal=8\r\nthread=4\r\nifeml=0\r\nifphone=1\r\nredirect=1\r\n"
+            "extended=1\r\nunique=1\r\ninflight=8\r\n\r\n"
             "[later]\r\ny=2\r\n");
 }
 
 TEST(SettingsFile, ReadsBackWhatWasWritten) {
   test::TempDir dir;
   const std::string path = dir.File("x.ini");
-  const TSettingsRecord written{"a b.txt", INT32_MIN, INT32_MAX, 2, 0, 1, 1};
+  const TSettingsRecord written{"a b.txt", INT32_MIN, INT32_MAX, 2, 0, 1, 1, 0, 0, 0, 5};
   WriteSettingsFile(path, written);
   const TSettingsRecord read = ReadSettingsFile(path, CreationDefaults());
   EXPECT_EQ(read.UrlAdd, written.UrlAdd);
@@ -56,6 +58,10 @@ TEST(SettingsFile, ReadsBackWhatWasWritten) {
   EXPECT_EQ(read.IfEml, written.IfEml);
   EXPECT_EQ(read.IfPhone, written.IfPhone);
   EXPECT_EQ(read.IfQQ, written.IfQQ);
+  EXPECT_EQ(read.Redirect, written.Redirect);
+  EXPECT_EQ(read.Extended, written.Extended);
+  EXPECT_EQ(read.Unique, written.Unique);
+  EXPECT_EQ(read.InFlight, written.InFlight);
 }
 
 TEST(SettingsFile, MissingOrOddValuesTakeTheirDefaults) {
@@ -75,6 +81,13 @@ TEST(SettingsFile, MissingOrOddValuesTakeTheirDefaults) {
   EXPECT_EQ(odd.Thread, 9);
   EXPECT_EQ(odd.IfEml, 256);
   EXPECT_EQ(odd.IfQQ, 0);
+  // A file of the first version's shape: the later capabilities take their defaults.
+  for (const TSettingsRecord& record : {odd, none}) {
+    EXPECT_EQ(record.Redirect, 1);
+    EXPECT_EQ(record.Extended, 1);
+    EXPECT_EQ(record.Unique, 1);
+    EXPECT_EQ(record.InFlight, 8);
+  }
 }
 
 TEST(SettingsFile, SwitchesLookAtTheLowEightBits) {

@@ -40,7 +40,7 @@ TEST(MainWindow, LayoutFollowsTheDesign) {
     EXPECT_TRUE(button->autoRaise());
   }
   EXPECT_EQ(f.CoolBar1->height(), 65);
-  EXPECT_EQ(f.Panel2->height(), 48);
+  EXPECT_EQ(f.Panel2->height(), 74);
   EXPECT_EQ(f.StatusBar1->height(), 19);
   EXPECT_EQ(f.Panel1->height(), 25);
   const int widths[] = {40, 60, 40, 60, 40, 50};
@@ -187,6 +187,16 @@ TEST(MainWindow, UserEditsReachTheModels) {
   EXPECT_EQ(w.core->Edit5.Text(), "/tmp/list.txt");
   f.SpinEdit1->stepBy(5);
   EXPECT_EQ(f.SpinEdit1->value(), 4);
+
+  // The second row: each control writes its own model; the in-flight arrows stop at 32.
+  f.CheckBoxRedirects->setChecked(false);
+  f.CheckBoxExtended->setChecked(false);
+  EXPECT_FALSE(w.core->CheckBoxRedirects.Checked());
+  EXPECT_FALSE(w.core->CheckBoxExtended.Checked());
+  EXPECT_TRUE(w.core->CheckBoxUnique.Checked());
+  EXPECT_EQ(f.SpinEditInFlight->value(), 8);
+  f.SpinEditInFlight->stepBy(40);
+  EXPECT_EQ(w.core->SpinEditInFlight.Value(), 32);
 }
 
 TEST(MainWindow, RowsFromWorkerThreadsArriveCoalesced) {
