@@ -1,35 +1,47 @@
 #include "engine/local_address.h"
 
 #include <arpa/inet.h>
-#include <netdb.h>
+#include <ifaddrs.h>
+#include <net/if.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 #include <array>
 
 namespace qm {
 
-std::string GetLocalAddress() {
-  std::array<char, 64> name{};
-  if (gethostname(name.data(), name.size() - 1) != 0) return {};
-  name.back() = '\0';  // a truncated name need not be terminated
-
-  addrinfo hints{};
-  hints.ai_family = AF_INET;
-  hints.ai_socktype = SOCK_STREAM;  // one entry per address, not one per socket type
-  addrinfo* found = nullptr;
-  if (getaddrinfo(name.data(), nullptr, &hints, &found) != 0) return {};
-
-  std::string result;
-  for (const addrinfo* entry = found; entry; entry = entry->ai_next) {
-    if (entry->ai_family != AF_INET || !entry->ai_addr) continue;
-    std::array<char, INET_ADDRSTRLEN> text{};
-    const auto* address = reinterpret_cast<const sockaddr_in*>(entry->ai_addr);
-    if (inet_ntop(AF_INET, &address->sin_addr, text.data(), text.size())) result = text.data();
+std::string FirstRoutableAddress(const std::vector<TInterfaceAddress>& interfaces) {
+  for (const TInterfaceAddress& entry : interfaces) {
+    if (entry.Up && !entry.Loopback && entry.IPv4 && !entry.Address.empty()) return entry.Address;
   }
-  freeaddrinfo(found);
+  return "127.0.0.1";
+}
+
+std::vector<TInterfaceAddress> ListInterfaceAddresses() {
+  std::vector<TInterfaceAddress> result;
+  ifaddrs* list = nullptr;
+  if (getifaddrs(&list) != 0) return result;
+  for (const ifaddrs* entry = list; entry; entry = entry->ifa_next) {
+    TInterfaceAddress address;
+    address.Name = entry->ifa_name ? entry->ifa_name : "";
+    address.Up = (entry->ifa_flags & IFF_UP) != 0;
+    address.Loopback = (entry->ifa_flags & IFF_LOOPBACK) != 0;
+    if (entry->ifa_addr && entry->ifa_addr->sa_family == AF_INET) {
+      std::array<char, INET_ADDRSTRLEN> text{};
+      const auto* inet = reinterpret_cast<const sockaddr_in*>(entry->ifa_addr);
+      if (inet_ntop(AF_INET, &inet->sin_addr, text.data(), text.size())) {
+        address.IPv4 = true;
+        address.Address = text.data();
+      }
+    }
+    result.push_back(std::move(address));
+  }
+  freeifaddrs(list);
   return result;
+}
+
+std::string GetLocalAddress() {
+  return FirstRoutableAddress(ListInterfaceAddresses());
 }
 
 }  // namespace qm
