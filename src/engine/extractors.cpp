@@ -12,18 +12,20 @@ namespace {
 
 // A line is read as UTF-8 when it is valid UTF-8, else as code page 936. Every member of
 // a token set is ASCII, so a token is always a run of set bytes; the two readings differ
-// only when such a run follows a code page 936 lead byte, which then swallows the run's
-// first byte as its trail. The scanners work on bytes and ask for the verdict only where
-// the two readings would give different candidates, so most lines are never validated.
+// only when such a run follows a code page 936 lead byte and starts with a byte that can
+// be a second byte (a letter or "@", never a digit, "." or "-"), which the lead byte then
+// takes. The scanners work on bytes and ask for the verdict only where the two readings
+// would give different candidates, so most lines are never validated.
 class LineReading {
  public:
   explicit LineReading(std::string_view line) : line_(line) {}
 
-  // True when the byte at `pos` (a set byte) is the trail of a double-byte character in
-  // the code page 936 reading. The bytes before it are walked back only over lead-range
-  // bytes: a byte outside that range always ends a character, and from there lead-range
-  // bytes pair up.
+  // True when the byte at `pos` is the trail of a double-byte character in the code page
+  // 936 reading. The bytes before it are walked back only over lead-range bytes: a byte
+  // outside that range always ends a character, and from there lead-range bytes, each of
+  // which can also be a second byte, pair up.
   bool IsCp936Trail(size_t pos) const {
+    if (!IsCp936TrailByte(Byte(pos))) return false;
     size_t run = 0;
     while (pos > run && IsCp936LeadByte(Byte(pos - run - 1))) ++run;
     return (run & 1) != 0;

@@ -79,11 +79,18 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         Row{"NextToChinese", kLianXi + kColon + "ab@cd.ef" + kLianXi, {"ab@cd.ef"}},
         Row{"FullWidthAt", "abc" + kFullWidthAt + "cd.efgh", {}},
-        // A lead byte takes the byte after it, even a letter: the token starts one later.
-        Row{"LeadSwallowsLetter",
+        // A lead byte takes a letter after it: the token starts one later.
+        Row{"LeadTakesLetter",
             "\x81"
             "abc@qq.com",
             {"bc@qq.com"}},
+        // A digit, "." or "-" cannot be a second byte: the lead byte stands alone.
+        Row{"LeadLeavesDigit",
+            "\x81"
+            "1ab@cd.com",
+            {"1ab@cd.com"}},
+        Row{"LeadLeavesFullStop", "\xFE.ab@cd.com", {".ab@cd.com"}},
+        Row{"LeadLeavesHyphen", kLianXi + "\xC1-ab@cd.com", {"-ab@cd.com"}},
         Row{"SwallowedLetterLeavesOneBeforeAt", "abcd" + kTrailE + "f@gh.ijk", {}},
         Row{"TrailAtIsNoAt", "ab" + kTrailAt + "cd.efghij", {}},
         Row{"TrailAtBeforeAddress", kTrailAt + "bc@qq.com", {"bc@qq.com"}},
@@ -132,20 +139,20 @@ INSTANTIATE_TEST_SUITE_P(Cp936, MobileRows,
                                                "1381234\xA3\xB5"
                                                "678",
                                                {}},
-                                           Row{"LeadSwallowsDigit",
+                                           // A digit is never a second byte.
+                                           Row{"LeadLeavesDigit",
                                                "\x81"
-                                               "113812345678",
-                                               {"13812345678"}},
-                                           Row{"LeadSwallowsOne",
+                                               "13800138000",
+                                               {"13800138000"}},
+                                           Row{"LeadLeavesTwelveDigits",
                                                "\x81"
-                                               "13812345678",
+                                               "113800138000",
                                                {}}),
                          [](const auto& info) { return std::string(info.param.Name); });
 
 INSTANTIATE_TEST_SUITE_P(
     Utf8, MobileRows,
     ::testing::Values(Row{"AfterFullWidthColon", "手机：13812345678", {"13812345678"}},
-                      // Read as code page 936 this would lose its first digit and pass.
                       Row{"TwelveAfterFullWidthColon", "手机：113812345678", {}},
                       Row{"FullWidthDigits", "１３８１２３４５６７８", {}}),
     [](const auto& info) { return std::string(info.param.Name); });
@@ -246,15 +253,17 @@ TEST(ExtractorsOnHostileBytes, EveryByteValueIsHandled) {
     line.append("ab@cd.ef1");
   }
   line.append(std::string(10001, '\xFE'));
-  line.append("13812345678@qq.com tencent");
+  line.append("xyz@qq.com\xFE" "13812345678 tencent");
   ui::ChangeNotifier notifier;
   TResultList emails(notifier), mobiles(notifier), qq(notifier);
   ExtractEmails(line, emails);
   ExtractMobiles(line, mobiles);
   ExtractQQNumbers(line, qq);
-  // 10001 lead-range bytes: the last pairs with the "1", leaving "3812345678@qq.com".
-  EXPECT_EQ(emails.LastAccepted(), "3812345678@qq.com");
-  EXPECT_EQ(mobiles.EntryCount(), 0);
+  // 10001 lead-range bytes: the last pairs with the "x", leaving "yz@qq.com"; a digit is
+  // never taken.
+  EXPECT_EQ(emails.LastAccepted(), "yz@qq.com");
+  EXPECT_EQ(mobiles.EntryCount(), 1);
+  EXPECT_EQ(mobiles.LastAccepted(), "13812345678");
   EXPECT_EQ(qq.EntryCount(), 0);  // bytes: the run "13812345678" has 11 digits
 }
 

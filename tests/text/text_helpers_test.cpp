@@ -108,7 +108,7 @@ TEST(PageLines, HoldTheLinesOfTheTextTheyTakeOver) {
   EXPECT_EQ(given[1], std::string_view("\0", 1));
 }
 
-TEST(Cp936, ConvertsBothWaysAndKnowsLeadBytes) {
+TEST(Cp936, ConvertsBothWaysAndKnowsLeadAndTrailBytes) {
   const std::string gbk = "\xD6\xD0\xCE\xC4";  // 中文
   EXPECT_EQ(Cp936ToUtf8(gbk), "中文");
   EXPECT_EQ(Utf8ToCp936("中文 abc"), gbk + " abc");
@@ -122,6 +122,8 @@ TEST(Cp936, ConvertsBothWaysAndKnowsLeadBytes) {
   EXPECT_FALSE(IsCp936LeadByte(0x80));
   EXPECT_FALSE(IsCp936LeadByte(0xFF));
   EXPECT_FALSE(IsCp936LeadByte('@'));
+  for (int byte : {0x40, 0x61, 0x7E, 0x80, 0x81, 0xFE}) EXPECT_TRUE(IsCp936TrailByte(byte)) << byte;
+  for (int byte : {0x00, 0x31, 0x2E, 0x2D, 0x3F, 0x7F, 0xFF}) EXPECT_FALSE(IsCp936TrailByte(byte)) << byte;
   EXPECT_TRUE(IsValidUtf8("plain"));
   EXPECT_TRUE(IsValidUtf8("联系：abc@qq.com"));
   EXPECT_FALSE(IsValidUtf8(gbk));
