@@ -126,7 +126,7 @@ TEST(CliScan, CodePage936AndUtf8LinesGiveTheExtractorsRows) {
                                                     "ab@cd.ef<br>\r\n\x81"
                                                     "abc@qq.com\r\n" +
                                                     "\x81"
-                                                    "113812345678\n" +
+                                                    "13812345678\n" +
                                                     "QQ" + kLianXiGbk + "123456789 tencent 2024");
   const std::string utf8 =
       dir.Write("utf8.html", "联系：abc@qq.com\n手机：113812345678 手机：13912345678\rQq 55555\n");
