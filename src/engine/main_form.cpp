@@ -10,7 +10,23 @@ TForm1::TForm1(ui::Dialogs& dialogs, TForm1Environment environment)
     : dialogs_(dialogs), environment_(std::move(environment)) {
   if (environment_.ProgramPath.empty()) environment_.ProgramPath = ProgramFilePath();
   if (!environment_.LocalAddress) environment_.LocalAddress = GetLocalAddress;
-  if (!environment_.FetchPage) environment_.FetchPage = FetchPageLines;
+  if (!environment_.FetchPageWithResult) {
+    if (environment_.FetchPage) {
+      environment_.FetchPageWithResult = [fetch = environment_.FetchPage](
+                                             const std::string& url, TPageLines& lines,
+                                             const TPageFetchOptions&, TPageFetchResult& result) {
+        result.FinalUrl = url;
+        return fetch(url, lines);
+      };
+    } else {
+      environment_.FetchPageWithResult =
+          static_cast<bool (*)(const std::string&, TPageLines&, const TPageFetchOptions&,
+                               TPageFetchResult&)>(FetchPageLines);
+    }
+  }
+  if (!environment_.FetchPage) {
+    environment_.FetchPage = static_cast<bool (*)(const std::string&, TPageLines&)>(FetchPageLines);
+  }
   programDirectory_ = DirectoryOf(environment_.ProgramPath);
 }
 

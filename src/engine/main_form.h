@@ -14,6 +14,7 @@
 #include "engine/result_list.h"
 #include "engine/search_state.h"
 #include "engine/url_list_reader.h"
+#include "http/fetch_page_lines.h"
 #include "ui/control_models.h"
 #include "ui/dialogs.h"
 
@@ -39,6 +40,11 @@ struct TForm1Environment {
   std::function<std::string()> LocalAddress;
   // Fetches one page. Defaults to FetchPageLines.
   std::function<bool(const std::string&, TPageLines&)> FetchPage;
+  // Fetches one page as the options say and tells what became of it. Defaults to the
+  // FetchPageLines that does so, or, when only FetchPage is given, to FetchPage.
+  std::function<bool(const std::string&, TPageLines&, const TPageFetchOptions&,
+                     TPageFetchResult&)>
+      FetchPageWithResult;
 };
 
 class TForm1 {

@@ -1,13 +1,53 @@
 #pragma once
+#include <cstdint>
 #include <string>
 
 #include "text/page_lines.h"
 
 namespace qm {
 
+// How a page is fetched.
+struct TPageFetchOptions {
+  // 301, 302, 303, 307 and 308 are followed with a GET, up to kMaxRedirects hops. Off: the
+  // redirect's own body is the page.
+  bool FollowRedirects = true;
+};
+
+// What became of one page fetch, for status lists and for callers that go on from the page.
+struct TPageFetchResult {
+  static constexpr int kMaxRedirects = 5;
+
+  // The address whose answer is the page (after redirects), or the one that failed.
+  std::string FinalUrl;
+  // The final answer's status code; 0 when it had no status line or none came.
+  int32_t StatusCode = 0;
+  // Bytes of the final answer's body as they came over the wire, before any decoding.
+  uint64_t BytesReceived = 0;
+  // Redirects followed.
+  int Redirects = 0;
+  // Empty on success; else why the page failed, in words (a socket error text, a TLS
+  // reason, "too many redirects").
+  std::string FailureReason;
+  // The body's content codings as the server named them ("gzip", "br"), and whether they
+  // were undone; a body that failed to decode is the page as it came.
+  std::string ContentEncoding;
+  bool ContentDecoded = false;
+  // The charset the page's text was read in and converted to UTF-8 from; empty when the
+  // page declared none (its lines are then read one by one, as UTF-8 when valid, else as
+  // code page 936).
+  std::string Charset;
+};
+
 // Fetches one page with a new HTTP client and replaces `lines` with the lines of its body.
 // False only when the connection cannot be made or the request cannot be sent (`lines` is
-// then empty); true in every other case, whatever the status code.
+// then empty); true in every other case, whatever the status code. Redirects are followed
+// and the body is decoded as `FetchPageLines` with default options does.
 bool FetchPageLines(const std::string& url, TPageLines& lines);
+
+// The same, with options, telling what became of the fetch in `result`. Also false (lines
+// empty) when a redirect cannot be followed: a loop or a sixth hop ("too many redirects"),
+// or a target that cannot be reached.
+bool FetchPageLines(const std::string& url, TPageLines& lines, const TPageFetchOptions& options,
+                    TPageFetchResult& result);
 
 }  // namespace qm
