@@ -6,6 +6,8 @@
 #include <cerrno>
 #include <charconv>
 #include <chrono>
+#include <climits>
+#include <cstdint>
 #include <cstring>
 
 #include "http/socket_calls.h"
@@ -99,7 +101,19 @@ long TBlockingSocket::SendAll(const char* data, size_t count, bool moreFollows) 
   return static_cast<long>(sent);
 }
 
+int32_t TBlockingSocket::ClipToDeadline(int32_t limitMs) const {
+  using Clock = std::chrono::steady_clock;
+  if (Deadline == Clock::time_point::max()) return limitMs;
+  const auto left =
+      std::chrono::duration_cast<std::chrono::milliseconds>(Deadline - Clock::now()).count();
+  // Rounded up, so a wait never ends just before the deadline and finds it not yet passed.
+  const int64_t leftMs = std::clamp<int64_t>(left + 1, 0, INT32_MAX);
+  return limitMs < 0 ? static_cast<int32_t>(leftMs)
+                     : static_cast<int32_t>(std::min<int64_t>(limitMs, leftMs));
+}
+
 bool TBlockingSocket::WaitFor(short events, int32_t limitMs) {
+  limitMs = ClipToDeadline(limitMs);
   pollfd p{Handle, events, 0};
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
   for (;;) {
@@ -124,7 +138,12 @@ ssize_t TBlockingSocket::RecvBlocking(void* target, size_t count, int flags) {
     if (errno == EINTR) continue;
     if (errno != EAGAIN && errno != EWOULDBLOCK) return -1;
     pollfd p{Handle, POLLIN, 0};
-    if (sockets::Poll(&p, 1, -1) < 0 && errno != EINTR) return -1;
+    const int ready = sockets::Poll(&p, 1, ClipToDeadline(-1));
+    if (ready < 0 && errno != EINTR) return -1;
+    if (ready == 0) {
+      errno = ETIMEDOUT;
+      return -1;
+    }
   }
 }
 
@@ -204,7 +223,7 @@ bool TBlockingSocket::WaitReadable(int32_t limitMs) {
   pollfd p{Handle, POLLIN, 0};
   int ready;
   do {
-    ready = sockets::Poll(&p, 1, ToPollLimit(limitMs));
+    ready = sockets::Poll(&p, 1, ToPollLimit(ClipToDeadline(limitMs)));
   } while (ready < 0 && errno == EINTR);
   CheckResult(ready);
   if (ready > 0 && (p.revents & POLLNVAL)) LastSocketError = WinsockErrorFromErrno(EBADF);
@@ -268,7 +287,7 @@ std::string TBlockingSocket::ReceiveRawLineWithin(int32_t limitMs) {
     line.append(PendingInput, 0, take);
     PendingInput.erase(0, take);
     if (line.back() == '\n') break;
-    if (line.size() > kMaxLineBytes) {
+    if (line.size() > std::min(MaxLineBytes, kMaxLineBytes)) {
       LastSocketError = kWsaMessageTooLong;
       break;
     }

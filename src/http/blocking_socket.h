@@ -5,6 +5,7 @@
 #include <netinet/in.h>
 #include <sys/types.h>
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -102,6 +103,14 @@ class TBlockingSocket {
   int32_t ProtocolNumber = 0;
   // The limit of connecting and of each wait while sending, in ms; -1 = none.
   int32_t TransmitTimeout = -1;
+  // The longest line the line reads wait for (at most kMaxLineBytes).
+  size_t MaxLineBytes = kMaxLineBytes;
+  // Every wait ends by this moment, whatever its own limit says, and fails as a timeout:
+  // the owner's bound on a whole exchange that a peer trickling bytes cannot stretch.
+  std::chrono::steady_clock::time_point Deadline = std::chrono::steady_clock::time_point::max();
+
+  // `limitMs` (-1 = none) cut to the time left before `Deadline`.
+  int32_t ClipToDeadline(int32_t limitMs) const;
 
  protected:
   void RecordEndpoints();

@@ -1,9 +1,11 @@
 #include "http/http_client.h"
 
 #include <algorithm>
+#include <chrono>
 
 #include "http/base64.h"
 #include "http/proxy_tunnel.h"
+#include "http/socket_errors.h"
 #include "http/url_parts.h"
 #include "text/integer_syntax.h"
 #include "text/trim.h"
@@ -176,6 +178,28 @@ bool THttpClient::ReadBodyChunked() {
 }
 
 bool THttpClient::PerformRequest(const std::string& method, const std::string& url) {
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point deadline = PageTimeLimit < 0
+                                         ? Clock::time_point::max()
+                                         : Clock::now() + std::chrono::milliseconds(PageTimeLimit);
+  // The socket outlives the request (a kept connection): its limits are ours only meanwhile.
+  struct RequestLimits {
+    TBlockingSocket& socket;
+    RequestLimits(TBlockingSocket& s, Clock::time_point deadline) : socket(s) {
+      socket.Deadline = deadline;
+      socket.MaxLineBytes = kMaxHeaderBytes;
+    }
+    ~RequestLimits() {
+      socket.Deadline = Clock::time_point::max();
+      socket.MaxLineBytes = TBlockingSocket::kMaxLineBytes;
+    }
+  } limits(*Socket, deadline);
+  const bool performed = PerformRequestInTime(method, url);
+  PageTimedOut = Clock::now() >= deadline;
+  return performed;
+}
+
+bool THttpClient::PerformRequestInTime(const std::string& method, const std::string& url) {
   StatusCode = 500;
   StatusText.clear();
   BodyCutShort = false;
@@ -265,6 +289,16 @@ bool THttpClient::PerformRequest(const std::string& method, const std::string& u
       raw = Socket->ReceiveRawLineWithin(Timeout);
       line = raw.substr(0, raw.find_first_of("\r\n"));
     } while (line.empty() && Socket->LastSocketError == 0 && ++skipped < kMaxSkippedLines);
+    if (raw.empty() && skipped == 0 && Socket->LastSocketError == kWsaTimedOut) {
+      // Not one byte of an answer within the limit: waiting a second time for a body to
+      // the close would only double what a silent server costs.
+      Socket->ReleaseSocket();
+      Socket->LastSocketError = kWsaTimedOut;
+      ConnectedHost.clear();
+      ConnectedPort.clear();
+      StatusCode = 0;
+      return false;
+    }
     if (StartsWith(AsciiUpper(line), "HTTP/") && Socket->LastSocketError == 0) {
       Headers.push_back(line);
       ParseStatusLine(line);
@@ -284,10 +318,15 @@ bool THttpClient::PerformRequest(const std::string& method, const std::string& u
       std::string line = Socket->ReceiveLineWithin(Timeout);
       headerBytes += line.size() + 2;
       const bool end = line.empty();
+      if (Socket->LastSocketError == kWsaMessageTooLong) {
+        // The rest of that line must not be taken for the body.
+        headersCutShort = true;
+        break;
+      }
       Headers.push_back(std::move(line));
       if (end || Socket->LastSocketError != 0) break;
       ApplyHeaderLine(Headers.back(), facts);
-      if (headerBytes > MaxBodyBytes) {
+      if (headerBytes > kMaxHeaderBytes || Headers.size() > kMaxHeaderLines) {
         headersCutShort = true;
         break;
       }

@@ -54,6 +54,11 @@ class THttpClient {
  public:
   // One response body is never held beyond this; the rest is not read.
   static constexpr size_t kMaxBodyBytes = 64u << 20;
+  // A response head beyond these is not read further: the body is then not read either.
+  static constexpr size_t kMaxHeaderLines = 1000;
+  static constexpr size_t kMaxHeaderBytes = 1u << 20;
+  // The most one request may take, from connecting to the end of the body.
+  static constexpr int32_t kPageTimeLimitMs = 60000;
 
   THttpClient();
   ~THttpClient();
@@ -62,7 +67,8 @@ class THttpClient {
 
   void ResetDocument();
   void ParseStatusLine(std::string_view line);
-  // False when connecting or sending failed, true in every other case.
+  // False when connecting or sending failed, or when not one byte of an answer came within
+  // `Timeout` (LastSocketError 10060); true in every other case.
   bool PerformRequest(const std::string& method, const std::string& url);
   bool ReadBodyToClose();
   bool ReadBodyOfLength(int32_t length);
@@ -91,10 +97,16 @@ class THttpClient {
   size_t MaxBodyBytes = kMaxBodyBytes;
   // True when the last response's body stopped at `MaxBodyBytes`.
   bool BodyCutShort = false;
+  // Every wait of a request ends by this many ms after it began, however slowly the server
+  // sends: what arrived by then is kept, as a read to the close keeps it. -1 = no limit.
+  int32_t PageTimeLimit = kPageTimeLimitMs;
+  // True when the last request ran into `PageTimeLimit`.
+  bool PageTimedOut = false;
   // For tests only: a CA file that replaces the system's trust store for https addresses.
   std::string TlsCaFile;
 
  private:
+  bool PerformRequestInTime(const std::string& method, const std::string& url);
   bool Connect();
   // The TLS part of connecting to an https address: the proxy tunnel, then the handshake.
   bool StartTls();

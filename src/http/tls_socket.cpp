@@ -16,6 +16,7 @@
 
 #include "http/socket_calls.h"
 #include "http/socket_errors.h"
+#include "http/tls_failure.h"
 
 namespace qm {
 namespace {
@@ -78,6 +79,25 @@ std::string OpenSslErrors() {
     text += buffer;
   }
   return text;
+}
+
+// Errors that say the peer does not speak TLS, or no version this side accepts.
+bool IsProtocolReason(unsigned long error) {
+  if (ERR_GET_LIB(error) != ERR_LIB_SSL) return false;
+  switch (ERR_GET_REASON(error)) {
+    case SSL_R_WRONG_VERSION_NUMBER:
+    case SSL_R_UNSUPPORTED_PROTOCOL:
+    case SSL_R_TLSV1_ALERT_PROTOCOL_VERSION:
+    case SSL_R_PACKET_LENGTH_TOO_LONG:
+    case SSL_R_UNEXPECTED_MESSAGE:
+    case SSL_R_UNEXPECTED_RECORD:
+    case SSL_R_RECORD_LENGTH_MISMATCH:
+    case SSL_R_HTTP_REQUEST:
+    case SSL_R_HTTPS_PROXY_REQUEST:
+      return true;
+    default:
+      return false;
+  }
 }
 
 int RemainingMs(Clock::time_point deadline) {
@@ -175,6 +195,7 @@ void TTlsSocket::RecordFailure(int sslError) {
 bool TTlsSocket::WaitForSession(int sslError, int32_t limitMs) {
   const short events = sslError == SSL_ERROR_WANT_WRITE ? POLLOUT : POLLIN;
   pollfd p{Handle, events, 0};
+  limitMs = ClipToDeadline(limitMs);
   int ready;
   do {
     ready = sockets::Poll(&p, 1, limitMs < 0 ? -1 : limitMs);
@@ -234,9 +255,10 @@ bool TTlsSocket::StartTls(const std::string& host, const std::shared_ptr<TTlsCon
     const int error = SSL_get_error(ssl_, result);
     if (error == SSL_ERROR_WANT_READ || error == SSL_ERROR_WANT_WRITE) {
       if (WaitForSession(error, limitMs < 0 ? -1 : RemainingMs(deadline))) continue;
-      TlsFailure = "handshake: no answer within the time limit";
+      TlsFailure = TlsFailureText(TTlsFailureKind::TimedOut);
     } else {
       const long verified = SSL_get_verify_result(ssl_);
+      const bool protocol = error == SSL_ERROR_SSL && IsProtocolReason(ERR_peek_last_error());
       RecordFailure(error);
       // Whatever the transport said, a handshake that did not finish is an aborted
       // connection unless the peer simply went away.
@@ -244,7 +266,12 @@ bool TTlsSocket::StartTls(const std::string& host, const std::shared_ptr<TTlsCon
         LastSocketError = kWsaConnectionAborted;
       }
       if (verified != X509_V_OK) {
-        TlsFailure = std::string("certificate: ") + X509_verify_cert_error_string(verified);
+        TlsFailure = TlsFailureText(CertificateFailureKind(verified),
+                                    X509_verify_cert_error_string(verified));
+      } else {
+        TlsFailure = TlsFailureText(
+            protocol ? TTlsFailureKind::Protocol : TTlsFailureKind::HandshakeFailure,
+            TlsFailure.empty() ? "the connection was closed" : TlsFailure);
       }
     }
     FreeSession(false);

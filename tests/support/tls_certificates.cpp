@@ -52,7 +52,8 @@ std::string TestCertificates::WriteExtensions(const std::string& name,
 }
 
 TestCertificates::Pair TestCertificates::Issue(const std::string& name,
-                                               const std::string& subjectAltNames, bool expired) {
+                                               const std::string& subjectAltNames,
+                                               Validity validity) {
   const Pair pair{dir_.File(name + ".pem"), dir_.File(name + ".key")};
   Run({"req", "-new", "-config", dir_.File("openssl.cnf"), "-newkey", "ec", "-pkeyopt",
        "ec_paramgen_curve:prime256v1", "-nodes", "-keyout", pair.Key, "-out",
@@ -74,10 +75,16 @@ TestCertificates::Pair TestCertificates::Issue(const std::string& name,
                                    WriteExtensions(name, subjectAltNames),
                                    "-extensions",
                                    "server"};
-  if (expired) {
-    args.insert(args.end(), {"-startdate", "20200101000000Z", "-enddate", "20200201000000Z"});
-  } else {
-    args.insert(args.end(), {"-days", "2"});
+  switch (validity) {
+    case Validity::Now:
+      args.insert(args.end(), {"-days", "2"});
+      break;
+    case Validity::ExpiredLongAgo:
+      args.insert(args.end(), {"-startdate", "20200101000000Z", "-enddate", "20200201000000Z"});
+      break;
+    case Validity::NotYetValid:
+      args.insert(args.end(), {"-startdate", "20990101000000Z", "-enddate", "20990201000000Z"});
+      break;
   }
   Run(args);
   return pair;

@@ -20,9 +20,11 @@ class TestCertificates {
 
   // The authority's certificate, the CA file a client trusts.
   std::string CaFile() const { return dir_.File("ca.pem"); }
+  enum class Validity { Now, ExpiredLongAgo, NotYetValid };
   // A server certificate for `subjectAltNames` (e.g. "DNS:localhost,IP:127.0.0.1"), valid
-  // now, or one that expired long ago.
-  Pair Issue(const std::string& name, const std::string& subjectAltNames, bool expired = false);
+  // now, or one that expired long ago, or one valid only in years to come.
+  Pair Issue(const std::string& name, const std::string& subjectAltNames,
+             Validity validity = Validity::Now);
   // A certificate signed by its own key, trusted by nobody.
   Pair SelfSigned(const std::string& name, const std::string& subjectAltNames);
 
