@@ -1,0 +1,63 @@
+// Any bytes as a page. Three ways of scanning it must give the same rows: the three
+// scanners over every line, the one-pass scan over every line, and the one-pass scan over
+// only the lines the page pass marks (as a worker scans a page).
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "engine/extractors.h"
+#include "engine/page_anchors.h"
+#include "fuzz_check.h"
+#include "text/page_lines.h"
+#include "ui/change_notifier.h"
+
+namespace qm::fuzz {
+namespace {
+
+struct TThreeLists {
+  explicit TThreeLists(ui::ChangeNotifier& notifier)
+      : Emails(notifier), Mobiles(notifier), QQNumbers(notifier) {}
+  TContactLists All() {
+    TContactLists lists;
+    lists.Emails = &Emails;
+    lists.Mobiles = &Mobiles;
+    lists.QQNumbers = &QQNumbers;
+    return lists;
+  }
+  TResultList Emails, Mobiles, QQNumbers;
+};
+
+std::vector<std::string> Rows(const TResultList& list) {
+  return list.EntryCount() == 0 ? std::vector<std::string>{} : list.Snapshot();
+}
+
+void CheckSameRows(TThreeLists& a, TThreeLists& b, const char* what) {
+  Check(Rows(a.Emails) == Rows(b.Emails), what);
+  Check(Rows(a.Mobiles) == Rows(b.Mobiles), what);
+  Check(Rows(a.QQNumbers) == Rows(b.QQNumbers), what);
+}
+
+}  // namespace
+}  // namespace qm::fuzz
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  using namespace qm;
+  using namespace qm::fuzz;
+  ui::ChangeNotifier notifier;
+  TThreeLists separate(notifier), together(notifier), marked(notifier);
+  TPageLines lines;
+  lines.AssignText(std::string_view(reinterpret_cast<const char*>(data), size));
+  TPageAnchors anchors;
+  anchors.Find(lines.Text());
+  for (auto line = lines.begin(); line != lines.end(); ++line) {
+    ExtractEmails(*line, separate.Emails);
+    ExtractMobiles(*line, separate.Mobiles);
+    ExtractQQNumbers(*line, separate.QQNumbers);
+    ExtractContacts(*line, together.All());
+    if (anchors.AnyIn(line.Begin(), line.End())) ExtractContacts(*line, marked.All());
+  }
+  CheckSameRows(separate, together, "the one-pass scan differs from the three scanners");
+  CheckSameRows(separate, marked, "the page pass passed over a line with rows");
+  return 0;
+}
