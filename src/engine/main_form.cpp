@@ -1,7 +1,10 @@
 #include "engine/main_form.h"
 
+#include <cstdlib>
+
 #include "engine/local_address.h"
 #include "http/fetch_page_lines.h"
+#include "persistence/data_location.h"
 #include "text/program_location.h"
 
 namespace qm {
@@ -27,7 +30,12 @@ TForm1::TForm1(ui::Dialogs& dialogs, TForm1Environment environment)
   if (!environment_.FetchPage) {
     environment_.FetchPage = static_cast<bool (*)(const std::string&, TPageLines&)>(FetchPageLines);
   }
+  if (!environment_.Environment) {
+    environment_.Environment = [](const char* name) -> const char* { return std::getenv(name); };
+  }
+  if (!environment_.DirectoryWritable) environment_.DirectoryWritable = qm::DirectoryWritable;
   programDirectory_ = DirectoryOf(environment_.ProgramPath);
+  exportDirectory_ = programDirectory_;
 }
 
 TForm1::~TForm1() {

@@ -45,6 +45,10 @@ struct TForm1Environment {
   std::function<bool(const std::string&, TPageLines&, const TPageFetchOptions&,
                      TPageFetchResult&)>
       FetchPageWithResult;
+  // Where the settings and exports go when the program's folder is not writable: the
+  // process environment (getenv) and a test of a folder's writability by default.
+  std::function<const char*(const char*)> Environment;
+  std::function<bool(const std::string&)> DirectoryWritable;
 };
 
 class TForm1 {
@@ -138,6 +142,9 @@ class TForm1 {
   // The settings file's full path, fixed by FormCreate.
   const std::string& SettingsFilePath() const { return settingsPath_; }
   const std::string& ProgramDirectory() const { return programDirectory_; }
+  // The folder the save dialogs propose, fixed by FormCreate: the program's own when it is
+  // writable, else the user's home.
+  const std::string& ExportDirectory() const { return exportDirectory_; }
 
  private:
   void WorkerLoop(int slot, const std::shared_ptr<TSearchRun>& run);
@@ -156,6 +163,7 @@ class TForm1 {
   TForm1Environment environment_;
   std::string programDirectory_;
   std::string settingsPath_;
+  std::string exportDirectory_;
   // Makes each rewrite of the three counts show the counts of its moment, so the last
   // rewrite of a run shows the final counts.
   std::mutex countsMutex_;

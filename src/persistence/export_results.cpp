@@ -75,22 +75,22 @@ void SaveAllResultLists(const TResultList& emails, const TResultList& mobiles,
 }
 
 void TForm1::SpeedButton5Click() {
-  SaveAllResultLists(StringGrid1, StringGrid2, StringGrid3, dialogs_, ProgramDirectory());
+  SaveAllResultLists(StringGrid1, StringGrid2, StringGrid3, dialogs_, ExportDirectory());
 }
 
 void TForm1::N1Click() {
-  EnterProgramDirectory(ProgramDirectory());
-  SaveResultList(StringGrid1, kEmailExportPrefix, dialogs_, ProgramDirectory());
+  EnterProgramDirectory(ExportDirectory());
+  SaveResultList(StringGrid1, kEmailExportPrefix, dialogs_, ExportDirectory());
 }
 
 void TForm1::MenuItem1Click() {
-  EnterProgramDirectory(ProgramDirectory());
-  SaveResultList(StringGrid2, kMobileExportPrefix, dialogs_, ProgramDirectory());
+  EnterProgramDirectory(ExportDirectory());
+  SaveResultList(StringGrid2, kMobileExportPrefix, dialogs_, ExportDirectory());
 }
 
 void TForm1::MenuItem2Click() {
-  EnterProgramDirectory(ProgramDirectory());
-  SaveResultList(StringGrid3, kQQExportPrefix, dialogs_, ProgramDirectory());
+  EnterProgramDirectory(ExportDirectory());
+  SaveResultList(StringGrid3, kQQExportPrefix, dialogs_, ExportDirectory());
 }
 
 }  // namespace qm

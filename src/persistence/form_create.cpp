@@ -1,5 +1,6 @@
 // The main window's creation and destruction.
 #include "engine/main_form.h"
+#include "persistence/data_location.h"
 #include "persistence/settings_file.h"
 #include "text/program_location.h"
 
@@ -13,7 +14,14 @@ void TForm1::FormCreate() {
   const std::string program =
       environment_.ProgramPath.empty() ? ProgramFilePath() : environment_.ProgramPath;
   programDirectory_ = DirectoryOf(program);
-  settingsPath_ = programDirectory_ + SettingsFileName(program);
+  const TDataLocation location = ResolveDataLocation(
+      programDirectory_, environment_.Environment, environment_.DirectoryWritable);
+  settingsPath_ = location.SettingsDirectory + SettingsFileName(program);
+  exportDirectory_ = location.ExportDirectory;
+  // An installed program's first start: the user's configuration folder may not exist yet.
+  if (location.SettingsDirectory != programDirectory_) {
+    CreateMissingDirectories(location.SettingsDirectory);
+  }
 
   LoadSettings(*this, CreationDefaults());
 

@@ -4,10 +4,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <mutex>
 
+#include "persistence/file_replacement.h"
 #include "text/errors.h"
 #include "text/integer_syntax.h"
 #include "text/trim.h"
@@ -128,48 +128,6 @@ bool ReadWholeFile(const std::string& path, std::string& out) {
   return true;
 }
 
-bool WriteAll(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    const ssize_t n = write(fd, bytes.data(), bytes.size());
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    bytes.remove_prefix(static_cast<size_t>(n));
-  }
-  return true;
-}
-
-// Creates a temporary file beside `path`, with the permissions a new file gets (or those
-// of the file it will replace). Returns its descriptor, or -1.
-int CreateTemporary(const std::string& path, std::string& tempPath) {
-  static std::atomic<unsigned> counter{0};
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    tempPath = path + ".tmp" + std::to_string(getpid()) + "-" + std::to_string(counter++);
-    const int fd = open(tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd >= 0) {
-      struct stat old;
-      if (stat(path.c_str(), &old) == 0) fchmod(fd, old.st_mode & 07777);
-      return fd;
-    }
-    if (errno != EEXIST) return -1;
-  }
-  return -1;
-}
-
-void ReplaceFile(const std::string& path, std::string_view bytes) {
-  std::string tempPath;
-  const int fd = CreateTemporary(path, tempPath);
-  bool ok = fd >= 0;
-  if (ok) {
-    ok = WriteAll(fd, bytes) && fsync(fd) == 0;
-    ok = close(fd) == 0 && ok;
-    ok = ok && rename(tempPath.c_str(), path.c_str()) == 0;
-    if (!ok) unlink(tempPath.c_str());
-  }
-  if (!ok) throw EIniFileError("Unable to write to " + path);
-}
-
 }  // namespace
 
 std::optional<std::string> TIniText::Find(std::string_view section, std::string_view key) const {
@@ -275,7 +233,9 @@ void TIniFile::WriteEntries(std::string_view section, std::span<const TIniEntry>
   }
   TIniText text(std::move(current));
   for (const TIniEntry& entry : entries) text.Set(section, entry.Key, entry.Value);
-  ReplaceFile(fileName_, text.Text());
+  if (!ReplaceFileContent(fileName_, text.Text())) {
+    throw EIniFileError("Unable to write to " + fileName_);
+  }
 }
 
 }  // namespace qm

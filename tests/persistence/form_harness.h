@@ -32,6 +32,9 @@ class FormHarness {
   TForm1& Create() {
     TForm1Environment environment;
     environment.ProgramPath = dir.File(programName_);
+    // No HOME: settings stay beside the program even where it cannot write, never in the
+    // home of whoever runs the tests.
+    environment.Environment = [](const char*) -> const char* { return nullptr; };
     environment.LocalAddress = [this] { return localAddress; };
     environment.FetchPage = [this](const std::string& url, qm::TPageLines& lines) {
       lines.clear();
@@ -44,6 +47,9 @@ class FormHarness {
     if (fetchOverride) environment.FetchPage = fetchOverride;
     form = std::make_unique<TForm1>(dialogs, std::move(environment));
     form->FormCreate();
+    // One page in flight per worker, as the first version fetched: pages are asked for in
+    // list order. Tests of more pages in flight set their own count.
+    form->SpinEditInFlight.SetValue(1);
     return *form;
   }
 

@@ -239,8 +239,10 @@ TEST(SpeedButton4Click, HarvestsOnlyThePagesAfterThePosition) {
   }
   const std::string listPath = h.dir.Write("list.txt", list);
   h.WriteSettings(listPath, 2, 4, 2);
-  TForm1 form(h.dialogs,
-              TForm1Environment{h.dir.File("qmharvest"), [] { return "192.0.2.7"; }, {}});
+  TForm1Environment environment;
+  environment.ProgramPath = h.dir.File("qmharvest");
+  environment.LocalAddress = [] { return "192.0.2.7"; };
+  TForm1 form(h.dialogs, std::move(environment));
   form.FormCreate();
   h.dialogs.AnswerInput(std::nullopt);
   h.dialogs.AnswerInput("2");
