@@ -1,4 +1,4 @@
-// qmharvest-cli harvest [--threads N] [--email] [--mobile] [--qq] [--from POS] [--out DIR] LIST
+// qmharvest-cli harvest [OPTIONS] LIST
 #include <poll.h>
 #include <pthread.h>
 #include <signal.h>
@@ -18,6 +18,7 @@
 #include "cli/commands.h"
 #include "cli/console_dialogs.h"
 #include "cli/row_output.h"
+#include "cli/status_output.h"
 #include "engine/main_form.h"
 #include "engine/url_list_reader.h"
 #include "persistence/export_results.h"
@@ -48,7 +49,11 @@ const char* const kHarvestHelp =
     "  --in-flight K     pages each worker keeps in flight, 1 to 32 (default 8)\n"
     "  --no-redirects    scan a redirect's own body instead of following it\n"
     "  --no-extended     only the plain lower-case forms of contacts, as the first version\n"
-    "  --no-unique       append a value again unless it repeats the list's last one\n";
+    "  --no-unique       append a value again unless it repeats the list's last one\n"
+    "  --status FILE     write what became of every address to FILE as its page ends, one\n"
+    "                    line each: line number, address, final address, HTTP status,\n"
+    "                    bytes, milliseconds, failure reason, and the e-mail, mobile and\n"
+    "                    QQ rows the page added, separated by tabs\n";
 
 namespace {
 
@@ -183,7 +188,7 @@ int RunHarvest(const std::vector<std::string>& args) {
   const ParsedCommand parsed =
       ParseCommand(args, {{"--email", "--mobile", "--qq", "--save-progress", "--no-online-check",
                            "--no-redirects", "--no-extended", "--no-unique"},
-                          {"--threads", "--from", "--out", "--in-flight"}});
+                          {"--threads", "--from", "--out", "--in-flight", "--status"}});
   if (parsed.Operands().size() != 1) throw UsageError("harvest takes exactly one LIST");
   const std::string list = parsed.Operands().front();
   const bool anyKind = parsed.Has("--email") || parsed.Has("--mobile") || parsed.Has("--qq");
@@ -200,8 +205,13 @@ int RunHarvest(const std::vector<std::string>& args) {
   }
   if (parsed.Has("--no-online-check")) environment.LocalAddress = [] { return std::string(); };
 
+  std::optional<StatusFile> statusFile;
+  if (const std::optional<std::string> path = parsed.Value("--status")) statusFile.emplace(*path);
+
   InterruptChannel interrupts;
   ChangeWakeup wakeup;
+  // Signalled by the end of a run, which the waiting loop must not leave for its next look.
+  ChangeWakeup ended;
   ConsoleDialogs dialogs;
   dialogs.SetInputAnswer(from);
   TForm1 form(dialogs, environment);
@@ -217,7 +227,14 @@ int RunHarvest(const std::vector<std::string>& args) {
   form.CheckBoxRedirects.SetChecked(!parsed.Has("--no-redirects"));
   form.CheckBoxExtended.SetChecked(!parsed.Has("--no-extended"));
   form.CheckBoxUnique.SetChecked(!parsed.Has("--no-unique"));
-  form.Changes.SetListener([&wakeup] { wakeup.Signal(); });
+  if (statusFile) {
+    form.AddressStatuses.SetListener(
+        [&statusFile](const TAddressStatus& status) { statusFile->Write(status); });
+  }
+  form.Changes.SetListener([&form, &wakeup, &ended] {
+    if (form.Changes.TakeUrgent()) ended.Signal();
+    wakeup.Signal();
+  });
   // Changes made before the listener came are pending; without this no change would wake us.
   form.Changes.Acknowledge();
 
@@ -260,11 +277,13 @@ int RunHarvest(const std::vector<std::string>& args) {
 
   int pressed = 0;
   for (;;) {
-    pollfd fds[2] = {{interrupts.Fd(), POLLIN, 0}, {wakeup.Fd(), POLLIN, 0}};
-    // The completion's last changes may fall before our acknowledgement and wake nobody,
-    // so the wait is short.
-    ::poll(fds, 2, 50);
+    pollfd fds[3] = {
+        {interrupts.Fd(), POLLIN, 0}, {wakeup.Fd(), POLLIN, 0}, {ended.Fd(), POLLIN, 0}};
+    // Rows appended just before our acknowledgement wake nobody, so the wait is short; the
+    // end of the run always wakes us.
+    ::poll(fds, 3, 50);
     wakeup.Drain();
+    ended.Drain();
     const int before = pressed;
     pressed += interrupts.Take();
     if (before == 0 && pressed >= 1) {
@@ -292,9 +311,10 @@ int RunHarvest(const std::vector<std::string>& args) {
     if (form.SearchState.CompletedRuns.load() != completedBefore) break;
     progress.Show(form, false);
     // The workers report every line; looking at most fifty times a second keeps this
-    // thread from competing with them for the lists' locks. Only Ctrl-C cuts it short.
-    pollfd interruptOnly = {interrupts.Fd(), POLLIN, 0};
-    ::poll(&interruptOnly, 1, 20);
+    // thread from competing with them for the lists' locks. Only Ctrl-C and the end of the
+    // run cut it short.
+    pollfd interruptOrEnd[2] = {{interrupts.Fd(), POLLIN, 0}, {ended.Fd(), POLLIN, 0}};
+    ::poll(interruptOrEnd, 2, 20);
     if (form.SearchState.CompletedRuns.load() != completedBefore) break;
   }
   writeNewRows();
@@ -303,6 +323,15 @@ int RunHarvest(const std::vector<std::string>& args) {
   if (out) ExportLists(form, *out);
   if (std::fflush(stdout) != 0) {
     std::perror("qmharvest-cli: standard output");
+    return kExitFailure;
+  }
+  form.AddressStatuses.SetListener({});
+  if (statusFile && !statusFile->Close()) {
+    std::fprintf(stderr, "qmharvest-cli: the status file could not be written completely\n");
+    return kExitFailure;
+  }
+  if (const std::optional<std::string> failure = form.TakeEndOfRunSaveFailure()) {
+    std::fprintf(stderr, "qmharvest-cli: the progress was not saved: %s\n", failure->c_str());
     return kExitFailure;
   }
   return kExitSuccess;

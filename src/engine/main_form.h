@@ -8,9 +8,12 @@
 #include <array>
 #include <functional>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "engine/address_status.h"
 #include "engine/result_list.h"
 #include "engine/search_state.h"
 #include "engine/url_list_reader.h"
@@ -21,6 +24,11 @@
 namespace qm {
 
 class TPageAnchors;
+
+// The most pages a worker keeps in flight.
+inline constexpr int kMaxPagesInFlight = 32;
+// The status bar panel that shows how many addresses of the run failed, after its caption.
+inline constexpr int kFailedCountPanel = 7;
 
 // The wait dialog shown while workers finish their pages after a stop.
 class TForm3 {
@@ -100,6 +108,8 @@ class TForm1 {
   // Run state and worker slots
   TSearchState SearchState;
   std::array<TWorkerSlot, 4> Slots;
+  // What became of each address the current or last run took.
+  TAddressStatusList AddressStatuses;
 
   // Creation and destruction (persistence/)
   void FormCreate();
@@ -146,11 +156,20 @@ class TForm1 {
   // writable, else the user's home.
   const std::string& ExportDirectory() const { return exportDirectory_; }
 
+  // Why the progress save at the end of the last completed run failed, once: the caller
+  // that takes it reports it (the window's error box, the command line's exit status).
+  std::optional<std::string> TakeEndOfRunSaveFailure();
+
  private:
   void WorkerLoop(int slot, const std::shared_ptr<TSearchRun>& run);
-  // Moves the fetched page into the slot and scans it, unless the run has been closed.
-  void ScanPage(TWorkerSlot& slot, TSearchRun& run, TPageLines& page, const TPageAnchors& anchors,
-                std::array<int32_t, 3>& shown);
+  // One of a worker's lanes: takes lines and fetches their pages, one page at a time, until
+  // the list ends, a stop, the run's close, or `ending` (set by a lane that failed).
+  void RunLane(TWorkerSlot& slot, const std::shared_ptr<TSearchRun>& run,
+               std::atomic<bool>& ending);
+  // Unless the run has been closed: scans the fetched page (null when the fetch failed) and
+  // adds the address's status record with the rows the page added.
+  void FinishPage(TSearchRun& run, TPageLines* page, const TPageAnchors& anchors,
+                  std::array<int32_t, 3>& shown, TAddressStatus& status);
   void ShowCounts(std::array<int32_t, 3>& shown);
   // The completion proper, for the caller that claimed it.
   void FinishRun(const std::shared_ptr<TSearchRun>& run);
@@ -167,6 +186,8 @@ class TForm1 {
   // Makes each rewrite of the three counts show the counts of its moment, so the last
   // rewrite of a run shows the final counts.
   std::mutex countsMutex_;
+  std::mutex saveFailureMutex_;
+  std::optional<std::string> endOfRunSaveFailure_;
   // Workers of closed runs still finishing a fetch when their slot was needed again. They
   // no longer touch their slot, so a new run need not wait for them; joined once finished
   // and in the destructor.

@@ -1,6 +1,9 @@
 // Starting, stopping, completing and closing a search run, and the exit question.
 #include <sys/stat.h>
 
+#include <exception>
+#include <utility>
+
 #include "engine/main_form.h"
 
 namespace qm {
@@ -109,13 +112,16 @@ void TForm1::StartRun(std::unique_ptr<TUrlListReader> list) {
       StatusBar1.SetPanel(1, "0");
       StatusBar1.SetPanel(3, "0");
       StatusBar1.SetPanel(5, "0");
+      AddressStatuses.Clear();
+      StatusBar1.SetPanel(kFailedCountPanel, "0");
     }
-    // The last-accepted values go before any worker begins: emptied by the first worker
-    // instead, a finding of another worker that repeats the previous run's last one would
-    // be lost.
-    StringGrid1.ClearLastAccepted();
-    StringGrid2.ClearLastAccepted();
-    StringGrid3.ClearLastAccepted();
+    // The last-accepted and seen values go before any worker begins: emptied by the first
+    // worker instead, a finding of another worker that repeats the previous run's last one
+    // would be lost.
+    const bool unique = CheckBoxUnique.Checked();
+    StringGrid1.BeginRun(unique);
+    StringGrid2.BeginRun(unique);
+    StringGrid3.BeginRun(unique);
     // Every mark is set before the first worker begins.
     std::lock_guard lock(run->ListLock);
     for (int k = 0; k < kWorkerSlotCount; ++k) {
@@ -170,17 +176,30 @@ void TForm1::FinishRun(const std::shared_ptr<TSearchRun>& run) {
   // Closed by hand or superseded between the claim and here: that path has done the rest.
   if (SearchState.Run != run) return;
   RetireRunLocked();
+  std::optional<std::string> saveFailure;
   try {
     Button10Click();
+  } catch (const std::exception& error) {
+    // On a worker's thread there is no one to tell: the failure is kept for whoever
+    // watches the completion, and the run still returns to idle.
+    saveFailure = error.what();
   } catch (...) {
-    // On a worker's thread there is no one to tell; the run must still return to idle
-    // rather than leave the window searching for ever.
+    saveFailure = "Unable to write to " + SettingsFilePath();
+  }
+  {
+    std::lock_guard lock(saveFailureMutex_);
+    endOfRunSaveFailure_ = std::move(saveFailure);
   }
   Label6.SetCaption(kSearchEnded);
   ReturnToIdleLocked();
   SearchState.CompletedRuns.fetch_add(1);
   // The last worker's thread ends the run: the window shows the end at once.
   Changes.ChangedUrgently();
+}
+
+std::optional<std::string> TForm1::TakeEndOfRunSaveFailure() {
+  std::lock_guard lock(saveFailureMutex_);
+  return std::exchange(endOfRunSaveFailure_, std::nullopt);
 }
 
 void TForm1::Button9Click() {

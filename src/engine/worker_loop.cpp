@@ -1,15 +1,22 @@
 // The worker loop of slots 1 to 4.
+#include <algorithm>
+#include <chrono>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "engine/extractors.h"
 #include "engine/main_form.h"
 #include "engine/page_anchors.h"
+#include "engine/row_tally.h"
 
 namespace qm {
 namespace {
 
 const char* const kEndMessages[kWorkerSlotCount] = {"线程1终止!", "线程2终止!", "线程3终止!",
                                                     "线程4终止!"};
+// The reason of a failed fetch that gave none.
+constexpr std::string_view kNoConnection = "no connection, or the request could not be sent";
 
 }  // namespace
 
@@ -34,36 +41,20 @@ void TForm1::WorkerLoop(int index, const std::shared_ptr<TSearchRun>& run) {
     Form3.ProgressBar1.SetMax(SearchState.StartedWorkers.fetch_add(1) + 1);
   }
 
-  std::string line;
-  // The worker fetches into its own buffers and touches its slot only while its run is
-  // open, so a run closed by hand need not wait for a fetch still under way.
-  std::string url;
-  TPageLines page;
-  TPageAnchors anchors;
-  std::array<int32_t, 3> shown{-1, -1, -1};  // the counts this worker last showed
-  try {
-    for (;;) {
-      {
-        std::lock_guard lock(run->ListLock);
-        // A read error ends the worker like the end of the list does.
-        if (run->Closed || SearchState.StopRequested.load() ||
-            run->ListFile->Next(line) != TListRead::Line) {
-          break;
-        }
-        url.assign(UrlOfLine(line));
-        slot.Url = url;
-        // The counter wraps as a 32-bit register would; a resume may start it anywhere.
-        const auto taken = static_cast<uint32_t>(SearchState.UrlCounter.fetch_add(1)) + 1u;
-        Label5.SetCaption(std::to_string(static_cast<int32_t>(taken)));
-      }
-      if (environment_.FetchPage(url, page)) {
-        anchors.Find(page.Text());
-        ScanPage(slot, *run, page, anchors, shown);
-      }
+  // The worker keeps up to K pages in flight: K lanes, this thread and K - 1 more, each
+  // taking lines as a worker does. The worker ends once all its lanes have.
+  const int pagesInFlight = std::clamp(SpinEditInFlight.Value(), 1, kMaxPagesInFlight);
+  std::atomic<bool> ending{false};
+  std::vector<std::thread> lanes;
+  for (int i = 1; i < pagesInFlight; ++i) {
+    try {
+      lanes.emplace_back([this, &slot, &run, &ending] { RunLane(slot, run, ending); });
+    } catch (...) {
+      break;  // fewer pages in flight; the lanes already started go on
     }
-  } catch (...) {
-    // Any failure of a page ends this worker; the others go on.
   }
+  RunLane(slot, run, ending);
+  for (std::thread& lane : lanes) lane.join();
 
   bool claimed;
   {
@@ -80,23 +71,93 @@ void TForm1::WorkerLoop(int index, const std::shared_ptr<TSearchRun>& run) {
   if (claimed) FinishRun(run);
 }
 
-void TForm1::ScanPage(TWorkerSlot& slot, TSearchRun& run, TPageLines& page,
-                      const TPageAnchors& anchors, std::array<int32_t, 3>& shown) {
-  std::shared_lock gate(run.ScanGate);
-  // Closing the run sets the flag before it waits for the gate: past this test the slot is
-  // this worker's until the gate is released.
-  if (run.ClosedFlag.load(std::memory_order_acquire)) return;
-  slot.Lines.swap(page);
-  // The line count is read afresh for every line, and so are the three boxes of a line
-  // with anything to look at.
-  for (size_t i = 0; i < slot.Lines.size(); ++i) {
-    if (run.ClosedFlag.load(std::memory_order_acquire)) return;
-    if (anchors.AnyIn(slot.Lines.Begin(i), slot.Lines.End(i))) {
-      ExtractContacts(slot.Lines[i], {CheckBox2.Checked() ? &StringGrid1 : nullptr,
-                                      CheckBox3.Checked() ? &StringGrid2 : nullptr,
-                                      CheckBox4.Checked() ? &StringGrid3 : nullptr});
+void TForm1::RunLane(TWorkerSlot& slot, const std::shared_ptr<TSearchRun>& run,
+                     std::atomic<bool>& ending) {
+  std::string line;
+  // The lane fetches into its own buffers and touches shared state only while its run is
+  // open, so a run closed by hand need not wait for a fetch still under way.
+  std::string url;
+  TPageLines page;
+  TPageAnchors anchors;
+  std::array<int32_t, 3> shown{-1, -1, -1};  // the counts this lane last showed
+  try {
+    for (;;) {
+      TAddressStatus status;
+      {
+        std::lock_guard lock(run->ListLock);
+        // A read error ends the worker like the end of the list does.
+        if (run->Closed || SearchState.StopRequested.load() || ending.load() ||
+            run->ListFile->Next(line) != TListRead::Line) {
+          break;
+        }
+        url.assign(UrlOfLine(line));
+        slot.Url = url;
+        // The counter wraps as a 32-bit register would; a resume may start it anywhere.
+        const auto taken = static_cast<uint32_t>(SearchState.UrlCounter.fetch_add(1)) + 1u;
+        status.LineNumber = static_cast<int32_t>(taken);
+        Label5.SetCaption(std::to_string(status.LineNumber));
+      }
+      TPageFetchOptions options;
+      options.FollowRedirects = CheckBoxRedirects.Checked();
+      TPageFetchResult fetched;
+      const auto started = std::chrono::steady_clock::now();
+      const bool ok = environment_.FetchPageWithResult(url, page, options, fetched);
+      status.Milliseconds = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                std::chrono::steady_clock::now() - started)
+                                .count();
+      status.Url = url;
+      status.FinalUrl = fetched.FinalUrl.empty() ? url : fetched.FinalUrl;
+      status.StatusCode = fetched.StatusCode;
+      status.BytesReceived = fetched.BytesReceived;
+      if (ok) {
+        status.FailureReason = HttpStatusFailure(fetched.StatusCode);
+        if (CheckBoxExtended.Checked()) {
+          anchors.FindExtended(page.Text());
+        } else {
+          anchors.Find(page.Text());
+        }
+      } else {
+        status.FailureReason =
+            fetched.FailureReason.empty() ? std::string(kNoConnection) : fetched.FailureReason;
+      }
+      FinishPage(*run, ok ? &page : nullptr, anchors, shown, status);
     }
-    ShowCounts(shown);
+  } catch (...) {
+    // Any failure of a page ends this worker; its other lanes finish their pages.
+    ending.store(true);
+  }
+}
+
+void TForm1::FinishPage(TSearchRun& run, TPageLines* page, const TPageAnchors& anchors,
+                        std::array<int32_t, 3>& shown, TAddressStatus& status) {
+  std::shared_lock gate(run.ScanGate);
+  // Closing the run sets the flag before it waits for the gate: past this test the lists
+  // are this run's until the gate is released. A page dropped by a manual close leaves
+  // neither rows nor a record.
+  if (run.ClosedFlag.load(std::memory_order_acquire)) return;
+  if (page != nullptr) {
+    TRowTally tally(&StringGrid1, &StringGrid2, &StringGrid3);
+    // The three boxes are read afresh for every line with anything to look at.
+    for (auto line = page->begin(), last = page->end(); line != last; ++line) {
+      if (run.ClosedFlag.load(std::memory_order_acquire)) return;
+      if (anchors.AnyIn(line.Begin(), line.End())) {
+        ExtractContacts(*line, {CheckBox2.Checked() ? &StringGrid1 : nullptr,
+                                CheckBox3.Checked() ? &StringGrid2 : nullptr,
+                                CheckBox4.Checked() ? &StringGrid3 : nullptr, status.Url,
+                                anchors.Extended()});
+      }
+      ShowCounts(shown);
+    }
+    // A scanned page is of no further use; holding it while the next one arrives would
+    // double what a lane needs at its largest.
+    page->Release();
+    status.RowsAdded = tally.Counts();
+  }
+  const bool failed = status.Failed();
+  AddressStatuses.Add(std::move(status));
+  if (failed) {
+    std::lock_guard lock(countsMutex_);
+    StatusBar1.SetPanel(kFailedCountPanel, std::to_string(AddressStatuses.FailedCount()));
   }
 }
 

@@ -111,10 +111,10 @@ class TSpinEditModel {
   Property<std::string> text_;
 };
 
-// The main window's status bar: six panels of text.
+// The main window's status bar: six panels of text, and two more for the failed addresses.
 class TStatusBarModel {
  public:
-  static constexpr int kPanelCount = 6;
+  static constexpr int kPanelCount = 8;
   explicit TStatusBarModel(ChangeNotifier& n);
   std::string Panel(int index) const;
   void SetPanel(int index, std::string text);

@@ -39,6 +39,9 @@ class EngineFixture {
     }
     form = std::make_unique<TForm1>(dialogs, std::move(environment));
     form->FormCreate();
+    // One page in flight per worker, as the first version fetched: pages are asked for in
+    // list order. Tests of more pages in flight set their own count.
+    form->SpinEditInFlight.SetValue(1);
   }
   ~EngineFixture() { form.reset(); }
 

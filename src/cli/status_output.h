@@ -1,0 +1,33 @@
+#pragma once
+// The --status file of harvest: one tab-separated line per address, written as its page
+// ends.
+#include <cstdio>
+#include <string>
+
+#include "engine/address_status.h"
+
+namespace qm::cli {
+
+// line, address, final address, status, bytes, ms, reason, e-mail rows, mobile rows, QQ
+// rows; a tab or line break inside a field becomes a blank, so every record is one line.
+std::string StatusTsvLine(const TAddressStatus& status);
+
+class StatusFile {
+ public:
+  // Raises std::runtime_error naming the file when it cannot be created.
+  explicit StatusFile(const std::string& path);
+  ~StatusFile();
+  StatusFile(const StatusFile&) = delete;
+  StatusFile& operator=(const StatusFile&) = delete;
+
+  // Writes and flushes one record; a failure is remembered, not raised, on a worker's thread.
+  void Write(const TAddressStatus& status);
+  // Closes the file; false when any write or the close failed.
+  bool Close();
+
+ private:
+  std::FILE* file_;
+  bool failed_ = false;
+};
+
+}  // namespace qm::cli

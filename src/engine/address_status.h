@@ -1,0 +1,52 @@
+#pragma once
+// What became of every address a run took: one record per line of the list, added as its
+// page ends, in the order pages end.
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace qm {
+
+struct TAddressStatus {
+  int32_t LineNumber = 0;  // the line of the list, counted from 1 at the file's start
+  std::string Url;         // the address as the line gave it
+  std::string FinalUrl;    // the address whose answer was the page, after redirects
+  int32_t StatusCode = 0;  // 0 when no answer with a status line came
+  uint64_t BytesReceived = 0;
+  int64_t Milliseconds = 0;  // from the first connection attempt to the end of the answer
+  // Empty when the page was read; else why not, in words.
+  std::string FailureReason;
+  // Rows the page added to the e-mail, mobile and QQ lists.
+  std::array<int32_t, 3> RowsAdded{};
+
+  bool Failed() const { return !FailureReason.empty(); }
+};
+
+// The reason of a fetch that gave an answer: an error status fails the address as well,
+// since the page asked for is not there; empty for any other answer.
+std::string HttpStatusFailure(int32_t statusCode);
+
+class TAddressStatusList {
+ public:
+  using Listener = std::function<void(const TAddressStatus&)>;
+
+  void Clear();
+  // Adds a record and hands it to the listener, both under the list's lock, so a listener
+  // sees the records one at a time and in the list's order.
+  void Add(TAddressStatus status);
+  std::vector<TAddressStatus> Snapshot() const;
+  size_t Count() const;
+  int32_t FailedCount() const;
+  void SetListener(Listener listener);
+
+ private:
+  mutable std::mutex mutex_;
+  std::vector<TAddressStatus> records_;
+  int32_t failed_ = 0;
+  Listener listener_;
+};
+
+}  // namespace qm
