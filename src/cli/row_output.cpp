@@ -1,25 +1,28 @@
 #include "cli/row_output.h"
 
-#include <string>
 #include <vector>
 
 namespace qm::cli {
 
-void WriteRow(std::FILE* out, std::string_view kind, std::string_view row) {
+void WriteRow(std::FILE* out, std::string_view kind, std::string_view row,
+              std::string_view source) {
   std::fwrite(kind.data(), 1, kind.size(), out);
   std::fputc('\t', out);
   std::fwrite(row.data(), 1, row.size(), out);
+  std::fputc('\t', out);
+  // A tab or line break in an address would shift the columns; none is left in one.
+  for (char c : source) std::fputc(c == '\t' || c == '\n' || c == '\r' ? ' ' : c, out);
   std::fputc('\n', out);
 }
 
 size_t ListFollower::WriteNewRows(std::FILE* out) {
   size_t rowCount = 0;
-  const std::vector<std::string> rows = list_.RowsFrom(shown_, rowCount);
+  const std::vector<TResultEntry> entries = list_.EntriesFrom(shown_, rowCount);
   // An empty list is one empty row, which the first append fills: nothing to show yet.
-  if (shown_ == 0 && rowCount == 1 && rows.size() == 1 && rows[0].empty()) return 0;
-  for (const std::string& row : rows) WriteRow(out, kind_, row);
+  if (entries.empty() && shown_ == 0) return 0;
+  for (const TResultEntry& entry : entries) WriteRow(out, kind_, entry.Value, entry.Source);
   shown_ = rowCount;
-  return rows.size();
+  return entries.size();
 }
 
 }  // namespace qm::cli

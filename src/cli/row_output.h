@@ -1,6 +1,6 @@
 #pragma once
 // Writing the appends of the result lists to standard output: the kind, a tab, the row as
-// the list holds it, a line feed.
+// the list holds it, a tab, the address of the page it was found on, a line feed.
 #include <cstdio>
 #include <string_view>
 
@@ -12,7 +12,8 @@ inline constexpr std::string_view kEmailKind = "email";
 inline constexpr std::string_view kMobileKind = "mobile";
 inline constexpr std::string_view kQQKind = "qq";
 
-void WriteRow(std::FILE* out, std::string_view kind, std::string_view row);
+void WriteRow(std::FILE* out, std::string_view kind, std::string_view row,
+              std::string_view source);
 
 // Follows one result list that other threads append to, writing each row once.
 class ListFollower {

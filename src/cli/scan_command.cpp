@@ -1,4 +1,4 @@
-// qmharvest-cli scan [--email] [--mobile] [--qq] FILE...
+// qmharvest-cli scan [--email] [--mobile] [--qq] [--no-extended] [--no-unique] FILE...
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -19,17 +19,19 @@
 namespace qm::cli {
 
 const char* const kScanHelp =
-    "Usage: qmharvest-cli scan [--email] [--mobile] [--qq] FILE...\n"
+    "Usage: qmharvest-cli scan [--email] [--mobile] [--qq] [--no-extended] [--no-unique] FILE...\n"
     "\n"
     "Cuts each file (\"-\" is standard input) into lines as a page fetch does and runs the\n"
     "chosen extractors (all three when none is named) on every line in order, with one set\n"
     "of last-accepted values for the whole call, as one worker of a search would. Each\n"
     "append is written as it happens: the kind (email, mobile or qq), a tab, the row as the\n"
-    "result list holds it, a line feed.\n"
+    "result list holds it, a tab, the FILE it was found in, a line feed.\n"
     "\n"
-    "  --email   e-mail addresses\n"
-    "  --mobile  mobile numbers\n"
-    "  --qq      QQ numbers (written with their mail suffix)\n";
+    "  --email        e-mail addresses\n"
+    "  --mobile       mobile numbers\n"
+    "  --qq           QQ numbers (written with their mail suffix)\n"
+    "  --no-extended  only the plain lower-case forms of contacts, as the first version\n"
+    "  --no-unique    append a value again unless it repeats the list's last one\n";
 
 namespace {
 
@@ -43,6 +45,12 @@ class Scanner {
   Scanner(const TContactLists& lists, std::vector<Kind> kinds)
       : lists_(lists), kinds_(std::move(kinds)) {}
 
+  // The name rows found from now on are credited to.
+  void SetSource(const std::string& source) {
+    source_ = source;
+    lists_.Source = source_;
+  }
+
   void ScanLines(std::string_view text) {
     ForEachLine(text, [&](size_t begin, size_t end) {
       const std::string_view line = text.substr(begin, end - begin);
@@ -50,7 +58,9 @@ class Scanner {
       for (const Kind& kind : kinds_) {
         // Written and dropped at once; clearing keeps the last-accepted value.
         if (kind.List->EntryCount() == 0) continue;
-        for (const std::string& row : kind.List->Snapshot()) WriteRow(stdout, kind.Name, row);
+        for (const TResultEntry& entry : kind.List->Entries()) {
+          WriteRow(stdout, kind.Name, entry.Value, entry.Source);
+        }
         kind.List->Clear();
       }
     });
@@ -59,6 +69,7 @@ class Scanner {
  private:
   TContactLists lists_;
   std::vector<Kind> kinds_;
+  std::string source_;
 };
 
 // Reads the file in pieces, each cut after a line feed (always the end of a line), so a
@@ -97,7 +108,8 @@ bool ScanFile(int fd, Scanner& scanner) {
 }  // namespace
 
 int RunScan(const std::vector<std::string>& args) {
-  const ParsedCommand parsed = ParseCommand(args, {{"--email", "--mobile", "--qq"}, {}});
+  const ParsedCommand parsed = ParseCommand(
+      args, {{"--email", "--mobile", "--qq", "--no-extended", "--no-unique"}, {}});
   if (parsed.Operands().empty()) throw UsageError("scan needs at least one FILE");
   const bool all = !parsed.Has("--email") && !parsed.Has("--mobile") && !parsed.Has("--qq");
 
@@ -107,12 +119,15 @@ int RunScan(const std::vector<std::string>& args) {
   if (all || parsed.Has("--email")) lists.Emails = &emails;
   if (all || parsed.Has("--mobile")) lists.Mobiles = &mobiles;
   if (all || parsed.Has("--qq")) lists.QQNumbers = &qqNumbers;
+  lists.Extended = !parsed.Has("--no-extended");
+  for (TResultList* list : {&emails, &mobiles, &qqNumbers}) list->BeginRun(!parsed.Has("--no-unique"));
   std::vector<Kind> kinds = {{kEmailKind, &emails}, {kMobileKind, &mobiles}, {kQQKind, &qqNumbers}};
   Scanner scanner(lists, std::move(kinds));
 
   int status = kExitSuccess;
   for (const std::string& name : parsed.Operands()) {
     const bool standardInput = name == "-";
+    scanner.SetSource(name);
     const int fd = standardInput ? STDIN_FILENO : ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0 || !ScanFile(fd, scanner)) {
       std::fprintf(stderr, "qmharvest-cli: cannot read %s: %s\n", name.c_str(),

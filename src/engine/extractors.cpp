@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "engine/contact_anchors.h"
+#include "engine/extended_contacts.h"
 #include "text/byte_blocks.h"
 #include "text/cp936.h"
 
@@ -67,7 +68,7 @@ void RunAround(std::string_view line, const ByteSet& set, size_t pos, size_t& be
 // exactly one of the two tokens passes, or both pass and differ.
 template <typename Test>
 void OfferRun(std::string_view line, LineReading& reading, size_t begin, size_t end, Test test,
-              TResultList& list, std::string_view suffix) {
+              TResultList& list, std::string_view suffix, std::string_view source) {
   std::string_view token = line.substr(begin, end - begin);
   if (begin > 0 && IsCp936LeadByte(reading.Byte(begin - 1)) && reading.IsCp936Trail(begin)) {
     std::string_view gbkToken = token.substr(1);
@@ -75,14 +76,14 @@ void OfferRun(std::string_view line, LineReading& reading, size_t begin, size_t 
     const bool gbkPasses = test(gbkToken);
     if (!utf8Passes && !gbkPasses) return;
     if (!reading.IsUtf8()) {
-      if (gbkPasses) list.AcceptCandidate(test.Candidate(gbkToken), suffix);
+      if (gbkPasses) list.AcceptCandidate(test.Candidate(gbkToken), suffix, source);
       return;
     }
     if (!utf8Passes) return;
   } else if (!test(token)) {
     return;
   }
-  list.AcceptCandidate(test.Candidate(token), suffix);
+  list.AcceptCandidate(test.Candidate(token), suffix, source);
 }
 
 // Each test also tells from the bytes around an anchor whether the anchor can belong to
@@ -181,10 +182,10 @@ void ForEachByte(std::string_view line, char c, Visit visit) {
 template <typename Test>
 [[gnu::noinline]] size_t ExamineRun(std::string_view line, LineReading& reading, const ByteSet& set,
                                     size_t pos, Test test, TResultList& list,
-                                    std::string_view suffix) {
+                                    std::string_view suffix, std::string_view source) {
   size_t begin, end;
   RunAround(line, set, pos, begin, end);
-  OfferRun(line, reading, begin, end, test, list, suffix);
+  OfferRun(line, reading, begin, end, test, list, suffix, source);
   return end;
 }
 
@@ -193,11 +194,11 @@ template <typename Test>
 // those that may pass, each run once, in the order in which they end.
 template <typename Test>
 void ScanAnchoredRuns(std::string_view line, const ByteSet& set, char anchor, Test test,
-                      TResultList& list, std::string_view suffix) {
+                      TResultList& list, std::string_view suffix, std::string_view source) {
   LineReading reading(line);
   ForEachByte(line, anchor, [&](size_t pos) {
     if (!Test::MayPass(line, pos)) return pos + 1;
-    return ExamineRun(line, reading, set, pos, test, list, suffix);
+    return ExamineRun(line, reading, set, pos, test, list, suffix, source);
   });
 }
 
@@ -342,30 +343,33 @@ unsigned FindAnchors(std::string_view line) {
 }  // namespace
 
 void ExtractContacts(std::string_view line, const TContactLists& lists) {
+  if (lists.Extended) return ExtractExtendedContacts(line, lists);
   const unsigned found = FindAnchors(line);
   if (found == 0) return;
-  if (lists.Emails != nullptr && (found & kEmailAnchor) != 0) ExtractEmails(line, *lists.Emails);
+  if (lists.Emails != nullptr && (found & kEmailAnchor) != 0) {
+    ExtractEmails(line, *lists.Emails, lists.Source);
+  }
   if (lists.Mobiles != nullptr && (found & kMobileAnchor) != 0) {
-    ExtractMobiles(line, *lists.Mobiles);
+    ExtractMobiles(line, *lists.Mobiles, lists.Source);
   }
   if (lists.QQNumbers != nullptr && (found & kQQAnchor) != 0) {
-    ExtractQQNumbers(line, *lists.QQNumbers);
+    ExtractQQNumbers(line, *lists.QQNumbers, lists.Source);
   }
 }
 
-void ExtractEmails(std::string_view line, TResultList& emails) {
+void ExtractEmails(std::string_view line, TResultList& emails, std::string_view source) {
   // An accepted token alone has more than 7 characters, so testing bytes here gives the
   // same results as testing characters.
   if (line.size() <= 7) return;
   if (!HasByte(line, '@')) return;
-  ScanAnchoredRuns(line, EmailSet, '@', EmailTest{}, emails, {});
+  ScanAnchoredRuns(line, EmailSet, '@', EmailTest{}, emails, {}, source);
 }
 
-void ExtractMobiles(std::string_view line, TResultList& mobiles) {
-  ScanAnchoredRuns(line, DigitSet, '1', MobileTest{}, mobiles, {});
+void ExtractMobiles(std::string_view line, TResultList& mobiles, std::string_view source) {
+  ScanAnchoredRuns(line, DigitSet, '1', MobileTest{}, mobiles, {}, source);
 }
 
-void ExtractQQNumbers(std::string_view line, TResultList& qqNumbers) {
+void ExtractQQNumbers(std::string_view line, TResultList& qqNumbers, std::string_view source) {
   if (line.size() <= 4 || !HasQQTrigger(line)) return;
   const auto* p = reinterpret_cast<const unsigned char*>(line.data());
   const size_t n = line.size();
@@ -379,7 +383,7 @@ void ExtractQQNumbers(std::string_view line, TResultList& qqNumbers) {
     while (i < n && DigitSet[p[i]]) ++i;
     const size_t length = i - begin;
     if (p[begin] != '0' && length > 4 && length < 11) {
-      qqNumbers.AcceptCandidate(line.substr(begin, length), QQMailSuffix);
+      qqNumbers.AcceptCandidate(line.substr(begin, length), QQMailSuffix, source);
     }
   }
 }

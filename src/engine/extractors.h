@@ -10,15 +10,30 @@ namespace qm {
 // "@" followed by the mail domain of the QQ service; completes every QQ row.
 inline constexpr std::string_view QQMailSuffix = "@qq.com";
 
-void ExtractEmails(std::string_view line, TResultList& emails);
-void ExtractMobiles(std::string_view line, TResultList& mobiles);
-void ExtractQQNumbers(std::string_view line, TResultList& qqNumbers);
+// `source` is the address of the page the line comes from, kept with every row appended.
+void ExtractEmails(std::string_view line, TResultList& emails, std::string_view source);
+void ExtractMobiles(std::string_view line, TResultList& mobiles, std::string_view source);
+void ExtractQQNumbers(std::string_view line, TResultList& qqNumbers, std::string_view source);
+inline void ExtractEmails(std::string_view line, TResultList& emails) {
+  ExtractEmails(line, emails, {});
+}
+inline void ExtractMobiles(std::string_view line, TResultList& mobiles) {
+  ExtractMobiles(line, mobiles, {});
+}
+inline void ExtractQQNumbers(std::string_view line, TResultList& qqNumbers) {
+  ExtractQQNumbers(line, qqNumbers, {});
+}
 
 // The lists of the kinds being collected; a null list is a kind left out.
 struct TContactLists {
   TResultList* Emails = nullptr;
   TResultList* Mobiles = nullptr;
   TResultList* QQNumbers = nullptr;
+  // The page's address.
+  std::string_view Source = {};
+  // The forms pages write beyond plain lower-case ASCII, in canonical form
+  // (extended_contacts.h); off, the three scanners above.
+  bool Extended = false;
 };
 
 // The three scanners over one line at once: the same rows as calling each of them, for

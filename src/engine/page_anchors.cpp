@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "engine/contact_anchors.h"
+#include "engine/extended_anchors.h"
 
 namespace qm {
 namespace {
@@ -46,6 +47,7 @@ void FindWords(const char* p, uint64_t* words, size_t count) {
 }  // namespace
 
 void TPageAnchors::Find(std::string_view text) {
+  extended_ = false;
   const size_t n = text.size();
   words_.resize((n + 63) / 64);
   // Words whose reads stay inside the text are read in place; the last ones from a copy
@@ -56,6 +58,20 @@ void TPageAnchors::Find(std::string_view text) {
     char padded[128] = {};
     std::memcpy(padded, text.data() + 64 * w, std::min(n - 64 * w, sizeof padded));
     FindWords(padded, &words_[w], 1);
+  }
+}
+
+void TPageAnchors::FindExtended(std::string_view text) {
+  extended_ = true;
+  constexpr size_t kReach = 64 + kExtendedAnchorLookAhead;
+  const size_t n = text.size();
+  words_.resize((n + 63) / 64);
+  const size_t inPlace = n >= kReach ? (n - kReach) / 64 + 1 : 0;
+  for (size_t w = 0; w < inPlace; ++w) words_[w] = ExtendedAnchorWord(text.data() + 64 * w);
+  for (size_t w = inPlace; w < words_.size(); ++w) {
+    char padded[128] = {};
+    std::memcpy(padded, text.data() + 64 * w, std::min(n - 64 * w, sizeof padded));
+    words_[w] = ExtendedAnchorWord(padded);
   }
 }
 

@@ -13,11 +13,16 @@ class TPageAnchors {
   // Marks every position of `text` where an anchor starts (contact_anchors.h). A mobile's
   // look-ahead may reach into the next line; that only marks a line needlessly.
   void Find(std::string_view text);
+  // The same for the anchors of extended recognition (extended_anchors.h).
+  void FindExtended(std::string_view text);
   // True when an anchor starts in [begin, end) of the text last given to Find.
   bool AnyIn(size_t begin, size_t end) const;
+  // True when the anchors were found by FindExtended.
+  bool Extended() const { return extended_; }
 
  private:
   std::vector<uint64_t> words_;  // bit k of word w: position 64 w + k
+  bool extended_ = false;
 };
 
 }  // namespace qm

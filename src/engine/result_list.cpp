@@ -1,41 +1,84 @@
 #include "engine/result_list.h"
 
+#include <chrono>
+
+#include "engine/row_tally.h"
+
 namespace qm {
+namespace {
 
-TResultList::TResultList(ui::ChangeNotifier& notifier) : notifier_(notifier), rows_(1) {}
+int64_t NowMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::system_clock::now().time_since_epoch())
+      .count();
+}
 
-bool TResultList::AcceptCandidate(std::string_view candidate, std::string_view suffix) {
+}  // namespace
+
+TResultList::TResultList(ui::ChangeNotifier& notifier)
+    : notifier_(notifier), rows_(1), origins_(1, RowOrigin{0, 0}), sources_(1) {
+  sourceIds_.emplace(sources_.front(), 0);
+}
+
+bool TResultList::AcceptCandidate(std::string_view candidate, std::string_view suffix,
+                                  std::string_view source) {
   {
     std::lock_guard lock(mutex_);
     if (candidate == lastAccepted_) return false;
-    AppendLocked(candidate, suffix);
+    if (uniqueValues_) {
+      if (seen_.contains(candidate)) return false;
+      seen_.emplace(candidate);
+    }
+    AppendLocked(candidate, suffix, source);
     lastAccepted_.assign(candidate);
   }
   notifier_.Changed();
   return true;
 }
 
-void TResultList::AppendResult(std::string_view text) {
+void TResultList::AppendResult(std::string_view text) { AppendResult(text, {}); }
+
+void TResultList::AppendResult(std::string_view text, std::string_view source) {
   {
     std::lock_guard lock(mutex_);
-    AppendLocked(text, {});
+    AppendLocked(text, {}, source);
   }
   notifier_.Changed();
 }
 
-void TResultList::AppendLocked(std::string_view text, std::string_view suffix) {
+void TResultList::BeginRun(bool uniqueValues) {
+  std::lock_guard lock(mutex_);
+  lastAccepted_.clear();
+  uniqueValues_ = uniqueValues;
+  seen_.clear();
+}
+
+uint32_t TResultList::SourceIdLocked(std::string_view source) {
+  if (auto found = sourceIds_.find(source); found != sourceIds_.end()) return found->second;
+  const auto id = static_cast<uint32_t>(sources_.size());
+  sourceIds_.emplace(sources_.emplace_back(source), id);
+  return id;
+}
+
+void TResultList::AppendLocked(std::string_view text, std::string_view suffix,
+                               std::string_view source) {
   std::string* row;
+  const RowOrigin origin{SourceIdLocked(source), NowMs()};
   if (rows_.front().empty()) {
     rows_.resize(1);
+    origins_.resize(1);
+    origins_.front() = origin;
     row = &rows_.front();
   } else {
     row = &rows_.emplace_back();
+    origins_.push_back(origin);
   }
   row->reserve(text.size() + suffix.size());
   row->assign(text);
   row->append(suffix);
   entryCount_.store(rows_.front().empty() ? 0 : static_cast<int32_t>(rows_.size()),
                     std::memory_order_release);
+  TRowTally::NoteAppended(*this);
 }
 
 int32_t TResultList::EntryCount() const {
@@ -52,6 +95,11 @@ void TResultList::Clear() {
     std::lock_guard lock(mutex_);
     rows_.clear();
     rows_.emplace_back();
+    origins_.assign(1, RowOrigin{0, 0});
+    // Sources are kept only for rows: a long session's addresses do not pile up.
+    sourceIds_.clear();
+    sources_.resize(1);
+    sourceIds_.emplace(sources_.front(), 0);
     entryCount_.store(0, std::memory_order_release);
     clearCount_.fetch_add(1, std::memory_order_acq_rel);
   }
@@ -85,6 +133,24 @@ std::string TResultList::JoinedEntries(std::string_view terminator) const {
     joined.append(terminator);
   }
   return joined;
+}
+
+std::vector<TResultEntry> TResultList::EntriesFrom(size_t from, size_t& rowCount) const {
+  std::lock_guard lock(mutex_);
+  rowCount = rows_.size();
+  std::vector<TResultEntry> entries;
+  if (rows_.front().empty() || from >= rows_.size()) return entries;
+  entries.reserve(rows_.size() - from);
+  for (size_t i = from; i < rows_.size(); ++i) {
+    entries.push_back({rows_[i], sources_[origins_[i].SourceId], origins_[i].FoundAtMs});
+  }
+  return entries;
+}
+
+std::string TResultList::SourceOfRow(size_t row) const {
+  std::lock_guard lock(mutex_);
+  if (row >= rows_.size()) return {};
+  return sources_[origins_[row].SourceId];
 }
 
 std::vector<std::string> TResultList::RowsFrom(size_t from, size_t& rowCount,

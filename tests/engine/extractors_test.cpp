@@ -317,8 +317,9 @@ TEST(ExtractContacts, GivesTheRowsOfTheThreeScannersInTurn) {
       list->Clear();
       list->ClearLastAccepted();
     }
-    const TContactLists targets{(kinds & 1) ? &emails : nullptr, (kinds & 2) ? &mobiles : nullptr,
-                                (kinds & 4) ? &qq : nullptr};
+    const TContactLists targets{.Emails = (kinds & 1) ? &emails : nullptr,
+                                .Mobiles = (kinds & 2) ? &mobiles : nullptr,
+                                .QQNumbers = (kinds & 4) ? &qq : nullptr};
     for (const std::string& line : lines) ExtractContacts(line, targets);
     EXPECT_EQ(rows(emails), (kinds & 1) ? expected[0] : std::vector<std::string>{});
     EXPECT_EQ(rows(mobiles), (kinds & 2) ? expected[1] : std::vector<std::string>{});

@@ -54,12 +54,12 @@ TEST(PageAnchors, LinesPassedOverHoldNothingTheScannersWouldTake) {
     while (text.size() < length) text += pieces[random() % pieces.size()];
     lines.AssignText(text);
     anchors.Find(lines.Text());
-    for (size_t i = 0; i < lines.size(); ++i) {
-      ExtractEmails(lines[i], full[0]);
-      ExtractMobiles(lines[i], full[1]);
-      ExtractQQNumbers(lines[i], full[2]);
-      if (anchors.AnyIn(lines.Begin(i), lines.End(i))) {
-        ExtractContacts(lines[i], {&marked[0], &marked[1], &marked[2]});
+    for (auto line = lines.begin(); line != lines.end(); ++line) {
+      ExtractEmails(*line, full[0]);
+      ExtractMobiles(*line, full[1]);
+      ExtractQQNumbers(*line, full[2]);
+      if (anchors.AnyIn(line.Begin(), line.End())) {
+        ExtractContacts(*line, {.Emails = &marked[0], .Mobiles = &marked[1], .QQNumbers = &marked[2]});
       }
     }
   }

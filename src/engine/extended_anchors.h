@@ -1,0 +1,23 @@
+#pragma once
+// The bytes that make text worth a look by the extended scanners: every finding of theirs
+// holds one. For e-mail: an "@", a character reference "&#" or "&c" (&commat;), "%4"
+// (%40), a spelled "[at" "(at" "{at", the 换 of "把#换成@", "cf" (data-cfemail) and "n#"
+// (email-protection#); for mobiles: a "1" with digits five and ten bytes on, as the plain
+// scanners; for QQ numbers: "qq" in any case and "n=" (uin=); and the full-width forms
+// that stand for digits, "＠", brackets and "ｑ", in UTF-8 and code page 936.
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+namespace qm {
+
+// Bytes read past the last position a block marks.
+inline constexpr size_t kExtendedAnchorLookAhead = 10;
+
+// Bit k set where an anchor starts at p[k], for k < 64; reads 64 + 10 bytes.
+uint64_t ExtendedAnchorWord(const char* p);
+
+// True when an anchor starts anywhere in `text`.
+bool HasExtendedAnchor(std::string_view text);
+
+}  // namespace qm
