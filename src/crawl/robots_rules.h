@@ -1,0 +1,34 @@
+#pragma once
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace qm {
+
+// What a site's robots.txt lets one agent fetch (RFC 9309): the groups naming the agent, or
+// else the groups of "*", their Allow and Disallow rules combined; the longest matching
+// pattern decides, Allow on a tie; "*" matches any run of bytes and a final "$" the end.
+class TRobotsRules {
+ public:
+  // Allows everything.
+  TRobotsRules() = default;
+
+  static TRobotsRules Parse(std::string_view robotsTxt, std::string_view agentName);
+  static TRobotsRules DisallowAll();
+  // The rules that an answer to "GET /robots.txt" (after redirects) gives: its body's when it
+  // succeeded; none when the file is not there (4xx, or redirects that never ended); every
+  // path forbidden when the server failed (5xx) or gave no answer (status 0).
+  static TRobotsRules FromAnswer(int statusCode, std::string_view body, std::string_view agentName);
+
+  // `pathAndQuery` as in a request line: "/a/b?c".
+  bool Allows(std::string_view pathAndQuery) const;
+
+ private:
+  struct TRule {
+    std::string Pattern;
+    bool Allow = false;
+  };
+  std::vector<TRule> Rules;
+};
+
+}  // namespace qm
