@@ -1,11 +1,16 @@
 #include "persistence/export_results.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <optional>
 
 #include "engine/main_form.h"
+#include "persistence/file_replacement.h"
+#include "persistence/status_export.h"
 #include "text/errors.h"
+#include "text/file_errors.h"
 #include "urllists/output_file.h"
 
 namespace qm {
@@ -17,7 +22,15 @@ std::string ProposedExportName(std::string_view prefix, int32_t rowCount) {
   return name;
 }
 
-void WriteExportFile(const std::string& path, std::string_view bytes) {
+namespace {
+
+// A device or a pipe is written as it is: there is no file to put a complete copy beside.
+bool WrittenInPlace(const std::string& path) {
+  struct stat status;
+  return ::stat(FollowLinks(path).c_str(), &status) == 0 && !S_ISREG(status.st_mode);
+}
+
+void WriteInPlace(const std::string& path, std::string_view bytes) {
   std::optional<TOutputFile> file;
   try {
     file.emplace(path);
@@ -26,6 +39,21 @@ void WriteExportFile(const std::string& path, std::string_view bytes) {
   }
   file->WriteAll(bytes);
   file->Close();
+}
+
+}  // namespace
+
+void WriteExportFile(const std::string& path, std::string_view bytes) {
+  if (WrittenInPlace(path)) return WriteInPlace(path, bytes);
+  // The rows go to a new file that takes the name only once complete, so a full disk
+  // leaves the old file (or none), never a cut-off list under the name.
+  if (ReplaceFileContent(path, bytes)) return;
+  const int error = errno;
+  if (error == ENOENT || error == ENOTDIR || error == EACCES || error == EPERM ||
+      error == EROFS || error == EISDIR || error == ENAMETOOLONG) {
+    throw EFCreateError("Cannot create file " + path);
+  }
+  throw InOutError(error);
 }
 
 void WriteListFile(const std::string& path, const std::vector<std::string>& rows) {
@@ -76,6 +104,7 @@ void SaveAllResultLists(const TResultList& emails, const TResultList& mobiles,
 
 void TForm1::SpeedButton5Click() {
   SaveAllResultLists(StringGrid1, StringGrid2, StringGrid3, dialogs_, ExportDirectory());
+  SaveStatusList(AddressStatuses, dialogs_, ExportDirectory());
 }
 
 void TForm1::N1Click() {
