@@ -1,0 +1,25 @@
+#pragma once
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace qm {
+
+enum class TContentDecoding {
+  // `out` holds the decoded body (also when a stream ended early: what it gave up to there).
+  Decoded,
+  // `out` holds the first `maxBytes` bytes of a body that decodes to more.
+  CutAtCap,
+  // The body is to be used as it came: the codings name nothing to undo, or one that is not
+  // known, or the stream is not what its coding says.
+  AsReceived,
+};
+
+// Undoes the codings of a Content-Encoding (or Transfer-Encoding) list such as "gzip" or
+// "deflate, br", applied in the order given: "gzip" and "x-gzip", "deflate" (with or
+// without its zlib wrapper), "br"; "identity" and "chunked" change nothing. Never writes
+// more than `maxBytes` bytes to `out`.
+TContentDecoding DecodeContent(std::string_view codings, std::string_view body, size_t maxBytes,
+                               std::string& out);
+
+}  // namespace qm

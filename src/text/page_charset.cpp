@@ -1,0 +1,134 @@
+#include "text/page_charset.h"
+
+#include "text/trim.h"
+
+namespace qm {
+namespace {
+
+bool IsSpace(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f';
+}
+
+char Lower(char c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+// Position of `word` (lower-case) in `text` from `from` on, without regard to case.
+size_t FindNoCase(std::string_view text, std::string_view word, size_t from = 0) {
+  for (size_t i = from; i + word.size() <= text.size(); ++i) {
+    size_t k = 0;
+    while (k < word.size() && Lower(text[i + k]) == word[k]) ++k;
+    if (k == word.size()) return i;
+  }
+  return std::string_view::npos;
+}
+
+// One attribute of a tag, read from `at` on; false at the tag's end.
+bool NextAttribute(std::string_view text, size_t& at, std::string& name, std::string& value) {
+  while (at < text.size() && (IsSpace(text[at]) || text[at] == '/')) ++at;
+  if (at >= text.size() || text[at] == '>') return false;
+  name.clear();
+  value.clear();
+  while (at < text.size() && !IsSpace(text[at]) && text[at] != '=' && text[at] != '>' &&
+         !(text[at] == '/' && !name.empty())) {
+    name += Lower(text[at++]);
+  }
+  while (at < text.size() && IsSpace(text[at])) ++at;
+  if (at >= text.size() || text[at] != '=') return true;
+  ++at;
+  while (at < text.size() && IsSpace(text[at])) ++at;
+  if (at < text.size() && (text[at] == '"' || text[at] == '\'')) {
+    const char quote = text[at++];
+    const size_t end = text.find(quote, at);
+    value = std::string(text.substr(at, end - at));
+    at = end == std::string_view::npos ? text.size() : end + 1;
+  } else {
+    while (at < text.size() && !IsSpace(text[at]) && text[at] != '>') value += text[at++];
+    // <meta charset=utf-8/>
+    if (at < text.size() && text[at] == '>' && !value.empty() && value.back() == '/') {
+      value.pop_back();
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+std::string CharsetParameter(std::string_view contentType) {
+  size_t at = 0;
+  while ((at = FindNoCase(contentType, "charset", at)) != std::string_view::npos) {
+    size_t next = at + 7;
+    while (next < contentType.size() && IsSpace(contentType[next])) ++next;
+    if (next >= contentType.size() || contentType[next] != '=') {
+      at = next;
+      continue;
+    }
+    ++next;
+    while (next < contentType.size() && IsSpace(contentType[next])) ++next;
+    const bool quoted =
+        next < contentType.size() && (contentType[next] == '"' || contentType[next] == '\'');
+    if (quoted) ++next;
+    size_t end = next;
+    while (end < contentType.size() && contentType[end] != ';' && contentType[end] != '"' &&
+           contentType[end] != '\'' && !IsSpace(contentType[end])) {
+      ++end;
+    }
+    return std::string(contentType.substr(next, end - next));
+  }
+  return {};
+}
+
+std::string MetaTagCharset(std::string_view page, size_t limit) {
+  page = page.substr(0, limit);
+  size_t at = 0;
+  while (at < page.size()) {
+    const size_t open = page.find('<', at);
+    if (open == std::string_view::npos) break;
+    if (page.substr(open, 4) == "<!--") {
+      const size_t close = page.find("-->", open + 4);
+      if (close == std::string_view::npos) break;
+      at = close + 3;
+      continue;
+    }
+    at = open + 1;
+    if (FindNoCase(page.substr(open, 6), "<meta") != 0 || page.size() < open + 6 ||
+        !(IsSpace(page[open + 5]) || page[open + 5] == '/')) {
+      continue;
+    }
+    size_t cursor = open + 5;
+    std::string name, value, charset, content;
+    bool contentTypeTag = false;
+    while (NextAttribute(page, cursor, name, value)) {
+      if (name == "charset" && charset.empty()) charset = Trim(value);
+      if (name == "content" && content.empty()) content = value;
+      if (name == "http-equiv" && AsciiLower(Trim(value)) == "content-type") contentTypeTag = true;
+    }
+    at = cursor;
+    if (!charset.empty()) return charset;
+    if (contentTypeTag) {
+      std::string fromContent = CharsetParameter(content);
+      if (!fromContent.empty()) return fromContent;
+    }
+  }
+  return {};
+}
+
+TPageCharset FindPageCharset(std::string_view contentType, std::string_view body) {
+  TPageCharset found;
+  if (body.substr(0, 3) == "\xEF\xBB\xBF") {
+    found = {"UTF-8", TCharsetSource::ByteOrderMark, 3};
+  } else if (body.substr(0, 2) == "\xFF\xFE") {
+    found = {"UTF-16LE", TCharsetSource::ByteOrderMark, 2};
+  } else if (body.substr(0, 2) == "\xFE\xFF") {
+    found = {"UTF-16BE", TCharsetSource::ByteOrderMark, 2};
+  } else if (std::string label = CharsetParameter(contentType); !label.empty()) {
+    found = {std::move(label), TCharsetSource::Header, 0};
+  } else if (std::string meta = MetaTagCharset(body); !meta.empty()) {
+    // A tag read as ASCII cannot stand in UTF-16 text: such a page is UTF-8 mislabelled.
+    if (AsciiLower(meta).rfind("utf-16", 0) == 0) meta = "UTF-8";
+    found = {std::move(meta), TCharsetSource::MetaTag, 0};
+  }
+  return found;
+}
+
+}  // namespace qm
