@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <string>
 #include <thread>
@@ -160,6 +161,70 @@ TEST_F(ResultListTest, RepeatFromManyWorkersIsAppendedOnce) {
   }
   for (std::thread& t : workers) t.join();
   EXPECT_EQ(list.Snapshot(), std::vector<std::string>{"same@value.cn"});
+}
+
+}  // namespace
+}  // namespace qm
+
+namespace qm {
+namespace {
+
+TEST(ResultListUnique, RepeatsDroppedForTheWholeRunOrOnlyInARow) {
+  const struct {
+    bool Unique;
+    std::vector<std::string> Offered;
+    std::vector<std::string> Rows;
+  } cases[] = {
+      {true, {"a", "b", "a", "c", "b"}, {"a", "b", "c"}},
+      {false, {"a", "b", "a", "a", "b"}, {"a", "b", "a", "b"}},
+  };
+  for (const auto& c : cases) {
+    ui::ChangeNotifier notifier;
+    TResultList list(notifier);
+    list.BeginRun(c.Unique);
+    for (const std::string& value : c.Offered) list.AcceptCandidate(value, "", "http://p/" + value);
+    EXPECT_EQ(list.Snapshot(), c.Rows) << c.Unique;
+    const std::vector<TResultEntry> entries = list.Entries();
+    ASSERT_EQ(entries.size(), c.Rows.size());
+    for (const TResultEntry& entry : entries) EXPECT_EQ(entry.Source, "http://p/" + entry.Value);
+  }
+}
+
+TEST(ResultListUnique, ClearingKeepsTheRunsValuesANewRunForgetsThem) {
+  ui::ChangeNotifier notifier;
+  TResultList list(notifier);
+  list.BeginRun(true);
+  list.AcceptCandidate("a", "", "http://p/1");
+  list.Clear();
+  EXPECT_FALSE(list.AcceptCandidate("a"));
+  EXPECT_EQ(list.SourceOfRow(0), "");
+  list.BeginRun(true);
+  EXPECT_TRUE(list.AcceptCandidate("a", "@s", "http://p/2"));
+  EXPECT_EQ(list.Snapshot(), std::vector<std::string>{"a@s"});
+  EXPECT_EQ(list.SourceOfRow(0), "http://p/2");
+  EXPECT_EQ(list.SourceOfRow(5), "");
+}
+
+// Four workers offering overlapping values: each value is appended exactly once.
+TEST(ResultListUnique, EachValueOnceAcrossThreads) {
+  ui::ChangeNotifier notifier;
+  TResultList list(notifier);
+  list.BeginRun(true);
+  constexpr int kValues = 2000;
+  std::vector<std::thread> workers;
+  for (int w = 0; w < 4; ++w) {
+    workers.emplace_back([&, w] {
+      for (int i = 0; i < kValues; ++i) {
+        const int value = (i * (w + 1) * 7919) % kValues;
+        list.AcceptCandidate(std::to_string(value), "", "http://w/" + std::to_string(w));
+      }
+    });
+  }
+  for (std::thread& worker : workers) worker.join();
+  std::vector<std::string> rows = list.Snapshot();
+  std::sort(rows.begin(), rows.end());
+  EXPECT_EQ(std::unique(rows.begin(), rows.end()), rows.end());
+  EXPECT_EQ(list.EntryCount(), kValues);
 }
 
 }  // namespace
