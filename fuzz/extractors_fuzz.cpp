@@ -1,6 +1,7 @@
 // Any bytes as a page. Three ways of scanning it must give the same rows: the three
 // scanners over every line, the one-pass scan over every line, and the one-pass scan over
-// only the lines the page pass marks (as a worker scans a page).
+// only the lines the page pass marks (as a worker scans a page). Extended recognition too
+// must find on the lines its page pass marks all it finds on every line.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -18,11 +19,12 @@ namespace {
 struct TThreeLists {
   explicit TThreeLists(ui::ChangeNotifier& notifier)
       : Emails(notifier), Mobiles(notifier), QQNumbers(notifier) {}
-  TContactLists All() {
+  TContactLists All(bool extended = false) {
     TContactLists lists;
     lists.Emails = &Emails;
     lists.Mobiles = &Mobiles;
     lists.QQNumbers = &QQNumbers;
+    lists.Extended = extended;
     return lists;
   }
   TResultList Emails, Mobiles, QQNumbers;
@@ -46,18 +48,26 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace qm::fuzz;
   ui::ChangeNotifier notifier;
   TThreeLists separate(notifier), together(notifier), marked(notifier);
+  TThreeLists extendedAll(notifier), extendedMarked(notifier);
   TPageLines lines;
   lines.AssignText(std::string_view(reinterpret_cast<const char*>(data), size));
-  TPageAnchors anchors;
+  TPageAnchors anchors, extendedAnchors;
   anchors.Find(lines.Text());
+  extendedAnchors.FindExtended(lines.Text());
   for (auto line = lines.begin(); line != lines.end(); ++line) {
     ExtractEmails(*line, separate.Emails);
     ExtractMobiles(*line, separate.Mobiles);
     ExtractQQNumbers(*line, separate.QQNumbers);
     ExtractContacts(*line, together.All());
     if (anchors.AnyIn(line.Begin(), line.End())) ExtractContacts(*line, marked.All());
+    ExtractContacts(*line, extendedAll.All(true));
+    if (extendedAnchors.AnyIn(line.Begin(), line.End())) {
+      ExtractContacts(*line, extendedMarked.All(true));
+    }
   }
   CheckSameRows(separate, together, "the one-pass scan differs from the three scanners");
   CheckSameRows(separate, marked, "the page pass passed over a line with rows");
+  CheckSameRows(extendedAll, extendedMarked,
+                "the extended page pass passed over a line with rows");
   return 0;
 }
