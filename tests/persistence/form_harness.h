@@ -47,9 +47,6 @@ class FormHarness {
     if (fetchOverride) environment.FetchPage = fetchOverride;
     form = std::make_unique<TForm1>(dialogs, std::move(environment));
     form->FormCreate();
-    // One page in flight per worker, as the first version fetched: pages are asked for in
-    // list order. Tests of more pages in flight set their own count.
-    form->SpinEditInFlight.SetValue(1);
     return *form;
   }
 
