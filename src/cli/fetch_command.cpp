@@ -1,4 +1,4 @@
-// qmharvest-cli fetch URL
+// qmharvest-cli fetch [--raw] [--no-redirects] URL
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -6,15 +6,48 @@
 #include "cli/command_line.h"
 #include "cli/commands.h"
 #include "http/fetch_page_lines.h"
+#include "http/http_client.h"
+#include "http/redirect_fetch.h"
 
 namespace qm::cli {
+namespace {
+
+bool WriteAll(std::string_view bytes) {
+  return std::fwrite(bytes.data(), 1, bytes.size(), stdout) == bytes.size();
+}
+
+int Failed(const std::string& url, const TPageFetchResult& result) {
+  std::fprintf(stderr, "qmharvest-cli: cannot fetch %s: %s\n", result.FinalUrl.c_str(),
+               result.FailureReason.empty() ? "no connection, or the request could not be sent"
+                                            : result.FailureReason.c_str());
+  if (result.FinalUrl != url) {
+    std::fprintf(stderr, "qmharvest-cli: (after %d redirects from %s)\n", result.Redirects,
+                 url.c_str());
+  }
+  return kExitFailure;
+}
+
+void TellFinalAddress(const TPageFetchResult& result) {
+  std::fprintf(stderr, "final address: %s\nstatus: %d\n", result.FinalUrl.c_str(),
+               result.StatusCode);
+}
+
+}  // namespace
 
 const char* const kFetchHelp =
-    "Usage: qmharvest-cli fetch URL\n"
+    "Usage: qmharvest-cli fetch [--raw] [--no-redirects] URL\n"
     "\n"
-    "Fetches one page as a search does and writes each line of its body, as its bytes,\n"
-    "followed by a line feed. Exit status 1 (nothing written) when the connection could\n"
-    "not be made or the request not sent; 0 otherwise, whatever the status code.\n";
+    "Fetches one page as a search does: redirects followed (up to five), the body\n"
+    "decompressed and its text converted to UTF-8 when the page declares its charset.\n"
+    "Writes \"final address: URL\" and \"status: CODE\" on standard error, and each line\n"
+    "of the page, followed by a line feed, on standard output.\n"
+    "\n"
+    "  --raw            write the final answer's body as it came over the wire instead\n"
+    "  --no-redirects   take a redirect's own answer as the page\n"
+    "\n"
+    "Exit status 1 (nothing written on standard output) when the connection could not be\n"
+    "made, the request not sent or a redirect not followed (a loop, a sixth redirect, a\n"
+    "target that cannot be reached); 0 otherwise, whatever the status code.\n";
 
 bool WantsHelp(const std::vector<std::string>& args) {
   for (const std::string& arg : args) {
@@ -25,22 +58,28 @@ bool WantsHelp(const std::vector<std::string>& args) {
 }
 
 int RunFetch(const std::vector<std::string>& args) {
-  const ParsedCommand parsed = ParseCommand(args, {});
+  const ParsedCommand parsed = ParseCommand(args, {{"--raw", "--no-redirects"}, {}});
   if (parsed.Operands().size() != 1) throw UsageError("fetch takes exactly one URL");
   const std::string& url = parsed.Operands().front();
+  TPageFetchOptions options;
+  options.FollowRedirects = !parsed.Has("--no-redirects");
 
-  TPageLines lines;
-  if (!FetchPageLines(url, lines)) {
-    std::fprintf(
-        stderr, "qmharvest-cli: cannot fetch %s: no connection, or the request could not be sent\n",
-        url.c_str());
-    return kExitFailure;
+  TPageFetchResult result;
+  bool written = true;
+  if (parsed.Has("--raw")) {
+    THttpClient client;
+    if (!FetchFollowingRedirects(client, url, options, result)) return Failed(url, result);
+    TellFinalAddress(result);
+    written = WriteAll(ReceivedBody(client));
+  } else {
+    TPageLines lines;
+    if (!FetchPageLines(url, lines, options, result)) return Failed(url, result);
+    TellFinalAddress(result);
+    for (std::string_view line : lines) {
+      written = written && WriteAll(line) && std::fputc('\n', stdout) != EOF;
+    }
   }
-  for (std::string_view line : lines) {
-    std::fwrite(line.data(), 1, line.size(), stdout);
-    std::fputc('\n', stdout);
-  }
-  if (std::fflush(stdout) != 0) {
+  if (!written || std::fflush(stdout) != 0) {
     std::perror("qmharvest-cli: standard output");
     return kExitFailure;
   }
