@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <map>
 #include <memory>
@@ -138,9 +139,11 @@ TEST(PagesInFlight, StopFinishesThePagesInFlightAndManualCloseDropsThem) {
 
 TEST(PagesInFlight, AFailingPageEndsItsWorkerOnceItsOtherPagesAreDone) {
   auto gate = std::make_shared<FetchGate>();
-  EngineFixture f([gate](const std::string& url, TPageLines& lines) {
+  auto throwing = std::make_shared<std::atomic<bool>>(false);
+  EngineFixture f([gate, throwing](const std::string& url, TPageLines& lines) {
     if (url.ends_with("/p1")) {
-      WaitUntil([&] { return gate->Waiting() == 2; });
+      WaitUntil([&] { return gate->Waiting() >= 2; });
+      throwing->store(true);
       throw std::runtime_error("out of memory");
     }
     gate->Pass();
@@ -151,7 +154,7 @@ TEST(PagesInFlight, AFailingPageEndsItsWorkerOnceItsOtherPagesAreDone) {
   f.form->SpinEditInFlight.SetValue(3);
   f.UseList(NumberedList(kLines));
   f.form->SpeedButton2Click();
-  ASSERT_TRUE(WaitUntil([&] { return gate->Waiting() == 2; }));
+  ASSERT_TRUE(WaitUntil([&] { return throwing->load(); }));
   gate->Open();
   ASSERT_TRUE(f.WaitForCompletedRuns(1));
   // The pages in flight beside the failing one are finished; the worker stops taking
