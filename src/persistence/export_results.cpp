@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "engine/main_form.h"
+#include "persistence/contact_spreadsheet.h"
 #include "persistence/file_replacement.h"
 #include "persistence/status_export.h"
 #include "text/errors.h"
@@ -76,30 +77,74 @@ void EnterProgramDirectory(const std::string& programDirectory) {
   [[maybe_unused]] const int result = ::chdir(programDirectory.c_str());
 }
 
-bool SaveResultList(const TResultList& list, std::string_view prefix, ui::Dialogs& dialogs,
-                    const std::string& programDirectory) {
+namespace {
+
+bool HasExtension(const std::string& path, std::string_view extension) {
+  if (path.size() <= extension.size() || path[path.size() - extension.size() - 1] != '.') {
+    return false;
+  }
+  for (size_t i = 0; i < extension.size(); ++i) {
+    char c = path[path.size() - extension.size() + i];
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+    if (c != extension[i]) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+TListSave SaveResultListOrSpreadsheet(const TResultList& list, std::string_view prefix,
+                                      ui::Dialogs& dialogs, const std::string& programDirectory,
+                                      const std::vector<TSpreadsheetKind>& spreadsheetKinds) {
   const int32_t count = list.EntryCount();
-  if (count == 0) return false;
+  if (count == 0) return TListSave::Nothing;
   ui::FileDialogOptions options;
   options.Title = "搜索结果保存为";
-  options.Filter = "Text files(*.txt)|*.txt|All files(*.*)|*.*";
+  options.Filter = kResultExportFilter;
   options.DefaultExtension = "txt";
   options.FileName = ProposedExportName(prefix, count);
   options.InitialDir = programDirectory;
   options.ConfirmOverwrite = true;
   const auto path = dialogs.SaveFile(options);
-  if (!path) return false;
+  if (!path) return TListSave::Nothing;
+  const bool csv = HasExtension(*path, "csv");
+  if (csv || HasExtension(*path, "xlsx")) {
+    std::vector<TExportedKind> kinds;
+    for (const TSpreadsheetKind& kind : spreadsheetKinds) {
+      kinds.push_back({kind.Name, kind.List->Entries()});
+    }
+    WriteExportFile(*path, csv ? ContactListsCsv(kinds) : ContactListsWorkbook(kinds));
+    return TListSave::Spreadsheet;
+  }
   WriteExportFile(*path, list.JoinedEntries("\r\n"));
-  return true;
+  return TListSave::List;
+}
+
+bool SaveResultList(const TResultList& list, std::string_view prefix, ui::Dialogs& dialogs,
+                    const std::string& programDirectory) {
+  return SaveResultListOrSpreadsheet(list, prefix, dialogs, programDirectory,
+                                     {{SpreadsheetKindName(prefix), &list}}) != TListSave::Nothing;
+}
+
+std::string_view SpreadsheetKindName(std::string_view prefix) {
+  return prefix == kQQExportPrefix ? std::string_view("QQ") : prefix;
 }
 
 void SaveAllResultLists(const TResultList& emails, const TResultList& mobiles,
                         const TResultList& qqNumbers, ui::Dialogs& dialogs,
                         const std::string& programDirectory) {
   EnterProgramDirectory(programDirectory);
-  SaveResultList(emails, kEmailExportPrefix, dialogs, programDirectory);
-  SaveResultList(mobiles, kMobileExportPrefix, dialogs, programDirectory);
-  SaveResultList(qqNumbers, kQQExportPrefix, dialogs, programDirectory);
+  const std::pair<std::string_view, const TResultList*> lists[] = {
+      {kEmailExportPrefix, &emails}, {kMobileExportPrefix, &mobiles}, {kQQExportPrefix, &qqNumbers}};
+  std::vector<TSpreadsheetKind> all;
+  for (const auto& [prefix, list] : lists) all.push_back({SpreadsheetKindName(prefix), list});
+  for (const auto& [prefix, list] : lists) {
+    // A spreadsheet file holds every kind: no further dialog.
+    if (SaveResultListOrSpreadsheet(*list, prefix, dialogs, programDirectory, all) ==
+        TListSave::Spreadsheet) {
+      return;
+    }
+  }
 }
 
 void TForm1::SpeedButton5Click() {

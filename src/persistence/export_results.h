@@ -18,8 +18,10 @@ inline constexpr std::string_view kQQExportPrefix = "QQ邮";
 // The name the save dialog proposes: prefix, row count in decimal, ".txt".
 std::string ProposedExportName(std::string_view prefix, int32_t rowCount);
 
-// Creates (or empties) the file at path and writes bytes in one piece. Raises EFCreateError
-// "Cannot create file %s" when the file cannot be created, EInOutError when writing fails.
+// Writes bytes as the whole content of the file at path: to a new file beside it that then
+// replaces it, so a failure leaves any old file as it was and no new one behind (a device
+// is written directly). Raises EFCreateError "Cannot create file %s" when the file cannot
+// be created, EInOutError when writing fails.
 void WriteExportFile(const std::string& path, std::string_view bytes);
 
 // Writes the rows to path in one piece, each followed by CR LF, raising as WriteExportFile.
@@ -29,14 +31,37 @@ void WriteListFile(const std::string& path, const std::vector<std::string>& rows
 // Makes the program's directory the working directory, as every save does before its dialog.
 void EnterProgramDirectory(const std::string& programDirectory);
 
-// Offers one list in the save dialog and writes a consistent copy of it, taken when the
-// writing starts, to the chosen file. An empty list is passed over without a dialog. True
-// when a file was written; errors propagate, so a caller saving several lists stops there.
+// The save dialog's file types: the text file of one list, or a spreadsheet file (CSV or
+// workbook) of the lists the command saves.
+inline constexpr const char* kResultExportFilter =
+    "Text files(*.txt)|*.txt|CSV UTF-8(*.csv)|*.csv|Excel workbook(*.xlsx)|*.xlsx|"
+    "All files(*.*)|*.*";
+
+// A kind as a spreadsheet file names it, with its list.
+struct TSpreadsheetKind {
+  std::string_view Name;
+  const TResultList* List;
+};
+// "电邮", "手机" or "QQ" for the export prefix of a list.
+std::string_view SpreadsheetKindName(std::string_view prefix);
+
+enum class TListSave { Nothing, List, Spreadsheet };
+
+// Offers one list in the save dialog. A name ending in .csv or .xlsx gets a spreadsheet file
+// of `spreadsheetKinds` (contact_spreadsheet.h); any other the list's text file. Each list is
+// a consistent copy taken when the writing starts. An empty list is passed over without a
+// dialog. Errors propagate, so a caller saving several lists stops there.
+TListSave SaveResultListOrSpreadsheet(const TResultList& list, std::string_view prefix,
+                                      ui::Dialogs& dialogs, const std::string& programDirectory,
+                                      const std::vector<TSpreadsheetKind>& spreadsheetKinds);
+
+// The same with the list alone in a spreadsheet file; true when a file was written.
 bool SaveResultList(const TResultList& list, std::string_view prefix, ui::Dialogs& dialogs,
                     const std::string& programDirectory);
 
 // The save-all command: the working directory set once, then the e-mail, mobile and QQ
-// lists in turn, each with its own dialog.
+// lists in turn, each with its own dialog, until one is saved as a spreadsheet file, which
+// holds all three.
 void SaveAllResultLists(const TResultList& emails, const TResultList& mobiles,
                         const TResultList& qqNumbers, ui::Dialogs& dialogs,
                         const std::string& programDirectory);

@@ -2,6 +2,8 @@
 #include "persistence/export_results.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
 
 #include <algorithm>
 #include <atomic>
@@ -59,6 +61,37 @@ TEST(WriteListFile, ReportsCreateAndWriteFailures) {
   }
 }
 
+TEST(WriteListFile, FailedWriteLeavesTheOldFileAndNoOther) {
+  test::TempDir dir;
+  const std::string path = dir.Write("电邮2.txt", "old@a.cn\r\nold@b.cn\r\n");
+  // A file size limit makes the write fail half-way, as a full disk would.
+  rlimit before{};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &before), 0);
+  const auto previousHandler = signal(SIGXFSZ, SIG_IGN);
+  rlimit limited = before;
+  limited.rlim_cur = 4096;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
+  std::vector<std::string> rows(1000, "someone@example.com");
+  bool raised = false;
+  try {
+    WriteListFile(path, rows);
+  } catch (const EInOutError&) {
+    raised = true;
+  }
+  setrlimit(RLIMIT_FSIZE, &before);
+  signal(SIGXFSZ, previousHandler);
+  EXPECT_TRUE(raised);
+  EXPECT_EQ(test::TempDir::Read(path), "old@a.cn\r\nold@b.cn\r\n");
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(dir.Path())) {
+    names.push_back(entry.path().filename().string());
+  }
+  EXPECT_EQ(names, std::vector<std::string>{"电邮2.txt"});
+
+  WriteListFile(path, rows);
+  EXPECT_EQ(std::filesystem::file_size(path), rows.size() * (rows[0].size() + 2));
+}
+
 class ExportTest : public testing::Test {
  protected:
   ExportTest() : previousDirectory(std::filesystem::current_path()) {
@@ -94,7 +127,9 @@ TEST_F(ExportTest, OnlyFilledListsAreOfferedFromTheProgramFolder) {
   const auto& options = history[0].FileOptions;
   EXPECT_EQ(history[0].Kind, "save");
   EXPECT_EQ(options.Title, "搜索结果保存为");
-  EXPECT_EQ(options.Filter, "Text files(*.txt)|*.txt|All files(*.*)|*.*");
+  EXPECT_EQ(options.Filter,
+            "Text files(*.txt)|*.txt|CSV UTF-8(*.csv)|*.csv|Excel workbook(*.xlsx)|*.xlsx|"
+            "All files(*.*)|*.*");
   EXPECT_EQ(options.DefaultExtension, "txt");
   EXPECT_EQ(options.FileName, "手机2.txt");
   EXPECT_EQ(options.InitialDir, form->ProgramDirectory());
