@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <set>
 #include <sstream>
 #include <string>
@@ -27,12 +28,25 @@ std::vector<std::string> LinesOf(const std::string& text) {
   return lines;
 }
 
+// The rows of one kind in the output, without the page each was found on.
 std::multiset<std::string> RowsOfKind(const std::string& out, const std::string& kind) {
   std::multiset<std::string> rows;
   for (const std::string& line : LinesOf(out)) {
-    if (line.rfind(kind + "\t", 0) == 0) rows.insert(line.substr(kind.size() + 1));
+    if (line.rfind(kind + "\t", 0) != 0) continue;
+    const std::string row = line.substr(kind.size() + 1);
+    rows.insert(row.substr(0, row.find('\t')));
   }
   return rows;
+}
+
+// The output with the third column (the source of each row) dropped.
+std::string WithoutSources(const std::string& out) {
+  std::string kept;
+  for (const std::string& line : LinesOf(out)) {
+    const size_t second = line.find('\t', line.find('\t') + 1);
+    kept += line.substr(0, second) + "\n";
+  }
+  return kept;
 }
 
 // ---- usage -------------------------------------------------------------------------------
@@ -130,15 +144,15 @@ TEST(CliScan, CodePage936AndUtf8LinesGiveTheExtractorsRows) {
                                                     "QQ" + kLianXiGbk + "123456789 tencent 2024");
   const std::string utf8 =
       dir.Write("utf8.html", "联系：abc@qq.com\n手机：113812345678 手机：13912345678\rQq 55555\n");
-  const CliResult result = RunCli({"scan", gbk, utf8});
+  const CliResult result = RunCli({"scan", "--no-extended", gbk, utf8});
   EXPECT_EQ(result.Status, 0) << result.Err;
   EXPECT_EQ(result.Out,
-            "email\tab@cd.ef\n"
-            "email\tbc@qq.com\n"
-            "mobile\t13812345678\n"
-            "qq\t123456789@qq.com\n"
-            "email\tabc@qq.com\n"
-            "mobile\t13912345678\n");
+            "email\tab@cd.ef\t" + gbk + "\n" +
+            "email\tbc@qq.com\t" + gbk + "\n" +
+            "mobile\t13812345678\t" + gbk + "\n" +
+            "qq\t123456789@qq.com\t" + gbk + "\n" +
+            "email\tabc@qq.com\t" + utf8 + "\n" +
+            "mobile\t13912345678\t" + utf8 + "\n");
 }
 
 TEST(CliScan, OneSetOfLastAcceptedValuesForTheWholeCall) {
@@ -146,9 +160,10 @@ TEST(CliScan, OneSetOfLastAcceptedValuesForTheWholeCall) {
   const std::string a = dir.Write("a", "x ab@cd.ef\n");
   const std::string b = dir.Write("b", "ab@cd.ef\ngh@ij.kl\nab@cd.ef");
   const std::string input = dir.Write("stdin", "ab@cd.ef\n");
-  const CliResult result = RunCli({"scan", "--email", a, b, "-"}, input);
+  const CliResult result = RunCli({"scan", "--email", "--no-unique", a, b, "-"}, input);
   EXPECT_EQ(result.Status, 0);
-  EXPECT_EQ(result.Out, "email\tab@cd.ef\nemail\tgh@ij.kl\nemail\tab@cd.ef\n");
+  EXPECT_EQ(result.Out, "email\tab@cd.ef\t" + a + "\nemail\tgh@ij.kl\t" + b +
+                            "\nemail\tab@cd.ef\t" + b + "\n");
 }
 
 TEST(CliScan, OnlyTheNamedKindsAndLinesAcrossLargeReads) {
@@ -165,7 +180,8 @@ TEST(CliScan, OnlyTheNamedKindsAndLinesAcrossLargeReads) {
   const std::vector<std::string> lines = LinesOf(result.Out);
   ASSERT_EQ(lines.size(), 60000u);
   for (int i = 0; i < 60000; i += 7919) {
-    EXPECT_EQ(lines[static_cast<size_t>(i)], "mobile\t1" + std::to_string(3800000000LL + i));
+    EXPECT_EQ(lines[static_cast<size_t>(i)],
+              "mobile\t1" + std::to_string(3800000000LL + i) + "\t" + path);
   }
 }
 
@@ -180,7 +196,7 @@ TEST(CliScan, FileWithoutLineFeedsIsCutAtCarriageReturnsAndNuls) {
   text += "QQ 99999";  // a last line without a break
   const CliResult result = RunCli({"scan", "--qq", dir.Write("cr.txt", text)});
   EXPECT_EQ(result.Status, 0);
-  const std::vector<std::string> lines = LinesOf(result.Out);
+  const std::vector<std::string> lines = LinesOf(WithoutSources(result.Out));
   ASSERT_EQ(lines.size(), 100001u);
   EXPECT_EQ(lines[0], "qq\t100000@qq.com");
   EXPECT_EQ(lines[54321], "qq\t154321@qq.com");
@@ -193,7 +209,43 @@ TEST(CliScan, AMissingFileIsNamedAndTheOthersAreScanned) {
   const CliResult result = RunCli({"scan", dir.File("missing"), good});
   EXPECT_EQ(result.Status, 1);
   EXPECT_NE(result.Err.find(dir.File("missing")), std::string::npos);
-  EXPECT_EQ(result.Out, "qq\t12345@qq.com\n");
+  EXPECT_EQ(result.Out, "qq\t12345@qq.com\t" + good + "\n");
+}
+
+// Extended recognition and unique results are on unless switched off.
+TEST(CliScan, ExtendedAndUniqueOptions) {
+  TempDir dir;
+  const std::string page = dir.Write("page.html",
+                                     "<p>Info@Company.COM 138-1234-5678</p>\n"
+                                     "<p>QQ：12345678 邮编：100080</p>\n"
+                                     "<p>ab@cd.ef</p><p>gh@ij.kl</p><p>ab@cd.ef</p>\n");
+  const struct {
+    std::vector<std::string> Options;
+    std::string Rows;
+  } rows[] = {
+      {{}, "email\tinfo@company.com\nemail\tab@cd.ef\nemail\tgh@ij.kl\n"
+           "mobile\t13812345678\nqq\t12345678@qq.com\n"},
+      {{"--no-unique"}, "email\tinfo@company.com\nemail\tab@cd.ef\nemail\tgh@ij.kl\n"
+                        "email\tab@cd.ef\nmobile\t13812345678\nqq\t12345678@qq.com\n"},
+      {{"--no-extended", "--no-unique"},
+       "email\tab@cd.ef\nemail\tgh@ij.kl\nemail\tab@cd.ef\n"
+       "qq\t12345678@qq.com\nqq\t100080@qq.com\n"},
+  };
+  for (const auto& row : rows) {
+    std::vector<std::string> args = {"scan"};
+    args.insert(args.end(), row.Options.begin(), row.Options.end());
+    args.push_back(page);
+    const CliResult result = RunCli(args);
+    EXPECT_EQ(result.Status, 0) << result.Err;
+    // Rows come as each line is scanned; sorted by kind here, in order within a kind.
+    std::string byKind;
+    for (const char* kind : {"email\t", "mobile\t", "qq\t"}) {
+      for (const std::string& line : LinesOf(WithoutSources(result.Out))) {
+        if (line.rfind(kind, 0) == 0) byKind += line + "\n";
+      }
+    }
+    EXPECT_EQ(byKind, row.Rows) << testing::PrintToString(row.Options);
+  }
 }
 
 // ---- harvest -----------------------------------------------------------------------------
@@ -335,6 +387,26 @@ TEST_F(HarvestSite, SaveProgressWritesTheRecordBesideTheProgram) {
   EXPECT_NE(record.find("ifeml=0"), std::string::npos) << record;
 }
 
+TEST_F(HarvestSite, SaveProgressFailureIsNamedAndFails) {
+  NginxServer nginx;
+  nginx.WriteFile("p1.html", PageBody(1));
+  const std::filesystem::path program = dir.Path() / "bin" / "qmharvest-cli";
+  std::filesystem::create_directories(program.parent_path());
+  std::filesystem::copy_file(QM_CLI_PATH, program);
+  // A read-only record is left as it is.
+  const std::filesystem::path record = program.parent_path() / "qmharvest-cli.ini";
+  std::ofstream(record) << "[config]\r\n";
+  std::filesystem::permissions(record, std::filesystem::perms::owner_read);
+  CliProcess process({"harvest", "--save-progress", "--no-online-check", WriteList(nginx.Url(), 1)},
+                     "/dev/null", program.string());
+  const CliResult result = process.Finish();
+  EXPECT_EQ(result.Status, 1) << result.Err;
+  EXPECT_NE(result.Err.find("the progress was not saved: Unable to write to " + record.string()),
+            std::string::npos)
+      << result.Err;
+  EXPECT_EQ(RowsOfKind(result.Out, "email").size(), 1u) << result.Out;
+}
+
 // Pages that take a while to arrive, so a Ctrl-C finds workers in the middle of pages.
 TEST_F(HarvestSite, CtrlCOnceLetsTheWorkersFinishTheirPages) {
   ScriptedServer server([](ScriptedConnection& connection) {
@@ -377,7 +449,8 @@ TEST_F(HarvestSite, CtrlCTwiceEndsAtOnce) {
     connection.StaySilent(std::chrono::seconds(30));
   });
   CliProcess process({"harvest", "--qq", "--no-online-check", WriteList(server.Url(), 3)});
-  ASSERT_TRUE(WaitUntil([&] { return process.OutSoFar() == "qq\t12345@qq.com\n"; }));
+  ASSERT_TRUE(
+      WaitUntil([&] { return WithoutSources(process.OutSoFar()) == "qq\t12345@qq.com\n"; }));
   ASSERT_TRUE(server.WaitReceived(1, "\r\n\r\n"));
   ASSERT_EQ(::kill(process.Pid(), SIGINT), 0);
   ASSERT_TRUE(WaitUntil([&] { return process.ErrSoFar().find("stopping") != std::string::npos; }));
@@ -387,7 +460,7 @@ TEST_F(HarvestSite, CtrlCTwiceEndsAtOnce) {
   // Well before the worker's 6-second wait for the rest of the page would end.
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(4));
   EXPECT_EQ(result.Status, 1);
-  EXPECT_EQ(result.Out, "qq\t12345@qq.com\n");
+  EXPECT_EQ(WithoutSources(result.Out), "qq\t12345@qq.com\n");
   EXPECT_NE(result.Err.find("lines taken: 2, lines in the list: 3, email: 0, mobile: 0, qq: 1"),
             std::string::npos)
       << result.Err;
