@@ -252,11 +252,12 @@ double ExtractRate(Corpus& corpus, Lists& lists, bool email, bool mobile, bool q
 // three kinds are scanned together on those.
 double ExtractContactsRate(Corpus& corpus, Lists& lists) {
   qm::TPageAnchors anchors;
-  const qm::TContactLists targets{&lists.emails, &lists.mobiles, &lists.qq};
+  const qm::TContactLists targets{
+      .Emails = &lists.emails, .Mobiles = &lists.mobiles, .QQNumbers = &lists.qq};
   return PageRate(corpus, lists, [&](const qm::TPageLines& lines) {
     anchors.Find(lines.Text());
-    for (size_t i = 0; i < lines.size(); ++i) {
-      if (anchors.AnyIn(lines.Begin(i), lines.End(i))) qm::ExtractContacts(lines[i], targets);
+    for (auto line = lines.begin(), last = lines.end(); line != last; ++line) {
+      if (anchors.AnyIn(line.Begin(), line.End())) qm::ExtractContacts(*line, targets);
     }
   });
 }

@@ -3,40 +3,39 @@
 #include <initializer_list>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
+
+#include "text/line_split.h"
 
 namespace qm {
 
-// The lines of one page: the page's text, kept whole, and where each line lies in it.
-// Cutting a page into lines copies nothing, and a list filled page after page reuses its
-// buffers.
+// The lines of one page: the page's text, kept whole, cut into lines as they are walked
+// (as ForEachLine cuts them). Nothing is kept per line, so a page of a million line breaks
+// costs no more than its bytes.
 class TPageLines {
  public:
   TPageLines() = default;
-  // Lines given one by one (a line may hold any byte, breaks included).
+  // Lines given one by one, each closed by a line feed (a line holding a break is read as
+  // the lines it breaks into).
   TPageLines(std::initializer_list<std::string_view> lines);
   explicit TPageLines(const std::vector<std::string>& lines);
 
-  // Replaces the content with the lines of text[from...] (cut as ForEachLine cuts them),
-  // taking the text over.
+  // Replaces the content with the lines of text[from...], taking the text over.
   void TakeText(std::string&& text, size_t from = 0);
   // The same for a copy of `text`.
   void AssignText(std::string_view text);
 
-  size_t size() const { return spans_.size(); }
-  bool empty() const { return spans_.empty(); }
-  std::string_view operator[](size_t i) const {
-    return std::string_view(text_).substr(spans_[i].Begin, spans_[i].Length);
-  }
-  // The whole text, and where line i lies in it.
+  // The number of lines, counted afresh: a walk over the whole text.
+  size_t size() const;
+  bool empty() const { return begin() == end(); }
+  // The whole text; the offsets of the lines are positions in it.
   std::string_view Text() const { return text_; }
-  size_t Begin(size_t i) const { return spans_[i].Begin; }
-  size_t End(size_t i) const { return spans_[i].Begin + spans_[i].Length; }
 
   void clear();
   void swap(TPageLines& other) noexcept {
     text_.swap(other.text_);
-    spans_.swap(other.spans_);
+    std::swap(from_, other.from_);
   }
   // Gives back the memory as well.
   void Release();
@@ -46,34 +45,74 @@ class TPageLines {
   // Copies of the lines.
   std::vector<std::string> Strings() const;
 
+  // Walks the lines in order, finding each line's end as it comes to it.
   class const_iterator {
    public:
-    const_iterator(const TPageLines& lines, size_t i) : lines_(&lines), i_(i) {}
-    std::string_view operator*() const { return (*lines_)[i_]; }
+    std::string_view operator*() const { return text_.substr(begin_, end_ - begin_); }
+    // Where the current line lies in Text().
+    size_t Begin() const { return begin_; }
+    size_t End() const { return end_; }
     const_iterator& operator++() {
-      ++i_;
+      Advance();
       return *this;
     }
-    bool operator==(const const_iterator& other) const { return i_ == other.i_; }
+    bool operator==(const const_iterator& other) const {
+      return atEnd_ == other.atEnd_ && (atEnd_ || begin_ == other.begin_);
+    }
 
    private:
-    const TPageLines* lines_;
-    size_t i_;
+    friend class TPageLines;
+    const_iterator(std::string_view text, size_t from)
+        : text_(text), lineStart_(from), block_(from) {
+      if (from < text.size()) mask_ = LineBreakMask(text, from);
+      Advance();
+    }
+    explicit const_iterator(std::string_view text) : text_(text), atEnd_(true) {}
+
+    // The step of ForEachLine, kept between calls: the breaks of one 32-byte block are
+    // found at once and handed out line by line.
+    void Advance() {
+      const size_t n = text_.size();
+      for (;;) {
+        while (mask_ != 0) {
+          const size_t pos = block_ + static_cast<size_t>(__builtin_ctz(mask_));
+          mask_ &= mask_ - 1;
+          if (pos < lineStart_) continue;
+          begin_ = lineStart_;
+          end_ = pos;
+          lineStart_ = pos + 1;
+          if (text_[pos] == '\r' && lineStart_ < n && text_[lineStart_] == '\n') ++lineStart_;
+          return;
+        }
+        if (block_ + 32 >= n) {
+          if (lineStart_ < n) {
+            begin_ = lineStart_;
+            end_ = n;
+            lineStart_ = n;
+          } else {
+            atEnd_ = true;
+          }
+          return;
+        }
+        block_ += 32;
+        mask_ = LineBreakMask(text_, block_);
+      }
+    }
+
+    std::string_view text_;
+    size_t lineStart_ = 0;  // where the next line starts
+    size_t block_ = 0;      // the first position `mask_` covers
+    unsigned mask_ = 0;     // breaks of that block not yet handed out
+    size_t begin_ = 0;
+    size_t end_ = 0;
+    bool atEnd_ = false;
   };
-  const_iterator begin() const { return {*this, 0}; }
-  const_iterator end() const { return {*this, spans_.size()}; }
+  const_iterator begin() const { return const_iterator(text_, from_); }
+  const_iterator end() const { return const_iterator(text_); }
 
  private:
-  struct Span {
-    size_t Begin;
-    size_t Length;
-  };
-  void Split(size_t from);
-  // Adds a line given whole.
-  void Append(std::string_view line);
-
   std::string text_;
-  std::vector<Span> spans_;
+  size_t from_ = 0;  // where the first line starts
 };
 
 }  // namespace qm

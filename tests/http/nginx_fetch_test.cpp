@@ -136,7 +136,7 @@ TEST_F(NginxFetch, ThreadsFetchAtTheSameTime) {
       TPageLines lines;
       for (int i = next++; i < kPages; i = next++) {
         if (!FetchPageLines(nginx_->Url("t" + std::to_string(i) + ".html"), lines) ||
-            lines.size() != 2 || lines[0] != "page " + std::to_string(i)) {
+            lines.size() != 2 || *lines.begin() != "page " + std::to_string(i)) {
           ++wrong;
         }
       }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <random>
 
 #include "text/cp936.h"
 #include "text/file_errors.h"
@@ -91,21 +92,41 @@ TEST(PageLines, HoldTheLinesOfTheTextTheyTakeOver) {
   // Taking a response over from the body's start: the header bytes before it are not lines.
   lines.TakeText("HTTP/1.1 200 OK\r\n\r\nab\r\ncd\ref\n\ngh", 19);
   EXPECT_EQ(lines.Strings(), (std::vector<std::string>{"ab", "cd", "ef", "", "gh"}));
-  EXPECT_EQ(lines[4], "gh");
-  std::vector<std::string> seen;
-  for (std::string_view line : lines) seen.emplace_back(line);
-  EXPECT_EQ(seen, lines.Strings());
+  EXPECT_EQ(lines.size(), 5u);
+  // Each line tells where it lies in the whole text.
+  std::vector<std::string> located;
+  for (auto line = lines.begin(); line != lines.end(); ++line) {
+    located.emplace_back(lines.Text().substr(line.Begin(), line.End() - line.Begin()));
+    EXPECT_EQ(*line, located.back());
+  }
+  EXPECT_EQ(located, lines.Strings());
   // A start past the end gives no lines; the text can be handed back whole.
   lines.TakeText("abc", 10);
   EXPECT_TRUE(lines.empty());
   lines.AssignText("x\ny");
   EXPECT_EQ(lines.ReleaseText(), "x\ny");
   EXPECT_TRUE(lines.empty());
-  // Lines given one by one keep any byte, breaks included.
-  const TPageLines given = {"a\nb", std::string_view("\0", 1)};
-  EXPECT_EQ(given.size(), 2u);
-  EXPECT_EQ(given[0], "a\nb");
-  EXPECT_EQ(given[1], std::string_view("\0", 1));
+  // Lines given one by one keep any byte; a break inside one starts another line.
+  const TPageLines given = {"a\nb", std::string_view("\0", 1), ""};
+  EXPECT_EQ(given.Strings(), (std::vector<std::string>{"a", "b", std::string(1, '\0'), ""}));
+}
+
+TEST(PageLines, WalkCutsAsForEachLineCutsWhateverTheShape) {
+  // Breaks at every position of the 32-byte blocks the walk reads at once, runs of empty
+  // lines, CR LF pairs across a block's edge, a last line without a break.
+  std::mt19937 random(7);
+  const char pieces[] = {'a', '\n', '\r', '\0', '@'};
+  for (int round = 0; round < 300; ++round) {
+    std::string text(random() % 140, 'x');
+    for (char& c : text) c = pieces[random() % sizeof pieces];
+    const size_t from = random() % (text.size() + 2);
+    std::vector<std::string> expected;
+    const std::string_view body = std::string_view(text).substr(std::min(from, text.size()));
+    ForEachLine(body, [&](size_t b, size_t e) { expected.emplace_back(body.substr(b, e - b)); });
+    TPageLines lines;
+    lines.TakeText(std::string(text), from);
+    ASSERT_EQ(lines.Strings(), expected) << testing::PrintToString(text) << " from " << from;
+  }
 }
 
 TEST(Cp936, ConvertsBothWaysAndKnowsLeadAndTrailBytes) {
