@@ -131,6 +131,11 @@ bool THttpClient::AppendFromSocket(size_t count) {
     const size_t piece = std::min({count, room, kBodyPieceBytes});
     std::string& data = Document.Data;
     const size_t before = data.size();
+    if (before + piece > data.capacity() && data.capacity() >= kBodyPieceBytes) {
+      // A large body gets room for the whole cap at once: pages are only taken up as bytes
+      // arrive, and no doubling ever holds an old copy next to the new one.
+      data.reserve(MaxBodyBytes + 2);
+    }
     data.resize(before + piece);
     const long got =
         Socket->ReceiveBufferWithin(data.data() + before, static_cast<long>(piece), Timeout);
