@@ -71,5 +71,20 @@ TEST(CliFetch, RedirectLoopFailsNamingIt) {
   EXPECT_NE(result.Err.find("too many redirects"), std::string::npos) << result.Err;
 }
 
+TEST(CliFetch, TlsRefusalNamesItsReason) {
+  // A server that answers a TLS hello in plain HTTP.
+  ScriptedServer server([](ScriptedConnection& c) {
+    c.ReadTotal(1);
+    c.Send("HTTP/1.1 400 Bad Request\r\nContent-Length: 0\r\n\r\n");
+    c.StaySilent();
+  });
+  const std::string url = "https://127.0.0.1:" + std::to_string(server.Port()) + "/";
+  const CliResult result = RunCli({"fetch", url});
+  EXPECT_EQ(result.Status, 1);
+  EXPECT_TRUE(result.Out.empty());
+  EXPECT_NE(result.Err.find("cannot fetch " + url + ": TLS: protocol error"), std::string::npos)
+      << result.Err;
+}
+
 }  // namespace
 }  // namespace qm::test

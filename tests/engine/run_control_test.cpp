@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -270,6 +271,25 @@ TEST(SearchRun, CompletionReturnsToIdleEvenWhenTheProgressCannotBeSaved) {
   ExpectIdleAfterRun(*f.form);
   EXPECT_FALSE(std::filesystem::exists(f.form->SettingsFilePath()));
   EXPECT_TRUE(f.dialogs.Messages().empty());
+}
+
+TEST(SearchRun, EndOfRunSaveFailureIsKeptForTheCallerToReport) {
+  EngineFixture f(PageOf({}));
+  f.UseList("http://h/1\n");
+  f.form->SpeedButton2Click();
+  ASSERT_TRUE(f.WaitForCompletedRuns(1));
+  EXPECT_FALSE(f.form->TakeEndOfRunSaveFailure().has_value());
+
+  // A read-only settings file is left as it is, so the next save fails.
+  const std::string settings = f.form->SettingsFilePath();
+  std::filesystem::permissions(settings, std::filesystem::perms::owner_read);
+  f.form->SpeedButton2Click();
+  ASSERT_TRUE(f.WaitForCompletedRuns(2));
+  ExpectIdleAfterRun(*f.form);
+  const std::optional<std::string> failure = f.form->TakeEndOfRunSaveFailure();
+  ASSERT_TRUE(failure.has_value());
+  EXPECT_EQ(*failure, "Unable to write to " + settings);
+  EXPECT_FALSE(f.form->TakeEndOfRunSaveFailure().has_value());
 }
 
 TEST(SearchRun, FailureOfAPageEndsOnlyThatWorker) {
