@@ -1,0 +1,186 @@
+// What hostile servers cost: the peak memory of qmharvest-cli harvesting with 4 threads
+// over the worst replies a page can be within the body cap (64 MiB of LF, of CR, of one-byte
+// lines, and a head of endless tiny header lines), next to the same harvest over ordinary
+// 8 KB pages; and how long a page that trickles one byte at a time (in its status line, its
+// headers or its body) holds a worker.
+//
+//   bench_hostile [--no-trickle]     (the trickle part takes about a minute)
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "common/bench_common.h"
+#include "http/fetch_page_lines.h"
+#include "support/nginx_fixture.h"
+#include "support/scripted_server.h"
+#include "support/temp_dir.h"
+
+extern char** environ;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr size_t kCap = 64u << 20;
+
+struct RunResult {
+  double Seconds = 0;
+  long PeakRssKb = 0;
+  int Status = -1;
+};
+
+RunResult RunHarvest(const qm::test::TempDir& dir, const std::string& list) {
+  std::vector<std::string> args = {QM_CLI_PATH, "harvest", "--threads",         "4", "--email",
+                                   "--mobile",  "--qq",    "--no-online-check", list};
+  std::vector<char*> argv;
+  for (std::string& arg : args) argv.push_back(arg.data());
+  argv.push_back(nullptr);
+  const std::string errPath = dir.File("harvest.err");
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                   0600);
+  RunResult result;
+  pid_t pid = 0;
+  const auto start = Clock::now();
+  if (posix_spawn(&pid, QM_CLI_PATH, &actions, nullptr, argv.data(), environ) == 0) {
+    int status = 0;
+    rusage usage{};
+    wait4(pid, &status, 0, &usage);
+    result.Seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    result.PeakRssKb = usage.ru_maxrss;
+    result.Status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+  posix_spawn_file_actions_destroy(&actions);
+  return result;
+}
+
+// A reply sent piece by piece, so this process never holds it whole: a child started while
+// it did would count the parent's pages in its own peak.
+struct Reply {
+  const char* path;
+  const char* name;
+  std::string head;
+  std::string piece;  // repeated to fill the body
+  size_t bodyBytes;
+};
+
+void SendReply(qm::test::ScriptedConnection& c, const Reply& reply) {
+  if (!c.Send(reply.head)) return;
+  std::string block;
+  while (block.size() + reply.piece.size() <= (64u << 10)) block += reply.piece;
+  for (size_t sent = 0; sent + block.size() <= reply.bodyBytes; sent += block.size()) {
+    if (!c.Send(block)) return;
+  }
+}
+
+std::string LengthHead(size_t bytes) {
+  return "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(bytes) +
+         "\r\nConnection: close\r\n\r\n";
+}
+
+void PrintRun(const char* name, int pages, const RunResult& run) {
+  std::printf("  %-44s %3d pages  %6.2f s  peak RSS %7.1f MiB  (exit %d)\n", name, pages,
+              run.Seconds, run.PeakRssKb / 1024.0, run.Status);
+}
+
+void PeakMemory() {
+  qm::test::TempDir work;
+  std::printf("Peak memory of qmharvest-cli harvest, 4 threads, all kinds\n");
+
+  qm::test::NginxServer nginx(qm::bench::NginxOptions());
+  std::mt19937 random(42);
+  std::string ordinary;
+  constexpr int kOrdinaryPages = 400;
+  for (int i = 0; i < kOrdinaryPages; ++i) {
+    const std::string name = "p" + std::to_string(i) + ".html";
+    nginx.WriteFile(name, qm::bench::MakeContactPage(random, i));
+    ordinary += nginx.Url(name) + "\r\n";
+  }
+  PrintRun("ordinary pages of ~8 KB", kOrdinaryPages,
+           RunHarvest(work, work.Write("ordinary.txt", ordinary)));
+
+  const std::vector<Reply> replies = {
+      {"/lf", "64 MiB of LF", LengthHead(kCap), "\n", kCap},
+      {"/cr", "64 MiB of CR", LengthHead(kCap), "\r", kCap},
+      {"/one", "64 MiB of one-byte lines", LengthHead(kCap), "a\n", kCap},
+      {"/head", "64 MiB of tiny header lines", "HTTP/1.1 200 OK\r\n", "X\r\n", kCap},
+  };
+  qm::test::ScriptedServer server([&](qm::test::ScriptedConnection& c) {
+    if (!c.ReadHead()) return;
+    const std::string request = c.Received();
+    for (const Reply& reply : replies) {
+      if (request.compare(4, std::strlen(reply.path) + 1, std::string(reply.path) + " ") == 0) {
+        SendReply(c, reply);
+        return;
+      }
+    }
+  });
+  std::string worst;
+  for (const Reply& reply : replies) {
+    std::string one;
+    for (int i = 0; i < 4; ++i) one += server.Url(reply.path + 1) + "\r\n";
+    PrintRun((std::string(reply.name) + ", four at once").c_str(), 4,
+             RunHarvest(work, work.Write(reply.path + 1 + std::string(".txt"), one)));
+    worst += server.Url(reply.path + 1) + "\r\n";
+  }
+  // Each worker meets the kinds in another order.
+  PrintRun("the four kinds, twice each", 8, RunHarvest(work, work.Write("worst.txt", worst + worst)));
+}
+
+// One byte every 100 ms from where `prefix` ends, for longer than any page may take.
+qm::test::ScriptedServer::Script Trickle(std::string prefix) {
+  return [prefix](qm::test::ScriptedConnection& c) {
+    if (!c.ReadHead()) return;
+    c.Send(prefix);
+    c.SendSlowly(std::string(3000, 'x'), 1, std::chrono::milliseconds(100));
+  };
+}
+
+void TrickleTimes() {
+  std::printf("\nHow long a page trickling one byte every 100 ms holds a worker (the three at once)\n");
+  struct Case {
+    const char* name;
+    std::string prefix;
+    double seconds = 0;
+    size_t lines = 0;
+  };
+  std::vector<Case> cases = {
+      {"in the status line", "HTTP/1.1 2"},
+      {"in the headers", "HTTP/1.1 200 OK\r\nX-Slow: "},
+      {"in the body", "HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\nfirst line\n"},
+  };
+  std::vector<std::unique_ptr<qm::test::ScriptedServer>> servers;
+  std::vector<std::thread> threads;
+  for (Case& c : cases) {
+    servers.push_back(std::make_unique<qm::test::ScriptedServer>(Trickle(c.prefix)));
+    threads.emplace_back([&c, url = servers.back()->Url()] {
+      qm::TPageLines lines;
+      const auto start = Clock::now();
+      qm::FetchPageLines(url, lines);
+      c.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+      c.lines = lines.size();
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  for (const Case& c : cases) {
+    std::printf("  %-20s %6.2f s  (%zu lines kept)\n", c.name, c.seconds, c.lines);
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  PeakMemory();
+  if (argc < 2 || std::strcmp(argv[1], "--no-trickle") != 0) TrickleTimes();
+  return 0;
+}
