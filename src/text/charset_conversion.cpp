@@ -67,7 +67,10 @@ constexpr LabelAlias kAliases[] = {
 class ConverterCache {
  public:
   ~ConverterCache() {
-    for (auto& entry : converters_) iconv_close(entry.second);
+    // A charset iconv does not know is remembered as null, which must not be closed.
+    for (auto& entry : converters_) {
+      if (entry.second != nullptr) iconv_close(entry.second);
+    }
   }
   // Null when iconv knows no such charset.
   iconv_t For(const std::string& charset) {
