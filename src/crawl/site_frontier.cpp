@@ -42,14 +42,14 @@ void TSiteFrontier::OfferLinks(const std::vector<TPageLink>& links, int depth) {
 
 std::optional<TCrawlPage> TSiteFrontier::TakeNext() {
   const std::lock_guard<std::mutex> guard(Lock);
-  if (InFlight >= Limits.MaxInFlight || Taken >= Limits.PageLimit) return std::nullopt;
+  if (InFlight >= Limits.MaxInFlight) return std::nullopt;
   std::optional<TCrawlPage> page;
   if (ListedPage) {
     Visited.Claim(ListedPage->Address);
     page = std::move(ListedPage);
     ListedPage.reset();
   }
-  while (!page && !Queue.empty()) {
+  while (!page && Taken < Limits.PageLimit && !Queue.empty()) {
     TCrawlPage candidate = Queue.top().Page;
     Queue.pop();
     if (Fetchable(candidate) && Visited.Claim(candidate.Address)) page = std::move(candidate);
@@ -76,7 +76,7 @@ bool TSiteFrontier::IsComplete() {
   // Queued pages that robots.txt forbids or another site's search fetched meanwhile would
   // otherwise keep the site from ever being complete.
   while (!Queue.empty() && !Fetchable(Queue.top().Page)) Queue.pop();
-  return InFlight == 0 && (Taken >= Limits.PageLimit || (!ListedPage && Queue.empty()));
+  return InFlight == 0 && !ListedPage && (Taken >= Limits.PageLimit || Queue.empty());
 }
 
 int TSiteFrontier::PagesTaken() const {

@@ -31,8 +31,8 @@ struct TCrawlPage {
 // found. Any thread may call it.
 class TSiteFrontier {
  public:
-  // The listed page is always taken, even when robots.txt forbids it or the run has fetched
-  // it already, as the user asked for it.
+  // The listed page is always taken, even when robots.txt forbids it, the run has fetched it
+  // already or the page limit is 0, as the user asked for it.
   TSiteFrontier(std::string_view listedAddress, TSiteCrawlLimits limits,
                 TVisitedAddresses& visited);
 
