@@ -229,7 +229,7 @@ double PageRate(Corpus& corpus, Lists& lists, Scan scan) {
       for (std::string& page : corpus.PageTexts) {
         lines.TakeText(std::move(page));
         scan(lines);
-        count += lines.size();
+        count += lines.Text().size();
         page = lines.ReleaseText();
       }
       sink = count;

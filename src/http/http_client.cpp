@@ -184,9 +184,10 @@ bool THttpClient::ReadBodyChunked() {
 
 bool THttpClient::PerformRequest(const std::string& method, const std::string& url) {
   using Clock = std::chrono::steady_clock;
-  const Clock::time_point deadline = PageTimeLimit < 0
-                                         ? Clock::time_point::max()
-                                         : Clock::now() + std::chrono::milliseconds(PageTimeLimit);
+  const Clock::time_point deadline =
+      std::min(PageDeadline, PageTimeLimit < 0
+                                 ? Clock::time_point::max()
+                                 : Clock::now() + std::chrono::milliseconds(PageTimeLimit));
   // The socket outlives the request (a kept connection): its limits are ours only meanwhile.
   struct RequestLimits {
     TBlockingSocket& socket;

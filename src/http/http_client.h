@@ -3,6 +3,7 @@
 // headers in `Headers`, its body in `Document`. Before a request, `Headers` holds extra
 // request lines and `Document` the request body; a client used again must have them reset
 // (ResetDocument) or set anew, or the last response would be sent back.
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -100,7 +101,10 @@ class THttpClient {
   // Every wait of a request ends by this many ms after it began, however slowly the server
   // sends: what arrived by then is kept, as a read to the close keeps it. -1 = no limit.
   int32_t PageTimeLimit = kPageTimeLimitMs;
-  // True when the last request ran into `PageTimeLimit`.
+  // A moment no request may wait past either, for a caller whose page takes several
+  // requests (redirects); none by default.
+  std::chrono::steady_clock::time_point PageDeadline = std::chrono::steady_clock::time_point::max();
+  // True when the last request ran into `PageTimeLimit` or `PageDeadline`.
   bool PageTimedOut = false;
   // For tests only: a CA file that replaces the system's trust store for https addresses.
   std::string TlsCaFile;

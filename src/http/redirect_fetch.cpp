@@ -1,6 +1,7 @@
 #include "http/redirect_fetch.h"
 
 #include <algorithm>
+#include <chrono>
 #include <vector>
 
 #include "http/response_headers.h"
@@ -50,6 +51,11 @@ bool FetchFollowingRedirects(THttpClient& client, const std::string& url,
                              const TPageFetchOptions& options, TPageFetchResult& result) {
   std::string current = url;
   std::vector<std::string> visited;
+  // The page's time limit covers all its hops, not each one.
+  if (client.PageTimeLimit >= 0) {
+    client.PageDeadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(client.PageTimeLimit);
+  }
   for (;;) {
     result.FinalUrl = current;
     result.StatusCode = 0;

@@ -35,6 +35,10 @@ constexpr int kDesignHeight = 521;
 // Edit5 keeps the distance to the right edge it has at the design width.
 constexpr int kEdit5Left = 440;
 constexpr int kEdit5Width = 171;
+// The least the window leaves the path field, the hint line and the lists.
+constexpr int kEdit5MinimumWidth = 100;
+constexpr int kHintLineReserve = 120;
+constexpr int kResultAreaMinimumHeight = 80;
 
 QString Utf8(const std::string& text) {
   return QString::fromUtf8(text.data(), qsizetype(text.size()));
@@ -84,7 +88,7 @@ constexpr ToolButtonText kToolButtons[8] = {
 }  // namespace
 
 TForm1Window::TForm1Window(TForm1& core, TTrayShell& trayShell, UrlOpener opener)
-    : QWidget(nullptr), core_(core), opener_(std::move(opener)) {
+    : QWidget(nullptr), core_(core), trayShell_(trayShell), opener_(std::move(opener)) {
   setObjectName("TForm1");
   setWindowTitle(QString::fromUtf8(kApplicationTitle) + QString::fromUtf8(" —主页: ") +
                  QString::fromUtf8(kMakerHomePage) + QStringLiteral(" QQ:") +
@@ -336,8 +340,26 @@ void TForm1Window::FormCreate() {
   hints.setColor(QPalette::ToolTipBase, QColor(0, 255, 0));
   QToolTip::setPalette(hints);
   StringGrid1->SetDefaultRowHeight(20);
+  ApplyMinimumSize();
   FormResize();
   Refresh();
+}
+
+void TForm1Window::ApplyMinimumSize() {
+  // From the controls as placed, so a control added to a bar moves the limit with it.
+  int width = 0;
+  for (QWidget* bar : {CoolBar1, Panel2, StatusBar1, Panel1}) {
+    for (QWidget* child : bar->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+      if (child->isHidden()) continue;
+      int right = child->x() + std::max(child->width(), child->sizeHint().width()) + 2;
+      if (child == Edit5) right = kDesignWidth - kEdit5Width + kEdit5MinimumWidth;
+      if (child == Label6) right = child->x() + std::max(child->width(), kHintLineReserve);
+      width = std::max(width, right);
+    }
+  }
+  const int height = CoolBar1->height() + Panel2->height() + StatusBar1->height() +
+                     Panel1->height() + kResultAreaMinimumHeight;
+  setMinimumSize(width, height);
 }
 
 void TForm1Window::FormResize() {
@@ -373,7 +395,8 @@ void TForm1Window::showEvent(QShowEvent* event) {
 
 void TForm1Window::changeEvent(QEvent* event) {
   QWidget::changeEvent(event);
-  if (event->type() == QEvent::WindowStateChange && isMinimized()) {
+  // Without a tray the window stays minimised as any window does, in the task bar.
+  if (event->type() == QEvent::WindowStateChange && isMinimized() && trayShell_.TrayAvailable()) {
     // Hiding from inside the state change confuses some window managers: do it next.
     QTimer::singleShot(0, this, [this] { RunGuarded([this] { N18Click(); }); });
   }
@@ -408,6 +431,10 @@ void TForm1Window::N17Click() {
 }
 
 void TForm1Window::N18Click() {
+  if (!trayShell_.TrayAvailable()) {
+    setWindowState(windowState() | Qt::WindowMinimized);
+    return;
+  }
   core_.N18.SetEnabled(false);
   core_.N17.SetEnabled(true);
   core_.Form3.Window.SetStayOnTop(false);

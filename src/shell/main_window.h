@@ -109,9 +109,12 @@ class TForm1Window : public QWidget {
   void BuildStatusBar();
   void BuildInformationBar();
   void BuildTray(TTrayShell& trayShell);
+  // The smallest size at which no control of the bars is cut.
+  void ApplyMinimumSize();
   void Guarded(void (TForm1::*handler)());
 
   TForm1& core_;
+  TTrayShell& trayShell_;
   UrlOpener opener_;
   QWidget* resultArea_ = nullptr;
   TForm3Window* form3_ = nullptr;

@@ -47,7 +47,18 @@ QStringList ConvertFileFilter(const std::string& filter) {
   for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
     const QStringList patterns = SplitPatterns(parts[i + 1]);
     if (patterns.isEmpty()) continue;
-    out << QStringLiteral("%1 (%2)").arg(parts[i], patterns.join(' '));
+    // A description that ends in its own patterns in brackets is a whole name filter already;
+    // a second bracket would show the patterns twice.
+    const QString& description = parts[i];
+    const qsizetype open = description.lastIndexOf('(');
+    if (open >= 0 && description.trimmed().endsWith(')')) {
+      const QString inside = description.mid(open + 1).trimmed().chopped(1);
+      if (SplitPatterns(QString(inside).replace(' ', ';')) == patterns) {
+        out << description.trimmed();
+        continue;
+      }
+    }
+    out << QStringLiteral("%1 (%2)").arg(description, patterns.join(' '));
   }
   return out;
 }

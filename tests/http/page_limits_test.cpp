@@ -6,6 +6,7 @@
 #include <string>
 
 #include "http/http_client.h"
+#include "http/redirect_fetch.h"
 #include "support/scripted_server.h"
 
 namespace qm::test {
@@ -74,6 +75,29 @@ TEST(PageTimeLimit, BoundsAProxyThatTricklesItsAnswerToConnect) {
   EXPECT_FALSE(client.PerformRequest("GET", "https://localhost:9/"));
   EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(1500));
   EXPECT_TRUE(client.PageTimedOut);
+}
+
+TEST(PageTimeLimit, CoversEveryHopOfARedirectedPage) {
+  // Each hop answers within a quarter of a second; five of them take far longer than the
+  // page may.
+  ScriptedServer server([](ScriptedConnection& c) {
+    c.ReadHead();
+    const std::string request = c.Received();
+    const int hop = request[5] - '0';
+    const std::string answer =
+        hop < 5 ? "HTTP/1.1 302 Found\r\nLocation: /" + std::to_string(hop + 1) +
+                      "\r\nContent-Length: 0\r\nConnection: close\r\n\r\n"
+                : "HTTP/1.1 200 OK\r\nContent-Length: 4\r\nConnection: close\r\n\r\nlast";
+    c.SendSlowly(answer, answer.size() / 4 + 1, std::chrono::milliseconds(60));
+  });
+  THttpClient client;
+  client.PageTimeLimit = 500;
+  TPageFetchResult result;
+  const auto start = Clock::now();
+  FetchFollowingRedirects(client, server.Url("1"), TPageFetchOptions{}, result);
+  EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(900));
+  EXPECT_TRUE(client.PageTimedOut);
+  EXPECT_LT(result.Redirects, 4);
 }
 
 TEST(ResponseHead, LinesBeyondItsBoundsAreNotReadNorTakenForTheBody) {

@@ -20,8 +20,9 @@ TEST(ConvertFileFilter, TurnsPipeListsIntoNameFilters) {
     QStringList expected;
   };
   const Row rows[] = {
-      {"Text files(*.txt)|*.txt|All files(*.*)|*.*",
-       {"Text files(*.txt) (*.txt)", "All files(*.*) (*.*)"}},
+      {"Text files(*.txt)|*.txt|All files(*.*)|*.*", {"Text files(*.txt)", "All files(*.*)"}},
+      {"Pages (*.htm; *.html)|*.htm;*.html", {"Pages (*.htm; *.html)"}},
+      {"Text files(*.txt)|*.text", {"Text files(*.txt) (*.text)"}},
       {"Text files|*.txt|All files|*.*", {"Text files (*.txt)", "All files (*.*)"}},
       {"Pages|*.htm;*.html", {"Pages (*.htm *.html)"}},
       {"Dangling|*.txt|Name only", {"Dangling (*.txt)"}},
