@@ -28,8 +28,9 @@ THyperLinkLabel* MakeLink(QWidget* parent, const char* name, const UrlOpener& op
 TForm2::TForm2(QWidget* parent, UrlOpener opener) : QDialog(parent) {
   setObjectName("TForm2");
   setWindowTitle(QString::fromUtf8("关于本软件"));
-  setWindowFlags(Qt::Dialog | Qt::WindowStaysOnTopHint | Qt::WindowTitleHint |
-                 Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+  // Without the customize hint the window manager is offered a maximise button as well.
+  setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowStaysOnTopHint |
+                 Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                  Qt::WindowCloseButtonHint);
   setFixedSize(280, 213);
   QFont dialogFont(QStringLiteral("MS Sans Serif"));

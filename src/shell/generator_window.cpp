@@ -33,7 +33,9 @@ QToolButton* MakeButton(QWidget* parent, const char* name, const char* text, int
 TbbsFormWindow::TbbsFormWindow(TbbsForm& core, QWidget* parent) : QDialog(parent), core_(core) {
   setObjectName("TbbsForm");
   setWindowTitle(QString::fromUtf8("生成URL页面地址列表"));
-  setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+  // Without the customize hint the window manager is offered its default buttons as well.
+  setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                 Qt::WindowCloseButtonHint);
   setFixedSize(546, 238);
   QFont simSun(QString::fromUtf8("宋体"));
   simSun.setPixelSize(12);

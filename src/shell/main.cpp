@@ -1,13 +1,16 @@
 // Program entry: the application title, the four windows created in order, the message loop.
 #include <QTimer>
+#include <optional>
 
 #include "engine/main_form.h"
 #include "shell/about_dialog.h"
 #include "shell/app_title.h"
+#include "shell/application_setup.h"
 #include "shell/error_box.h"
 #include "shell/generator_window.h"
 #include "shell/main_window.h"
 #include "shell/pictures.h"
+#include "shell/program_command_line.h"
 #include "shell/qt_dialogs.h"
 #include "shell/qt_tray_shell.h"
 #include "shell/wait_dialog.h"
@@ -15,13 +18,12 @@
 
 int main(int argc, char** argv) {
   using namespace qm::shell;
+  if (const auto answered = AnswerCommandLine(argc, argv, stdout)) return *answered;
+  std::optional<TDisplayStartGuard> startGuard(std::in_place);
   TApplication app(argc, argv);
+  startGuard.reset();
   InitShellResources();
-  QApplication::setApplicationName(QStringLiteral("qmharvest"));
-  QApplication::setApplicationDisplayName(QString::fromUtf8(kApplicationTitle));
-  QApplication::setWindowIcon(ApplicationIcon());
-  // The main window may be hidden in the tray; only its close ends the program.
-  QApplication::setQuitOnLastWindowClosed(false);
+  SetUpApplication(app);
 
   QtDialogs dialogs;
   QtTrayShell trayShell;

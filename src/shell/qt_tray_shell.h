@@ -27,6 +27,7 @@ class QtTrayShell : public QObject, public TTrayShell {
   void PostMessage(TWindowHandle window, uint32_t message, uintptr_t wParam,
                    intptr_t lParam) override;
   intptr_t DefWindowProc(TWindowHandle, uint32_t, uintptr_t, intptr_t) override { return 0; }
+  bool TrayAvailable() override { return QSystemTrayIcon::isSystemTrayAvailable(); }
 
  private:
   static constexpr TWindowHandle kApplicationWindow = 1;

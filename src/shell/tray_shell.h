@@ -70,6 +70,9 @@ class TTrayShell {
                            intptr_t lParam) = 0;
   virtual intptr_t DefWindowProc(TWindowHandle window, uint32_t message, uintptr_t wParam,
                                  intptr_t lParam) = 0;
+  // Whether the desktop shows tray icons at all; a window hidden to the tray where none is
+  // shown could never be brought back.
+  virtual bool TrayAvailable() { return true; }
 };
 
 }  // namespace qm::shell

@@ -25,6 +25,7 @@ class FakeTrayShell : public TTrayShell {
   TShiftState Keys = 0;
   bool ThrowOnNotify = false;
   bool Destroyed = false;
+  bool Available = true;
 
   TWindowHandle CreateHiddenWindow(MessageHandler handler) override {
     Handler = std::move(handler);
@@ -53,6 +54,7 @@ class FakeTrayShell : public TTrayShell {
     Log.push_back("default");
     return 42;
   }
+  bool TrayAvailable() override { return Available; }
 
   std::vector<uint32_t> Messages() const {
     std::vector<uint32_t> out;
