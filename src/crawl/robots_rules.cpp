@@ -1,6 +1,7 @@
 #include "crawl/robots_rules.h"
 
 #include "crawl/percent_encoding.h"
+#include "http/url_resolve.h"
 
 namespace qm {
 namespace {
@@ -133,6 +134,14 @@ bool TRobotsRules::Allows(std::string_view pathAndQuery) const {
     }
   }
   return decisive == nullptr || decisive->Allow;
+}
+
+std::string RobotsTxtAddressOf(std::string_view absoluteAddress) {
+  TUriReference parts = ParseUriReference(absoluteAddress);
+  parts.Path = "/robots.txt";
+  parts.Query.reset();
+  parts.Fragment.reset();
+  return ComposeUriReference(parts);
 }
 
 }  // namespace qm

@@ -31,4 +31,7 @@ class TRobotsRules {
   std::vector<TRule> Rules;
 };
 
+// Where the robots.txt of an address's site is: its scheme and authority, "/robots.txt".
+std::string RobotsTxtAddressOf(std::string_view absoluteAddress);
+
 }  // namespace qm

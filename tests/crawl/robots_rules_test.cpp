@@ -80,5 +80,11 @@ TEST(RobotsRules, FromAnswerStatus) {
   }
 }
 
+TEST(RobotsTxtAddressOf, SchemeAndAuthorityKept) {
+  EXPECT_EQ(RobotsTxtAddressOf("https://user@example.com:8443/a/b?c#d"),
+            "https://user@example.com:8443/robots.txt");
+  EXPECT_EQ(RobotsTxtAddressOf("http://example.com"), "http://example.com/robots.txt");
+}
+
 }  // namespace
 }  // namespace qm
