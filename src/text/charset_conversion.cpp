@@ -8,6 +8,7 @@
 #include <cstring>
 #include <map>
 
+#include "text/cp936.h"
 #include "text/trim.h"
 
 namespace qm {
@@ -90,6 +91,26 @@ class ConverterCache {
 
 constexpr char kReplacement[] = "\xEF\xBF\xBD";
 
+// Puts U+FFFD in for every byte of `text` that starts no well-formed UTF-8 character.
+// False when the text would then be longer than `maxBytes`.
+bool ReplaceMalformedUtf8(std::string& text, size_t maxBytes) {
+  std::string mended;
+  mended.reserve(text.size() + 16);
+  for (size_t i = 0; i < text.size();) {
+    const size_t length = Utf8CharacterLength(text, i);
+    if (length == 0) {
+      mended.append(kReplacement);
+      ++i;
+    } else {
+      mended.append(text, i, length);
+      i += length;
+    }
+  }
+  if (mended.size() > maxBytes) return false;
+  text.swap(mended);
+  return true;
+}
+
 }  // namespace
 
 std::string CharsetForLabel(std::string_view label) {
@@ -159,6 +180,9 @@ bool ConvertToUtf8(std::string_view text, const std::string& charset, size_t max
   const size_t produced = static_cast<size_t>(outPtr - buffer);
   if (out.size() + produced > maxBytes) return false;
   out.append(buffer, produced);
+  // iconv writes values beyond U+10FFFF (which UCS-4 text can hold) in the long forms that
+  // UTF-8 does not allow.
+  if (!IsValidUtf8(out)) return ReplaceMalformedUtf8(out, maxBytes);
   return true;
 }
 

@@ -67,25 +67,34 @@ std::string Utf8ToCp936(std::string_view text) {
   return Convert("CP936", "UTF-8", text, "?", OneUtf8Character);
 }
 
+size_t Utf8CharacterLength(std::string_view text, size_t at) {
+  const auto* p = reinterpret_cast<const unsigned char*>(text.data()) + at;
+  const size_t left = text.size() - at;
+  const unsigned char c = p[0];
+  if (c < 0x80) return 1;
+  const size_t len = Utf8SequenceLength(c);
+  if (len == 0 || len > left) return 0;
+  for (size_t k = 1; k < len; ++k) {
+    if ((p[k] & 0xC0) != 0x80) return 0;
+  }
+  if (c == 0xE0 && p[1] < 0xA0) return 0;  // overlong
+  if (c == 0xED && p[1] > 0x9F) return 0;  // surrogates
+  if (c == 0xF0 && p[1] < 0x90) return 0;  // overlong
+  if (c == 0xF4 && p[1] > 0x8F) return 0;  // beyond U+10FFFF
+  return len;
+}
+
 bool IsValidUtf8(std::string_view text) {
   const auto* p = reinterpret_cast<const unsigned char*>(text.data());
   const size_t n = text.size();
   size_t i = 0;
   while (i < n) {
-    const unsigned char c = p[i];
-    if (c < 0x80) {
+    if (p[i] < 0x80) {
       ++i;
       continue;
     }
-    const size_t len = Utf8SequenceLength(c);
-    if (len == 0 || i + len > n) return false;
-    for (size_t k = 1; k < len; ++k) {
-      if ((p[i + k] & 0xC0) != 0x80) return false;
-    }
-    if (c == 0xE0 && p[i + 1] < 0xA0) return false;  // overlong
-    if (c == 0xED && p[i + 1] > 0x9F) return false;  // surrogates
-    if (c == 0xF0 && p[i + 1] < 0x90) return false;  // overlong
-    if (c == 0xF4 && p[i + 1] > 0x8F) return false;  // beyond U+10FFFF
+    const size_t len = Utf8CharacterLength(text, i);
+    if (len == 0) return false;
     i += len;
   }
   return true;

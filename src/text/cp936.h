@@ -20,5 +20,7 @@ std::string Utf8ToCp936(std::string_view text);
 
 // True when text is well-formed UTF-8 (ASCII included).
 bool IsValidUtf8(std::string_view text);
+// The length of the well-formed UTF-8 character at text[at], or 0 when none starts there.
+size_t Utf8CharacterLength(std::string_view text, size_t at);
 
 }  // namespace qm

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <random>
 
+#include "text/charset_conversion.h"
 #include "text/cp936.h"
 #include "text/file_errors.h"
 #include "text/line_split.h"
@@ -151,6 +152,19 @@ TEST(Cp936, ConvertsBothWaysAndKnowsLeadAndTrailBytes) {
   EXPECT_FALSE(IsValidUtf8("\xC0\xAF"));
   EXPECT_FALSE(IsValidUtf8("\xED\xA0\x80"));
   EXPECT_FALSE(IsValidUtf8("\xE4\xB8"));
+}
+
+// Values beyond U+10FFFF, which UCS-4 text can hold, come out of iconv in forms UTF-8 does
+// not allow; converted text must be UTF-8 all the same.
+TEST(CharsetConversion, UcsValuesBeyondUnicodeBecomeReplacements) {
+  std::string out;
+  ASSERT_TRUE(ConvertToUtf8(std::string("\x7F\xFF\xFF\xFF\0\0\0A", 8), "UCS-4", 100, out));
+  std::string expected;
+  for (int i = 0; i < 6; ++i) expected += "\xEF\xBF\xBD";  // one for each byte of the long form
+  EXPECT_EQ(out, expected + "A");
+  EXPECT_FALSE(ConvertToUtf8(std::string("\x7F\xFF\xFF\xFF", 4), "UCS-4", 17, out));
+  EXPECT_EQ(Utf8CharacterLength("a\xE4\xB8\xAD", 1), 3u);
+  EXPECT_EQ(Utf8CharacterLength("\xFD\xBF\xBF\xBF\xBF\xBF", 0), 0u);
 }
 
 TEST(InOutErrorText, NamesTheCommonFailures) {
