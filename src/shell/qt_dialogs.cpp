@@ -41,6 +41,16 @@ QStringList SplitPatterns(const QString& patterns) {
 
 }  // namespace
 
+QString FilterExtension(const QString& nameFilter) {
+  const qsizetype open = nameFilter.lastIndexOf(QStringLiteral("(*."));
+  if (open < 0 || !nameFilter.endsWith(QLatin1Char(')'))) return {};
+  const QString extension = nameFilter.mid(open + 3, nameFilter.size() - open - 4);
+  for (QChar c : extension) {
+    if (!c.isLetterOrNumber()) return {};
+  }
+  return extension;
+}
+
 QStringList ConvertFileFilter(const std::string& filter) {
   const QStringList parts = Text(filter).split('|');
   QStringList out;
@@ -76,6 +86,12 @@ std::unique_ptr<QFileDialog> MakeFileDialog(QWidget* parent, const ui::FileDialo
   const QStringList filters = ConvertFileFilter(options.Filter);
   if (!filters.isEmpty()) dialog->setNameFilters(filters);
   dialog->setDefaultSuffix(Text(options.DefaultExtension));
+  // Choosing a file type gives a name typed without an extension that type's extension.
+  QObject::connect(dialog.get(), &QFileDialog::filterSelected, dialog.get(),
+                   [d = dialog.get(), fallback = Text(options.DefaultExtension)](const QString& type) {
+                     const QString extension = FilterExtension(type);
+                     d->setDefaultSuffix(extension.isEmpty() ? fallback : extension);
+                   });
   dialog->setDirectory(options.InitialDir.empty() ? QDir::currentPath() : Text(options.InitialDir));
   if (!options.FileName.empty()) dialog->selectFile(Text(options.FileName));
   dialog->setSizeGripEnabled(true);

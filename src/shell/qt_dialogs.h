@@ -15,6 +15,9 @@ namespace qm::shell {
 // pattern list "*.htm;*.html" becomes "*.htm *.html". A trailing name without a pattern is
 // dropped.
 QStringList ConvertFileFilter(const std::string& filter);
+// The extension of a converted filter entry with one pattern ("CSV UTF-8(*.csv)" -> "csv");
+// empty for "*.*" and pattern lists. Choosing that entry makes it the default suffix.
+QString FilterExtension(const QString& nameFilter);
 
 // The file dialogs, built apart from showing them so that tests can inspect them.
 std::unique_ptr<QFileDialog> MakeFileDialog(QWidget* parent, const ui::FileDialogOptions& options,

@@ -1,5 +1,6 @@
 #include "shell/result_grid.h"
 
+#include <QHelpEvent>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPaintEvent>
@@ -8,9 +9,12 @@
 #include <QStyle>
 #include <QStyleOptionSlider>
 #include <QStyleOptionViewItem>
+#include <QToolTip>
 #include <algorithm>
 #include <optional>
 #include <utility>
+
+#include "text/cp936.h"
 
 namespace qm::shell {
 namespace {
@@ -73,6 +77,14 @@ QVariant TResultListModel::data(const QModelIndex& index, int role) const {
   if (role != Qt::DisplayRole || !index.isValid() || index.column() != 0) return {};
   if (static_cast<size_t>(index.row()) >= count_) return {};
   return RowText(index.row());
+}
+
+QString TResultListModel::RowSource(int row) const {
+  if (row < 0 || static_cast<size_t>(row) >= count_) return {};
+  std::string source = list_.SourceOfRow(static_cast<size_t>(row));
+  // Addresses come from the list file, which may be code page 936 text.
+  if (!IsValidUtf8(source)) source = Cp936ToUtf8(source);
+  return QString::fromUtf8(source.data(), qsizetype(source.size()));
 }
 
 QString TResultListModel::RowText(int row) const {
@@ -283,6 +295,20 @@ void TStringGrid::paintEvent(QPaintEvent* event) {
 void TStringGrid::resizeEvent(QResizeEvent* event) {
   QAbstractScrollArea::resizeEvent(event);
   UpdateScrollRange();
+}
+
+bool TStringGrid::viewportEvent(QEvent* event) {
+  if (event->type() == QEvent::ToolTip) {
+    const auto* help = static_cast<QHelpEvent*>(event);
+    const int row = RowAt(help->pos());
+    const QString source = row >= 0 ? model_.RowSource(row) : QString();
+    if (!source.isEmpty()) {
+      QToolTip::showText(help->globalPos(), QString::fromUtf8("来源：") + source, viewport(),
+                         RowRect(row));
+      return true;
+    }
+  }
+  return QAbstractScrollArea::viewportEvent(event);
 }
 
 void TStringGrid::mousePressEvent(QMouseEvent* event) {

@@ -22,6 +22,8 @@ class TResultListModel : public QAbstractTableModel {
   int columnCount(const QModelIndex& parent = {}) const override;
   QVariant data(const QModelIndex& index, int role) const override;
   QString RowText(int row) const;
+  // The address of the page the row was found on; empty when it has none.
+  QString RowSource(int row) const;
 
   // Brings the model up to the core list: new rows, a filled first row, or a new list when
   // the list shrank.
@@ -80,6 +82,8 @@ class TStringGrid : public QAbstractScrollArea {
   void mousePressEvent(QMouseEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
   void scrollContentsBy(int dx, int dy) override;
+  // A row's tooltip names the page it was found on.
+  bool viewportEvent(QEvent* event) override;
 
  private:
   void RowsAppended(int first, int last);

@@ -31,6 +31,25 @@ TEST(ConvertFileFilter, TurnsPipeListsIntoNameFilters) {
   for (const Row& row : rows) EXPECT_EQ(ConvertFileFilter(row.filter), row.expected) << row.filter;
 }
 
+// Choosing a file type in the save dialog gives a typed name that type's extension.
+TEST(MakeFileDialog, ChosenFileTypeSetsTheDefaultSuffix) {
+  const std::pair<const char*, const char*> rows[] = {
+      {"CSV UTF-8(*.csv)", "csv"}, {"Excel workbook(*.xlsx)", "xlsx"},
+      {"Text files(*.txt)", "txt"}, {"All files(*.*)", ""}, {"Pages (*.htm *.html)", ""}};
+  for (const auto& [filter, extension] : rows) {
+    EXPECT_EQ(FilterExtension(QString::fromUtf8(filter)), QString::fromUtf8(extension)) << filter;
+  }
+  ui::FileDialogOptions options;
+  options.Filter = "Text files(*.txt)|*.txt|CSV UTF-8(*.csv)|*.csv|All files(*.*)|*.*";
+  options.DefaultExtension = "txt";
+  auto save = MakeFileDialog(nullptr, options, true);
+  save->selectNameFilter(QStringLiteral("CSV UTF-8(*.csv)"));
+  emit save->filterSelected(QStringLiteral("CSV UTF-8(*.csv)"));
+  EXPECT_EQ(save->defaultSuffix(), QStringLiteral("csv"));
+  emit save->filterSelected(QStringLiteral("All files(*.*)"));
+  EXPECT_EQ(save->defaultSuffix(), QStringLiteral("txt"));
+}
+
 TEST(MakeFileDialog, CarriesTitleFilterExtensionAndOverwriteQuestion) {
   test::TempDir dir;
   ui::FileDialogOptions options;

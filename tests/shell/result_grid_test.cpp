@@ -4,10 +4,12 @@
 
 #include <QContextMenuEvent>
 #include <QGuiApplication>
+#include <QHelpEvent>
 #include <QScreen>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
+#include <QToolTip>
 #include <string>
 #include <vector>
 
@@ -245,6 +247,24 @@ TEST(ResultGrid, ClicksAndKeysSelectOneRowAndKeepItInView) {
   EXPECT_EQ(g.grid.CurrentRow(), -1);
   EXPECT_EQ(g.grid.RowAt(QPoint(10, 3)), 0);
   EXPECT_EQ(g.grid.RowAt(QPoint(10, rowHeight + 3)), -1);
+}
+
+TEST(ResultGrid, ARowsTooltipNamesItsPage) {
+  ShownGrid shown;
+  shown.list.AppendResult("a@b.cn", "http://first.cn/contact");
+  shown.list.AppendResult("c@d.cn", std::string("http://second.cn/\xC1\xAA"));  // 936 "联"
+  shown.grid.Model().Refresh();
+  ShownGrid::Settle();
+  EXPECT_EQ(shown.grid.Model().RowSource(0), QStringLiteral("http://first.cn/contact"));
+  EXPECT_EQ(shown.grid.Model().RowSource(1), QString::fromUtf8("http://second.cn/联"));
+  EXPECT_EQ(shown.grid.Model().RowSource(2), QString());
+
+  QHelpEvent help(QEvent::ToolTip, QPoint(10, 18 + 5),
+                  shown.grid.viewport()->mapToGlobal(QPoint(10, 18 + 5)));
+  QCoreApplication::sendEvent(shown.grid.viewport(), &help);
+  EXPECT_TRUE(QTest::qWaitFor([] { return QToolTip::isVisible(); }, 5000));
+  EXPECT_EQ(QToolTip::text(), QString::fromUtf8("来源：http://second.cn/联"));
+  QToolTip::hideText();
 }
 
 TEST(ResultGrid, ContextMenuRequestsComeInViewportCoordinates) {
