@@ -5,6 +5,7 @@
 #include "http/redirect_fetch.h"
 #include "http/response_headers.h"
 #include "text/charset_conversion.h"
+#include "text/cp936.h"
 #include "text/page_charset.h"
 
 namespace qm {
@@ -35,14 +36,19 @@ bool DecodeBody(const std::string& codings, std::string_view received, size_t ca
 }
 
 // Converts the page's text to UTF-8 by its declared charset. `from` is where the text
-// starts (past a byte-order mark). Undeclared pages, UTF-8 pages and charsets iconv does not
-// know stay as they are.
+// starts (past a byte-order mark). UTF-8 pages, charsets iconv does not know and
+// undeclared pages (but GB18030 ones) stay as they are.
 void DecodeCharset(const THttpClient& client, std::string& body, size_t& from,
                    TPageFetchResult& result) {
   const TPageCharset declared =
       FindPageCharset(ResponseHeaderValue(client.Headers, "Content-Type"), body);
-  const std::string charset = CharsetForLabel(declared.Label);
-  if (charset.empty()) return;
+  std::string charset = CharsetForLabel(declared.Label);
+  if (charset.empty()) {
+    // Undeclared text is read line by line as UTF-8 or code page 936, which splits the
+    // four-byte characters of GB18030; a page that holds one is read as GB18030.
+    if (IsAscii(body) || IsValidUtf8(body) || !HasGb18030FourByteCharacter(body)) return;
+    charset = "GB18030";
+  }
   const std::string_view text = std::string_view(body).substr(declared.ByteOrderMarkLength);
   if (charset == "UTF-8" || (IsAsciiCompatible(charset) && IsAscii(text))) {
     from = declared.ByteOrderMarkLength;

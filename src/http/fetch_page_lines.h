@@ -34,7 +34,8 @@ struct TPageFetchResult {
   bool ContentDecoded = false;
   // The charset the page's text was read in and converted to UTF-8 from; empty when the
   // page declared none (its lines are then read one by one, as UTF-8 when valid, else as
-  // code page 936).
+  // code page 936), but "GB18030" for an undeclared page with GB18030's four-byte
+  // characters.
   std::string Charset;
 };
 

@@ -113,6 +113,18 @@ std::string MetaTagCharset(std::string_view page, size_t limit) {
   return {};
 }
 
+bool HasGb18030FourByteCharacter(std::string_view text) {
+  auto high = [&](size_t i) {
+    const auto byte = static_cast<unsigned char>(text[i]);
+    return byte >= 0x81 && byte <= 0xFE;
+  };
+  auto digit = [&](size_t i) { return text[i] >= '0' && text[i] <= '9'; };
+  for (size_t i = 0; i + 3 < text.size(); ++i) {
+    if (high(i) && digit(i + 1) && high(i + 2) && digit(i + 3)) return true;
+  }
+  return false;
+}
+
 TPageCharset FindPageCharset(std::string_view contentType, std::string_view body) {
   TPageCharset found;
   if (body.substr(0, 3) == "\xEF\xBB\xBF") {

@@ -24,6 +24,11 @@ std::string CharsetParameter(std::string_view contentType);
 // the first `limit` bytes of an HTML page; empty when there is none.
 std::string MetaTagCharset(std::string_view page, size_t limit = 4096);
 
+// True when `text` holds a four-byte character of GB18030 (a byte 0x81-0xFE, a digit, a
+// byte 0x81-0xFE, a digit): no other charset a page is written in puts a digit after such
+// a byte twice in a row, and reading it two bytes at a time splits the digits off as text.
+bool HasGb18030FourByteCharacter(std::string_view text);
+
 // What a page declares about its charset: a byte-order mark (which cannot be wrong about
 // the bytes that follow it), else the Content-Type header's charset, else a meta tag in
 // the first 4 KB.

@@ -96,6 +96,15 @@ TEST(PageCharset, ByteOrderMarkThenHeaderThenMeta) {
   }
 }
 
+TEST(PageCharset, FourByteCharactersOfGb18030) {
+  EXPECT_TRUE(HasGb18030FourByteCharacter(Encode("电话𠀀13812345678", "GB18030")));
+  EXPECT_TRUE(HasGb18030FourByteCharacter("\x81\x30\x81\x30"));
+  EXPECT_FALSE(HasGb18030FourByteCharacter(Encode("电话13812345678，年1月2日", "GB18030")));
+  EXPECT_FALSE(HasGb18030FourByteCharacter(Encode("電話13812345678，年1月2日", "BIG5")));
+  EXPECT_FALSE(HasGb18030FourByteCharacter("\x81\x30\x81"));
+  EXPECT_FALSE(HasGb18030FourByteCharacter("a1b2 \x80\x30\x81\x30"));
+}
+
 TEST(CharsetConversion, LabelsAsPagesWriteThem) {
   const struct {
     const char* label;
