@@ -55,6 +55,26 @@ void AppendPercentEncoded(std::string& out, std::string_view text) {
   }
 }
 
+// A registered name of letters, digits, "-", "." and "_", or an IP literal in brackets.
+// Names in other scripts would need converting before a name lookup, which the fetch does
+// not do, so such links are not followed.
+bool IsFetchableHost(std::string_view host) {
+  if (host.empty()) return false;
+  const bool literal = host.front() == '[';
+  if (literal && (host.size() < 3 || host.back() != ']')) return false;
+  if (literal) host = host.substr(1, host.size() - 2);
+  for (char c : host) {
+    const bool letterOrDigit =
+        (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+    if (!letterOrDigit && c != '.' && !(literal ? c == ':' : c == '-' || c == '_')) return false;
+  }
+  return true;
+}
+
+bool IsPort(std::string_view port) {
+  return port.find_first_not_of("0123456789") == std::string_view::npos;
+}
+
 std::string WithoutWww(std::string host) {
   if (host.starts_with("www.")) host.erase(0, 4);
   return host;
@@ -68,7 +88,7 @@ std::optional<std::string> NormaliseCrawlAddress(std::string_view absoluteAddres
   const std::string scheme = LowerAscii(*parts.Scheme);
   if (scheme != "http" && scheme != "https") return std::nullopt;
   const TAuthorityParts authority = SplitAuthority(*parts.Authority);
-  if (authority.Host.empty()) return std::nullopt;
+  if (!IsFetchableHost(authority.Host) || !IsPort(authority.Port)) return std::nullopt;
 
   std::string out = scheme + "://";
   AppendPercentEncoded(out, authority.UserInfo);

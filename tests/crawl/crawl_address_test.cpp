@@ -32,6 +32,10 @@ TEST(NormaliseCrawlAddress, Table) {
       {"ftp://example.com/file", nullptr},
       {"http:///path", nullptr},
       {"/relative/path", nullptr},
+      {"http://中文.com/", nullptr},
+      {"http://exa mple.com/", nullptr},
+      {"http://example.com:8o/", nullptr},
+      {"http://[::1/", nullptr},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.address);
