@@ -12,6 +12,8 @@ namespace {
 
 // Deeper than any real page; beyond it the rest of the page is not parsed (see the guard).
 constexpr int kMaxOpenElements = 512;
+// A link's words are enough to rank it; an unclosed <a> may hold the rest of the page.
+constexpr size_t kMaxLinkText = 256;
 
 struct TRawLink {
   std::string Reference;
@@ -67,7 +69,7 @@ std::string CleanReference(std::string_view value) {
 std::string SubtreeText(const GumboNode* root) {
   std::string text;
   std::vector<const GumboNode*> pending{root};
-  while (!pending.empty()) {
+  while (!pending.empty() && text.size() < kMaxLinkText) {
     const GumboNode* node = pending.back();
     pending.pop_back();
     if (node->type == GUMBO_NODE_TEXT || node->type == GUMBO_NODE_WHITESPACE ||
@@ -84,6 +86,16 @@ std::string SubtreeText(const GumboNode* root) {
     }
   }
   return text;
+}
+
+// Cut at a character boundary of the UTF-8 text, without a trailing blank.
+void LimitText(std::string& text) {
+  if (text.size() > kMaxLinkText) {
+    size_t end = kMaxLinkText;
+    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
+    text.resize(end);
+  }
+  if (!text.empty() && text.back() == ' ') text.pop_back();
 }
 
 }  // namespace
@@ -143,7 +155,7 @@ std::vector<TPageLink> ExtractPageLinks(std::string_view page, std::string_view 
   links.reserve(rawLinks.size());
   for (TRawLink& raw : rawLinks) {
     if (raw.Reference.empty() || raw.Reference.front() == '#') continue;
-    if (!raw.Text.empty() && raw.Text.back() == ' ') raw.Text.pop_back();
+    LimitText(raw.Text);
     links.push_back({ResolveReference(base, raw.Reference), std::move(raw.Text)});
   }
   return links;

@@ -52,6 +52,16 @@ TEST(ExtractPageLinks, Table) {
   }
 }
 
+TEST(ExtractPageLinks, UnclosedAnchorTextIsCutAtACharacter) {
+  std::string html = "<a href=/a>";
+  for (int i = 0; i < 1000; ++i) html += "联系 ";
+  const std::vector<TPageLink> links = ExtractPageLinks(html, "http://example.com/");
+  ASSERT_EQ(links.size(), 1u);
+  EXPECT_LE(links[0].Text.size(), 256u);
+  EXPECT_GE(links[0].Text.size(), 250u);
+  EXPECT_TRUE(links[0].Text.ends_with("联") || links[0].Text.ends_with("系")) << links[0].Text;
+}
+
 TEST(LengthWithinNestingDepth, Table) {
   struct Row {
     std::string html;
