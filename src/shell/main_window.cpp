@@ -276,11 +276,13 @@ void TForm1Window::BuildStatusBar() {
   StatusBar1 = MakeBar(this, "StatusBar1", 19);
   StatusBar1->setFrameStyle(QFrame::NoFrame);
   // Placed by hand, not by a layout: the counts change on every refresh during a search, and
-  // a layout would measure all six panels again each time.
-  const int widths[6] = {40, 60, 40, 60, 40, 50};
-  const char* captions[6] = {"邮箱：", "", "手机：", "", "QQ号：", ""};
+  // a layout would measure all the panels again each time. The last two count the
+  // addresses of the run that failed.
+  constexpr int kPanels = ui::TStatusBarModel::kPanelCount;
+  const int widths[kPanels] = {40, 60, 40, 60, 40, 50, 40, 50};
+  const char* captions[kPanels] = {"邮箱：", "", "手机：", "", "QQ号：", "", "失败：", ""};
   int left = 0;
-  for (int i = 0; i < 6; ++i) {
+  for (int i = 0; i < kPanels; ++i) {
     auto* panel = new QLabel(QString::fromUtf8(captions[i]), StatusBar1);
     panel->setObjectName(QStringLiteral("StatusBar1Panel%1").arg(i));
     panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
@@ -530,7 +532,7 @@ void TForm1Window::Refresh() {
   setLabel(Label5, core_.Label5.Caption());
   setLabel(Label6, core_.Label6.Caption());
 
-  for (int i = 1; i < 6; i += 2) {
+  for (int i = 1; i < ui::TStatusBarModel::kPanelCount; i += 2) {
     const QString text = Utf8(core_.StatusBar1.Panel(i));
     if (StatusPanels[static_cast<size_t>(i)]->text() != text)
       StatusPanels[static_cast<size_t>(i)]->setText(text);
@@ -540,6 +542,10 @@ void TForm1Window::Refresh() {
   N17->setEnabled(core_.N17.Enabled());
   N18->setEnabled(core_.N18.Enabled());
   if (form3_ != nullptr) form3_->Refresh();
+  if (std::optional<std::string> failure = core_.TakeEndOfRunSaveFailure()) {
+    // After this refresh has shown the end of the run; a modal box inside it would hold it.
+    QTimer::singleShot(0, this, [text = Utf8(*failure)] { ReportError(text); });
+  }
 
   ++refreshCount_;
   const qint64 elapsed = timer.nsecsElapsed();

@@ -10,6 +10,7 @@
 
 #include "shell/hyperlink_label.h"
 #include "shell/tray_icon.h"
+#include "ui/control_models.h"
 
 class QAction;
 class QCheckBox;
@@ -63,7 +64,7 @@ class TForm1Window : public QWidget {
   QMenu *PopupMenu2, *PopupMenu3, *PopupMenu4;
   // Status bar: six panels
   QFrame* StatusBar1;
-  std::array<QLabel*, 6> StatusPanels{};
+  std::array<QLabel*, ui::TStatusBarModel::kPanelCount> StatusPanels{};
   // Information bar
   QFrame* Panel1;
   QLabel *Image2, *Label2, *Label3, *Label4, *Label5, *Label6;

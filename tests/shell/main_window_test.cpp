@@ -233,5 +233,13 @@ TEST(MainWindow, AnUrgentChangeIsShownWithoutWaitingForThePace) {
   EXPECT_EQ(w.form1->Label6->text(), QString::fromUtf8("搜索已经结束!"));
 }
 
+// Beside the design's six panels, two count the addresses of the run that failed.
+TEST(MainWindow, StatusBarShowsTheFailedAddresses) {
+  ShellWindows w;
+  EXPECT_EQ(w.form1->StatusPanels[6]->text(), QString::fromUtf8("失败："));
+  w.core->StatusBar1.SetPanel(kFailedCountPanel, "3");
+  ASSERT_TRUE(ShellWindows::PumpUntil([&] { return w.form1->StatusPanels[7]->text() == "3"; }));
+}
+
 }  // namespace
 }  // namespace qm::shell
