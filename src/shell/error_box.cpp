@@ -47,6 +47,10 @@ void ShowErrorBox(QWidget* parent, const QString& message) {
   MakeErrorBox(parent, ErrorBoxText(message))->exec();
 }
 
+void ReportError(const QString& message) {
+  Report(message);
+}
+
 void SetErrorBoxSink(ErrorBoxSink sink) {
   std::lock_guard lock(SinkMutex());
   Sink() = std::move(sink);

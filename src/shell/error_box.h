@@ -17,6 +17,9 @@ QString ErrorBoxText(const std::string& utf8Message);
 
 // Shows the error box for a message (modal).
 void ShowErrorBox(QWidget* parent, const QString& message);
+// Shows a failure that no handler raised as an escaped exception is shown (through the
+// sink when one is installed).
+void ReportError(const QString& message);
 
 // Where the error box is shown instead of on screen; tests install one to see the texts.
 using ErrorBoxSink = std::function<void(const QString& boxText)>;

@@ -12,6 +12,8 @@
 #include <QToolButton>
 #include <atomic>
 #include <condition_variable>
+#include <filesystem>
+#include <fstream>
 #include <mutex>
 
 #include "shell/error_box.h"
@@ -205,6 +207,28 @@ TEST(SearchFlow, ResumeAsksForThePositionAndSearchesTheRest) {
   ShellWindows::PumpUntil(
       [&] { return f.StringGrid1->Model().Rows().front() == "userc@example.com"; }, 2000);
   EXPECT_EQ(f.StringGrid1->Model().Rows(), std::vector<std::string>{"userc@example.com"});
+}
+
+TEST(SearchFlow, EndOfRunSaveFailureShowsInTheErrorBoxAfterTheEnd) {
+  TForm1Environment environment;
+  environment.FetchPage = [](const std::string&, TPageLines& lines) {
+    lines.clear();
+    return true;
+  };
+  ShellWindows w(std::move(environment));
+  const std::string settings = w.core->SettingsFilePath();
+  std::ofstream(settings) << "[config]\r\n";
+  std::filesystem::permissions(settings, std::filesystem::perms::owner_read);
+  std::vector<QString> shown;
+  SetErrorBoxSink([&](const QString& text) { shown.push_back(text); });
+  w.core->Edit5.SetText(w.dir.Write("list.txt", "http://h/1\n"));
+  QTest::mouseClick(w.form1->SpeedButtons[1], Qt::LeftButton);
+  ShellWindows::PumpUntil([&] { return !shown.empty(); });
+  SetErrorBoxSink(nullptr);
+  ASSERT_EQ(shown.size(), 1u);
+  EXPECT_EQ(shown[0], QString::fromStdString("Unable to write to " + settings + "."));
+  EXPECT_EQ(w.form1->Label6->text(), QString::fromUtf8("搜索已经结束!"));
+  EXPECT_TRUE(w.core->SpeedButton2.Enabled());
 }
 
 TEST(SearchFlow, StartWithoutAListSaysSo) {
