@@ -51,6 +51,39 @@ std::string_view AttributeValue(const GumboElement& element, const char* name) {
   return attribute == nullptr ? std::string_view() : std::string_view(attribute->value);
 }
 
+bool EqualsIgnoringAsciiCase(std::string_view text, std::string_view lowerCase) {
+  if (text.size() != lowerCase.size()) return false;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i] >= 'A' && text[i] <= 'Z' ? static_cast<char>(text[i] + 32) : text[i];
+    if (c != lowerCase[i]) return false;
+  }
+  return true;
+}
+
+std::string_view WithoutLeadingBlanks(std::string_view text) {
+  while (!text.empty() && IsHtmlBlank(text.front())) text.remove_prefix(1);
+  return text;
+}
+
+// The address in a refresh's content, "5; url='next.html'", or nothing.
+std::string_view RefreshTarget(std::string_view content) {
+  const size_t separator = content.find_first_of(";,");
+  if (separator == std::string_view::npos) return {};
+  std::string_view rest = WithoutLeadingBlanks(content.substr(separator + 1));
+  if (EqualsIgnoringAsciiCase(rest.substr(0, 3), "url")) {
+    const std::string_view afterName = WithoutLeadingBlanks(rest.substr(3));
+    if (!afterName.empty() && afterName.front() == '=') {
+      rest = WithoutLeadingBlanks(afterName.substr(1));
+    }
+  }
+  if (!rest.empty() && (rest.front() == '"' || rest.front() == '\'')) {
+    const char quote = rest.front();
+    rest.remove_prefix(1);
+    rest = rest.substr(0, rest.find(quote));
+  }
+  return rest;
+}
+
 // Browsers drop leading and trailing blanks and every tab and line break inside an address,
 // and read "\" as "/".
 std::string CleanReference(std::string_view value) {
@@ -143,6 +176,13 @@ std::vector<TPageLink> ExtractPageLinks(std::string_view page, std::string_view 
         if (src != nullptr) {
           rawLinks.push_back(
               {CleanReference(src->value), std::string(AttributeValue(element, "title"))});
+        }
+      } else if (tag == GUMBO_TAG_META) {
+        // Home pages often only send the visitor on, by a refresh.
+        const std::string_view equiv = AttributeValue(element, "http-equiv");
+        if (EqualsIgnoringAsciiCase(equiv, "refresh")) {
+          const std::string_view target = RefreshTarget(AttributeValue(element, "content"));
+          if (!target.empty()) rawLinks.push_back({CleanReference(target), std::string()});
         }
       }
     }

@@ -32,6 +32,11 @@ TEST(ExtractPageLinks, Table) {
       // <base href>, itself relative, applies to links before it too; only the first counts.
       {"<a href=x.html>X</a><base href=\"/sub/\"><base href=\"http://wrong/\">",
        "http://example.com/sub/x.html [X]\n"},
+      // A refresh sends the visitor on.
+      {"<meta http-equiv=Refresh content=\"0; URL = 'cn/index.asp'\">",
+       "http://example.com/dir/cn/index.asp []\n"},
+      {"<meta http-equiv=\"refresh\" content=\"3;/next\"><meta http-equiv=refresh content=5>",
+       "http://example.com/next []\n"},
       // Image maps and frames.
       {"<map><area href=\"/c\" alt=\"Contact\" title=\"Write\"></map>",
        "http://example.com/c [Contact Write]\n"},
