@@ -20,6 +20,7 @@ constexpr int32_t kTimeoutMs = 5000;
 void CheckClient(const THttpClient& client) {
   Check(client.Document.Size() <= client.MaxBodyBytes + 2, "body beyond the cap");
   Check(client.Document.Position <= client.Document.Size(), "document position past its end");
+  Check(client.Headers.size() <= THttpClient::kMaxHeaderLines + 1, "response head beyond its bound");
 }
 
 void Request(const std::string& method, const std::string& url, uint16_t port, bool withBody,
