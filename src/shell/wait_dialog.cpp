@@ -12,9 +12,10 @@ namespace qm::shell {
 TForm3Window::TForm3Window(TForm1& core, QWidget* parent) : QDialog(parent), core_(core) {
   setObjectName("TForm3");
   setWindowTitle(QString::fromUtf8("正在关闭线程，请稍候..."));
-  setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                 Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
-                 Qt::WindowStaysOnTopHint);
+  // Without the customize hint the window manager is offered a maximise button as well.
+  setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                 Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                 Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint);
   setFixedSize(417, 72);
   setModal(false);
   ProgressBar1 = new QProgressBar(this);

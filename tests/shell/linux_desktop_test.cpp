@@ -54,18 +54,22 @@ TEST(ChineseTranslations, FileDialogAndItsOverwriteQuestionSpeakChinese) {
   delete installed;
 }
 
-TEST(WindowButtons, GeneratorHasOnlyACloseBoxAndAboutNoMaximise) {
+TEST(WindowButtons, GeneratorHasOnlyACloseBoxAboutAndWaitDialogNoMaximise) {
   ShellWindows w;
   const Qt::WindowFlags generator = w.bbsForm->windowFlags();
   EXPECT_TRUE(generator & Qt::CustomizeWindowHint);
   EXPECT_TRUE(generator & Qt::WindowCloseButtonHint);
   EXPECT_FALSE(generator & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint |
                             Qt::WindowContextHelpButtonHint));
-  const Qt::WindowFlags about = w.form2->windowFlags();
-  EXPECT_TRUE(about & Qt::CustomizeWindowHint);
-  EXPECT_TRUE(about & Qt::WindowMinimizeButtonHint);
-  EXPECT_TRUE(about & Qt::WindowCloseButtonHint);
-  EXPECT_FALSE(about & (Qt::WindowMaximizeButtonHint | Qt::WindowContextHelpButtonHint));
+  for (QWidget* window :
+       {static_cast<QWidget*>(w.form2.get()), static_cast<QWidget*>(w.form3.get())}) {
+    const Qt::WindowFlags flags = window->windowFlags();
+    EXPECT_TRUE(flags & Qt::CustomizeWindowHint) << window->objectName().toStdString();
+    EXPECT_TRUE(flags & Qt::WindowMinimizeButtonHint) << window->objectName().toStdString();
+    EXPECT_TRUE(flags & Qt::WindowCloseButtonHint) << window->objectName().toStdString();
+    EXPECT_FALSE(flags & (Qt::WindowMaximizeButtonHint | Qt::WindowContextHelpButtonHint))
+        << window->objectName().toStdString();
+  }
 }
 
 TEST(MainWindowMinimumSize, NoControlIsCutAtTheSmallestSize) {
