@@ -61,8 +61,7 @@ bool ProcessEnded(pid_t pid) {
 int CreateTemporary(const std::string& target, std::string& tempPath) {
   static std::atomic<unsigned> counter{0};
   for (int attempt = 0; attempt < 100; ++attempt) {
-    tempPath = target + kTemporaryMark + std::to_string(getpid()) + "-" +
-               std::to_string(counter++);
+    tempPath = target + kTemporaryMark + std::to_string(getpid()) + "-" + std::to_string(counter++);
     const int fd = open(tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd >= 0) {
       struct stat old;
@@ -91,7 +90,8 @@ std::string FollowLinks(const std::string& path) {
 bool ReadOnlyFile(const std::string& path) {
   struct stat status;
   if (stat(path.c_str(), &status) != 0) return false;
-  return (status.st_mode & S_IWUSR) == 0 || faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0;
+  return (status.st_mode & S_IWUSR) == 0 ||
+         faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0;
 }
 
 void RemoveStaleTemporaries(const std::string& target) {

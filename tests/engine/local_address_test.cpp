@@ -1,11 +1,11 @@
 // The online check: the first routable IPv4 interface, from an injected interface list and
 // from the machine's own.
+#include "engine/local_address.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
-
-#include "engine/local_address.h"
 
 namespace qm {
 namespace {

@@ -1,7 +1,8 @@
 // Where the settings file and the exports go: beside a writable program, else in the user's
 // folders, and every reader and writer of the settings using that one file.
-#include <gtest/gtest.h>
+#include "persistence/data_location.h"
 
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <filesystem>
@@ -10,7 +11,6 @@
 #include <string>
 
 #include "engine/main_form.h"
-#include "persistence/data_location.h"
 #include "persistence/settings_file.h"
 #include "support/scripted_dialogs.h"
 #include "support/temp_dir.h"
@@ -41,13 +41,25 @@ TEST(ResolveDataLocation, ProgramFolderWhenWritableElseTheUserFolders) {
       {"portable copy", true, {{"HOME", "/home/u"}}, "/opt/qm/", "/opt/qm/"},
       {"home only", false, {{"HOME", "/home/u"}}, "/home/u/.config/qmharvest/", "/home/u/"},
       {"home with slash", false, {{"HOME", "/home/u/"}}, "/home/u/.config/qmharvest/", "/home/u/"},
-      {"config home", false, {{"HOME", "/home/u"}, {"XDG_CONFIG_HOME", "/cfg"}},
-       "/cfg/qmharvest/", "/home/u/"},
-      {"relative config home ignored", false, {{"HOME", "/home/u"}, {"XDG_CONFIG_HOME", "cfg"}},
-       "/home/u/.config/qmharvest/", "/home/u/"},
-      {"empty config home ignored", false, {{"HOME", "/home/u"}, {"XDG_CONFIG_HOME", ""}},
-       "/home/u/.config/qmharvest/", "/home/u/"},
-      {"config home without home", false, {{"XDG_CONFIG_HOME", "/cfg/"}}, "/cfg/qmharvest/",
+      {"config home",
+       false,
+       {{"HOME", "/home/u"}, {"XDG_CONFIG_HOME", "/cfg"}},
+       "/cfg/qmharvest/",
+       "/home/u/"},
+      {"relative config home ignored",
+       false,
+       {{"HOME", "/home/u"}, {"XDG_CONFIG_HOME", "cfg"}},
+       "/home/u/.config/qmharvest/",
+       "/home/u/"},
+      {"empty config home ignored",
+       false,
+       {{"HOME", "/home/u"}, {"XDG_CONFIG_HOME", ""}},
+       "/home/u/.config/qmharvest/",
+       "/home/u/"},
+      {"config home without home",
+       false,
+       {{"XDG_CONFIG_HOME", "/cfg/"}},
+       "/cfg/qmharvest/",
        "/opt/qm/"},
       {"nothing to go to", false, {}, "/opt/qm/", "/opt/qm/"},
   };
@@ -115,7 +127,8 @@ TEST(InstalledProgram, SaveEndOfRunAndResumeShareTheFileInTheUserFolder) {
     std::filesystem::path path;
     ~Restore() { std::filesystem::current_path(path); }
   } restore{workingDirectory};
-  const std::string list = p.dir.Write("home/user/list.txt", "http://a/1\r\nhttp://a/2\r\nhttp://a/3\r\n");
+  const std::string list =
+      p.dir.Write("home/user/list.txt", "http://a/1\r\nhttp://a/2\r\nhttp://a/3\r\n");
   {
     auto form = p.Create(OnePageWithAnAddress);
     EXPECT_EQ(form->SettingsFilePath(), p.settingsPath());
@@ -168,8 +181,10 @@ TEST(InstalledProgram, ProgramInAFolderThatCannotBeWrittenUsesTheRealProbe) {
   TempDir dir;
   ScriptedDialogs dialogs;
   TForm1Environment environment;
-  environment.ProgramPath = dir.File("gone/qmharvest");  // no such folder: nothing can be written there
-  environment.Environment = LookupIn({{"HOME", dir.Path().string()}, {"XDG_CONFIG_HOME", dir.File("cfg")}});
+  environment.ProgramPath =
+      dir.File("gone/qmharvest");  // no such folder: nothing can be written there
+  environment.Environment =
+      LookupIn({{"HOME", dir.Path().string()}, {"XDG_CONFIG_HOME", dir.File("cfg")}});
   TForm1 form(dialogs, std::move(environment));
   form.FormCreate();
   EXPECT_EQ(form.SettingsFilePath(), dir.File("cfg/qmharvest/qmharvest.ini"));

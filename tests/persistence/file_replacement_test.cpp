@@ -85,14 +85,16 @@ TEST(SettingsWrite, TemporariesOfAKilledSaveAreRemovedAtTheNextWrite) {
   const std::string path = dir.Write("qmharvest.ini", "[config]\r\n");
   const std::string dead = std::to_string(EndedProcess());
   const std::string living = std::to_string(getppid());
-  const std::string stale[] = {"qmharvest.ini.tmp" + dead + "-0", "qmharvest.ini.tmp" + dead + "-17"};
+  const std::string stale[] = {"qmharvest.ini.tmp" + dead + "-0",
+                               "qmharvest.ini.tmp" + dead + "-17"};
   const std::string kept[] = {"qmharvest.ini.tmp" + living + "-3",  // a save in progress elsewhere
                               "qmharvest.ini.tmp", "qmharvest.ini.tmp" + dead,
                               "qmharvest.ini.tmpx-1", "other.ini.tmp" + dead + "-0"};
   for (const std::string& name : stale) dir.Write(name, "half");
   for (const std::string& name : kept) dir.Write(name, "keep");
   WriteSettingsFile(path, Record(1));
-  for (const std::string& name : stale) EXPECT_FALSE(std::filesystem::exists(dir.File(name))) << name;
+  for (const std::string& name : stale)
+    EXPECT_FALSE(std::filesystem::exists(dir.File(name))) << name;
   for (const std::string& name : kept) EXPECT_TRUE(std::filesystem::exists(dir.File(name))) << name;
   EXPECT_EQ(ReadSettingsFile(path, ResumeDefaults()).Process, 1);
 }
