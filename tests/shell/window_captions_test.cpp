@@ -7,6 +7,7 @@
 #include <QMessageBox>
 #include <QTest>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "shell/app_title.h"
