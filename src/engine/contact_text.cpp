@@ -84,14 +84,8 @@ void AppendAscii(std::string_view line, size_t& i, std::string& plain) {
       return;
     }
   } else if (c == '%' && i + 2 < line.size()) {
-    const char a = line[i + 1], b = Lower(line[i + 2]);
-    if (a == '4' && b == '0') {
+    if (line[i + 1] == '4' && line[i + 2] == '0') {
       plain.push_back('@');
-      i += 3;
-      return;
-    }
-    if (a == '2' && b == 'e') {
-      plain.push_back('.');
       i += 3;
       return;
     }
@@ -198,7 +192,16 @@ void ContactTextOfLine(std::string_view line, std::string& plain) {
   plain.reserve(line.size());
   const bool utf8 = IsValidUtf8(line);
   for (size_t i = 0; i < line.size();) {
-    if (static_cast<unsigned char>(line[i]) < 0x80) {
+    const auto plainAscii = [&](size_t k) {
+      const char c = line[k];
+      return static_cast<unsigned char>(c) < 0x80 && c != '&' && c != '%';
+    };
+    if (plainAscii(i)) {
+      size_t end = i + 1;
+      while (end < line.size() && plainAscii(end)) ++end;
+      plain.append(line.substr(i, end - i));
+      i = end;
+    } else if (static_cast<unsigned char>(line[i]) < 0x80) {
       AppendAscii(line, i, plain);
     } else if (utf8) {
       AppendUtf8(line, i, plain);

@@ -16,7 +16,7 @@ inline constexpr char kHuanChar = '\x84';     // 换 (as in 把#换成@)
 // The plain text of `line`, read as UTF-8 when it is valid UTF-8, else as code page 936:
 // full-width forms (＠ ． ： digits, letters, brackets) become their ASCII characters, the
 // enumeration comma 、 a ",", character references (&#64; &#x40; &commat; &period;) and
-// "%40" / "%2E" are decoded, and "[at]", "(at)", "{at}", "[dot]", "(dot)", "{dot}" (any
+// "%40" are decoded, and "[at]", "(at)", "{at}", "[dot]", "(dot)", "{dot}" (any
 // case, blanks around them dropped) become "@" and ".". Other characters become one of
 // the bytes above.
 void ContactTextOfLine(std::string_view line, std::string& plain);

@@ -23,23 +23,33 @@ inline __m128i InRange(__m128i bytes, unsigned char lo, unsigned char hi) {
                         shifted);
 }
 
-// 0xFF at byte k where an anchor starts at p[k]; reads 16 + 10 bytes.
-inline __m128i AnchorBytes(const char* p) {
-  const __m128i b0 = Load16(p), b1 = Load16(p + 1), b2 = Load16(p + 2);
-  const __m128i low0 = Or(b0, _mm_set1_epi8(0x20)), low1 = Or(b1, _mm_set1_epi8(0x20));
-  // Mobiles, as the plain scanners.
-  __m128i any = And(Is(b0, '1'), And(Digits(Load16(p + 5)), Digits(Load16(p + 10))));
-  // "@", "&#", "&c", "%4".
-  any = Or(any, Is(b0, '@'));
-  any = Or(any, And(Is(b0, '&'), Or(Is(b1, '#'), Is(low1, 'c'))));
+// 0xFF at byte k where a mobile's anchor starts at p[k], as for the plain scanners; reads
+// 16 + 10 bytes.
+inline __attribute__((always_inline)) __m128i MobileAnchorBytes(const char* p) {
+  return And(Is(Load16(p), '1'), And(Digits(Load16(p + 5)), Digits(Load16(p + 10))));
+}
+
+// The same for every other anchor; reads 16 + 3 bytes.
+inline __attribute__((always_inline)) __m128i OtherAnchorBytes(const char* p) {
+  const __m128i b0 = Load16(p), b1 = Load16(p + 1), b2 = Load16(p + 2), b3 = Load16(p + 3);
+  const __m128i case20 = _mm_set1_epi8(0x20);
+  const __m128i low0 = Or(b0, case20), low1 = Or(b1, case20), low2 = Or(b2, case20);
+  // "@", "&#", "&com", "&per" (not the "&copy;" of every footer), "%4".
+  const __m128i low3 = Or(b3, case20);
+  __m128i any = Is(b0, '@');
+  const __m128i com = And(Is(low1, 'c'), And(Is(low2, 'o'), Is(low3, 'm')));
+  const __m128i per = And(Is(low1, 'p'), And(Is(low2, 'e'), Is(low3, 'r')));
+  any = Or(any, And(Is(b0, '&'), Or(Is(b1, '#'), Or(com, per))));
   any = Or(any, And(Is(b0, '%'), Is(b1, '4')));
-  // "[at", "(at", "{at".
+  // "[at", "(at", "{at", "[do", "(do", "{do".
   const __m128i opener = Or(Is(b0, '['), Or(Is(b0, '('), Is(b0, '{')));
-  any = Or(any, And(opener, And(Is(low1, 'a'), Is(Or(b2, _mm_set1_epi8(0x20)), 't'))));
-  // "cf", "n#", "qq" in any case, "n=".
+  const __m128i spelled = Or(And(Is(low1, 'a'), Is(low2, 't')), And(Is(low1, 'd'), Is(low2, 'o')));
+  any = Or(any, And(opener, spelled));
+  // "cf", "n#", "qq" in any case, "uin=" (not the "n=" of align=).
   any = Or(any, And(Is(b0, 'c'), Is(b1, 'f')));
-  any = Or(any, And(Is(low0, 'n'), Or(Is(b1, '#'), Is(b1, '='))));
+  any = Or(any, And(Is(b0, 'n'), Is(b1, '#')));
   any = Or(any, And(Is(low0, 'q'), Is(low1, 'q')));
+  any = Or(any, And(And(Is(low0, 'u'), Is(low1, 'i')), And(Is(low2, 'n'), Is(b3, '='))));
   // 换 in UTF-8 and code page 936.
   any = Or(any, And(Is(b0, 0xE6), And(Is(b1, 0x8D), Is(b2, 0xA2))));
   any = Or(any, And(Is(b0, 0xBB), Is(b1, 0xBB)));
@@ -55,6 +65,10 @@ inline __m128i AnchorBytes(const char* p) {
                          Or(Or(Is(b1, 0xA8), Is(b1, 0xDB)),
                             Or(Is(b1, 0xFB), Or(Is(b1, 0xD1), Is(b1, 0xF1)))));
   return Or(any, And(Is(b0, 0xA3), gbk));
+}
+
+inline __attribute__((always_inline)) __m128i AnchorBytes(const char* p) {
+  return Or(MobileAnchorBytes(p), OtherAnchorBytes(p));
 }
 #endif
 
@@ -73,27 +87,29 @@ uint64_t ExtendedAnchorWord(const char* p) {
 #endif
 }
 
-bool HasExtendedAnchor(std::string_view text) {
+unsigned ExtendedAnchorKinds(std::string_view text) {
 #if defined(__SSE2__)
   constexpr size_t kReach = 16 + kExtendedAnchorLookAhead;
   const char* const p = text.data();
   const size_t n = text.size();
+  __m128i mobile = _mm_setzero_si128(), other = _mm_setzero_si128();
   size_t i = 0;
   for (; i + kReach <= n; i += 16) {
-    if (Mask(AnchorBytes(p + i)) != 0) return true;
+    mobile = Or(mobile, MobileAnchorBytes(p + i));
+    other = Or(other, OtherAnchorBytes(p + i));
   }
   // The rest from a copy padded with zero bytes, which make no anchor.
-  while (i < n) {
+  for (; i < n; i += 16) {
     char padded[2 * kReach] = {};
-    const size_t count = std::min(n - i, sizeof padded);
-    std::memcpy(padded, p + i, count);
-    if (Mask(AnchorBytes(padded)) != 0) return true;
-    i += 16;
+    std::memcpy(padded, p + i, std::min(n - i, sizeof padded));
+    mobile = Or(mobile, MobileAnchorBytes(padded));
+    other = Or(other, OtherAnchorBytes(padded));
   }
-  return false;
+  return (Mask(mobile) != 0 ? kExtendedMobileAnchor : 0u) |
+         (Mask(other) != 0 ? kExtendedOtherAnchor : 0u);
 #else
   (void)text;
-  return true;
+  return kExtendedMobileAnchor | kExtendedOtherAnchor;
 #endif
 }
 

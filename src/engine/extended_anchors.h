@@ -1,9 +1,10 @@
 #pragma once
 // The bytes that make text worth a look by the extended scanners: every finding of theirs
-// holds one. For e-mail: an "@", a character reference "&#" or "&c" (&commat;), "%4"
-// (%40), a spelled "[at" "(at" "{at", the 换 of "把#换成@", "cf" (data-cfemail) and "n#"
+// holds one. For e-mail: an "@", a character reference "&#", "&com" (&commat;) or "&per"
+// (&period;), "%4" (%40), a spelled "[at" "(at" "{at" "[do" "(do" "{do", the 换 of
+// "把#换成@", "cf" (data-cfemail) and "n#"
 // (email-protection#); for mobiles: a "1" with digits five and ten bytes on, as the plain
-// scanners; for QQ numbers: "qq" in any case and "n=" (uin=); and the full-width forms
+// scanners; for QQ numbers: "qq" and "uin=" in any case; and the full-width forms
 // that stand for digits, "＠", brackets and "ｑ", in UTF-8 and code page 936.
 #include <cstddef>
 #include <cstdint>
@@ -17,7 +18,9 @@ inline constexpr size_t kExtendedAnchorLookAhead = 10;
 // Bit k set where an anchor starts at p[k], for k < 64; reads 64 + 10 bytes.
 uint64_t ExtendedAnchorWord(const char* p);
 
-// True when an anchor starts anywhere in `text`.
-bool HasExtendedAnchor(std::string_view text);
+enum : unsigned { kExtendedMobileAnchor = 1, kExtendedOtherAnchor = 2 };
+// Which anchors start in `text`: a mobile's, any other, both or none. A line with only
+// mobile anchors holds no character the plain text would change for a mobile.
+unsigned ExtendedAnchorKinds(std::string_view text);
 
 }  // namespace qm

@@ -6,7 +6,15 @@
 namespace qm {
 
 void ExtractExtendedContacts(std::string_view line, const TContactLists& lists) {
-  if (!HasExtendedAnchor(line)) return;
+  const unsigned kinds = ExtendedAnchorKinds(line);
+  if (kinds == 0) return;
+  if (kinds == kExtendedMobileAnchor) {
+    // Digits, blanks, "+", "(", ")" and "-" are the same bytes in the line and in its plain
+    // text (no byte of a double-byte character is a digit), and nothing else on the line
+    // can be a contact: most lines with numbers end here.
+    if (lists.Mobiles != nullptr) ExtractMobilesExtended(line, *lists.Mobiles, lists.Source);
+    return;
+  }
   // One buffer per worker thread, reused line after line.
   thread_local std::string plain;
   ContactTextOfLine(line, plain);

@@ -75,7 +75,20 @@ void TakeLabelledNumbers(std::string_view plain, size_t pos, TResultList& qqNumb
 
 void ExtractQQNumbersExtended(std::string_view plain, TResultList& qqNumbers,
                               std::string_view source) {
-  for (size_t i = 0; i < plain.size(); ++i) {
+  // Every form holds a "q" or a "u" (qq, QQ, uin=, @qq.com): most lines hold neither.
+  size_t first = plain.size();
+  for (char c : {'q', 'Q', 'u', 'U'}) {
+    const size_t at = plain.substr(0, first).find(c);
+    if (at != std::string_view::npos) first = at;
+  }
+  if (first == plain.size()) return;
+  // Nothing before that letter can start a finding but the digits of a NUMBER@qq.com.
+  size_t start = first;
+  if (start > 0 && plain[start - 1] == '@') {
+    --start;
+    while (start > 0 && IsDigit(plain[start - 1])) --start;
+  }
+  for (size_t i = start; i < plain.size(); ++i) {
     const char c = Lower(plain[i]);
     const bool wordStart = i == 0 || !IsLetter(plain[i - 1]);
     if (c == 'q' && wordStart && i + 1 < plain.size() && Lower(plain[i + 1]) == 'q' &&

