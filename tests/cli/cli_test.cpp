@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <set>
 #include <sstream>
 #include <string>
@@ -353,6 +354,39 @@ TEST_F(HarvestSite, FromSkipsTheGivenNumberOfLines) {
       << result.Err;
 }
 
+TEST_F(HarvestSite, StatusFileHasOneLinePerAddressTaken) {
+  NginxServer nginx;
+  for (int page = 1; page <= 2; ++page) {
+    nginx.WriteFile("p" + std::to_string(page) + ".html", PageBody(page));
+  }
+  // Pages 1 and 2 are there, page 3 is not, and nothing listens on port 9.
+  const std::string list = dir.Write(
+      "status-list.txt", nginx.Url("p1.html") + "\r\n" + nginx.Url("p2.html") + " words\r\n" +
+                             nginx.Url("p3.html") + "\r\nhttp://127.0.0.1:9/\r\n");
+  const std::string status = dir.File("status.tsv");
+  const CliResult result = RunCli({"harvest", "--threads", "2", "--in-flight", "4", "--mobile",
+                                   "--status", status, "--no-online-check", list});
+  ASSERT_EQ(result.Status, 0) << result.Err;
+  std::map<std::string, std::vector<std::string>> byLine;
+  for (const std::string& line : LinesOf(TempDir::Read(status))) {
+    std::vector<std::string> fields;
+    std::stringstream stream(line);
+    for (std::string field; std::getline(stream, field, '\t');) fields.push_back(field);
+    ASSERT_EQ(fields.size(), 10u) << line;
+    byLine[fields[0]] = fields;
+  }
+  ASSERT_EQ(byLine.size(), 4u);
+  EXPECT_EQ(byLine["2"][1], nginx.Url("p2.html"));
+  EXPECT_EQ(byLine["2"][3], "200");
+  EXPECT_EQ(byLine["2"][4], std::to_string(PageBody(2).size()));
+  EXPECT_EQ(byLine["2"][6], "");
+  EXPECT_EQ((std::vector<std::string>(byLine["2"].begin() + 7, byLine["2"].end())),
+            (std::vector<std::string>{"0", "1", "0"}));
+  EXPECT_EQ(byLine["3"][3], "404");
+  EXPECT_EQ(byLine["3"][6], "HTTP status 404");
+  EXPECT_EQ(byLine["4"][6], "Connection refused");
+}
+
 TEST_F(HarvestSite, FromPastTheEndSearchesNothing) {
   const CliResult result =
       RunCli({"harvest", "--from", "5", "--no-online-check", WriteList("http://127.0.0.1:9/", 3)});
@@ -448,7 +482,8 @@ TEST_F(HarvestSite, CtrlCTwiceEndsAtOnce) {
     connection.Send("HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\nQQ 54321\n");
     connection.StaySilent(std::chrono::seconds(30));
   });
-  CliProcess process({"harvest", "--qq", "--no-online-check", WriteList(server.Url(), 3)});
+  CliProcess process(
+      {"harvest", "--qq", "--in-flight", "1", "--no-online-check", WriteList(server.Url(), 3)});
   ASSERT_TRUE(
       WaitUntil([&] { return WithoutSources(process.OutSoFar()) == "qq\t12345@qq.com\n"; }));
   ASSERT_TRUE(server.WaitReceived(1, "\r\n\r\n"));

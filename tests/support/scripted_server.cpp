@@ -135,7 +135,7 @@ ScriptedServer::ScriptedServer(Script script) : script_(std::move(script)) {
   socklen_t length = sizeof address;
   if (listenFd_ < 0 ||
       bind(listenFd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-      listen(listenFd_, 64) != 0 ||
+      listen(listenFd_, SOMAXCONN) != 0 ||
       getsockname(listenFd_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
     if (listenFd_ >= 0) close(listenFd_);
     close(stopPipe_[0]);
