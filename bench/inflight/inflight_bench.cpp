@@ -3,8 +3,8 @@
 // and never answer. qmharvest-cli harvest with 4 threads at 1, 8 and 32 pages in flight per
 // thread, next to curl --parallel at 4 and 32 transfers on the same list (curl given the
 // same 6 s for a page that never answers, and told to open its connections at once rather
-// than wait to learn whether one server can take several transfers). Pages per second and CPU time per page, the
-// server's CPU not counted (it runs in a process of its own).
+// than wait to learn whether one server can take several transfers). Pages per second and CPU time
+// per page, the server's CPU not counted (it runs in a process of its own).
 //
 //   bench_inflight [PAGES]     (default 600)
 #include <fcntl.h>
@@ -163,11 +163,13 @@ int main(int argc, char** argv) {
   const std::string listPath = work.Write("list.txt", list);
   const std::string curlPath = work.Write("curl.conf", curlConfig);
 
-  const auto slowShare = std::count_if(delays.begin(), delays.end(), [](int d) { return d >= 300; });
-  std::printf("%d addresses: replies delayed %d ms at the median, %.0f%% of them 300 ms or more;"
-              " %d refusing, %d silent\n",
-              pages, delays[delays.size() / 2], 100.0 * slowShare / delays.size(), refusingCount,
-              silentCount);
+  const auto slowShare =
+      std::count_if(delays.begin(), delays.end(), [](int d) { return d >= 300; });
+  std::printf(
+      "%d addresses: replies delayed %d ms at the median, %.0f%% of them 300 ms or more;"
+      " %d refusing, %d silent\n",
+      pages, delays[delays.size() / 2], 100.0 * slowShare / delays.size(), refusingCount,
+      silentCount);
   std::printf("  %-44s %9s %9s %12s\n", "", "seconds", "pages/s", "CPU ms/page");
   auto show = [&](const std::string& name, const Figures& f) {
     std::printf("  %-44s %9.2f %9.1f %12.3f\n", name.c_str(), f.Seconds, pages / f.Seconds,
@@ -176,14 +178,14 @@ int main(int argc, char** argv) {
   };
   for (const int k : {1, 8, 32}) {
     show("qmharvest-cli, 4 threads x " + std::to_string(k) + " in flight",
-         Run({QM_CLI_PATH, "harvest", "--threads", "4", "--in-flight", std::to_string(k),
-              "--email", "--no-online-check", listPath}));
+         Run({QM_CLI_PATH, "harvest", "--threads", "4", "--in-flight", std::to_string(k), "--email",
+              "--no-online-check", listPath}));
   }
   for (const int parallel : {4, 32}) {
     show("curl --parallel-immediate --parallel-max " + std::to_string(parallel),
          Run({"curl", "-s", "--parallel", "--parallel-immediate", "--parallel-max",
-              std::to_string(parallel), "--max-time",
-              "6", "-H", "Connection: close", "-K", curlPath}));
+              std::to_string(parallel), "--max-time", "6", "-H", "Connection: close", "-K",
+              curlPath}));
   }
   ::close(stopPipe[1]);
   int status = 0;

@@ -29,7 +29,9 @@ StatusFile::StatusFile(const std::string& path) : file_(std::fopen(path.c_str(),
   if (file_ == nullptr) throw std::runtime_error("cannot create the status file " + path);
 }
 
-StatusFile::~StatusFile() { Close(); }
+StatusFile::~StatusFile() {
+  Close();
+}
 
 void StatusFile::Write(const TAddressStatus& status) {
   if (file_ == nullptr) return;

@@ -9,13 +9,14 @@ thread_local TRowTally* openTally = nullptr;
 
 }  // namespace
 
-TRowTally::TRowTally(const TResultList* first, const TResultList* second,
-                     const TResultList* third)
+TRowTally::TRowTally(const TResultList* first, const TResultList* second, const TResultList* third)
     : lists_{first, second, third}, previous_(openTally) {
   openTally = this;
 }
 
-TRowTally::~TRowTally() { openTally = previous_; }
+TRowTally::~TRowTally() {
+  openTally = previous_;
+}
 
 void TRowTally::NoteAppended(const TResultList& list) {
   TRowTally* tally = openTally;

@@ -60,7 +60,8 @@ std::string NumberedList(int count) {
 EngineFixture::FetchFunction GatedPages(std::shared_ptr<FetchGate> gate) {
   return [gate](const std::string& url, TPageLines& lines) {
     gate->Pass();
-    lines = TPageLines(std::vector<std::string>{"mail " + url.substr(url.rfind('/') + 1) + "@x.cn"});
+    lines =
+        TPageLines(std::vector<std::string>{"mail " + url.substr(url.rfind('/') + 1) + "@x.cn"});
     return true;
   };
 }
@@ -166,8 +167,8 @@ TEST(PagesInFlight, AFailingPageEndsItsWorkerOnceItsOtherPagesAreDone) {
 }
 
 TEST(AddressStatus, OneRecordPerLineWithTheReasonOfEachFailure) {
-  ScriptedServer good(
-      ScriptedServer::Replay("HTTP/1.1 200 OK\r\nContent-Length: 26\r\n\r\nmail a@b.com and c@d.com\r\n"));
+  ScriptedServer good(ScriptedServer::Replay(
+      "HTTP/1.1 200 OK\r\nContent-Length: 26\r\n\r\nmail a@b.com and c@d.com\r\n"));
   ScriptedServer missing(
       ScriptedServer::Replay("HTTP/1.1 404 Not Found\r\nContent-Length: 9\r\n\r\nno page\r\n"));
   ScriptedServer silent(ScriptedServer::Silent());

@@ -45,8 +45,7 @@ TEST(StatusListCsv, OneRowPerRecordQuotedWhereNeededAndInUtf8) {
       {{Record(2, "http://c/?a=1,2", "said \"no\"\r\n")},
        "2,\"http://c/?a=1,2\",\"http://c/?a=1,2\",0,0,0,\"said \"\"no\"\"\r\n\",0,0,0\r\n"},
       // A list line in code page 936 comes out as UTF-8.
-      {{Record(4, "http://d/\xD6\xD0\xCE\xC4")},
-       "4,http://d/中文,http://d/中文,0,0,0,,0,0,0\r\n"},
+      {{Record(4, "http://d/\xD6\xD0\xCE\xC4")}, "4,http://d/中文,http://d/中文,0,0,0,,0,0,0\r\n"},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(StatusListCsv(c.records), kHeader + c.rows);
