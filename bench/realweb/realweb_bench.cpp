@@ -142,19 +142,22 @@ Site WriteSite(qm::test::NginxServer& nginx) {
 
 struct RunFigures {
   double PagesPerSecond;
+  double CpuUsPerPage;  // this process, all threads
   int Found;
 };
 
 RunFigures Harvest(qm::TForm1& form, const std::string& listPath) {
   form.Edit5.SetText(listPath);
   const int64_t completed = form.SearchState.CompletedRuns.load();
+  const double cpu = qm::bench::ProcessCpuSeconds();
   const auto start = Clock::now();
   form.SpeedButton2Click();
   while (form.SearchState.CompletedRuns.load() == completed) {
     std::this_thread::sleep_for(std::chrono::microseconds(200));
   }
   const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-  return {kPages / seconds, form.StringGrid1.EntryCount() + form.StringGrid2.EntryCount()};
+  return {kPages / seconds, (qm::bench::ProcessCpuSeconds() - cpu) * 1e6 / kPages,
+          form.StringGrid1.EntryCount() + form.StringGrid2.EntryCount()};
 }
 
 // Pages per second of `fetch` over `urls` on kThreads threads.
@@ -233,13 +236,15 @@ int main() {
       "mixed list behind a 301; %d workers, local nginx; %d contacts planted\n",
       kPages, site.PlainBytes / kPages, kThreads, kPages * kContactsPerPage);
   Harvest(form, plainPath);  // warm-up
-  std::vector<double> mixedRates, plainRates;
+  std::vector<double> mixedRates, plainRates, mixedCpu, plainCpu;
   int mixedFound = 0, plainFound = 0;
   for (int round = 1; round <= kRounds; ++round) {
     const RunFigures mixed = Harvest(form, mixedPath);
     const RunFigures plain = Harvest(form, plainPath);
     mixedRates.push_back(mixed.PagesPerSecond);
     plainRates.push_back(plain.PagesPerSecond);
+    mixedCpu.push_back(mixed.CpuUsPerPage);
+    plainCpu.push_back(plain.CpuUsPerPage);
     mixedFound = mixed.Found;
     plainFound = plain.Found;
     std::printf("  round %d: mixed %6.0f pages/s, %d found; plain %6.0f pages/s, %d found\n", round,
@@ -248,8 +253,10 @@ int main() {
   std::printf("contacts found / planted: mixed site %d / %d, plain site %d / %d\n", mixedFound,
               kPages * kContactsPerPage, plainFound, kPages * kContactsPerPage);
   const double mixed = Median(mixedRates), plain = Median(plainRates);
-  std::printf("median: mixed %.0f pages/s, plain %.0f pages/s: mixed at %.0f%% of plain\n", mixed,
-              plain, mixed / plain * 100.0);
+  std::printf(
+      "median: mixed %.0f pages/s, plain %.0f pages/s: mixed at %.0f%% of plain; cpu per page "
+      "mixed %.0f us, plain %.0f us\n",
+      mixed, plain, mixed / plain * 100.0, Median(mixedCpu), Median(plainCpu));
 
   form.CheckBoxRedirects.SetChecked(false);
   const RunFigures unfollowed = Harvest(form, mixedPath);
