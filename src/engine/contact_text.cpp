@@ -94,24 +94,16 @@ void AppendAscii(std::string_view line, size_t& i, std::string& plain) {
   ++i;
 }
 
-void AppendUtf8(std::string_view line, size_t& i, std::string& plain) {
+// False when the bytes at line[i] are no UTF-8 character.
+bool AppendUtf8(std::string_view line, size_t& i, std::string& plain) {
+  const size_t length = Utf8CharacterLength(line, i);
+  if (length == 0) return false;
   const auto byte = [&](size_t k) { return static_cast<unsigned char>(line[k]); };
-  const unsigned char lead = byte(i);
-  uint32_t cp;
-  size_t length;
-  if (lead < 0xE0) {
-    cp = lead & 0x1Fu;
-    length = 2;
-  } else if (lead < 0xF0) {
-    cp = lead & 0x0Fu;
-    length = 3;
-  } else {
-    cp = lead & 0x07u;
-    length = 4;
-  }
+  uint32_t cp = byte(i) & (0x7Fu >> length);
   for (size_t k = 1; k < length; ++k) cp = (cp << 6) | (byte(i + k) & 0x3Fu);
   AppendCodePoint(cp, plain);
   i += length;
+  return true;
 }
 
 void AppendCp936(std::string_view line, size_t& i, std::string& plain) {
@@ -169,7 +161,11 @@ size_t SpelledSign(std::string_view text, char& sign) {
 
 // Rewrites the spelled signs in place; blanks around them go too.
 void ReplaceSpelledSigns(std::string& plain) {
-  if (plain.find_first_of("[({") == std::string::npos) return;
+  // Three searches for one byte each cost less than one for any of three.
+  if (plain.find('[') == std::string::npos && plain.find('(') == std::string::npos &&
+      plain.find('{') == std::string::npos) {
+    return;
+  }
   size_t write = 0;
   for (size_t read = 0; read < plain.size();) {
     char sign;
@@ -185,17 +181,13 @@ void ReplaceSpelledSigns(std::string& plain) {
   plain.resize(write);
 }
 
-}  // namespace
-
-void ContactTextOfLine(std::string_view line, std::string& plain) {
-  plain.clear();
-  plain.reserve(line.size());
-  const bool utf8 = IsValidUtf8(line);
+// Reads the line as UTF-8 or as code page 936; false when it is no UTF-8.
+bool AppendLine(std::string_view line, bool utf8, std::string& plain) {
+  const auto plainAscii = [&](size_t k) {
+    const char c = line[k];
+    return static_cast<unsigned char>(c) < 0x80 && c != '&' && c != '%';
+  };
   for (size_t i = 0; i < line.size();) {
-    const auto plainAscii = [&](size_t k) {
-      const char c = line[k];
-      return static_cast<unsigned char>(c) < 0x80 && c != '&' && c != '%';
-    };
     if (plainAscii(i)) {
       size_t end = i + 1;
       while (end < line.size() && plainAscii(end)) ++end;
@@ -203,11 +195,24 @@ void ContactTextOfLine(std::string_view line, std::string& plain) {
       i = end;
     } else if (static_cast<unsigned char>(line[i]) < 0x80) {
       AppendAscii(line, i, plain);
-    } else if (utf8) {
-      AppendUtf8(line, i, plain);
-    } else {
+    } else if (!utf8) {
       AppendCp936(line, i, plain);
+    } else if (!AppendUtf8(line, i, plain)) {
+      return false;
     }
+  }
+  return true;
+}
+
+}  // namespace
+
+void ContactTextOfLine(std::string_view line, std::string& plain) {
+  plain.clear();
+  plain.reserve(line.size());
+  // Read as UTF-8 while it is valid; a line that is not is read again from the start.
+  if (!AppendLine(line, true, plain)) {
+    plain.clear();
+    AppendLine(line, false, plain);
   }
   ReplaceSpelledSigns(plain);
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "engine/contact_anchors.h"
 #include "text/byte_blocks.h"
 
 namespace qm {
@@ -72,7 +73,80 @@ inline __attribute__((always_inline)) __m128i AnchorBytes(const char* p) {
 }
 #endif
 
+#if defined(__x86_64__)
+#define QM_AVX2_INLINE __attribute__((target("avx2"), always_inline)) inline
+
+QM_AVX2_INLINE __m256i Load32(const char* p) {
+  return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+}
+QM_AVX2_INLINE __m256i Is32(__m256i bytes, unsigned char c) {
+  return _mm256_cmpeq_epi8(bytes, _mm256_set1_epi8(static_cast<char>(c)));
+}
+QM_AVX2_INLINE __m256i Or32(__m256i a, __m256i b) { return _mm256_or_si256(a, b); }
+QM_AVX2_INLINE __m256i And32(__m256i a, __m256i b) { return _mm256_and_si256(a, b); }
+QM_AVX2_INLINE __m256i InRange32(__m256i bytes, unsigned char lo, unsigned char hi) {
+  const __m256i shifted = _mm256_sub_epi8(bytes, _mm256_set1_epi8(static_cast<char>(lo)));
+  return _mm256_cmpeq_epi8(_mm256_min_epu8(shifted, _mm256_set1_epi8(static_cast<char>(hi - lo))),
+                           shifted);
+}
+QM_AVX2_INLINE __m256i Digits32(__m256i bytes) {
+  const __m256i shifted = _mm256_add_epi8(bytes, _mm256_set1_epi8(static_cast<char>(0x80 - '0')));
+  return _mm256_cmpgt_epi8(_mm256_set1_epi8(static_cast<char>(0x80 + 10)), shifted);
+}
+
+// AnchorBytes for thirty-two bytes; reads 32 + 10 bytes.
+QM_AVX2_INLINE __m256i AnchorBytes32(const char* p) {
+  const __m256i b0 = Load32(p), b1 = Load32(p + 1), b2 = Load32(p + 2), b3 = Load32(p + 3);
+  const __m256i case20 = _mm256_set1_epi8(0x20);
+  const __m256i low0 = Or32(b0, case20), low1 = Or32(b1, case20), low2 = Or32(b2, case20),
+                low3 = Or32(b3, case20);
+  __m256i any = And32(Is32(b0, '1'), And32(Digits32(Load32(p + 5)), Digits32(Load32(p + 10))));
+  any = Or32(any, Is32(b0, '@'));
+  const __m256i com = And32(Is32(low1, 'c'), And32(Is32(low2, 'o'), Is32(low3, 'm')));
+  const __m256i per = And32(Is32(low1, 'p'), And32(Is32(low2, 'e'), Is32(low3, 'r')));
+  any = Or32(any, And32(Is32(b0, '&'), Or32(Is32(b1, '#'), Or32(com, per))));
+  any = Or32(any, And32(Is32(b0, '%'), Is32(b1, '4')));
+  const __m256i opener = Or32(Is32(b0, '['), Or32(Is32(b0, '('), Is32(b0, '{')));
+  const __m256i spelled =
+      Or32(And32(Is32(low1, 'a'), Is32(low2, 't')), And32(Is32(low1, 'd'), Is32(low2, 'o')));
+  any = Or32(any, And32(opener, spelled));
+  any = Or32(any, And32(Is32(b0, 'c'), Is32(b1, 'f')));
+  any = Or32(any, And32(Is32(b0, 'n'), Is32(b1, '#')));
+  any = Or32(any, And32(Is32(low0, 'q'), Is32(low1, 'q')));
+  any = Or32(any,
+             And32(And32(Is32(low0, 'u'), Is32(low1, 'i')), And32(Is32(low2, 'n'), Is32(b3, '='))));
+  any = Or32(any, And32(Is32(b0, 0xE6), And32(Is32(b1, 0x8D), Is32(b2, 0xA2))));
+  any = Or32(any, And32(Is32(b0, 0xBB), Is32(b1, 0xBB)));
+  const __m256i fullWidthLow =
+      Or32(Or32(InRange32(b2, 0x90, 0x99), Is32(b2, 0xA0)),
+           Or32(Or32(Is32(b2, 0x88), Is32(b2, 0xBB)), Is32(b2, 0xB1)));
+  const __m256i fullWidthHigh = Or32(Is32(b2, 0x91), Is32(b2, 0x9B));
+  any = Or32(any, And32(Is32(b0, 0xEF), Or32(And32(Is32(b1, 0xBC), fullWidthLow),
+                                             And32(Is32(b1, 0xBD), fullWidthHigh))));
+  const __m256i gbk = Or32(Or32(InRange32(b1, 0xB0, 0xB9), Is32(b1, 0xC0)),
+                           Or32(Or32(Is32(b1, 0xA8), Is32(b1, 0xDB)),
+                                Or32(Is32(b1, 0xFB), Or32(Is32(b1, 0xD1), Is32(b1, 0xF1)))));
+  return Or32(any, And32(Is32(b0, 0xA3), gbk));
+}
+
+__attribute__((target("avx2"))) void ExtendedAnchorWordsAvx2(const char* p, uint64_t* words,
+                                                              size_t count) {
+  for (size_t w = 0; w < count; ++w, p += 64) {
+    const auto low = static_cast<uint32_t>(_mm256_movemask_epi8(AnchorBytes32(p)));
+    const auto high = static_cast<uint32_t>(_mm256_movemask_epi8(AnchorBytes32(p + 32)));
+    words[w] = low | static_cast<uint64_t>(high) << 32;
+  }
+}
+#endif
+
 }  // namespace
+
+void ExtendedAnchorWords(const char* p, uint64_t* words, size_t count) {
+#if defined(__x86_64__)
+  if (CpuHasAvx2()) return ExtendedAnchorWordsAvx2(p, words, count);
+#endif
+  for (size_t w = 0; w < count; ++w) words[w] = ExtendedAnchorWord(p + 64 * w);
+}
 
 uint64_t ExtendedAnchorWord(const char* p) {
 #if defined(__SSE2__)
@@ -92,21 +166,22 @@ unsigned ExtendedAnchorKinds(std::string_view text) {
   constexpr size_t kReach = 16 + kExtendedAnchorLookAhead;
   const char* const p = text.data();
   const size_t n = text.size();
-  __m128i mobile = _mm_setzero_si128(), other = _mm_setzero_si128();
+  // Once another anchor is seen, whether a mobile's is there too no longer matters.
+  constexpr unsigned kBoth = kExtendedMobileAnchor | kExtendedOtherAnchor;
+  __m128i mobile = _mm_setzero_si128();
   size_t i = 0;
   for (; i + kReach <= n; i += 16) {
+    if (Mask(OtherAnchorBytes(p + i)) != 0) return kBoth;
     mobile = Or(mobile, MobileAnchorBytes(p + i));
-    other = Or(other, OtherAnchorBytes(p + i));
   }
   // The rest from a copy padded with zero bytes, which make no anchor.
   for (; i < n; i += 16) {
     char padded[2 * kReach] = {};
     std::memcpy(padded, p + i, std::min(n - i, sizeof padded));
+    if (Mask(OtherAnchorBytes(padded)) != 0) return kBoth;
     mobile = Or(mobile, MobileAnchorBytes(padded));
-    other = Or(other, OtherAnchorBytes(padded));
   }
-  return (Mask(mobile) != 0 ? kExtendedMobileAnchor : 0u) |
-         (Mask(other) != 0 ? kExtendedOtherAnchor : 0u);
+  return Mask(mobile) != 0 ? kExtendedMobileAnchor : 0u;
 #else
   (void)text;
   return kExtendedMobileAnchor | kExtendedOtherAnchor;

@@ -17,10 +17,14 @@ inline constexpr size_t kExtendedAnchorLookAhead = 10;
 
 // Bit k set where an anchor starts at p[k], for k < 64; reads 64 + 10 bytes.
 uint64_t ExtendedAnchorWord(const char* p);
+// The same for `count` words at p, p + 64, ...; 32 bytes at a time where the processor has
+// AVX2.
+void ExtendedAnchorWords(const char* p, uint64_t* words, size_t count);
 
 enum : unsigned { kExtendedMobileAnchor = 1, kExtendedOtherAnchor = 2 };
-// Which anchors start in `text`: a mobile's, any other, both or none. A line with only
-// mobile anchors holds no character the plain text would change for a mobile.
+// Which anchors start in `text`: only a mobile's, another (reported with the mobile bit
+// too, which is then not looked for), or none. A line with only mobile anchors holds no
+// character the plain text would change for a mobile.
 unsigned ExtendedAnchorKinds(std::string_view text);
 
 }  // namespace qm

@@ -67,7 +67,7 @@ void TPageAnchors::FindExtended(std::string_view text) {
   const size_t n = text.size();
   words_.resize((n + 63) / 64);
   const size_t inPlace = n >= kReach ? (n - kReach) / 64 + 1 : 0;
-  for (size_t w = 0; w < inPlace; ++w) words_[w] = ExtendedAnchorWord(text.data() + 64 * w);
+  ExtendedAnchorWords(text.data(), words_.data(), inPlace);
   for (size_t w = inPlace; w < words_.size(); ++w) {
     char padded[128] = {};
     std::memcpy(padded, text.data() + 64 * w, std::min(n - 64 * w, sizeof padded));
