@@ -28,6 +28,22 @@ bool ComesAfterNumber(std::string_view plain, size_t begin) {
   return plain[begin - 1] == '.' || plain[begin - 1] == '-';
 }
 
+// True when the digits at plain[begin, end) stand inside a word: a letter or "_" follows, or
+// letters that could all be hexadecimal digits come before (an identifier, a hash, the hex
+// of a protected address). "Tel13812345678" is a number; "c13812345678f" is not.
+bool InsideWord(std::string_view plain, size_t begin, size_t end) {
+  if (end < plain.size() && (IsLetter(plain[end]) || plain[end] == '_')) return true;
+  if (begin == 0 || !(IsLetter(plain[begin - 1]) || plain[begin - 1] == '_')) return false;
+  size_t i = begin;
+  for (; i > 0 && (IsLetter(plain[i - 1]) || plain[i - 1] == '_'); --i) {
+    const char c = Lower(plain[i - 1]);
+    if (c < 'a' || c > 'f') return false;
+  }
+  // Letters right after a character beyond ASCII are left alone: in code page 936 text read
+  // byte by byte they may be its second byte.
+  return i == 0 || static_cast<unsigned char>(plain[i - 1]) < 0x80;
+}
+
 // The national number whose digits start at plain[begin] (the start of a run of digits):
 // its 11 digits in `digits` and the end of what it took, or 0. With a country prefix
 // before it, what comes before has been read already.
@@ -38,6 +54,7 @@ size_t NationalNumber(std::string_view plain, size_t begin, bool prefixed, std::
     const size_t skip = first - 11;
     if (!prefixed && ComesAfterNumber(plain, begin)) return 0;
     if (GoesOn(plain, begin + first)) return 0;
+    if (InsideWord(plain, prefixed ? begin + first : begin, begin + first)) return 0;
     digits.assign(plain.substr(begin + skip, 11));
     return begin + first;
   }
@@ -61,6 +78,7 @@ size_t NationalNumber(std::string_view plain, size_t begin, bool prefixed, std::
     pos += 4;
   }
   if (GoesOn(plain, pos)) return 0;
+  if (InsideWord(plain, prefixed ? pos : begin, pos)) return 0;
   return pos;
 }
 
