@@ -170,6 +170,10 @@ class TForm1 {
   // adds the address's status record with the rows the page added.
   void FinishPage(TSearchRun& run, TPageLines* page, const TPageAnchors& anchors,
                   std::array<int32_t, 3>& shown, TAddressStatus& status);
+  // Adds a status record and shows the failed count when it grew.
+  void AddStatus(TAddressStatus status);
+  // Once a run is closed by hand: a record for each page it dropped unread.
+  void RecordDroppedPages(TSearchRun& run);
   void ShowCounts(std::array<int32_t, 3>& shown);
   // The completion proper, for the caller that claimed it.
   void FinishRun(const std::shared_ptr<TSearchRun>& run);

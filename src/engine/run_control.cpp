@@ -204,8 +204,10 @@ std::optional<std::string> TForm1::TakeEndOfRunSaveFailure() {
 
 void TForm1::Button9Click() {
   std::lock_guard control(SearchState.RunControl);
+  const std::shared_ptr<TSearchRun> run = SearchState.Run;
   // Closing the run is the busy workers' signal: each ends quietly when it comes back.
   RetireRunLocked();
+  if (run) RecordDroppedPages(*run);
   Label6.SetCaption(kSearchEnded);
   ReturnToIdleLocked();
 }

@@ -3,8 +3,10 @@
 // four worker slots.
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <shared_mutex>
@@ -39,6 +41,13 @@ class TSearchRun {
   std::array<int32_t, kWorkerSlotCount> RunningMarks{};
   bool Closed = false;             // by the completion, a manual close or a newer run
   bool CompletionClaimed = false;  // the completion runs once
+  // The pages taken and not yet finished, by line number: the address and when its line
+  // was taken. Guarded by ListLock. What is left once the run is closed was dropped unread.
+  struct TPageInFlight {
+    std::string Url;
+    std::chrono::steady_clock::time_point Taken;
+  };
+  std::map<int32_t, TPageInFlight> PagesInFlight;
   // Mirrors Closed for the scanning loop, which tests it line by line without the lock.
   std::atomic<bool> ClosedFlag{false};
   // Held shared while a worker scans a page; closing the run takes it exclusively, so once

@@ -17,6 +17,8 @@ const char* const kEndMessages[kWorkerSlotCount] = {"线程1终止!", "线程2�
                                                     "线程4终止!"};
 // The reason of a failed fetch that gave none.
 constexpr std::string_view kNoConnection = "no connection, or the request could not be sent";
+// The reason of a page still in flight when the run was closed by hand.
+constexpr std::string_view kDroppedByHand = "dropped: the search was closed by hand";
 
 }  // namespace
 
@@ -96,6 +98,7 @@ void TForm1::RunLane(TWorkerSlot& slot, const std::shared_ptr<TSearchRun>& run,
         const auto taken = static_cast<uint32_t>(SearchState.UrlCounter.fetch_add(1)) + 1u;
         status.LineNumber = static_cast<int32_t>(taken);
         Label5.SetCaption(std::to_string(status.LineNumber));
+        run->PagesInFlight[status.LineNumber] = {url, std::chrono::steady_clock::now()};
       }
       TPageFetchOptions options;
       options.FollowRedirects = CheckBoxRedirects.Checked();
@@ -153,11 +156,38 @@ void TForm1::FinishPage(TSearchRun& run, TPageLines* page, const TPageAnchors& a
     page->Release();
     status.RowsAdded = tally.Counts();
   }
+  {
+    std::lock_guard lock(run.ListLock);
+    run.PagesInFlight.erase(status.LineNumber);
+  }
+  AddStatus(std::move(status));
+}
+
+void TForm1::AddStatus(TAddressStatus status) {
   const bool failed = status.Failed();
   AddressStatuses.Add(std::move(status));
   if (failed) {
     std::lock_guard lock(countsMutex_);
     StatusBar1.SetPanel(kFailedCountPanel, std::to_string(AddressStatuses.FailedCount()));
+  }
+}
+
+void TForm1::RecordDroppedPages(TSearchRun& run) {
+  std::map<int32_t, TSearchRun::TPageInFlight> dropped;
+  {
+    std::lock_guard lock(run.ListLock);
+    dropped.swap(run.PagesInFlight);
+  }
+  const auto now = std::chrono::steady_clock::now();
+  for (auto& [lineNumber, page] : dropped) {
+    TAddressStatus status;
+    status.LineNumber = lineNumber;
+    status.Url = page.Url;
+    status.FinalUrl = std::move(page.Url);
+    status.Milliseconds =
+        std::chrono::duration_cast<std::chrono::milliseconds>(now - page.Taken).count();
+    status.FailureReason = std::string(kDroppedByHand);
+    AddStatus(std::move(status));
   }
 }
 
