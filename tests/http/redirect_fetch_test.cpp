@@ -1,6 +1,5 @@
 // Redirects followed by the page fetch: chains, loops, hops, hosts and schemes.
 #include "http/redirect_fetch.h"
-#include "http/socket_errors.h"
 
 #include <gtest/gtest.h>
 
@@ -10,6 +9,7 @@
 #include <vector>
 
 #include "http/fetch_page_lines.h"
+#include "http/socket_errors.h"
 #include "page_server_support.h"
 #include "socket_test_support.h"
 #include "support/nginx_fixture.h"
