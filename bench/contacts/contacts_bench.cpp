@@ -60,23 +60,27 @@ class PageWriter {
     return text;
   }
   std::string Word() {
-    static const char* const kWords[] = {"info", "sales", "hr", "service", "admin", "kefu",
-                                         "zhang.wei", "li_na", "market", "job"};
+    static const char* const kWords[] = {"info", "sales",     "hr",    "service", "admin",
+                                         "kefu", "zhang.wei", "li_na", "market",  "job"};
     return kWords[Pick(10)] + std::to_string(serial_++);
   }
   std::string Domain() {
     static const char* const kTops[] = {".com", ".cn", ".com.cn", ".net", ".org"};
     return "firm" + std::to_string(Pick(100000)) + kTops[Pick(5)];
   }
-  std::string Mobile() { return "1" + std::string(1, static_cast<char>('3' + Pick(7))) + Number(9); }
+  std::string Mobile() {
+    return "1" + std::string(1, static_cast<char>('3' + Pick(7))) + Number(9);
+  }
 
   void Filler(std::string& out) {
-    static const char* const kText[] = {"本公司主营电子产品批发与零售，欢迎来电咨询。",
-                                        "地址：北京市海淀区中关村大街", "版权所有 &copy; 2024",
-                                        "<div class=\"nav\"><a href=\"/news/list_2.html\">新闻动态</a></div>",
-                                        "<span class=\"date\">2024-06-12 10:30</span>",
-                                        "<img src=\"/upload/2024/06/pic_8812.jpg\" width=\"300\">",
-                                        "价格：￥1280.00 元，库存 35 件"};
+    static const char* const kText[] = {
+        "本公司主营电子产品批发与零售，欢迎来电咨询。",
+        "地址：北京市海淀区中关村大街",
+        "版权所有 &copy; 2024",
+        "<div class=\"nav\"><a href=\"/news/list_2.html\">新闻动态</a></div>",
+        "<span class=\"date\">2024-06-12 10:30</span>",
+        "<img src=\"/upload/2024/06/pic_8812.jpg\" width=\"300\">",
+        "价格：￥1280.00 元，库存 35 件"};
     out += kText[Pick(7)];
   }
 
@@ -87,18 +91,29 @@ class PageWriter {
       std::string lower = local + "@" + domain;
       truth.insert("email " + lower);
       switch (Pick(11)) {
-        case 0: out += "<p>联系邮箱：" + lower + "</p>"; break;
+        case 0:
+          out += "<p>联系邮箱：" + lower + "</p>";
+          break;
         case 1: {
           std::string mixed = lower;
           mixed[0] = static_cast<char>(mixed[0] - 32);
-          for (size_t i = mixed.rfind('.') + 1; i < mixed.size(); ++i) mixed[i] = static_cast<char>(mixed[i] - 32);
+          for (size_t i = mixed.rfind('.') + 1; i < mixed.size(); ++i)
+            mixed[i] = static_cast<char>(mixed[i] - 32);
           out += "<td>E-mail: " + mixed + "</td>";
           break;
         }
-        case 2: out += "<span>" + local + "&#64;" + domain + "</span>"; break;
-        case 3: out += "<span>" + local + "&#x40;" + domain + "</span>"; break;
-        case 4: out += "<b>" + local + "&commat;" + domain + "</b>"; break;
-        case 5: out += "<a href=\"mailto:" + local + "%40" + domain + "\">发邮件</a>"; break;
+        case 2:
+          out += "<span>" + local + "&#64;" + domain + "</span>";
+          break;
+        case 3:
+          out += "<span>" + local + "&#x40;" + domain + "</span>";
+          break;
+        case 4:
+          out += "<b>" + local + "&commat;" + domain + "</b>";
+          break;
+        case 5:
+          out += "<a href=\"mailto:" + local + "%40" + domain + "\">发邮件</a>";
+          break;
         case 6: {
           std::string wide = domain;
           const size_t dot = wide.find('.');
@@ -108,13 +123,18 @@ class PageWriter {
         }
         case 7: {
           std::string spelled = domain;
-          for (size_t dot = spelled.find('.'); dot != std::string::npos; dot = spelled.find('.', dot))
+          for (size_t dot = spelled.find('.'); dot != std::string::npos;
+               dot = spelled.find('.', dot))
             spelled.replace(dot, 1, " [dot] ");
           out += "<p>Email: " + local + " [at] " + spelled + "</p>";
           break;
         }
-        case 8: out += "<p>投稿：" + local + "(at)" + domain + "</p>"; break;
-        case 9: out += "<p>邮箱：" + local + "#" + domain + "（把#换成@）</p>"; break;
+        case 8:
+          out += "<p>投稿：" + local + "(at)" + domain + "</p>";
+          break;
+        case 9:
+          out += "<p>邮箱：" + local + "#" + domain + "（把#换成@）</p>";
+          break;
         default: {
           const int key = 1 + Pick(254);
           char hex[3];
@@ -124,7 +144,8 @@ class PageWriter {
             std::snprintf(hex, sizeof hex, "%02x", static_cast<unsigned char>(c) ^ key);
             encoded += hex;
           }
-          out += "<a class=\"__cf_email__\" data-cfemail=\"" + encoded + "\">[email&#160;protected]</a>";
+          out += "<a class=\"__cf_email__\" data-cfemail=\"" + encoded +
+                 "\">[email&#160;protected]</a>";
         }
       }
     } else if (kind == 1) {
@@ -132,12 +153,24 @@ class PageWriter {
       truth.insert("mobile " + m);
       const std::string a = m.substr(0, 3), b = m.substr(3, 4), c = m.substr(7);
       switch (Pick(7)) {
-        case 0: out += "<p>手机：" + m + "</p>"; break;
-        case 1: out += "<p>手机：" + a + "-" + b + "-" + c + "</p>"; break;
-        case 2: out += "<span>电话 " + a + " " + b + " " + c + "</span>"; break;
-        case 3: out += "<p>Tel: +86 " + a + " " + b + " " + c + "</p>"; break;
-        case 4: out += "<p>Mobile: 0086 " + m + "</p>"; break;
-        case 5: out += "<li>(+86)" + m + "</li>"; break;
+        case 0:
+          out += "<p>手机：" + m + "</p>";
+          break;
+        case 1:
+          out += "<p>手机：" + a + "-" + b + "-" + c + "</p>";
+          break;
+        case 2:
+          out += "<span>电话 " + a + " " + b + " " + c + "</span>";
+          break;
+        case 3:
+          out += "<p>Tel: +86 " + a + " " + b + " " + c + "</p>";
+          break;
+        case 4:
+          out += "<p>Mobile: 0086 " + m + "</p>";
+          break;
+        case 5:
+          out += "<li>(+86)" + m + "</li>";
+          break;
         default: {
           std::string wide;
           for (char d : m) wide += "\xEF\xBC" + std::string(1, static_cast<char>(0x90 + (d - '0')));
@@ -148,11 +181,22 @@ class PageWriter {
       const std::string q = Number(5 + Pick(6));
       truth.insert("qq " + q + "@qq.com");
       switch (Pick(6)) {
-        case 0: out += "<p>QQ：" + q + "</p>"; break;
-        case 1: out += "<p>客服QQ号：" + q + "</p>"; break;
-        case 2: out += "<p>qq " + q + "</p>"; break;
-        case 3: out += "<a href=\"tencent://message/?uin=" + q + "&Site=shop&Menu=yes\">在线咨询</a>"; break;
-        case 4: out += "<a href=\"http://wpa.qq.com/msgrd?v=3&uin=" + q + "&site=qq&menu=yes\">QQ交谈</a>"; break;
+        case 0:
+          out += "<p>QQ：" + q + "</p>";
+          break;
+        case 1:
+          out += "<p>客服QQ号：" + q + "</p>";
+          break;
+        case 2:
+          out += "<p>qq " + q + "</p>";
+          break;
+        case 3:
+          out += "<a href=\"tencent://message/?uin=" + q + "&Site=shop&Menu=yes\">在线咨询</a>";
+          break;
+        case 4:
+          out +=
+              "<a href=\"http://wpa.qq.com/msgrd?v=3&uin=" + q + "&site=qq&menu=yes\">QQ交谈</a>";
+          break;
         default:
           out += "<p>邮箱：" + q + "@qq.com</p>";
           truth.insert("email " + q + "@qq.com");
@@ -162,14 +206,31 @@ class PageWriter {
 
   void LookAlike(std::string& out) {
     switch (Pick(8)) {
-      case 0: out += "<img src=\"/images/logo" + std::to_string(Pick(99)) + "@2x.png\">"; break;
-      case 1: out += "<script src=\"https://cdn.jsdelivr.net/npm/jquery@3." + std::to_string(Pick(9)) + ".0/dist/jquery.min.js\"></script>"; break;
-      case 2: out += "<link href=\"https://unpkg.com/font@latest/style" + std::to_string(Pick(9)) + ".css\">"; break;
-      case 3: out += "<p>订单号：2024" + Number(4) + Mobile() + Number(2) + "</p>"; break;
-      case 4: out += "<span data-time=\"17" + Number(11) + "\"></span>"; break;
-      case 5: out += "<p>电话：010-6" + Number(7) + " 传真：010-6" + Number(7) + " 邮编：100080</p>"; break;
-      case 6: out += "<p>QQ群：" + Number(9) + "</p>"; break;
-      default: out += "<img src=\"/static/icon" + std::to_string(Pick(99)) + "@3x.webp\">";
+      case 0:
+        out += "<img src=\"/images/logo" + std::to_string(Pick(99)) + "@2x.png\">";
+        break;
+      case 1:
+        out += "<script src=\"https://cdn.jsdelivr.net/npm/jquery@3." + std::to_string(Pick(9)) +
+               ".0/dist/jquery.min.js\"></script>";
+        break;
+      case 2:
+        out += "<link href=\"https://unpkg.com/font@latest/style" + std::to_string(Pick(9)) +
+               ".css\">";
+        break;
+      case 3:
+        out += "<p>订单号：2024" + Number(4) + Mobile() + Number(2) + "</p>";
+        break;
+      case 4:
+        out += "<span data-time=\"17" + Number(11) + "\"></span>";
+        break;
+      case 5:
+        out += "<p>电话：010-6" + Number(7) + " 传真：010-6" + Number(7) + " 邮编：100080</p>";
+        break;
+      case 6:
+        out += "<p>QQ群：" + Number(9) + "</p>";
+        break;
+      default:
+        out += "<img src=\"/static/icon" + std::to_string(Pick(99)) + "@3x.webp\">";
     }
   }
 
@@ -308,7 +369,8 @@ int main(int argc, char** argv) {
     corpus += ratePages.back();
   }
   const std::string path =
-      (std::filesystem::temp_directory_path() / ("bench_contacts." + std::to_string(getpid()))).string();
+      (std::filesystem::temp_directory_path() / ("bench_contacts." + std::to_string(getpid())))
+          .string();
   std::ofstream(path, std::ios::binary).write(corpus.data(), std::streamsize(corpus.size()));
   std::printf("\nscan rate over %.1f MB (%zu pages of ~8 KB), page pass and scanners, best of 3\n",
               double(corpus.size()) / 1e6, ratePages.size());
@@ -325,7 +387,8 @@ int main(int argc, char** argv) {
     });
     std::printf("  %-34s %8.0f MB/s\n", extended ? "extended recognition" : "plain scanners", rate);
   }
-  std::printf("  %-34s %8.0f MB/s\n", "ripgrep -c, three plain patterns", RipgrepRate(path, corpus.size()));
+  std::printf("  %-34s %8.0f MB/s\n", "ripgrep -c, three plain patterns",
+              RipgrepRate(path, corpus.size()));
   std::filesystem::remove(path);
   return 0;
 }

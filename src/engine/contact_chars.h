@@ -4,15 +4,25 @@
 
 namespace qm::contact_chars {
 
-inline bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-inline bool IsLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
-inline bool IsAlnum(char c) { return IsDigit(c) || IsLetter(c); }
-inline char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; }
+inline bool IsDigit(char c) {
+  return c >= '0' && c <= '9';
+}
+inline bool IsLetter(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+inline bool IsAlnum(char c) {
+  return IsDigit(c) || IsLetter(c);
+}
+inline char Lower(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
+}
 // What an address's local part may hold.
 inline bool IsLocal(char c) {
   return IsAlnum(c) || c == '.' || c == '_' || c == '+' || c == '-';
 }
-inline bool IsDomain(char c) { return IsAlnum(c) || c == '.' || c == '-'; }
+inline bool IsDomain(char c) {
+  return IsAlnum(c) || c == '.' || c == '-';
+}
 
 // True when `text` starts with `word` (lower case) in any case of its letters.
 inline bool StartsWithFolded(std::string_view text, std::string_view word) {

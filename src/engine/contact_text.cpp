@@ -7,11 +7,15 @@
 namespace qm {
 namespace {
 
-bool IsAsciiDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsAsciiDigit(char c) {
+  return c >= '0' && c <= '9';
+}
 bool IsHexDigit(char c) {
   return IsAsciiDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
 }
-char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; }
+char Lower(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
+}
 
 // True when `text` starts with `word` in any case of its ASCII letters.
 bool StartsWithFolded(std::string_view text, std::string_view word) {
@@ -134,14 +138,20 @@ void AppendCp936(std::string_view line, size_t& i, std::string& plain) {
   }
 }
 
-bool IsBlank(char c) { return c == ' ' || c == kSoftSpace || c == '\t'; }
+bool IsBlank(char c) {
+  return c == ' ' || c == kSoftSpace || c == '\t';
+}
 
 char Closer(char opener) {
   switch (opener) {
-    case '[': return ']';
-    case '(': return ')';
-    case '{': return '}';
-    default: return 0;
+    case '[':
+      return ']';
+    case '(':
+      return ')';
+    case '{':
+      return '}';
+    default:
+      return 0;
   }
 }
 

@@ -7,11 +7,11 @@
 namespace qm {
 
 // Bytes of the plain text that stand for characters outside ASCII.
-inline constexpr char kOtherChar = '\x80';    // any other character
-inline constexpr char kSoftSpace = '\x81';    // &nbsp;, U+00A0, U+3000: a gap, not a separator
-inline constexpr char kHaoChar = '\x82';      // 号 (as in QQ号)
-inline constexpr char kMaChar = '\x83';       // 码 (as in QQ号码)
-inline constexpr char kHuanChar = '\x84';     // 换 (as in 把#换成@)
+inline constexpr char kOtherChar = '\x80';  // any other character
+inline constexpr char kSoftSpace = '\x81';  // &nbsp;, U+00A0, U+3000: a gap, not a separator
+inline constexpr char kHaoChar = '\x82';    // 号 (as in QQ号)
+inline constexpr char kMaChar = '\x83';     // 码 (as in QQ号码)
+inline constexpr char kHuanChar = '\x84';   // 换 (as in 把#换成@)
 
 // The plain text of `line`, read as UTF-8 when it is valid UTF-8, else as code page 936:
 // full-width forms (＠ ． ： digits, letters, brackets) become their ASCII characters, the

@@ -12,16 +12,19 @@ namespace {
 #if defined(__SSE2__)
 using namespace blocks;
 
-inline __m128i Or(__m128i a, __m128i b) { return _mm_or_si128(a, b); }
-inline __m128i And(__m128i a, __m128i b) { return _mm_and_si128(a, b); }
+inline __m128i Or(__m128i a, __m128i b) {
+  return _mm_or_si128(a, b);
+}
+inline __m128i And(__m128i a, __m128i b) {
+  return _mm_and_si128(a, b);
+}
 inline __m128i Is(__m128i bytes, unsigned char c) {
   return _mm_cmpeq_epi8(bytes, _mm_set1_epi8(static_cast<char>(c)));
 }
 // 0xFF where lo <= byte <= hi (unsigned).
 inline __m128i InRange(__m128i bytes, unsigned char lo, unsigned char hi) {
   const __m128i shifted = _mm_sub_epi8(bytes, _mm_set1_epi8(static_cast<char>(lo)));
-  return _mm_cmpeq_epi8(_mm_min_epu8(shifted, _mm_set1_epi8(static_cast<char>(hi - lo))),
-                        shifted);
+  return _mm_cmpeq_epi8(_mm_min_epu8(shifted, _mm_set1_epi8(static_cast<char>(hi - lo))), shifted);
 }
 
 // 0xFF at byte k where a mobile's anchor starts at p[k], as for the plain scanners; reads
@@ -55,16 +58,15 @@ inline __attribute__((always_inline)) __m128i OtherAnchorBytes(const char* p) {
   any = Or(any, And(Is(b0, 0xE6), And(Is(b1, 0x8D), Is(b2, 0xA2))));
   any = Or(any, And(Is(b0, 0xBB), Is(b1, 0xBB)));
   // Full-width digits, ＠, （, ［, Ｑ in UTF-8 (EF BC xx), ｑ and ｛ (EF BD xx).
-  const __m128i fullWidthLow =
-      Or(Or(InRange(b2, 0x90, 0x99), Is(b2, 0xA0)),
-         Or(Or(Is(b2, 0x88), Is(b2, 0xBB)), Is(b2, 0xB1)));
+  const __m128i fullWidthLow = Or(Or(InRange(b2, 0x90, 0x99), Is(b2, 0xA0)),
+                                  Or(Or(Is(b2, 0x88), Is(b2, 0xBB)), Is(b2, 0xB1)));
   const __m128i fullWidthHigh = Or(Is(b2, 0x91), Is(b2, 0x9B));
-  any = Or(any, And(Is(b0, 0xEF), Or(And(Is(b1, 0xBC), fullWidthLow),
-                                     And(Is(b1, 0xBD), fullWidthHigh))));
+  any = Or(any, And(Is(b0, 0xEF),
+                    Or(And(Is(b1, 0xBC), fullWidthLow), And(Is(b1, 0xBD), fullWidthHigh))));
   // The same in code page 936 (A3 xx).
-  const __m128i gbk = Or(Or(InRange(b1, 0xB0, 0xB9), Is(b1, 0xC0)),
-                         Or(Or(Is(b1, 0xA8), Is(b1, 0xDB)),
-                            Or(Is(b1, 0xFB), Or(Is(b1, 0xD1), Is(b1, 0xF1)))));
+  const __m128i gbk =
+      Or(Or(InRange(b1, 0xB0, 0xB9), Is(b1, 0xC0)),
+         Or(Or(Is(b1, 0xA8), Is(b1, 0xDB)), Or(Is(b1, 0xFB), Or(Is(b1, 0xD1), Is(b1, 0xF1)))));
   return Or(any, And(Is(b0, 0xA3), gbk));
 }
 
@@ -82,8 +84,12 @@ QM_AVX2_INLINE __m256i Load32(const char* p) {
 QM_AVX2_INLINE __m256i Is32(__m256i bytes, unsigned char c) {
   return _mm256_cmpeq_epi8(bytes, _mm256_set1_epi8(static_cast<char>(c)));
 }
-QM_AVX2_INLINE __m256i Or32(__m256i a, __m256i b) { return _mm256_or_si256(a, b); }
-QM_AVX2_INLINE __m256i And32(__m256i a, __m256i b) { return _mm256_and_si256(a, b); }
+QM_AVX2_INLINE __m256i Or32(__m256i a, __m256i b) {
+  return _mm256_or_si256(a, b);
+}
+QM_AVX2_INLINE __m256i And32(__m256i a, __m256i b) {
+  return _mm256_and_si256(a, b);
+}
 QM_AVX2_INLINE __m256i InRange32(__m256i bytes, unsigned char lo, unsigned char hi) {
   const __m256i shifted = _mm256_sub_epi8(bytes, _mm256_set1_epi8(static_cast<char>(lo)));
   return _mm256_cmpeq_epi8(_mm256_min_epu8(shifted, _mm256_set1_epi8(static_cast<char>(hi - lo))),
@@ -117,9 +123,8 @@ QM_AVX2_INLINE __m256i AnchorBytes32(const char* p) {
              And32(And32(Is32(low0, 'u'), Is32(low1, 'i')), And32(Is32(low2, 'n'), Is32(b3, '='))));
   any = Or32(any, And32(Is32(b0, 0xE6), And32(Is32(b1, 0x8D), Is32(b2, 0xA2))));
   any = Or32(any, And32(Is32(b0, 0xBB), Is32(b1, 0xBB)));
-  const __m256i fullWidthLow =
-      Or32(Or32(InRange32(b2, 0x90, 0x99), Is32(b2, 0xA0)),
-           Or32(Or32(Is32(b2, 0x88), Is32(b2, 0xBB)), Is32(b2, 0xB1)));
+  const __m256i fullWidthLow = Or32(Or32(InRange32(b2, 0x90, 0x99), Is32(b2, 0xA0)),
+                                    Or32(Or32(Is32(b2, 0x88), Is32(b2, 0xBB)), Is32(b2, 0xB1)));
   const __m256i fullWidthHigh = Or32(Is32(b2, 0x91), Is32(b2, 0x9B));
   any = Or32(any, And32(Is32(b0, 0xEF), Or32(And32(Is32(b1, 0xBC), fullWidthLow),
                                              And32(Is32(b1, 0xBD), fullWidthHigh))));
@@ -130,7 +135,7 @@ QM_AVX2_INLINE __m256i AnchorBytes32(const char* p) {
 }
 
 __attribute__((target("avx2"))) void ExtendedAnchorWordsAvx2(const char* p, uint64_t* words,
-                                                              size_t count) {
+                                                             size_t count) {
   for (size_t w = 0; w < count; ++w, p += 64) {
     const auto low = static_cast<uint32_t>(_mm256_movemask_epi8(AnchorBytes32(p)));
     const auto high = static_cast<uint32_t>(_mm256_movemask_epi8(AnchorBytes32(p + 32)));

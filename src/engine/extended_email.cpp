@@ -13,9 +13,9 @@ using namespace contact_chars;
 // Extensions of files whose names carry an "@" (logo@2x.png, icons@3x.webp): none is a
 // top-level domain.
 constexpr std::array<std::string_view, 27> kFileExtensions = {
-    "png", "jpg",  "jpeg", "gif", "webp", "svg", "bmp", "ico", "tif",
+    "png",  "jpg",  "jpeg", "gif", "webp", "svg",  "bmp",  "ico", "tif",
     "tiff", "avif", "heic", "css", "scss", "sass", "less", "js",  "mjs",
-    "cjs", "ts",   "jsx",  "tsx", "map",  "json", "woff", "ttf", "otf"};
+    "cjs",  "ts",   "jsx",  "tsx", "map",  "json", "woff", "ttf", "otf"};
 
 bool IsFileExtension(std::string_view label) {
   for (std::string_view extension : kFileExtensions) {
@@ -109,8 +109,8 @@ void ScanAtSigns(std::string_view plain, char sign, TResultList& emails, std::st
 
 // data-cfemail="HEX" and links to /cdn-cgi/l/email-protection#HEX.
 void ScanProtected(std::string_view plain, TResultList& emails, std::string_view source) {
-  for (std::string_view marker : {std::string_view("data-cfemail="),
-                                  std::string_view("email-protection#")}) {
+  for (std::string_view marker :
+       {std::string_view("data-cfemail="), std::string_view("email-protection#")}) {
     for (size_t pos = plain.find(marker); pos != std::string_view::npos;
          pos = plain.find(marker, pos + 1)) {
       size_t begin = pos + marker.size();

@@ -8,7 +8,9 @@ namespace {
 
 using namespace contact_chars;
 
-bool IsSeparator(char c) { return c == ' ' || c == '-'; }
+bool IsSeparator(char c) {
+  return c == ' ' || c == '-';
+}
 
 bool ValidMobile(std::string_view digits) {
   return digits.size() == 11 && digits[0] == '1' && digits[1] >= '3' && digits[1] <= '9';
@@ -102,8 +104,10 @@ size_t MobileAt(std::string_view plain, size_t begin, std::string& digits) {
     }
     if (run == 2) {
       size_t pos = begin + 2;
-      if (pos < plain.size() && plain[pos] == ')') ++pos;
-      else if (before == '(') return 0;
+      if (pos < plain.size() && plain[pos] == ')')
+        ++pos;
+      else if (before == '(')
+        return 0;
       national = SkipSeparators(plain, pos);
     }
   } else if (digitsHere.starts_with("0086")) {
@@ -126,8 +130,7 @@ size_t MobileAt(std::string_view plain, size_t begin, std::string& digits) {
 
 }  // namespace
 
-void ExtractMobilesExtended(std::string_view plain, TResultList& mobiles,
-                            std::string_view source) {
+void ExtractMobilesExtended(std::string_view plain, TResultList& mobiles, std::string_view source) {
   std::string digits;
   for (size_t i = 0; i < plain.size();) {
     if (!IsDigit(plain[i])) {

@@ -188,7 +188,8 @@ TEST(CanonicalEmail, ChecksLocalPartAndDomain) {
       {"", "b.cn", ""},
   };
   for (const auto& row : rows) {
-    EXPECT_EQ(CanonicalEmail(row.Local, row.Domain), row.Expected) << row.Local << "@" << row.Domain;
+    EXPECT_EQ(CanonicalEmail(row.Local, row.Domain), row.Expected)
+        << row.Local << "@" << row.Domain;
   }
 }
 

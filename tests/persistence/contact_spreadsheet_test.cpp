@@ -44,8 +44,9 @@ class UtcZone {
 
 std::vector<TExportedKind> SampleKinds() {
   return {
-      {"电邮", {{"info@company.com", "http://a.cn/联系", kFoundAt},
-                {"-x@y.cn", "http://a.cn/?q=1,2", kFoundAt}}},
+      {"电邮",
+       {{"info@company.com", "http://a.cn/联系", kFoundAt},
+        {"-x@y.cn", "http://a.cn/?q=1,2", kFoundAt}}},
       {"手机", {{"13812345678", "http://b.cn/\xC1\xAA\xCF\xB5", kFoundAt}}},  // 936 "联系"
       {"QQ", {{"12345678@qq.com", "", kFoundAt}}},
   };
@@ -147,8 +148,8 @@ TEST(ContactWorkbook, OneSheetPerKindWithTheRowsAsText) {
   ASSERT_NE(qq, std::string::npos);
   EXPECT_LT(email, mobile);
   EXPECT_LT(mobile, qq);
-  for (const char* sheet : {"xl/worksheets/sheet1.xml", "xl/worksheets/sheet2.xml",
-                            "xl/worksheets/sheet3.xml"}) {
+  for (const char* sheet :
+       {"xl/worksheets/sheet1.xml", "xl/worksheets/sheet2.xml", "xl/worksheets/sheet3.xml"}) {
     EXPECT_TRUE(zip.contains(sheet)) << sheet;
   }
   // Every value and source a shared string, so no cell holds the mobile as a number.
