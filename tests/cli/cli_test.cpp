@@ -387,6 +387,14 @@ TEST_F(HarvestSite, StatusFileHasOneLinePerAddressTaken) {
   EXPECT_EQ(byLine["4"][6], "Connection refused");
 }
 
+TEST_F(HarvestSite, StatusFileThatCannotBeCreatedFailsBeforeSearching) {
+  const CliResult result = RunCli({"harvest", "--status", dir.File("no/such/folder/status.tsv"),
+                                   "--no-online-check", WriteList("http://127.0.0.1:9/", 1)});
+  EXPECT_EQ(result.Status, 1);
+  EXPECT_NE(result.Err.find("cannot create the status file"), std::string::npos) << result.Err;
+  EXPECT_EQ(result.Err.find("lines taken"), std::string::npos) << result.Err;
+}
+
 TEST_F(HarvestSite, FromPastTheEndSearchesNothing) {
   const CliResult result =
       RunCli({"harvest", "--from", "5", "--no-online-check", WriteList("http://127.0.0.1:9/", 3)});
