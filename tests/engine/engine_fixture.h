@@ -23,6 +23,8 @@ class EngineFixture {
   explicit EngineFixture(FetchFunction fetch = {}, const std::string& program = "qmharvest") {
     TForm1Environment environment;
     environment.ProgramPath = dir.File(program);
+    // No user folders: a program folder that cannot be written stays the settings' folder.
+    environment.Environment = [](const char*) -> const char* { return nullptr; };
     environment.LocalAddress = [this] {
       std::lock_guard lock(mutex_);
       return localAddress_;
