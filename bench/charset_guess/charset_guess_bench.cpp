@@ -5,7 +5,6 @@
 // corpus of pages in GBK, GB18030 (with characters beyond GBK), Big5, UTF-8, Shift_JIS and EUC-KR,
 // long and short, each with contacts right after native text. Prints found / planted, wrong rows
 // and the detector's time per page.
-#include <iconv.h>
 #include <uchardet/uchardet.h>
 
 #include <chrono>
@@ -15,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "common/bench_common.h"
 #include "engine/extractors.h"
 #include "engine/result_list.h"
 #include "text/charset_conversion.h"
@@ -26,19 +26,6 @@
 namespace {
 
 constexpr int kPagesPerKind = 150;
-
-std::string Encode(const std::string& utf8, const char* charset) {
-  iconv_t cd = iconv_open(charset, "UTF-8");
-  std::string out(utf8.size() * 2 + 16, '\0');
-  char* in = const_cast<char*>(utf8.data());
-  size_t inLeft = utf8.size();
-  char* outPtr = out.data();
-  size_t outLeft = out.size();
-  iconv(cd, &in, &inLeft, &outPtr, &outLeft);
-  iconv_close(cd);
-  out.resize(out.size() - outLeft);
-  return out;
-}
 
 struct Kind {
   const char* Name;
@@ -77,7 +64,7 @@ Page MakePage(const Kind& kind, int index, bool shortPage, std::mt19937& random)
     }
     text += "</p>\n";
   }
-  page.Bytes = Encode(text + "</body></html>\n", kind.Charset);
+  page.Bytes = qm::bench::EncodeUtf8As(text + "</body></html>\n", kind.Charset);
   return page;
 }
 

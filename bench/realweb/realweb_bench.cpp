@@ -4,7 +4,6 @@
 // and compression, 4 workers, in one run: contacts found against contacts planted, pages
 // per second. Then what decoding costs on uncompressed UTF-8 pages: FetchPageLines against
 // the bare client over the same pages.
-#include <iconv.h>
 
 #include <algorithm>
 #include <atomic>
@@ -50,19 +49,6 @@ class QuietDialogs : public qm::ui::Dialogs {
   }
   void PauseUi(int) override {}
 };
-
-std::string Encode(const std::string& utf8, const char* charset) {
-  iconv_t cd = iconv_open(charset, "UTF-8");
-  std::string out(utf8.size() * 2 + 16, '\0');
-  char* in = const_cast<char*>(utf8.data());
-  size_t inLeft = utf8.size();
-  char* outPtr = out.data();
-  size_t outLeft = out.size();
-  iconv(cd, &in, &inLeft, &outPtr, &outLeft);
-  iconv_close(cd);
-  out.resize(out.size() - outLeft);
-  return out;
-}
 
 const char* const kSimplified[] = {"欢迎访问我们的网站",
                                    "联系我们",
@@ -126,9 +112,10 @@ Site WriteSite(qm::test::NginxServer& nginx) {
     const std::string utf8 = MakePage(i, traditional, meta, random);
     const char* const folders[] = {"u", "g", "gm", "b", "x", "z", "br", "zg"};
     const std::string folder = folders[form];
-    std::string bytes = form == 1 || form == 2 || form == 4 || form == 7 ? Encode(utf8, "GBK")
-                        : form == 3                                      ? Encode(utf8, "BIG5")
-                                                                         : utf8;
+    std::string bytes = form == 1 || form == 2 || form == 4 || form == 7
+                            ? qm::bench::EncodeUtf8As(utf8, "GBK")
+                        : form == 3 ? qm::bench::EncodeUtf8As(utf8, "BIG5")
+                                    : utf8;
     // The mixed site compresses in three folders; its twin is the same text uncompressed.
     nginx.WriteFile("plain/" + folder + "/" + name, bytes);
     nginx.WriteFile(folder + "/" + name, form == 6 ? qm::test::Brotli(bytes) : bytes);
