@@ -1,6 +1,7 @@
 #pragma once
-// What became of every address a run took: one record per line of the list, added as its
-// page ends, in the order pages end.
+// What became of every address a run took: one record per page fetched (the listed page of a
+// line, and the pages of its site followed from it), added as the page ends, in the order
+// pages end.
 #include <array>
 #include <cstdint>
 #include <functional>
@@ -12,7 +13,11 @@ namespace qm {
 
 struct TAddressStatus {
   int32_t LineNumber = 0;  // the line of the list, counted from 1 at the file's start
-  std::string Url;         // the address as the line gave it
+  std::string Url;         // the address as the line gave it, or the followed link's
+  // How many links from the listed page this page was reached by (0: the listed page), and
+  // the listed page's address.
+  int32_t Depth = 0;
+  std::string ListedUrl;
   std::string FinalUrl;    // the address whose answer was the page, after redirects
   int32_t StatusCode = 0;  // 0 when no answer with a status line came
   uint64_t BytesReceived = 0;

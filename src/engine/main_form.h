@@ -80,6 +80,11 @@ class TForm1 {
   ui::TCheckBoxModel CheckBoxExtended{Changes, true};   // extended recognition of contacts
   ui::TCheckBoxModel CheckBoxUnique{Changes, true};     // no value twice in a list
   ui::TSpinEditModel SpinEditInFlight{Changes, 1, 32, 8};  // pages in flight per worker
+  // Following a listed page's links on its site: how deep (0: only the listed page), how
+  // many pages of one site at most, and whether the site's robots.txt is obeyed.
+  ui::TSpinEditModel SpinEditDepth{Changes, 0, 3, 1};
+  ui::TSpinEditModel SpinEditPageLimit{Changes, 1, 1000, 20};
+  ui::TCheckBoxModel CheckBoxRobots{Changes, true};
 
   // Tool bar
   ui::TButtonModel SpeedButton1{Changes}, SpeedButton2{Changes}, SpeedButton3{Changes},
