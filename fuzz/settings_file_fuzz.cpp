@@ -20,9 +20,9 @@
 namespace qm::fuzz {
 namespace {
 
-constexpr std::array<std::string_view, 11> kKeys = {
-    "urladd", "process", "total", "thread",  "ifeml",   "ifphone",
-    "ifqq",   "redirect", "extended", "unique", "inflight"};
+constexpr std::array<std::string_view, 14> kKeys = {
+    "urladd",   "process",  "total",  "thread",   "ifeml", "ifphone",   "ifqq",
+    "redirect", "extended", "unique", "inflight", "depth", "pagelimit", "robots"};
 
 bool SameNoCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
@@ -85,9 +85,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string otherKey = input.ConsumeRandomLengthString(16);
   TSettingsRecord record;
   record.UrlAdd = input.ConsumeRandomLengthString(3000);
-  for (int32_t* value : {&record.Process, &record.Total, &record.Thread, &record.IfEml,
-                         &record.IfPhone, &record.IfQQ, &record.Redirect, &record.Extended,
-                         &record.Unique, &record.InFlight}) {
+  for (int32_t* value :
+       {&record.Process, &record.Total, &record.Thread, &record.IfEml, &record.IfPhone,
+        &record.IfQQ, &record.Redirect, &record.Extended, &record.Unique, &record.InFlight,
+        &record.Depth, &record.PageLimit, &record.Robots}) {
     *value = input.ConsumeIntegral<int32_t>();
   }
   const std::string existing = input.ConsumeRemainingBytesAsString();
@@ -109,7 +110,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             read.Thread == record.Thread && read.IfEml == record.IfEml &&
             read.IfPhone == record.IfPhone && read.IfQQ == record.IfQQ &&
             read.Redirect == record.Redirect && read.Extended == record.Extended &&
-            read.Unique == record.Unique && read.InFlight == record.InFlight,
+            read.Unique == record.Unique && read.InFlight == record.InFlight &&
+            read.Depth == record.Depth && read.PageLimit == record.PageLimit &&
+            read.Robots == record.Robots,
         "a number does not read back");
 
   bool ours = false;

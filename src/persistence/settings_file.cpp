@@ -32,11 +32,14 @@ TSettingsRecord ReadSettingsFile(const std::string& path, const TSettingsRecord&
   record.Extended = ini.ReadInteger(kSettingsSection, "extended", defaults.Extended);
   record.Unique = ini.ReadInteger(kSettingsSection, "unique", defaults.Unique);
   record.InFlight = ini.ReadInteger(kSettingsSection, "inflight", defaults.InFlight);
+  record.Depth = ini.ReadInteger(kSettingsSection, "depth", defaults.Depth);
+  record.PageLimit = ini.ReadInteger(kSettingsSection, "pagelimit", defaults.PageLimit);
+  record.Robots = ini.ReadInteger(kSettingsSection, "robots", defaults.Robots);
   return record;
 }
 
 void WriteSettingsFile(const std::string& path, const TSettingsRecord& record) {
-  const std::array<TIniEntry, 11> entries{{
+  const std::array<TIniEntry, 14> entries{{
       {"urladd", record.UrlAdd},
       {"process", std::to_string(record.Process)},
       {"total", std::to_string(record.Total)},
@@ -48,6 +51,9 @@ void WriteSettingsFile(const std::string& path, const TSettingsRecord& record) {
       {"extended", std::to_string(record.Extended)},
       {"unique", std::to_string(record.Unique)},
       {"inflight", std::to_string(record.InFlight)},
+      {"depth", std::to_string(record.Depth)},
+      {"pagelimit", std::to_string(record.PageLimit)},
+      {"robots", std::to_string(record.Robots)},
   }};
   TIniFile(path).WriteEntries(kSettingsSection, entries);
 }
@@ -56,6 +62,7 @@ void LoadSettings(TForm1& form, const TSettingsRecord& defaults) {
   const TSettingsRecord record = ReadSettingsFile(form.SettingsFilePath(), defaults);
   form.Edit5.SetText(Cp936ToUtf8(record.UrlAdd));
   form.SearchState.UrlCounter.store(record.Process);
+  form.SearchState.SearchedLines.store(-1);
   form.SearchState.UrlTotal.store(record.Total);
   form.SpinEdit1.SetValue(record.Thread);
   form.CheckBox2.SetChecked(SwitchChecked(record.IfEml));
@@ -65,12 +72,15 @@ void LoadSettings(TForm1& form, const TSettingsRecord& defaults) {
   form.CheckBoxExtended.SetChecked(SwitchChecked(record.Extended));
   form.CheckBoxUnique.SetChecked(SwitchChecked(record.Unique));
   form.SpinEditInFlight.SetValue(record.InFlight);
+  form.SpinEditDepth.SetValue(record.Depth);
+  form.SpinEditPageLimit.SetValue(record.PageLimit);
+  form.CheckBoxRobots.SetChecked(SwitchChecked(record.Robots));
 }
 
 TSettingsRecord CurrentSettings(const TForm1& form) {
   TSettingsRecord record;
   record.UrlAdd = Utf8ToCp936(form.Edit5.Text());
-  record.Process = form.SearchState.UrlCounter.load();
+  record.Process = form.SearchState.SavedPosition();
   record.Total = form.SearchState.UrlTotal.load();
   record.Thread = form.SpinEdit1.Value();
   record.IfEml = form.CheckBox2.Checked() ? 1 : 0;
@@ -80,6 +90,9 @@ TSettingsRecord CurrentSettings(const TForm1& form) {
   record.Extended = form.CheckBoxExtended.Checked() ? 1 : 0;
   record.Unique = form.CheckBoxUnique.Checked() ? 1 : 0;
   record.InFlight = form.SpinEditInFlight.Value();
+  record.Depth = form.SpinEditDepth.Value();
+  record.PageLimit = form.SpinEditPageLimit.Value();
+  record.Robots = form.CheckBoxRobots.Checked() ? 1 : 0;
   return record;
 }
 

@@ -21,10 +21,13 @@ struct TSettingsRecord {
   int32_t IfPhone = 0;
   int32_t IfQQ = 0;
   // Switches and counts of the later capabilities.
-  int32_t Redirect = 1;  // follow redirects
-  int32_t Extended = 1;  // extended recognition of contacts
-  int32_t Unique = 1;    // a value already in its list is not appended again
-  int32_t InFlight = 8;  // pages in flight per worker, 1 to 32
+  int32_t Redirect = 1;    // follow redirects
+  int32_t Extended = 1;    // extended recognition of contacts
+  int32_t Unique = 1;      // a value already in its list is not appended again
+  int32_t InFlight = 8;    // pages in flight per worker, 1 to 32
+  int32_t Depth = 1;       // links followed from a listed page, 0 to 3 (0: that page only)
+  int32_t PageLimit = 20;  // pages of one site at most, 1 to 1000
+  int32_t Robots = 1;      // obey a site's robots.txt for the links followed
 };
 
 // Values for missing or unreadable keys.

@@ -24,7 +24,7 @@ void AppendField(std::string& csv, std::string_view field) {
 
 std::string StatusListCsv(const std::vector<TAddressStatus>& records) {
   std::string csv = "\xEF\xBB\xBF";
-  csv += "行号,网址,最终网址,HTTP状态,字节数,毫秒,失败原因,邮箱,手机,QQ号\r\n";
+  csv += "行号,网址,最终网址,HTTP状态,字节数,毫秒,失败原因,邮箱,手机,QQ号,深度,来源网址\r\n";
   for (const TAddressStatus& record : records) {
     csv += std::to_string(record.LineNumber) + ',';
     AppendField(csv, record.Url);
@@ -34,6 +34,8 @@ std::string StatusListCsv(const std::vector<TAddressStatus>& records) {
            ',' + std::to_string(record.Milliseconds) + ',';
     AppendField(csv, record.FailureReason);
     for (const int32_t rows : record.RowsAdded) csv += ',' + std::to_string(rows);
+    csv += ',' + std::to_string(record.Depth) + ',';
+    AppendField(csv, record.ListedUrl);
     csv += "\r\n";
   }
   return csv;

@@ -15,7 +15,7 @@ namespace qm {
 namespace {
 
 const std::string kHeader =
-    "\xEF\xBB\xBF行号,网址,最终网址,HTTP状态,字节数,毫秒,失败原因,邮箱,手机,QQ号\r\n";
+    "\xEF\xBB\xBF行号,网址,最终网址,HTTP状态,字节数,毫秒,失败原因,邮箱,手机,QQ号,深度,来源网址\r\n";
 
 TAddressStatus Record(int32_t line, std::string url, std::string reason = {}) {
   TAddressStatus status;
@@ -33,19 +33,30 @@ TEST(StatusListCsv, OneRowPerRecordQuotedWhereNeededAndInUtf8) {
   good.BytesReceived = 5120;
   good.Milliseconds = 81;
   good.RowsAdded = {2, 1, 0};
+  TAddressStatus followed = Record(5, "http://e/contact.html");
+  followed.Depth = 2;
+  followed.ListedUrl = "http://e/?p=1,2";
+  TAddressStatus followedInCp936 = Record(6, "http://f/about");
+  followedInCp936.Depth = 1;
+  followedInCp936.ListedUrl = "http://f/\xD6\xD0";
   const struct {
     std::vector<TAddressStatus> records;
     std::string rows;
   } cases[] = {
       {{}, ""},
-      {{good}, "3,http://a/,https://a/index.html,200,5120,81,,2,1,0\r\n"},
+      {{good}, "3,http://a/,https://a/index.html,200,5120,81,,2,1,0,0,\r\n"},
       {{Record(1, "http://b/", "Connection refused")},
-       "1,http://b/,http://b/,0,0,0,Connection refused,0,0,0\r\n"},
+       "1,http://b/,http://b/,0,0,0,Connection refused,0,0,0,0,\r\n"},
+      // The depth and the listed address come last, so earlier columns keep their places.
+      {{followed, followedInCp936},
+       "5,http://e/contact.html,http://e/contact.html,0,0,0,,0,0,0,2,\"http://e/?p=1,2\"\r\n"
+       "6,http://f/about,http://f/about,0,0,0,,0,0,0,1,http://f/中\r\n"},
       // A comma, a quote and a line break each need quotes; quotes inside are doubled.
       {{Record(2, "http://c/?a=1,2", "said \"no\"\r\n")},
-       "2,\"http://c/?a=1,2\",\"http://c/?a=1,2\",0,0,0,\"said \"\"no\"\"\r\n\",0,0,0\r\n"},
+       "2,\"http://c/?a=1,2\",\"http://c/?a=1,2\",0,0,0,\"said \"\"no\"\"\r\n\",0,0,0,0,\r\n"},
       // A list line in code page 936 comes out as UTF-8.
-      {{Record(4, "http://d/\xD6\xD0\xCE\xC4")}, "4,http://d/中文,http://d/中文,0,0,0,,0,0,0\r\n"},
+      {{Record(4, "http://d/\xD6\xD0\xCE\xC4")},
+       "4,http://d/中文,http://d/中文,0,0,0,,0,0,0,0,\r\n"},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(StatusListCsv(c.records), kHeader + c.rows);
@@ -76,8 +87,8 @@ TEST(StatusListCsv, SaveAllOffersTheStatusListAfterTheThreeLists) {
   EXPECT_EQ(history[1].FileOptions.DefaultExtension, "csv");
   EXPECT_TRUE(history[1].FileOptions.ConfirmOverwrite);
   EXPECT_EQ(test::TempDir::Read(dir.File("status.csv")),
-            kHeader + "1,http://a/,http://a/,0,0,0,,0,0,0\r\n" +
-                "2,http://b/,http://b/,0,0,0,Connection refused,0,0,0\r\n");
+            kHeader + "1,http://a/,http://a/,0,0,0,,0,0,0,0,\r\n" +
+                "2,http://b/,http://b/,0,0,0,Connection refused,0,0,0,0,\r\n");
 }
 
 }  // namespace
