@@ -50,10 +50,15 @@ const char* const kHarvestHelp =
     "  --no-redirects    scan a redirect's own body instead of following it\n"
     "  --no-extended     only the plain lower-case forms of contacts, as the first version\n"
     "  --no-unique       append a value again unless it repeats the list's last one\n"
-    "  --status FILE     write what became of every address to FILE as its page ends, one\n"
-    "                    line each: line number, address, final address, HTTP status,\n"
-    "                    bytes, milliseconds, failure reason, and the e-mail, mobile and\n"
-    "                    QQ rows the page added, separated by tabs\n";
+    "  --depth D         follow links on a listed page's site D links deep, 0 to 3\n"
+    "                    (default 1; 0 searches only the listed pages)\n"
+    "  --page-limit N    pages of one site at most, 1 to 1000 (default 20)\n"
+    "  --no-robots       follow links that the site's robots.txt forbids\n"
+    "  --status FILE     write what became of every page to FILE as it ends, one line\n"
+    "                    each: line number, address, final address, HTTP status, bytes,\n"
+    "                    milliseconds, failure reason, the e-mail, mobile and QQ rows the\n"
+    "                    page added, its depth (0: the listed page) and the listed\n"
+    "                    address it was reached from, separated by tabs\n";
 
 namespace {
 
@@ -185,10 +190,11 @@ void ExportLists(const TForm1& form, const std::string& folder) {
 }  // namespace
 
 int RunHarvest(const std::vector<std::string>& args) {
-  const ParsedCommand parsed =
-      ParseCommand(args, {{"--email", "--mobile", "--qq", "--save-progress", "--no-online-check",
-                           "--no-redirects", "--no-extended", "--no-unique"},
-                          {"--threads", "--from", "--out", "--in-flight", "--status"}});
+  const ParsedCommand parsed = ParseCommand(
+      args,
+      {{"--email", "--mobile", "--qq", "--save-progress", "--no-online-check", "--no-redirects",
+        "--no-extended", "--no-unique", "--no-robots"},
+       {"--threads", "--from", "--out", "--in-flight", "--status", "--depth", "--page-limit"}});
   if (parsed.Operands().size() != 1) throw UsageError("harvest takes exactly one LIST");
   const std::string list = parsed.Operands().front();
   const bool anyKind = parsed.Has("--email") || parsed.Has("--mobile") || parsed.Has("--qq");
@@ -227,6 +233,11 @@ int RunHarvest(const std::vector<std::string>& args) {
   form.CheckBoxRedirects.SetChecked(!parsed.Has("--no-redirects"));
   form.CheckBoxExtended.SetChecked(!parsed.Has("--no-extended"));
   form.CheckBoxUnique.SetChecked(!parsed.Has("--no-unique"));
+  form.SpinEditDepth.SetText(parsed.Value("--depth").value_or("1"));
+  form.SpinEditDepth.ClampToRange();
+  form.SpinEditPageLimit.SetText(parsed.Value("--page-limit").value_or("20"));
+  form.SpinEditPageLimit.ClampToRange();
+  form.CheckBoxRobots.SetChecked(!parsed.Has("--no-robots"));
   if (statusFile) {
     form.AddressStatuses.SetListener(
         [&statusFile](const TAddressStatus& status) { statusFile->Write(status); });

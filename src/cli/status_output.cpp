@@ -21,6 +21,8 @@ std::string StatusTsvLine(const TAddressStatus& status) {
           '\t' + std::to_string(status.Milliseconds) + '\t';
   AppendField(line, status.FailureReason);
   for (const int32_t rows : status.RowsAdded) line += '\t' + std::to_string(rows);
+  line += '\t' + std::to_string(status.Depth) + '\t';
+  AppendField(line, status.ListedUrl);
   line += '\n';
   return line;
 }

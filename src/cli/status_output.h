@@ -9,7 +9,8 @@
 namespace qm::cli {
 
 // line, address, final address, status, bytes, ms, reason, e-mail rows, mobile rows, QQ
-// rows; a tab or line break inside a field becomes a blank, so every record is one line.
+// rows, depth, listed address; a tab or line break inside a field becomes a blank, so every
+// record is one line.
 std::string StatusTsvLine(const TAddressStatus& status);
 
 class StatusFile {

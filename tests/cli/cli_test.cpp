@@ -84,6 +84,8 @@ INSTANTIATE_TEST_SUITE_P(
         UsageRow{"FlagWithValue", {"scan", "--qq=1", "x"}, 2, "takes no value"},
         UsageRow{"MissingValue", {"harvest", "list.txt", "--threads"}, 2, "needs a value"},
         UsageRow{"HarvestTwoLists", {"harvest", "a", "b"}, 2, "exactly one LIST"},
+        UsageRow{"PageLimitWithoutValue", {"harvest", "l.txt", "--page-limit"}, 2, "needs a value"},
+        UsageRow{"NoRobotsWithValue", {"harvest", "--no-robots=0", "l.txt"}, 2, "takes no value"},
         // The messages of the window's message boxes are failures, not usage errors.
         UsageRow{"NoList", {"harvest", "/nonexistent/list.txt"}, 1, "您还没有选择网址列表文件!"},
         UsageRow{"UnreadableFile", {"scan", "/nonexistent/page.html"}, 1, "cannot read"}),
@@ -365,14 +367,14 @@ TEST_F(HarvestSite, StatusFileHasOneLinePerAddressTaken) {
                              nginx.Url("p3.html") + "\r\nhttp://127.0.0.1:9/\r\n");
   const std::string status = dir.File("status.tsv");
   const CliResult result = RunCli({"harvest", "--threads", "2", "--in-flight", "4", "--mobile",
-                                   "--status", status, "--no-online-check", list});
+                                   "--depth", "0", "--status", status, "--no-online-check", list});
   ASSERT_EQ(result.Status, 0) << result.Err;
   std::map<std::string, std::vector<std::string>> byLine;
   for (const std::string& line : LinesOf(TempDir::Read(status))) {
     std::vector<std::string> fields;
     std::stringstream stream(line);
     for (std::string field; std::getline(stream, field, '\t');) fields.push_back(field);
-    ASSERT_EQ(fields.size(), 10u) << line;
+    ASSERT_EQ(fields.size(), 12u) << line;
     byLine[fields[0]] = fields;
   }
   ASSERT_EQ(byLine.size(), 4u);
@@ -381,7 +383,7 @@ TEST_F(HarvestSite, StatusFileHasOneLinePerAddressTaken) {
   EXPECT_EQ(byLine["2"][4], std::to_string(PageBody(2).size()));
   EXPECT_EQ(byLine["2"][6], "");
   EXPECT_EQ((std::vector<std::string>(byLine["2"].begin() + 7, byLine["2"].end())),
-            (std::vector<std::string>{"0", "1", "0"}));
+            (std::vector<std::string>{"0", "1", "0", "0", nginx.Url("p2.html")}));
   EXPECT_EQ(byLine["3"][3], "404");
   EXPECT_EQ(byLine["3"][6], "HTTP status 404");
   EXPECT_EQ(byLine["4"][6], "Connection refused");
@@ -418,15 +420,31 @@ TEST_F(HarvestSite, SaveProgressWritesTheRecordBesideTheProgram) {
   std::filesystem::create_directories(program.parent_path());
   std::filesystem::copy_file(QM_CLI_PATH, program);
   const std::string list = WriteList(nginx.Url(), 1);
-  CliProcess process({"harvest", "--save-progress", "--qq", "--no-online-check", list}, "/dev/null",
-                     program.string());
-  const CliResult result = process.Finish();
-  ASSERT_EQ(result.Status, 0) << result.Err;
-  const std::string record = TempDir::Read((program.parent_path() / "qmharvest-cli.ini").string());
-  EXPECT_NE(record.find("urladd=" + list), std::string::npos) << record;
-  EXPECT_NE(record.find("process=1"), std::string::npos) << record;
-  EXPECT_NE(record.find("ifqq=1"), std::string::npos) << record;
-  EXPECT_NE(record.find("ifeml=0"), std::string::npos) << record;
+  // The link-following options land in the record as given, or brought into their ranges.
+  const struct {
+    std::vector<std::string> options;
+    const char* keys;
+  } rows[] = {
+      {{}, "depth=1\r\npagelimit=20\r\nrobots=1\r\n"},
+      {{"--depth", "0", "--page-limit", "1000", "--no-robots"},
+       "depth=0\r\npagelimit=1000\r\nrobots=0\r\n"},
+      {{"--depth=9", "--page-limit", "0"}, "depth=3\r\npagelimit=1\r\nrobots=1\r\n"},
+  };
+  for (const auto& row : rows) {
+    std::vector<std::string> args = {"harvest", "--save-progress", "--qq", "--no-online-check"};
+    args.insert(args.end(), row.options.begin(), row.options.end());
+    args.push_back(list);
+    CliProcess process(args, "/dev/null", program.string());
+    const CliResult result = process.Finish();
+    ASSERT_EQ(result.Status, 0) << result.Err;
+    const std::string record =
+        TempDir::Read((program.parent_path() / "qmharvest-cli.ini").string());
+    EXPECT_NE(record.find("urladd=" + list), std::string::npos) << record;
+    EXPECT_NE(record.find("process=1"), std::string::npos) << record;
+    EXPECT_NE(record.find("ifqq=1"), std::string::npos) << record;
+    EXPECT_NE(record.find("ifeml=0"), std::string::npos) << record;
+    EXPECT_NE(record.find(row.keys), std::string::npos) << record;
+  }
 }
 
 TEST_F(HarvestSite, SaveProgressFailureIsNamedAndFails) {
