@@ -7,10 +7,7 @@
 // per page, the server's CPU not counted (it runs in a process of its own).
 //
 //   bench_inflight [PAGES]     (default 600)
-#include <fcntl.h>
 #include <netinet/in.h>
-#include <spawn.h>
-#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -25,49 +22,24 @@
 #include <thread>
 #include <vector>
 
+#include "common/child_process.h"
 #include "support/scripted_server.h"
 #include "support/temp_dir.h"
 
-extern char** environ;
-
 namespace {
-
-using Clock = std::chrono::steady_clock;
 
 struct Figures {
   double Seconds = 0;
   double CpuSeconds = 0;
 };
 
-double CpuOf(const rusage& usage) {
-  return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-         static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
 // Runs a program to its end with its output discarded; wall and CPU time of the child.
 Figures Run(std::vector<std::string> args) {
-  std::vector<char*> argv;
-  for (std::string& arg : args) argv.push_back(arg.data());
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  Figures figures;
-  pid_t pid = 0;
-  const auto start = Clock::now();
-  if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) {
-    int status = 0;
-    rusage usage{};
-    wait4(pid, &status, 0, &usage);
-    figures.Seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    figures.CpuSeconds = CpuOf(usage);
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-      std::printf("  (%s ended with status %d)\n", args[0].c_str(), status);
-    }
+  const qm::bench::ChildRun run = qm::bench::RunChild(args);
+  if (run.ExitCode() != 0) {
+    std::printf("  (%s ended with status %d)\n", args[0].c_str(), run.WaitStatus);
   }
-  posix_spawn_file_actions_destroy(&actions);
-  return figures;
+  return {run.Seconds, run.CpuSeconds};
 }
 
 // A port on 127.0.0.1 where nothing listens.
