@@ -57,17 +57,17 @@ std::string Lower(std::string text) {
 }  // namespace
 
 ContenderRun RunHarvester(const std::string& cliPath, const LocalWeb& web, const fs::path& work,
-                          int depth, int threads) {
+                          const std::vector<std::string>& crawlOptions, int threads) {
   std::string list;
   for (size_t site = 0; site < web.Hosts.size(); ++site) list += web.HomeAddress(site) + "\r\n";
   const fs::path listPath = work / "list.txt";
   std::ofstream(listPath, std::ios::binary | std::ios::trunc) << list;
   const fs::path rows = work / "rows.tsv", status = work / "status.tsv", errors = work / "stderr";
-  const ChildRun child =
-      RunChild({cliPath, "harvest", "--threads", std::to_string(threads), "--email", "--mobile",
-                "--qq", "--no-online-check", "--depth", std::to_string(depth), "--status",
-                status.string(), listPath.string()},
-               rows.string(), errors.string());
+  std::vector<std::string> args = {cliPath,   "harvest",  "--threads", std::to_string(threads),
+                                   "--email", "--mobile", "--qq",      "--no-online-check"};
+  args.insert(args.end(), crawlOptions.begin(), crawlOptions.end());
+  args.insert(args.end(), {"--status", status.string(), listPath.string()});
+  const ChildRun child = RunChild(args, rows.string(), errors.string());
   ContenderRun run;
   run.Seconds = run.FetchSeconds = child.Seconds;
   run.CpuSeconds = child.CpuSeconds;

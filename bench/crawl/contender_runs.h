@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "local_web.h"
 
@@ -18,10 +19,11 @@ struct ContenderRun {
   std::string Trouble;                      // what went wrong, if anything
 };
 
-// qmharvest-cli harvest of the sites' home pages with every kind of contact, at `depth`, the
-// other crawl settings at their defaults.
+// qmharvest-cli harvest of the sites' home pages with every kind of contact and
+// `crawlOptions` ("--depth", "1", ...), the crawl settings not named at their defaults.
 ContenderRun RunHarvester(const std::string& cliPath, const LocalWeb& web,
-                          const std::filesystem::path& work, int depth, int threads);
+                          const std::filesystem::path& work,
+                          const std::vector<std::string>& crawlOptions, int threads);
 
 // The three plain patterns the pipeline greps for, one per kind.
 struct PlainPattern {

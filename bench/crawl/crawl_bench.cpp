@@ -5,7 +5,8 @@
 // would), next to wget -r -l 1 of every site (one site at a time, and four at once) followed
 // by ripgrep with three plain patterns over the downloaded tree, in the same run: planted
 // contacts found, recall, values found that were not planted, requests and pages per site,
-// wall and CPU time (the median of the rounds; the server's CPU not counted).
+// wall and CPU time (the median of the rounds; the server's CPU not counted). Last, depth 1
+// with robots.txt ignored, to show what obeying it spares.
 //
 //   bench_crawl [SITES]     (default 40, at most 253)
 #include <algorithm>
@@ -109,6 +110,10 @@ int main(int argc, char** argv) {
       "(&#64;, [at] [dot], full-width at, grouped mobiles)\n",
       web.Planted.size(), CountOfKind(web.Planted, "email"), CountOfKind(web.Planted, "mobile"),
       CountOfKind(web.Planted, "qq"), web.PlantedInFooters, web.PlantedBeyondPlain);
+  std::printf(
+      "qmharvest-cli harvest --threads %d --email --mobile --qq, the page limit (20) and the "
+      "pages in flight (8 a thread, 2 a site) at their defaults\n",
+      kThreads);
   std::printf("plain patterns for rg -o -N --no-filename:");
   for (const qm::bench::PlainPattern& pattern : qm::bench::kPlainPatterns) {
     std::printf("  %s '%s'", pattern.Kind, pattern.Pattern);
@@ -116,11 +121,16 @@ int main(int argc, char** argv) {
   std::printf("\n");
   std::fflush(stdout);
 
-  std::vector<Contender> contenders(4);
-  for (const int depth : {0, 1}) {
-    contenders[depth].Name = "qmharvest-cli depth " + std::to_string(depth) + ", 2 threads";
-    contenders[depth].Run = [&web, &work, depth] {
-      return qm::bench::RunHarvester(QM_CLI_PATH, web, work.Path(), depth, kThreads);
+  // The last shows what obeying robots.txt spares: the admin areas and their rows.
+  std::vector<Contender> contenders(5);
+  const std::vector<std::vector<std::string>> crawlOptions = {
+      {"--depth", "0"}, {"--depth", "1"}, {"--depth", "1", "--no-robots"}};
+  for (const int k : {0, 1, 2}) {
+    Contender& contender = contenders[k == 2 ? 4 : k];
+    contender.Name = "qmharvest-cli";
+    for (const std::string& option : crawlOptions[k]) contender.Name += " " + option;
+    contender.Run = [&web, &work, options = crawlOptions[k]] {
+      return qm::bench::RunHarvester(QM_CLI_PATH, web, work.Path(), options, kThreads);
     };
   }
   for (const int parallel : {1, 4}) {
@@ -187,8 +197,8 @@ int main(int argc, char** argv) {
 
   const Contender& depthOne = contenders[1];
   std::printf("\ngoal: depth 1 finds more planted contacts than the wget pipeline, in less time\n");
-  for (size_t i = 2; i < contenders.size(); ++i) {
-    const Contender& wget = contenders[i];
+  for (const Contender& wget : contenders) {
+    if (!wget.IsPipeline) continue;
     const bool more = depthOne.Last.Found.size() > wget.Last.Found.size();
     const bool faster = Median(depthOne.Seconds) < Median(wget.Seconds);
     std::printf("  against %-38s %zu against %zu found, %.3f s against %.3f s: %s\n",
