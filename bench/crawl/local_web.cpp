@@ -205,7 +205,7 @@ class SiteWriter {
     // Half the home pages name the contact page only after all their news.
     const bool navigationFirst = index_ % 2 == 0;
     html += "<div class=\"nav\"><a href=\"/\">" + std::string(english_ ? "Home" : "首页") +
-            "</a> | <a href=\"index.html\">" + (english_ ? "Index" : "网站首页") + "</a> | " +
+            "</a> | <a href=\"/index.html\">" + (english_ ? "Index" : "网站首页") + "</a> | " +
             aboutLink + (navigationFirst ? " | " + contactLink : "") + " | <a href=\"/admin/\">" +
             (english_ ? "Admin" : "后台登录") + "</a></div>\n";
     html += Filler(4);
