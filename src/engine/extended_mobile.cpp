@@ -128,21 +128,43 @@ size_t MobileAt(std::string_view plain, size_t begin, std::string& digits) {
   return end != 0 && ValidMobile(digits) ? end : 0;
 }
 
+// The most a run of digits may start before the "1" of the number it prefixes: "0086" and
+// two separators.
+constexpr size_t kLongestPrefix = 6;
+
+// The first position from `from` on of a "1" with digits five and ten bytes on: every
+// number taken has one at its "1", however it is grouped.
+size_t NextMobileAnchor(std::string_view plain, size_t from) {
+  for (size_t one = plain.find('1', from); one != std::string_view::npos && one + 10 < plain.size();
+       one = plain.find('1', one + 1)) {
+    if (IsDigit(plain[one + 5]) && IsDigit(plain[one + 10])) return one;
+  }
+  return std::string_view::npos;
+}
+
 }  // namespace
 
 void ExtractMobilesExtended(std::string_view plain, TResultList& mobiles, std::string_view source) {
   std::string digits;
   for (size_t i = 0; i < plain.size();) {
-    if (!IsDigit(plain[i])) {
-      ++i;
-      continue;
-    }
-    const size_t end = MobileAt(plain, i, digits);
-    if (end != 0) {
-      mobiles.AcceptCandidate(digits, {}, source);
-      i = end;
-    } else {
-      i += DigitRun(plain, i);
+    // Runs of digits before the next anchor less its longest prefix take nothing, so they
+    // are passed over unread; the run holding that point is read from its start.
+    const size_t anchor = NextMobileAnchor(plain, i);
+    if (anchor == std::string_view::npos) return;
+    size_t from = anchor >= i + kLongestPrefix ? anchor - kLongestPrefix : i;
+    while (from > i && IsDigit(plain[from - 1])) --from;
+    for (i = from; i <= anchor;) {
+      if (!IsDigit(plain[i])) {
+        ++i;
+        continue;
+      }
+      const size_t end = MobileAt(plain, i, digits);
+      if (end != 0) {
+        mobiles.AcceptCandidate(digits, {}, source);
+        i = end;
+      } else {
+        i += DigitRun(plain, i);
+      }
     }
   }
 }
