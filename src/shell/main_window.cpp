@@ -33,8 +33,8 @@ namespace {
 constexpr int kDesignWidth = 624;
 constexpr int kDesignHeight = 521;
 // Edit5 keeps the distance to the right edge it has at the design width.
-constexpr int kEdit5Left = 440;
-constexpr int kEdit5Width = 171;
+constexpr int kEdit5Left = 506;
+constexpr int kEdit5Width = 105;
 // The least the window leaves the path field, the hint line and the lists.
 constexpr int kEdit5MinimumWidth = 100;
 constexpr int kHintLineReserve = 120;
@@ -68,8 +68,8 @@ class TSpinEdit : public QSpinBox {
   const int max_;
 };
 
-// The options bar's first row holds the design's options, the second the capabilities
-// added since.
+// The options bar's first row holds the design's options and the search depth beside the
+// thread count, the second the other capabilities added since.
 constexpr int kOptionsBarHeight = 74;
 constexpr int kSecondRowTop = 40;
 
@@ -131,6 +131,8 @@ TForm1Window::~TForm1Window() {
   // box reports its editing finished as it goes: not to this half-destroyed window.
   disconnect(SpinEdit1, nullptr, this, nullptr);
   disconnect(SpinEditInFlight, nullptr, this, nullptr);
+  disconnect(SpinEditDepth, nullptr, this, nullptr);
+  disconnect(SpinEditPageLimit, nullptr, this, nullptr);
   TrayIcon1.reset();
 }
 
@@ -187,18 +189,25 @@ void TForm1Window::BuildOptionsBar() {
   Panel2->setFrameStyle(QFrame::Panel | QFrame::Raised);
   Label1 = MakeLabel(Panel2, "Label1", "线程：", 8, 16);
 
-  auto makeSpin = [this](const char* name, int left, int top, ui::TSpinEditModel& model) {
+  auto makeSpin = [this](const char* name, int left, int top, int width,
+                         ui::TSpinEditModel& model) {
     QSpinBox* spin = new TSpinEdit(model, Panel2);
     spin->setObjectName(name);
     spin->setRange(-999999, 999999);
     spin->setValue(model.Value());
-    spin->setGeometry(left, top, 56, 22);
+    spin->setGeometry(left, top, width, 22);
     connect(spin, &QSpinBox::textChanged, this,
             [&model](const QString& text) { model.SetText(text.toStdString()); });
     connect(spin, &QSpinBox::editingFinished, this, [&model] { model.ClampToRange(); });
     return spin;
   };
-  SpinEdit1 = makeSpin("SpinEdit1", 48, 12, core_.SpinEdit1);
+  SpinEdit1 = makeSpin("SpinEdit1", 48, 12, 56, core_.SpinEdit1);
+  // The first row has room for a short caption only; the tip gives the whole name.
+  LabelDepth = MakeLabel(Panel2, "LabelDepth", "深度：", 108, 16);
+  SpinEditDepth = makeSpin("SpinEditDepth", 144, 12, 40, core_.SpinEditDepth);
+  SpinEditDepth->setToolTip(QString::fromUtf8(
+      "搜索深度：从列表中的网页沿本站链接向下找几层（0到3，0只搜索列表中的网页）"));
+  LabelDepth->setToolTip(SpinEditDepth->toolTip());
 
   auto makeCheck = [this](const char* name, const char* caption, int left, int top,
                           ui::TCheckBoxModel& model) {
@@ -211,24 +220,31 @@ void TForm1Window::BuildOptionsBar() {
     connect(box, &QCheckBox::toggled, this, [&model](bool checked) { model.SetChecked(checked); });
     return box;
   };
-  CheckBox2 = makeCheck("CheckBox2", "邮件地址", 112, 14, core_.CheckBox2);
-  CheckBox3 = makeCheck("CheckBox3", "手机号码", 192, 14, core_.CheckBox3);
-  CheckBox4 = makeCheck("CheckBox4", "QQ号码", 272, 14, core_.CheckBox4);
+  CheckBox2 = makeCheck("CheckBox2", "邮件地址", 190, 14, core_.CheckBox2);
+  CheckBox3 = makeCheck("CheckBox3", "手机号码", 268, 14, core_.CheckBox3);
+  CheckBox4 = makeCheck("CheckBox4", "QQ号码", 346, 14, core_.CheckBox4);
 
   const int row2 = kSecondRowTop;
   CheckBoxRedirects = makeCheck("CheckBoxRedirects", "跟随跳转", 8, row2 + 2,
                                 core_.CheckBoxRedirects);
   CheckBoxRedirects->setToolTip(QString::fromUtf8("页面跳转到别的网址时，搜索跳转后的页面"));
-  CheckBoxExtended = makeCheck("CheckBoxExtended", "扩展识别", 96, row2 + 2,
+  CheckBoxExtended = makeCheck("CheckBoxExtended", "扩展识别", 88, row2 + 2,
                                core_.CheckBoxExtended);
   CheckBoxExtended->setToolTip(
       QString::fromUtf8("也识别大写、实体编码、全角和变形写法的联系方式，并排除误识别"));
-  CheckBoxUnique = makeCheck("CheckBoxUnique", "结果去重", 184, row2 + 2, core_.CheckBoxUnique);
+  CheckBoxUnique = makeCheck("CheckBoxUnique", "结果去重", 168, row2 + 2, core_.CheckBoxUnique);
   CheckBoxUnique->setToolTip(QString::fromUtf8("已在列表中的结果不再添加"));
-  LabelInFlight = MakeLabel(Panel2, "LabelInFlight", "每线程并发：", 272, row2 + 4);
-  SpinEditInFlight = makeSpin("SpinEditInFlight", 352, row2, core_.SpinEditInFlight);
+  LabelInFlight = MakeLabel(Panel2, "LabelInFlight", "每线程并发：", 250, row2 + 4);
+  SpinEditInFlight = makeSpin("SpinEditInFlight", 324, row2, 48, core_.SpinEditInFlight);
   SpinEditInFlight->setToolTip(QString::fromUtf8("每个线程同时下载的页面数（1到32）"));
-  Label7 = MakeLabel(Panel2, "Label7", "网址文件路径：", 352, 16);
+  LabelPageLimit = MakeLabel(Panel2, "LabelPageLimit", "每站页数：", 380, row2 + 4);
+  SpinEditPageLimit = makeSpin("SpinEditPageLimit", 442, row2, 52, core_.SpinEditPageLimit);
+  SpinEditPageLimit->setToolTip(
+      QString::fromUtf8("每个网站最多搜索的页面数，列表中的网页也计在内（1到1000）"));
+  CheckBoxRobots = makeCheck("CheckBoxRobots", "遵守robots", 502, row2 + 2, core_.CheckBoxRobots);
+  CheckBoxRobots->setToolTip(
+      QString::fromUtf8("沿链接找到的网页遵守网站robots.txt的限制；列表中的网页总是搜索"));
+  Label7 = MakeLabel(Panel2, "Label7", "网址文件路径：", 420, 16);
   Edit5 = new QLineEdit(Panel2);
   Edit5->setObjectName("Edit5");
   Edit5->setGeometry(kEdit5Left, 12, kEdit5Width, 22);
@@ -508,12 +524,15 @@ void TForm1Window::Refresh() {
   };
   showSpin(SpinEdit1, core_.SpinEdit1);
   showSpin(SpinEditInFlight, core_.SpinEditInFlight);
+  showSpin(SpinEditDepth, core_.SpinEditDepth);
+  showSpin(SpinEditPageLimit, core_.SpinEditPageLimit);
   CheckBox2->setChecked(core_.CheckBox2.Checked());
   CheckBox3->setChecked(core_.CheckBox3.Checked());
   CheckBox4->setChecked(core_.CheckBox4.Checked());
   CheckBoxRedirects->setChecked(core_.CheckBoxRedirects.Checked());
   CheckBoxExtended->setChecked(core_.CheckBoxExtended.Checked());
   CheckBoxUnique->setChecked(core_.CheckBoxUnique.Checked());
+  CheckBoxRobots->setChecked(core_.CheckBoxRobots.Checked());
   const QString path = Utf8(core_.Edit5.Text());
   if (Edit5->text() != path) Edit5->setText(path);
 

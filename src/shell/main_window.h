@@ -51,14 +51,14 @@ class TForm1Window : public QWidget {
   std::array<QToolButton*, 8> SpeedButtons{};  // SpeedButton1 .. SpeedButton8
   // Options bar
   QFrame* Panel2;
-  QLabel *Label1, *Label7;
-  QSpinBox* SpinEdit1;
+  QLabel *Label1, *Label7, *LabelDepth;
+  QSpinBox *SpinEdit1, *SpinEditDepth;
   QCheckBox *CheckBox2, *CheckBox3, *CheckBox4;
   QLineEdit* Edit5;
   // Options bar, second row
-  QCheckBox *CheckBoxRedirects, *CheckBoxExtended, *CheckBoxUnique;
-  QLabel* LabelInFlight;
-  QSpinBox* SpinEditInFlight;
+  QCheckBox *CheckBoxRedirects, *CheckBoxExtended, *CheckBoxUnique, *CheckBoxRobots;
+  QLabel *LabelInFlight, *LabelPageLimit;
+  QSpinBox *SpinEditInFlight, *SpinEditPageLimit;
   // Result lists: e-mail addresses, mobile numbers, QQ numbers
   TStringGrid *StringGrid1, *StringGrid2, *StringGrid3;
   QMenu *PopupMenu2, *PopupMenu3, *PopupMenu4;

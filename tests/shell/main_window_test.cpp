@@ -13,6 +13,7 @@
 #include <QToolButton>
 #include <atomic>
 #include <thread>
+#include <tuple>
 
 #include "shell/result_grid.h"
 #include "shell_fixture.h"
@@ -197,6 +198,47 @@ TEST(MainWindow, UserEditsReachTheModels) {
   EXPECT_EQ(f.SpinEditInFlight->value(), 8);
   f.SpinEditInFlight->stepBy(40);
   EXPECT_EQ(w.core->SpinEditInFlight.Value(), 32);
+}
+
+// Depth beside the thread count, the page limit and robots in the second row: their arrows
+// stop at the models' ranges, and values set on the models (a loaded settings file) show.
+TEST(MainWindow, LinkFollowingControlsAndModelsFollowEachOther) {
+  ShellWindows w;
+  TForm1Window& f = *w.form1;
+  EXPECT_EQ(f.LabelDepth->text(), QString::fromUtf8("深度："));
+  EXPECT_LT(f.SpinEditDepth->x() - f.SpinEdit1->geometry().right(), 50);
+  EXPECT_TRUE(f.SpinEditDepth->toolTip().contains(QString::fromUtf8("0只搜索列表中的网页")));
+  EXPECT_EQ(f.LabelPageLimit->text(), QString::fromUtf8("每站页数："));
+  EXPECT_EQ(f.CheckBoxRobots->text(), QString::fromUtf8("遵守robots"));
+  EXPECT_FALSE(f.CheckBoxRobots->toolTip().isEmpty());
+  EXPECT_EQ(f.SpinEditDepth->value(), 1);
+  EXPECT_EQ(f.SpinEditPageLimit->value(), 20);
+  EXPECT_TRUE(f.CheckBoxRobots->isChecked());
+
+  const struct {
+    int depthSteps, pageLimitSteps;
+    bool robots;
+    int depth, pageLimit;
+  } edits[] = {{9, 2000, false, 3, 1000}, {-9, -2000, true, 0, 1}, {1, 4, false, 1, 5}};
+  for (const auto& edit : edits) {
+    f.SpinEditDepth->stepBy(edit.depthSteps);
+    f.SpinEditPageLimit->stepBy(edit.pageLimitSteps);
+    f.CheckBoxRobots->setChecked(edit.robots);
+    EXPECT_EQ(w.core->SpinEditDepth.Value(), edit.depth);
+    EXPECT_EQ(w.core->SpinEditPageLimit.Value(), edit.pageLimit);
+    EXPECT_EQ(w.core->CheckBoxRobots.Checked(), edit.robots);
+  }
+
+  for (const auto& shown : {std::tuple{2, 300, true}, std::tuple{0, 1, false}}) {
+    const auto [depth, pageLimit, robots] = shown;
+    w.core->SpinEditDepth.SetValue(depth);
+    w.core->SpinEditPageLimit.SetValue(pageLimit);
+    w.core->CheckBoxRobots.SetChecked(robots);
+    EXPECT_TRUE(ShellWindows::PumpUntil([&] {
+      return f.SpinEditDepth->value() == depth && f.SpinEditPageLimit->value() == pageLimit &&
+             f.CheckBoxRobots->isChecked() == robots;
+    }));
+  }
 }
 
 TEST(MainWindow, RowsFromWorkerThreadsArriveCoalesced) {
