@@ -26,23 +26,23 @@ bool StartsWithFolded(std::string_view text, std::string_view word) {
   return true;
 }
 
-void AppendCodePoint(uint32_t cp, std::string& plain) {
-  if (cp < 0x80) {
-    plain.push_back(static_cast<char>(cp));
-  } else if (cp >= 0xFF01 && cp <= 0xFF5E) {
-    plain.push_back(static_cast<char>(cp - 0xFEE0));  // full-width forms of ASCII
-  } else if (cp == 0xA0 || cp == 0x3000) {
-    plain.push_back(kSoftSpace);
-  } else if (cp == 0x3001) {
-    plain.push_back(',');
-  } else if (cp == 0x53F7) {
-    plain.push_back(kHaoChar);
-  } else if (cp == 0x7801) {
-    plain.push_back(kMaChar);
-  } else if (cp == 0x6362) {
-    plain.push_back(kHuanChar);
-  } else {
-    plain.push_back(kOtherChar);
+char PlainChar(uint32_t cp) {
+  if (cp < 0x80) return static_cast<char>(cp);
+  if (cp >= 0xFF01 && cp <= 0xFF5E) return static_cast<char>(cp - 0xFEE0);  // full-width ASCII
+  switch (cp) {
+    case 0xA0:
+    case 0x3000:
+      return kSoftSpace;
+    case 0x3001:
+      return ',';
+    case 0x53F7:
+      return kHaoChar;
+    case 0x7801:
+      return kMaChar;
+    case 0x6362:
+      return kHuanChar;
+    default:
+      return kOtherChar;
   }
 }
 
@@ -78,43 +78,54 @@ size_t CharacterReference(std::string_view text, uint32_t& cp) {
   return i;
 }
 
-void AppendAscii(std::string_view line, size_t& i, std::string& plain) {
+// The functions below write the plain text at `out` and move it on; no character of the
+// line becomes more than one byte.
+void WriteAscii(std::string_view line, size_t& i, char*& out) {
   const char c = line[i];
   if (c == '&') {
     uint32_t cp;
     if (const size_t length = CharacterReference(line.substr(i), cp); length != 0) {
-      AppendCodePoint(cp, plain);
+      *out++ = PlainChar(cp);
       i += length;
       return;
     }
   } else if (c == '%' && i + 2 < line.size()) {
     if (line[i + 1] == '4' && line[i + 2] == '0') {
-      plain.push_back('@');
+      *out++ = '@';
       i += 3;
       return;
     }
   }
-  plain.push_back(c);
+  *out++ = c;
   ++i;
 }
 
 // False when the bytes at line[i] are no UTF-8 character.
-bool AppendUtf8(std::string_view line, size_t& i, std::string& plain) {
+bool WriteUtf8(std::string_view line, size_t& i, char*& out) {
+  const auto byte = [&](size_t k) { return static_cast<unsigned char>(line[k]); };
+  // Three bytes whose lead byte asks for no further check (most characters of a Chinese
+  // page) are read here; the rest as the text library reads them.
+  const unsigned lead = byte(i);
+  if (lead >= 0xE1 && lead != 0xED && i + 2 < line.size() && (byte(i + 1) & 0xC0) == 0x80 &&
+      (byte(i + 2) & 0xC0) == 0x80 && lead <= 0xEF) {
+    *out++ = PlainChar((lead & 0x0Fu) << 12 | (byte(i + 1) & 0x3Fu) << 6 | (byte(i + 2) & 0x3Fu));
+    i += 3;
+    return true;
+  }
   const size_t length = Utf8CharacterLength(line, i);
   if (length == 0) return false;
-  const auto byte = [&](size_t k) { return static_cast<unsigned char>(line[k]); };
   uint32_t cp = byte(i) & (0x7Fu >> length);
   for (size_t k = 1; k < length; ++k) cp = (cp << 6) | (byte(i + k) & 0x3Fu);
-  AppendCodePoint(cp, plain);
+  *out++ = PlainChar(cp);
   i += length;
   return true;
 }
 
-void AppendCp936(std::string_view line, size_t& i, std::string& plain) {
+void WriteCp936(std::string_view line, size_t& i, char*& out) {
   const auto lead = static_cast<unsigned char>(line[i]);
   if (!IsCp936LeadByte(lead) || i + 1 >= line.size() ||
       !IsCp936TrailByte(static_cast<unsigned char>(line[i + 1]))) {
-    plain.push_back(kOtherChar);
+    *out++ = kOtherChar;
     ++i;
     return;
   }
@@ -122,19 +133,19 @@ void AppendCp936(std::string_view line, size_t& i, std::string& plain) {
   i += 2;
   const unsigned code = lead << 8 | trail;
   if (lead == 0xA3 && trail >= 0xA1) {
-    plain.push_back(static_cast<char>(0x21 + (trail - 0xA1)));  // full-width forms of ASCII
+    *out++ = static_cast<char>(0x21 + (trail - 0xA1));  // full-width forms of ASCII
   } else if (code == 0xA1A1) {
-    plain.push_back(kSoftSpace);
+    *out++ = kSoftSpace;
   } else if (code == 0xA1A2) {
-    plain.push_back(',');
+    *out++ = ',';
   } else if (code == 0xBAC5) {
-    plain.push_back(kHaoChar);
+    *out++ = kHaoChar;
   } else if (code == 0xC2EB) {
-    plain.push_back(kMaChar);
+    *out++ = kMaChar;
   } else if (code == 0xBBBB) {
-    plain.push_back(kHuanChar);
+    *out++ = kHuanChar;
   } else {
-    plain.push_back(kOtherChar);
+    *out++ = kOtherChar;
   }
 }
 
@@ -191,39 +202,35 @@ void ReplaceSpelledSigns(std::string& plain) {
   plain.resize(write);
 }
 
-// Reads the line as UTF-8 or as code page 936; false when it is no UTF-8.
-bool AppendLine(std::string_view line, bool utf8, std::string& plain) {
-  const auto plainAscii = [&](size_t k) {
-    const char c = line[k];
-    return static_cast<unsigned char>(c) < 0x80 && c != '&' && c != '%';
-  };
+// Reads the line as UTF-8 or as code page 936; the end of what it wrote, or null when the
+// line is no UTF-8.
+char* WriteLine(std::string_view line, bool utf8, char* out) {
   for (size_t i = 0; i < line.size();) {
-    if (plainAscii(i)) {
-      size_t end = i + 1;
-      while (end < line.size() && plainAscii(end)) ++end;
-      plain.append(line.substr(i, end - i));
-      i = end;
-    } else if (static_cast<unsigned char>(line[i]) < 0x80) {
-      AppendAscii(line, i, plain);
-    } else if (!utf8) {
-      AppendCp936(line, i, plain);
-    } else if (!AppendUtf8(line, i, plain)) {
-      return false;
+    const char c = line[i];
+    if (static_cast<unsigned char>(c) >= 0x80) {
+      if (!utf8) {
+        WriteCp936(line, i, out);
+      } else if (!WriteUtf8(line, i, out)) {
+        return nullptr;
+      }
+    } else if (c == '&' || c == '%') {
+      WriteAscii(line, i, out);
+    } else {
+      *out++ = c;
+      ++i;
     }
   }
-  return true;
+  return out;
 }
 
 }  // namespace
 
 void ContactTextOfLine(std::string_view line, std::string& plain) {
-  plain.clear();
-  plain.reserve(line.size());
+  plain.resize(line.size());
   // Read as UTF-8 while it is valid; a line that is not is read again from the start.
-  if (!AppendLine(line, true, plain)) {
-    plain.clear();
-    AppendLine(line, false, plain);
-  }
+  char* end = WriteLine(line, true, plain.data());
+  if (end == nullptr) end = WriteLine(line, false, plain.data());
+  plain.resize(static_cast<size_t>(end - plain.data()));
   ReplaceSpelledSigns(plain);
 }
 
