@@ -425,7 +425,6 @@ TEST_F(HarvestSite, SaveProgressWritesTheRecordBesideTheProgram) {
     std::vector<std::string> options;
     const char* keys;
   } rows[] = {
-      {{}, "depth=1\r\npagelimit=20\r\nrobots=1\r\n"},
       {{"--depth", "0", "--page-limit", "1000", "--no-robots"},
        "depth=0\r\npagelimit=1000\r\nrobots=0\r\n"},
       {{"--depth=9", "--page-limit", "0"}, "depth=3\r\npagelimit=1\r\nrobots=1\r\n"},

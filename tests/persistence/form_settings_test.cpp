@@ -98,8 +98,6 @@ TEST(FormCreate, LinkFollowingSettingsLoadIntoRangeAndSave) {
     const char* saved;
   } rows[] = {
       {"[config]\r\n", 1, 20, true, "depth=1\r\npagelimit=20\r\nrobots=1\r\n"},
-      {"[config]\r\ndepth=0\r\npagelimit=1000\r\nrobots=0\r\n", 0, 1000, false,
-       "depth=0\r\npagelimit=1000\r\nrobots=0\r\n"},
       {"[config]\r\ndepth=9\r\npagelimit=0\r\nrobots=256\r\n", 3, 1, false,
        "depth=3\r\npagelimit=1\r\nrobots=0\r\n"},
       {"[config]\r\ndepth=-1\r\npagelimit=5000\r\nrobots=2\r\n", 0, 1000, true,
