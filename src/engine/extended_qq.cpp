@@ -71,18 +71,35 @@ void TakeLabelledNumbers(std::string_view plain, size_t pos, TResultList& qqNumb
   }
 }
 
+// The first "qq" or "uin=", in any case: every form holds one (QQ, qq号, uin=, @qq.com),
+// and most lines hold none.
+size_t FirstQQAnchor(std::string_view plain) {
+  size_t first = std::string_view::npos;
+  for (char q : {'q', 'Q'}) {
+    for (size_t at = plain.find(q); at < first && at + 1 < plain.size(); at = plain.find(q, at + 1)) {
+      if (Lower(plain[at + 1]) == 'q') {
+        first = at;
+        break;
+      }
+    }
+  }
+  for (size_t equals = plain.find('=', 3); equals != std::string_view::npos && equals - 3 < first;
+       equals = plain.find('=', equals + 1)) {
+    if (StartsWithFolded(plain.substr(equals - 3), "uin")) {
+      first = equals - 3;
+      break;
+    }
+  }
+  return first;
+}
+
 }  // namespace
 
 void ExtractQQNumbersExtended(std::string_view plain, TResultList& qqNumbers,
                               std::string_view source) {
-  // Every form holds a "q" or a "u" (qq, QQ, uin=, @qq.com): most lines hold neither.
-  size_t first = plain.size();
-  for (char c : {'q', 'Q', 'u', 'U'}) {
-    const size_t at = plain.substr(0, first).find(c);
-    if (at != std::string_view::npos) first = at;
-  }
-  if (first == plain.size()) return;
-  // Nothing before that letter can start a finding but the digits of a NUMBER@qq.com.
+  const size_t first = FirstQQAnchor(plain);
+  if (first == std::string_view::npos) return;
+  // Nothing before it can start a finding but the digits of a NUMBER@qq.com.
   size_t start = first;
   if (start > 0 && plain[start - 1] == '@') {
     --start;
