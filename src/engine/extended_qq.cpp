@@ -76,7 +76,8 @@ void TakeLabelledNumbers(std::string_view plain, size_t pos, TResultList& qqNumb
 size_t FirstQQAnchor(std::string_view plain) {
   size_t first = std::string_view::npos;
   for (char q : {'q', 'Q'}) {
-    for (size_t at = plain.find(q); at < first && at + 1 < plain.size(); at = plain.find(q, at + 1)) {
+    for (size_t at = plain.find(q); at < first && at + 1 < plain.size();
+         at = plain.find(q, at + 1)) {
       if (Lower(plain[at + 1]) == 'q') {
         first = at;
         break;
