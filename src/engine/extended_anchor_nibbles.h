@@ -4,6 +4,7 @@
 // passes when, for some group, each of its four bytes has its low and its high half (its
 // nibbles) among those of that group's bytes at that place. That passes every anchor and
 // some other text; where anything passes, the exact test decides.
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <string_view>
@@ -72,6 +73,23 @@ constexpr Tables BuildTables() {
 }
 
 inline constexpr Tables kTables = BuildTables();
+
+// For each set, the places some pattern of it asks anything of: past them every byte passes.
+constexpr std::array<size_t, 2> PlacesUsed() {
+  std::array<size_t, 2> places = {};
+  for (size_t group = 0; group < kGroups.size(); ++group) {
+    for (const Pattern& pattern : kGroups[group]) {
+      for (size_t place = 0; place < 4; ++place) {
+        if (!pattern.At[place].empty()) {
+          places[group / 8] = std::max(places[group / 8], place + 1);
+        }
+      }
+    }
+  }
+  return places;
+}
+
+inline constexpr std::array<size_t, 2> kPlaces = PlacesUsed();
 
 // The test on one position, as the vector code does it on 32 at once.
 constexpr bool MayStartAnchor(const unsigned char* p) {

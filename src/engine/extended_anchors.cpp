@@ -150,11 +150,14 @@ QM_AVX2_INLINE bool MayHoldOtherAnchor32(const char* p) {
   using extended_nibbles::kTables;
   const __m256i lowHalf = _mm256_set1_epi8(0x0F);
   __m256i groups[2] = {_mm256_set1_epi8(-1), _mm256_set1_epi8(-1)};
-  for (int place = 0; place < 4; ++place) {
+#pragma GCC unroll 4
+  for (size_t place = 0; place < 4; ++place) {
     const __m256i bytes = Load32(p + place);
     const __m256i low = And32(bytes, lowHalf);
     const __m256i high = And32(_mm256_srli_epi16(bytes, 4), lowHalf);
-    for (int set = 0; set < 2; ++set) {
+#pragma GCC unroll 2
+    for (size_t set = 0; set < 2; ++set) {
+      if (place >= extended_nibbles::kPlaces[set]) continue;
       groups[set] = And32(groups[set],
                           And32(_mm256_shuffle_epi8(NibbleTable(kTables.Low[set][place]), low),
                                 _mm256_shuffle_epi8(NibbleTable(kTables.High[set][place]), high)));
@@ -164,11 +167,17 @@ QM_AVX2_INLINE bool MayHoldOtherAnchor32(const char* p) {
   return !_mm256_testz_si256(any, any);
 }
 
+// Bit k set where another anchor than a mobile's starts at p[k], k < 32; kept out of line,
+// so the common path keeps its registers.
+__attribute__((target("avx2"), noinline)) uint32_t OtherAnchorMask32(const char* p) {
+  return static_cast<uint32_t>(_mm256_movemask_epi8(OtherAnchorBytes32(p)));
+}
+
 // Bit k set where an anchor starts at p[k], k < 32; reads 32 + 10 bytes.
 QM_AVX2_INLINE uint32_t AnchorMask32(const char* p) {
-  __m256i anchors = MobileAnchorBytes32(p);
-  if (MayHoldOtherAnchor32(p)) anchors = Or32(anchors, OtherAnchorBytes32(p));
-  return static_cast<uint32_t>(_mm256_movemask_epi8(anchors));
+  uint32_t mask = static_cast<uint32_t>(_mm256_movemask_epi8(MobileAnchorBytes32(p)));
+  if (MayHoldOtherAnchor32(p)) mask |= OtherAnchorMask32(p);
+  return mask;
 }
 
 __attribute__((target("avx2"))) void ExtendedAnchorWordsAvx2(const char* p, uint64_t* words,
@@ -181,10 +190,7 @@ __attribute__((target("avx2"))) void ExtendedAnchorWordsAvx2(const char* p, uint
 // True when another anchor than a mobile's starts in the thirty-two bytes at p; else adds
 // their mobile anchors to `mobile`. Reads 32 + 10 bytes.
 QM_AVX2_INLINE bool OtherAnchorIn32(const char* p, __m256i& mobile) {
-  if (MayHoldOtherAnchor32(p)) {
-    const __m256i other = OtherAnchorBytes32(p);
-    if (!_mm256_testz_si256(other, other)) return true;
-  }
+  if (MayHoldOtherAnchor32(p) && OtherAnchorMask32(p) != 0) return true;
   mobile = Or32(mobile, MobileAnchorBytes32(p));
   return false;
 }
