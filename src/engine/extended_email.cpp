@@ -69,10 +69,26 @@ int HexValue(char c) {
   return c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
 }
 
+// The longest address CanonicalEmail gives.
+constexpr size_t kLongestAddress = 64 + 1 + 253;
+
+// CanonicalEmail written into `out`; its length, or 0.
+size_t WriteCanonicalEmail(std::string_view local, std::string_view domain,
+                           char (&out)[kLongestAddress]) {
+  if (!ValidLocal(local) || !ValidDomain(domain)) return 0;
+  size_t length = 0;
+  for (char c : local) out[length++] = Lower(c);
+  out[length++] = '@';
+  for (char c : domain) out[length++] = Lower(c);
+  return length;
+}
+
 void Accept(std::string_view local, std::string_view domain, TResultList& emails,
             std::string_view source) {
-  const std::string address = CanonicalEmail(local, domain);
-  if (!address.empty()) emails.AcceptCandidate(address, {}, source);
+  char address[kLongestAddress];
+  if (const size_t length = WriteCanonicalEmail(local, domain, address); length != 0) {
+    emails.AcceptCandidate(std::string_view(address, length), {}, source);
+  }
 }
 
 void AcceptAddress(std::string_view address, TResultList& emails, std::string_view source) {
@@ -122,16 +138,22 @@ void ScanProtected(std::string_view plain, TResultList& emails, std::string_view
   }
 }
 
+// Both markers hold a "-", which markup holds far less often than an "e": one pass over
+// the hyphens looks for both.
+bool HoldsProtectionMarker(std::string_view plain) {
+  for (size_t hyphen = plain.find('-'); hyphen != std::string_view::npos;
+       hyphen = plain.find('-', hyphen + 1)) {
+    const std::string_view rest = plain.substr(hyphen + 1);
+    if (rest.starts_with("cfemail=") || rest.starts_with("protection#")) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 std::string CanonicalEmail(std::string_view local, std::string_view domain) {
-  if (!ValidLocal(local) || !ValidDomain(domain)) return {};
-  std::string address;
-  address.reserve(local.size() + 1 + domain.size());
-  for (char c : local) address.push_back(Lower(c));
-  address.push_back('@');
-  for (char c : domain) address.push_back(Lower(c));
-  return address;
+  char address[kLongestAddress];
+  return std::string(address, WriteCanonicalEmail(local, domain, address));
 }
 
 std::string DecodeProtectedEmail(std::string_view hex) {
@@ -154,11 +176,7 @@ void ExtractEmailsExtended(std::string_view plain, TResultList& emails, std::str
   if (plain.find('#') != std::string_view::npos && AsksForAtInsteadOfHash(plain)) {
     ScanAtSigns(plain, '#', emails, source);
   }
-  // Both markers hold a "-", which markup holds far less often than an "e".
-  if (plain.find("-cfemail=") != std::string_view::npos ||
-      plain.find("-protection#") != std::string_view::npos) {
-    ScanProtected(plain, emails, source);
-  }
+  if (HoldsProtectionMarker(plain)) ScanProtected(plain, emails, source);
 }
 
 }  // namespace qm
