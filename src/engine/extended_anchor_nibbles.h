@@ -3,7 +3,7 @@
 // byte of a page: the anchors go into sixteen groups of four-byte patterns, and a position
 // passes when, for some group, each of its four bytes has its low and its high half (its
 // nibbles) among those of that group's bytes at that place. That passes every anchor and
-// some other text; where anything passes, the exact test decides.
+// a little other text, which the exact test of a line (ExtendedAnchorKinds) turns away.
 #include <algorithm>
 #include <array>
 #include <cstdint>

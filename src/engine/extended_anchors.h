@@ -18,7 +18,8 @@ inline constexpr size_t kExtendedAnchorLookAhead = 10;
 // Bit k set where an anchor starts at p[k], for k < 64; reads 64 + 10 bytes.
 uint64_t ExtendedAnchorWord(const char* p);
 // The same for `count` words at p, p + 64, ...; 32 bytes at a time where the processor has
-// AVX2.
+// AVX2, and then by a quicker test that also sets the bits of a few positions that only
+// look like an anchor (extended_anchor_nibbles.h).
 void ExtendedAnchorWords(const char* p, uint64_t* words, size_t count);
 
 enum : unsigned { kExtendedMobileAnchor = 1, kExtendedOtherAnchor = 2 };

@@ -13,7 +13,8 @@ class TPageAnchors {
   // Marks every position of `text` where an anchor starts (contact_anchors.h). A mobile's
   // look-ahead may reach into the next line; that only marks a line needlessly.
   void Find(std::string_view text);
-  // The same for the anchors of extended recognition (extended_anchors.h).
+  // The same for the anchors of extended recognition (extended_anchors.h), and a few
+  // positions that only look like one; the line's own check tells them apart.
   void FindExtended(std::string_view text);
   // True when an anchor starts in [begin, end) of the text last given to Find.
   bool AnyIn(size_t begin, size_t end) const;
