@@ -17,6 +17,7 @@
 #include "engine/result_list.h"
 #include "engine/search_state.h"
 #include "engine/url_list_reader.h"
+#include "crawl/robots_rules.h"
 #include "http/fetch_page_lines.h"
 #include "ui/control_models.h"
 #include "ui/dialogs.h"
@@ -27,6 +28,8 @@ class TPageAnchors;
 
 // The most pages a worker keeps in flight.
 inline constexpr int kMaxPagesInFlight = 32;
+// The most pages of one site in flight at once, over all workers.
+inline constexpr int kSitePagesInFlight = 2;
 // The status bar panel that shows how many addresses of the run failed, after its caption.
 inline constexpr int kFailedCountPanel = 7;
 
@@ -171,9 +174,22 @@ class TForm1 {
   // the list ends, a stop, the run's close, or `ending` (set by a lane that failed).
   void RunLane(TWorkerSlot& slot, const std::shared_ptr<TSearchRun>& run,
                std::atomic<bool>& ending);
+  // With the run's ListLock held by `lock`: the next page for a lane, a followed page of an
+  // open site before a new line of the list. While only pages in flight can give more, it
+  // waits for one to finish. False when the lane is to end.
+  bool TakePage(TSearchRun& run, std::unique_lock<std::mutex>& lock,
+                const std::atomic<bool>& ending, TWorkerSlot& slot, TPageJob& job);
+  // After a page of a site is fetched: the links of a page that answered 2xx offered to its
+  // site (the site's robots.txt first read once the listed page has any).
+  void FollowLinks(TSearchRun& run, const TPageJob& job, const TPageLines& page,
+                   const TAddressStatus& status);
+  TRobotsRules FetchRobotsRules(const std::string& pageAddress);
+  // The page is done with: its site is marked completely searched when nothing of it is
+  // left, and lanes waiting for pages are woken.
+  void FinishSitePage(TSearchRun& run, const TPageJob& job);
   // Unless the run has been closed: scans the fetched page (null when the fetch failed) and
   // adds the address's status record with the rows the page added.
-  void FinishPage(TSearchRun& run, TPageLines* page, const TPageAnchors& anchors,
+  void FinishPage(TSearchRun& run, int64_t pageKey, TPageLines* page, const TPageAnchors& anchors,
                   std::array<int32_t, 3>& shown, TAddressStatus& status);
   // Adds a status record and shows the failed count when it grew.
   void AddStatus(TAddressStatus status);

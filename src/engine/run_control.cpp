@@ -78,6 +78,12 @@ void TForm1::ReturnToIdleLocked() {
 
 void TForm1::StartRun(std::unique_ptr<TUrlListReader> list) {
   auto run = std::make_shared<TSearchRun>(std::move(list));
+  run->CrawlLimits = {SpinEditDepth.Value(), SpinEditPageLimit.Value(), kSitePagesInFlight};
+  run->RobotsObeyed = CheckBoxRobots.Checked();
+  // Lines are counted as UrlCounter counts them, from where the caller set it.
+  const int32_t firstLine = SearchState.UrlCounter.load();
+  run->CompleteLines = std::make_unique<TCompletedListLines>(firstLine);
+  SearchState.SearchedLines.store(run->CrawlLimits.MaxDepth > 0 ? firstLine : -1);
   std::array<bool, kWorkerSlotCount> wanted{};
   for (int k = 0; k < kWorkerSlotCount; ++k) wanted[k] = SpinEdit1.Value() >= k + 1;
   {

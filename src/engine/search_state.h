@@ -4,7 +4,9 @@
 #include <array>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -14,6 +16,9 @@
 #include <thread>
 #include <vector>
 
+#include "crawl/completed_list_lines.h"
+#include "crawl/site_frontier.h"
+#include "crawl/visited_addresses.h"
 #include "engine/url_list_reader.h"
 #include "text/page_lines.h"
 
@@ -22,6 +27,31 @@ namespace qm {
 inline constexpr int kWorkerSlotCount = 4;
 // The value of a slot's mark while its worker runs.
 inline constexpr int32_t kRunningMark = 8;
+
+// One line of the list as the run searches it: its listed page and the pages of its site
+// followed from there.
+struct TSiteSearch {
+  TSiteSearch(std::string listedUrl, int64_t lineIndex, int32_t lineNumber,
+              TSiteCrawlLimits limits, TVisitedAddresses& visited)
+      : ListedUrl(std::move(listedUrl)),
+        LineIndex(lineIndex),
+        LineNumber(lineNumber),
+        Frontier(ListedUrl, limits, visited) {}
+
+  const std::string ListedUrl;  // as the line gave it
+  const int64_t LineIndex;      // lines taken before it, counted as UrlCounter counts
+  const int32_t LineNumber;     // as shown in Label5 and the status list
+  TSiteFrontier Frontier;
+};
+
+// A page a lane has taken: its site, the address to fetch, how many links from the listed
+// page it lies, and its key among the run's pages in flight.
+struct TPageJob {
+  std::shared_ptr<TSiteSearch> Site;
+  std::string Url;
+  int32_t Depth = 0;
+  int64_t Key = 0;
+};
 
 // One search run: its list, the lock over it and the marks of its workers. Every worker
 // holds the run it was started for, never "the current run", so a worker left busy by a
@@ -41,13 +71,33 @@ class TSearchRun {
   std::array<int32_t, kWorkerSlotCount> RunningMarks{};
   bool Closed = false;             // by the completion, a manual close or a newer run
   bool CompletionClaimed = false;  // the completion runs once
-  // The pages taken and not yet finished, by line number: the address and when its line
-  // was taken. Guarded by ListLock. What is left once the run is closed was dropped unread.
+  // The pages taken and not yet finished, in the order taken: the address, its line and
+  // when it was taken. Guarded by ListLock. What is left once the run is closed was dropped
+  // unread.
   struct TPageInFlight {
     std::string Url;
     std::chrono::steady_clock::time_point Taken;
+    int32_t LineNumber = 0;
+    int32_t Depth = 0;
+    std::string ListedUrl;
   };
-  std::map<int32_t, TPageInFlight> PagesInFlight;
+  std::map<int64_t, TPageInFlight> PagesInFlight;
+  int64_t PagesTaken = 0;
+
+  // Following links on the listed pages' sites; fixed before the first worker begins.
+  TSiteCrawlLimits CrawlLimits{0, 1, 2};
+  bool RobotsObeyed = true;
+  // The sites with pages still to fetch or in flight, oldest line first, and whether the
+  // list has given its last line. Guarded by ListLock.
+  std::deque<std::shared_ptr<TSiteSearch>> OpenSites;
+  bool ListEnded = false;
+  // Signalled, with ListLock, whenever a page of a site finishes: lanes that have nothing
+  // to take but pages still in flight wait for it.
+  std::condition_variable PageFinished;
+  // Every page fetched in the run, once, whichever links lead to it.
+  TVisitedAddresses Visited;
+  // The lines whose sites are completely searched; guarded by ListLock.
+  std::unique_ptr<TCompletedListLines> CompleteLines;
   // Mirrors Closed for the scanning loop, which tests it line by line without the lock.
   std::atomic<bool> ClosedFlag{false};
   // Held shared while a worker scans a page; closing the run takes it exclusively, so once
@@ -70,6 +120,14 @@ class TSearchState {
  public:
   std::atomic<bool> StopRequested{false};
   std::atomic<int32_t> UrlCounter{0};  // lines of the list taken so far
+  // When links are followed, the lines from the list's start, without a gap, whose sites
+  // are completely searched; -1 when the lines taken are the position to resume from.
+  std::atomic<int64_t> SearchedLines{-1};
+  // The position a progress save writes.
+  int32_t SavedPosition() const {
+    const int64_t searched = SearchedLines.load();
+    return searched < 0 ? UrlCounter.load() : static_cast<int32_t>(searched);
+  }
   std::atomic<int32_t> UrlTotal{0};    // lines of the list
   // Workers started in the run; 0 means no run is active. Shown as the maximum of the
   // wait dialog's progress bar.

@@ -75,45 +75,46 @@ void TForm1::WorkerLoop(int index, const std::shared_ptr<TSearchRun>& run) {
 
 void TForm1::RunLane(TWorkerSlot& slot, const std::shared_ptr<TSearchRun>& run,
                      std::atomic<bool>& ending) {
-  std::string line;
   // The lane fetches into its own buffers and touches shared state only while its run is
   // open, so a run closed by hand need not wait for a fetch still under way.
-  std::string url;
+  TPageJob job;
   TPageLines page;
   TPageAnchors anchors;
   std::array<int32_t, 3> shown{-1, -1, -1};  // the counts this lane last showed
   try {
     for (;;) {
-      TAddressStatus status;
       {
-        std::lock_guard lock(run->ListLock);
-        // A read error ends the worker like the end of the list does.
-        if (run->Closed || SearchState.StopRequested.load() || ending.load() ||
-            run->ListFile->Next(line) != TListRead::Line) {
-          break;
-        }
-        url.assign(UrlOfLine(line));
-        slot.Url = url;
-        // The counter wraps as a 32-bit register would; a resume may start it anywhere.
-        const auto taken = static_cast<uint32_t>(SearchState.UrlCounter.fetch_add(1)) + 1u;
-        status.LineNumber = static_cast<int32_t>(taken);
-        Label5.SetCaption(std::to_string(status.LineNumber));
-        run->PagesInFlight[status.LineNumber] = {url, std::chrono::steady_clock::now()};
+        std::unique_lock lock(run->ListLock);
+        if (!TakePage(*run, lock, ending, slot, job)) break;
       }
+      // The page is finished with its site whatever becomes of it, or the site would never
+      // count as searched and lanes waiting for its pages would wait for ever.
+      struct TSitePageDone {
+        TForm1& Form;
+        TSearchRun& Run;
+        const TPageJob& Job;
+        ~TSitePageDone() { Form.FinishSitePage(Run, Job); }
+      } done{*this, *run, job};
+
+      TAddressStatus status;
+      status.LineNumber = job.Site->LineNumber;
+      status.Depth = job.Depth;
+      status.ListedUrl = job.Site->ListedUrl;
       TPageFetchOptions options;
       options.FollowRedirects = CheckBoxRedirects.Checked();
       TPageFetchResult fetched;
       const auto started = std::chrono::steady_clock::now();
-      const bool ok = environment_.FetchPageWithResult(url, page, options, fetched);
+      const bool ok = environment_.FetchPageWithResult(job.Url, page, options, fetched);
       status.Milliseconds = std::chrono::duration_cast<std::chrono::milliseconds>(
                                 std::chrono::steady_clock::now() - started)
                                 .count();
-      status.Url = url;
-      status.FinalUrl = fetched.FinalUrl.empty() ? url : fetched.FinalUrl;
+      status.Url = job.Url;
+      status.FinalUrl = fetched.FinalUrl.empty() ? job.Url : fetched.FinalUrl;
       status.StatusCode = fetched.StatusCode;
       status.BytesReceived = fetched.BytesReceived;
       if (ok) {
         status.FailureReason = HttpStatusFailure(fetched.StatusCode);
+        FollowLinks(*run, job, page, status);
         if (CheckBoxExtended.Checked()) {
           anchors.FindExtended(page.Text());
         } else {
@@ -123,7 +124,7 @@ void TForm1::RunLane(TWorkerSlot& slot, const std::shared_ptr<TSearchRun>& run,
         status.FailureReason =
             fetched.FailureReason.empty() ? std::string(kNoConnection) : fetched.FailureReason;
       }
-      FinishPage(*run, ok ? &page : nullptr, anchors, shown, status);
+      FinishPage(*run, job.Key, ok ? &page : nullptr, anchors, shown, status);
     }
   } catch (...) {
     // Any failure of a page ends this worker; its other lanes finish their pages.
@@ -131,7 +132,7 @@ void TForm1::RunLane(TWorkerSlot& slot, const std::shared_ptr<TSearchRun>& run,
   }
 }
 
-void TForm1::FinishPage(TSearchRun& run, TPageLines* page, const TPageAnchors& anchors,
+void TForm1::FinishPage(TSearchRun& run, int64_t pageKey, TPageLines* page, const TPageAnchors& anchors,
                         std::array<int32_t, 3>& shown, TAddressStatus& status) {
   std::shared_lock gate(run.ScanGate);
   // Closing the run sets the flag before it waits for the gate: past this test the lists
@@ -146,7 +147,7 @@ void TForm1::FinishPage(TSearchRun& run, TPageLines* page, const TPageAnchors& a
       if (anchors.AnyIn(line.Begin(), line.End())) {
         ExtractContacts(*line, {CheckBox2.Checked() ? &StringGrid1 : nullptr,
                                 CheckBox3.Checked() ? &StringGrid2 : nullptr,
-                                CheckBox4.Checked() ? &StringGrid3 : nullptr, status.Url,
+                                CheckBox4.Checked() ? &StringGrid3 : nullptr, status.FinalUrl,
                                 anchors.Extended()});
       }
       ShowCounts(shown);
@@ -158,7 +159,7 @@ void TForm1::FinishPage(TSearchRun& run, TPageLines* page, const TPageAnchors& a
   }
   {
     std::lock_guard lock(run.ListLock);
-    run.PagesInFlight.erase(status.LineNumber);
+    run.PagesInFlight.erase(pageKey);
   }
   AddStatus(std::move(status));
 }
@@ -173,15 +174,17 @@ void TForm1::AddStatus(TAddressStatus status) {
 }
 
 void TForm1::RecordDroppedPages(TSearchRun& run) {
-  std::map<int32_t, TSearchRun::TPageInFlight> dropped;
+  std::map<int64_t, TSearchRun::TPageInFlight> dropped;
   {
     std::lock_guard lock(run.ListLock);
     dropped.swap(run.PagesInFlight);
   }
   const auto now = std::chrono::steady_clock::now();
-  for (auto& [lineNumber, page] : dropped) {
+  for (auto& [key, page] : dropped) {
     TAddressStatus status;
-    status.LineNumber = lineNumber;
+    status.LineNumber = page.LineNumber;
+    status.Depth = page.Depth;
+    status.ListedUrl = std::move(page.ListedUrl);
     status.Url = page.Url;
     status.FinalUrl = std::move(page.Url);
     status.Milliseconds =

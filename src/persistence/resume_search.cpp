@@ -1,6 +1,8 @@
 // Resuming a saved search from a position in its URL list.
 #include <sys/stat.h>
 
+#include <algorithm>
+
 #include "engine/main_form.h"
 #include "persistence/settings_file.h"
 #include "text/integer_syntax.h"
@@ -57,11 +59,13 @@ void TForm1::SpeedButton4Click() {
   const int32_t position = StrToInt(*entered);
   SearchState.UrlCounter.store(position);
 
-  // At least the first line is always skipped, whatever the position.
+  // Listed pages alone: at least the first line is always skipped, whatever the position.
+  // Following links, the position counts the lines whose sites were searched to the end,
+  // and 0 says none was: no line is skipped that the position does not count.
   auto list = TUrlListReader::Open(listPath);
   std::string line;
-  list->ReadLine(line);
-  for (int64_t skipped = 1; skipped < position && !list->Eof(); ++skipped) list->ReadLine(line);
+  const int64_t toSkip = SpinEditDepth.Value() > 0 ? position : std::max<int64_t>(position, 1);
+  for (int64_t skipped = 0; skipped < toSkip && !list->Eof(); ++skipped) list->ReadLine(line);
   if (list->Eof()) {
     Label6.SetCaption("网址列表搜索完毕...");
     SpeedButton2.SetEnabled(true);

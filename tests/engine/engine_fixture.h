@@ -38,12 +38,23 @@ class EngineFixture {
         }
         return fetch(url, lines);
       };
+      // A page the fetch gives is an answer of 200, so that its links may be followed.
+      environment.FetchPageWithResult = [page = environment.FetchPage](
+                                            const std::string& url, TPageLines& lines,
+                                            const TPageFetchOptions&, TPageFetchResult& result) {
+        result.FinalUrl = url;
+        const bool answered = page(url, lines);
+        result.StatusCode = answered ? 200 : 0;
+        return answered;
+      };
     }
     form = std::make_unique<TForm1>(dialogs, std::move(environment));
     form->FormCreate();
     // One page in flight per worker, as the first version fetched: pages are asked for in
     // list order. Tests of more pages in flight set their own count.
     form->SpinEditInFlight.SetValue(1);
+    // Only the listed pages, as the first version read: tests that follow links say so.
+    form->SpinEditDepth.SetValue(0);
   }
   ~EngineFixture() { form.reset(); }
 

@@ -64,10 +64,10 @@ TEST(SpeedButton4Click, SkipsToTheEnteredPosition) {
   for (const PositionRow& row : rows) {
     SCOPED_TRACE(std::to_string(row.lines) + " lines, position " + row.entered);
     Saved s(row.lines, 57);
-    // One page at a time, so pages are asked for in list order; resuming reads the count
-    // from the file.
+    // One page at a time, so pages are asked for in list order, and only the listed pages;
+    // resuming reads both from the file.
     s.h.dir.Write(s.h.SettingsName(),
-                  test::TempDir::Read(s.h.SettingsPath()) + "inflight=1\r\n");
+                  test::TempDir::Read(s.h.SettingsPath()) + "inflight=1\r\ndepth=0\r\n");
     TForm1& form = s.h.Create();
     s.h.dialogs.AnswerInput(row.entered);
     form.SpeedButton4Click();

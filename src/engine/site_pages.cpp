@@ -1,0 +1,108 @@
+// Taking the pages of the listed pages' sites, following their links, and knowing when a
+// site is completely searched.
+#include <algorithm>
+#include <chrono>
+
+#include "crawl/crawl_address.h"
+#include "crawl/page_links.h"
+#include "engine/main_form.h"
+
+namespace qm {
+namespace {
+
+// The name the robots.txt groups are matched against.
+constexpr std::string_view kRobotsAgentName = "qmharvest";
+// Links are looked for in a page's first bytes only: the parser's tree of a page of tens of
+// megabytes would take far more memory than the page.
+constexpr size_t kMaxLinkSearchBytes = 4u << 20;
+// How long a lane with nothing to take waits before it looks at stop and close again.
+constexpr auto kIdleLaneWait = std::chrono::milliseconds(100);
+
+}  // namespace
+
+bool TForm1::TakePage(TSearchRun& run, std::unique_lock<std::mutex>& lock,
+                      const std::atomic<bool>& ending, TWorkerSlot& slot, TPageJob& job) {
+  std::string line;
+  for (;;) {
+    if (run.Closed || SearchState.StopRequested.load() || ending.load()) return false;
+    job = {};
+    for (const std::shared_ptr<TSiteSearch>& site : run.OpenSites) {
+      if (std::optional<TCrawlPage> page = site->Frontier.TakeNext()) {
+        job.Site = site;
+        job.Url = std::move(page->Address);
+        job.Depth = page->Depth;
+        break;
+      }
+    }
+    // A read error ends the list as its end does.
+    if (!job.Site && !run.ListEnded && run.ListFile->Next(line) != TListRead::Line) {
+      run.ListEnded = true;
+    } else if (!job.Site && !run.ListEnded) {
+      const int32_t before = SearchState.UrlCounter.fetch_add(1);
+      // The counter wraps as a 32-bit register would; a resume may start it anywhere.
+      const auto lineNumber = static_cast<int32_t>(static_cast<uint32_t>(before) + 1u);
+      Label5.SetCaption(std::to_string(lineNumber));
+      job.Site = std::make_shared<TSiteSearch>(std::string(UrlOfLine(line)), before, lineNumber,
+                                               run.CrawlLimits, run.Visited);
+      run.OpenSites.push_back(job.Site);
+      // The listed page is always its site's first page, fetched as the line gives it.
+      job.Site->Frontier.TakeNext();
+      job.Url = job.Site->ListedUrl;
+    }
+    if (job.Site) {
+      job.Key = run.PagesTaken++;
+      slot.Url = job.Url;
+      run.PagesInFlight[job.Key] = {job.Url, std::chrono::steady_clock::now(),
+                                    job.Site->LineNumber, job.Depth, job.Site->ListedUrl};
+      return true;
+    }
+    // Without links to follow, no page in flight can give this lane anything more.
+    if (run.OpenSites.empty() || run.CrawlLimits.MaxDepth == 0) return false;
+    run.PageFinished.wait_for(lock, kIdleLaneWait);
+  }
+}
+
+void TForm1::FollowLinks(TSearchRun& run, const TPageJob& job, const TPageLines& page,
+                         const TAddressStatus& status) {
+  if (job.Depth >= run.CrawlLimits.MaxDepth || status.StatusCode < 200 ||
+      status.StatusCode > 299) {
+    return;
+  }
+  const std::string pageAddress = WithDefaultScheme(status.FinalUrl);
+  TSiteFrontier& frontier = job.Site->Frontier;
+  if (job.Depth == 0) frontier.JoinSiteOf(pageAddress);
+  const std::string_view text = page.Text();
+  const std::vector<TPageLink> links =
+      ExtractPageLinks(text.substr(0, std::min(text.size(), kMaxLinkSearchBytes)), pageAddress);
+  if (links.empty()) return;
+  // The rules are in place before any followed page can be taken.
+  if (job.Depth == 0 && run.RobotsObeyed) frontier.SetRobotsRules(FetchRobotsRules(pageAddress));
+  frontier.OfferLinks(links, job.Depth);
+}
+
+TRobotsRules TForm1::FetchRobotsRules(const std::string& pageAddress) {
+  TPageLines body;
+  TPageFetchResult fetched;
+  const bool answered = environment_.FetchPageWithResult(RobotsTxtAddressOf(pageAddress), body,
+                                                         TPageFetchOptions{}, fetched);
+  // A fetch that failed on a redirect chain still tells its last status.
+  return TRobotsRules::FromAnswer(fetched.StatusCode, answered ? body.Text() : std::string_view(),
+                                  kRobotsAgentName);
+}
+
+void TForm1::FinishSitePage(TSearchRun& run, const TPageJob& job) {
+  std::lock_guard lock(run.ListLock);
+  job.Site->Frontier.PageFinished();
+  if (job.Site->Frontier.IsComplete()) {
+    std::erase(run.OpenSites, job.Site);
+    if (!run.Closed && run.CompleteLines) {
+      run.CompleteLines->MarkComplete(job.Site->LineIndex);
+      if (run.CrawlLimits.MaxDepth > 0) {
+        SearchState.SearchedLines.store(run.CompleteLines->SavedPosition());
+      }
+    }
+  }
+  run.PageFinished.notify_all();
+}
+
+}  // namespace qm

@@ -1,0 +1,212 @@
+// Following the links of listed pages on their sites: what is fetched, how much at once,
+// and the position a stopped search saves.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <condition_variable>
+#include <map>
+#include <mutex>
+#include <set>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine/engine_fixture.h"
+#include "support/nginx_fixture.h"
+
+namespace qm {
+namespace {
+
+using test::EngineFixture;
+using test::NginxServer;
+using test::WaitUntil;
+
+std::set<std::string> Rows(const TResultList& list) {
+  if (list.EntryCount() == 0) return {};
+  const std::vector<std::string> rows = list.Snapshot();
+  return {rows.begin(), rows.end()};
+}
+
+TPageLines LinesOf(const std::string& html) {
+  std::vector<std::string> lines;
+  std::istringstream in(html);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return TPageLines(lines);
+}
+
+void RunToCompletion(EngineFixture& f) {
+  f.form->SpeedButton2Click();
+  ASSERT_TRUE(f.WaitForCompletedRuns(1));
+  ASSERT_TRUE(f.WaitForWorkersGone());
+}
+
+TEST(SiteSearch, FollowsSiteLinksToTheDepthAsRobotsAllow) {
+  NginxServer nginx;
+  const std::string site = nginx.Url();
+  nginx.WriteFile("robots.txt", "User-agent: *\nDisallow: /private/\n");
+  nginx.WriteFile("index.html",
+                  "<html><head><base href=\"/zh/\"></head><body>\n"
+                  "<a href=\"lianxi.html\">联系我们</a>\n"
+                  "<a href=" + site + "en/contact.html>Contact</a>\n"
+                  "<a href='/about/'>About &amp; team</a> <a href=\"/private/staff.html\">内部</a>\n"
+                  "<a href=\"http://off.invalid/contact.html\">友情链接</a>\n"
+                  "<a href=\"/logo.png\">logo</a> <a href=\"/#top\">首页</a>\n"
+                  "总机 home@site.cn</body></html>\n");
+  nginx.WriteFile("zh/lianxi.html",
+                  "邮箱 zh@site.cn <a href=\"/\">首页</a> <a href=\"deeper.html\">更多</a>\n");
+  nginx.WriteFile("en/contact.html", "mail en@site.cn <a href=\"/zh/lianxi.html\">中文</a>\n");
+  nginx.WriteFile("about/index.html", "about@site.cn\n");
+  nginx.WriteFile("private/staff.html", "private@site.cn\n");
+  nginx.WriteFile("zh/deeper.html", "deep@site.cn\n");
+
+  struct Case {
+    int Depth;
+    bool Robots;
+    std::set<std::string> Rows;
+  };
+  const Case cases[] = {
+      {0, true, {"home@site.cn"}},
+      {1, true, {"home@site.cn", "zh@site.cn", "en@site.cn", "about@site.cn"}},
+      {1, false, {"home@site.cn", "zh@site.cn", "en@site.cn", "about@site.cn", "private@site.cn"}},
+      {2, true, {"home@site.cn", "zh@site.cn", "en@site.cn", "about@site.cn", "deep@site.cn"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE("depth " + std::to_string(c.Depth) + (c.Robots ? " robots" : ""));
+    const size_t logBefore = nginx.AccessLog().size();
+    EngineFixture f;
+    f.form->SpinEdit1.SetValue(2);
+    f.form->SpinEditInFlight.SetValue(4);
+    f.form->SpinEditDepth.SetValue(c.Depth);
+    f.form->CheckBoxRobots.SetChecked(c.Robots);
+    f.UseList(site + "\r\n");
+    RunToCompletion(f);
+    EXPECT_EQ(Rows(f.form->StringGrid1), c.Rows);
+
+    // One record a page, each with its depth and the listed page; no page asked for twice.
+    const std::vector<TAddressStatus> records = f.form->AddressStatuses.Snapshot();
+    EXPECT_EQ(records.size(), c.Rows.size());
+    std::multiset<std::string> requests;
+    std::istringstream log(nginx.AccessLog().substr(logBefore));
+    for (std::string entry; std::getline(log, entry);) {
+      const size_t get = entry.find("\"GET ");
+      if (get != std::string::npos) requests.insert(entry.substr(get + 5, entry.find(' ', get + 5) - get - 5));
+    }
+    for (const std::string& path : requests) EXPECT_EQ(requests.count(path), 1u) << path;
+    EXPECT_EQ(requests.count("/robots.txt"), c.Depth > 0 && c.Robots ? 1u : 0u);
+    for (const TAddressStatus& record : records) {
+      EXPECT_EQ(record.ListedUrl, site);
+      EXPECT_EQ(record.LineNumber, 1);
+      EXPECT_EQ(record.Depth, record.Url == site ? 0 : record.Url.find("deeper") != std::string::npos ? 2 : 1)
+          << record.Url;
+      EXPECT_FALSE(record.Failed()) << record.Url;
+    }
+  }
+}
+
+TEST(SiteSearch, PageLimitAndTwoPagesOfASiteInFlightContactPagesFirst) {
+  // A site of 30 linked pages, the contact page linked last, fetched slowly enough that
+  // every lane would take a page if it could.
+  std::mutex mutex;
+  int inFlight = 0;
+  int mostInFlight = 0;
+  std::string home;
+  for (int i = 1; i <= 30; ++i) {
+    home += "<a href=\"/p" + std::to_string(i) + "\">" + (i == 30 ? "联系我们" : "新闻") + "</a>\n";
+  }
+  EngineFixture f([&](const std::string& url, TPageLines& lines) {
+    {
+      std::lock_guard lock(mutex);
+      mostInFlight = std::max(mostInFlight, ++inFlight);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));  // the server's latency
+    const std::string path = url.substr(url.find('/', 7) + 1);
+    lines = LinesOf(path.empty() ? home : "mail " + path + "@x.cn\n");
+    std::lock_guard lock(mutex);
+    --inFlight;
+    return true;
+  });
+  f.form->SpinEdit1.SetValue(4);
+  f.form->SpinEditInFlight.SetValue(8);
+  f.form->SpinEditDepth.SetValue(1);
+  f.form->SpinEditPageLimit.SetValue(5);
+  f.UseList("http://x.cn/\r\n");
+  RunToCompletion(f);
+  EXPECT_LE(mostInFlight, 2);
+  const std::set<std::string> rows = Rows(f.form->StringGrid1);
+  EXPECT_EQ(rows.size(), 4u);
+  EXPECT_TRUE(rows.count("p30@x.cn"));
+  // The listed page, four followed pages, and the site's robots.txt.
+  EXPECT_EQ(f.Fetched().size(), 6u);
+}
+
+TEST(SiteSearch, StopSavesOnlySitesSearchedToTheEndAndResumeTakesTheCutOneAgain) {
+  // Line 2's site holds its followed pages until the stop; lines 1 and 3 end at once.
+  std::mutex mutex;
+  std::condition_variable released;
+  bool open = false;
+  int held = 0;
+  const std::string cutHome = "<a href=\"/contact\">联系</a><a href=\"/about\">关于</a>"
+                              "<a href=\"/team\">team</a>\n";
+  EngineFixture f([&](const std::string& url, TPageLines& lines) {
+    if (url == "http://cut.cn/contact" || url == "http://cut.cn/about" ||
+        url == "http://cut.cn/team") {
+      std::unique_lock lock(mutex);
+      ++held;
+      released.wait(lock, [&] { return open; });
+    }
+    lines = LinesOf(url == "http://cut.cn/" ? cutHome : "mail me@x.cn\n");
+    return true;
+  });
+  f.form->SpinEdit1.SetValue(1);
+  f.form->SpinEditInFlight.SetValue(4);
+  f.form->SpinEditDepth.SetValue(1);
+  f.UseList("http://one.cn/\r\nhttp://cut.cn/\r\nhttp://two.cn/\r\n");
+  f.form->SpeedButton7Click();  // the settings file holds the link-following settings
+  // Held fetches are let go however the test ends, or the workers could never be joined.
+  struct Release {
+    std::mutex& Mutex;
+    std::condition_variable& Released;
+    bool& Open;
+    void operator()() {
+      std::lock_guard lock(Mutex);
+      Open = true;
+      Released.notify_all();
+    }
+    ~Release() { (*this)(); }
+  } release{mutex, released, open};
+  f.form->SpeedButton2Click();
+  ASSERT_TRUE(WaitUntil([&] {
+    std::lock_guard lock(mutex);
+    return held == 2 && f.form->AddressStatuses.Count() == 3;
+  }));
+  f.form->SpeedButton3Click();
+  release();
+  ASSERT_TRUE(f.WaitForCompletedRuns(1));
+  ASSERT_TRUE(f.WaitForWorkersGone());
+  EXPECT_EQ(f.form->Label5.Caption(), "3");
+  EXPECT_NE(f.SettingsText().find("process=1"), std::string::npos) << f.SettingsText();
+
+  // The resume proposes the saved position and starts again at the site cut short.
+  f.ClearFetched();
+  f.dialogs.AnswerInput("1");
+  f.form->SpeedButton4Click();
+  ASSERT_TRUE(f.WaitForCompletedRuns(2));
+  ASSERT_TRUE(f.WaitForWorkersGone());
+  const std::vector<std::string> fetched = f.Fetched();
+  EXPECT_TRUE(std::count(fetched.begin(), fetched.end(), "http://cut.cn/"));
+  EXPECT_FALSE(std::count(fetched.begin(), fetched.end(), "http://one.cn/"));
+  EXPECT_NE(f.SettingsText().find("process=3"), std::string::npos) << f.SettingsText();
+
+  // Position 0 says no site was searched to its end: the first line is taken again.
+  f.ClearFetched();
+  f.dialogs.AnswerInput("0");
+  f.form->SpeedButton4Click();
+  ASSERT_TRUE(f.WaitForCompletedRuns(3));
+  ASSERT_TRUE(f.WaitForWorkersGone());
+  const std::vector<std::string> again = f.Fetched();
+  EXPECT_TRUE(std::count(again.begin(), again.end(), "http://one.cn/"));
+}
+
+}  // namespace
+}  // namespace qm
