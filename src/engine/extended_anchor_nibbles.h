@@ -91,16 +91,4 @@ constexpr std::array<size_t, 2> PlacesUsed() {
 
 inline constexpr std::array<size_t, 2> kPlaces = PlacesUsed();
 
-// The test on one position, as the vector code does it on 32 at once.
-constexpr bool MayStartAnchor(const unsigned char* p) {
-  for (size_t set = 0; set < 2; ++set) {
-    unsigned groups = 0xFF;
-    for (size_t place = 0; place < 4; ++place) {
-      groups &= kTables.Low[set][place][p[place] & 15] & kTables.High[set][place][p[place] >> 4];
-    }
-    if (groups != 0) return true;
-  }
-  return false;
-}
-
 }  // namespace qm::extended_nibbles
