@@ -191,6 +191,10 @@ class TForm1 {
   // adds the address's status record with the rows the page added.
   void FinishPage(TSearchRun& run, int64_t pageKey, TPageLines* page, const TPageAnchors& anchors,
                   std::array<int32_t, 3>& shown, TAddressStatus& status);
+  // A page whose fetch or scan raised an error gets a record saying so, unless the run was
+  // closed meanwhile or the page's record is in already.
+  void RecordBrokenPage(TSearchRun& run, int64_t pageKey, TAddressStatus& status,
+                        std::string_view reason) noexcept;
   // Adds a status record and shows the failed count when it grew.
   void AddStatus(TAddressStatus status);
   // Once a run is closed by hand: a record for each page it dropped unread.

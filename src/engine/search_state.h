@@ -31,8 +31,8 @@ inline constexpr int32_t kRunningMark = 8;
 // One line of the list as the run searches it: its listed page and the pages of its site
 // followed from there.
 struct TSiteSearch {
-  TSiteSearch(std::string listedUrl, int64_t lineIndex, int32_t lineNumber,
-              TSiteCrawlLimits limits, TVisitedAddresses& visited)
+  TSiteSearch(std::string listedUrl, int64_t lineIndex, int32_t lineNumber, TSiteCrawlLimits limits,
+              TVisitedAddresses& visited)
       : ListedUrl(std::move(listedUrl)),
         LineIndex(lineIndex),
         LineNumber(lineNumber),
@@ -128,7 +128,7 @@ class TSearchState {
     const int64_t searched = SearchedLines.load();
     return searched < 0 ? UrlCounter.load() : static_cast<int32_t>(searched);
   }
-  std::atomic<int32_t> UrlTotal{0};    // lines of the list
+  std::atomic<int32_t> UrlTotal{0};  // lines of the list
   // Workers started in the run; 0 means no run is active. Shown as the maximum of the
   // wait dialog's progress bar.
   std::atomic<int32_t> StartedWorkers{0};

@@ -52,8 +52,8 @@ bool TForm1::TakePage(TSearchRun& run, std::unique_lock<std::mutex>& lock,
     if (job.Site) {
       job.Key = run.PagesTaken++;
       slot.Url = job.Url;
-      run.PagesInFlight[job.Key] = {job.Url, std::chrono::steady_clock::now(),
-                                    job.Site->LineNumber, job.Depth, job.Site->ListedUrl};
+      run.PagesInFlight[job.Key] = {job.Url, std::chrono::steady_clock::now(), job.Site->LineNumber,
+                                    job.Depth, job.Site->ListedUrl};
       return true;
     }
     // Without links to follow, no page in flight can give this lane anything more.
@@ -64,8 +64,7 @@ bool TForm1::TakePage(TSearchRun& run, std::unique_lock<std::mutex>& lock,
 
 void TForm1::FollowLinks(TSearchRun& run, const TPageJob& job, const TPageLines& page,
                          const TAddressStatus& status) {
-  if (job.Depth >= run.CrawlLimits.MaxDepth || status.StatusCode < 200 ||
-      status.StatusCode > 299) {
+  if (job.Depth >= run.CrawlLimits.MaxDepth || status.StatusCode < 200 || status.StatusCode > 299) {
     return;
   }
   const std::string pageAddress = WithDefaultScheme(status.FinalUrl);

@@ -17,6 +17,8 @@ const char* const kEndMessages[kWorkerSlotCount] = {"线程1终止!", "线程2�
                                                     "线程4终止!"};
 // The reason of a failed fetch that gave none.
 constexpr std::string_view kNoConnection = "no connection, or the request could not be sent";
+// The reason of a page whose fetch or scan failed with an error, before the error's text.
+constexpr std::string_view kBrokenPage = "the page could not be read: ";
 // The reason of a page still in flight when the run was closed by hand.
 constexpr std::string_view kDroppedByHand = "dropped: the search was closed by hand";
 
@@ -100,31 +102,40 @@ void TForm1::RunLane(TWorkerSlot& slot, const std::shared_ptr<TSearchRun>& run,
       status.LineNumber = job.Site->LineNumber;
       status.Depth = job.Depth;
       status.ListedUrl = job.Site->ListedUrl;
-      TPageFetchOptions options;
-      options.FollowRedirects = CheckBoxRedirects.Checked();
-      TPageFetchResult fetched;
-      const auto started = std::chrono::steady_clock::now();
-      const bool ok = environment_.FetchPageWithResult(job.Url, page, options, fetched);
-      status.Milliseconds = std::chrono::duration_cast<std::chrono::milliseconds>(
-                                std::chrono::steady_clock::now() - started)
-                                .count();
       status.Url = job.Url;
-      status.FinalUrl = fetched.FinalUrl.empty() ? job.Url : fetched.FinalUrl;
-      status.StatusCode = fetched.StatusCode;
-      status.BytesReceived = fetched.BytesReceived;
-      if (ok) {
-        status.FailureReason = HttpStatusFailure(fetched.StatusCode);
-        FollowLinks(*run, job, page, status);
-        if (CheckBoxExtended.Checked()) {
-          anchors.FindExtended(page.Text());
+      status.FinalUrl = job.Url;
+      try {
+        TPageFetchOptions options;
+        options.FollowRedirects = CheckBoxRedirects.Checked();
+        TPageFetchResult fetched;
+        const auto started = std::chrono::steady_clock::now();
+        const bool ok = environment_.FetchPageWithResult(job.Url, page, options, fetched);
+        status.Milliseconds = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                  std::chrono::steady_clock::now() - started)
+                                  .count();
+        if (!fetched.FinalUrl.empty()) status.FinalUrl = fetched.FinalUrl;
+        status.StatusCode = fetched.StatusCode;
+        status.BytesReceived = fetched.BytesReceived;
+        if (ok) {
+          status.FailureReason = HttpStatusFailure(fetched.StatusCode);
+          FollowLinks(*run, job, page, status);
+          if (CheckBoxExtended.Checked()) {
+            anchors.FindExtended(page.Text());
+          } else {
+            anchors.Find(page.Text());
+          }
         } else {
-          anchors.Find(page.Text());
+          status.FailureReason =
+              fetched.FailureReason.empty() ? std::string(kNoConnection) : fetched.FailureReason;
         }
-      } else {
-        status.FailureReason =
-            fetched.FailureReason.empty() ? std::string(kNoConnection) : fetched.FailureReason;
+        FinishPage(*run, job.Key, ok ? &page : nullptr, anchors, shown, status);
+      } catch (const std::exception& error) {
+        RecordBrokenPage(*run, job.Key, status, error.what());
+        throw;
+      } catch (...) {
+        RecordBrokenPage(*run, job.Key, status, "unknown error");
+        throw;
       }
-      FinishPage(*run, job.Key, ok ? &page : nullptr, anchors, shown, status);
     }
   } catch (...) {
     // Any failure of a page ends this worker; its other lanes finish their pages.
@@ -132,8 +143,9 @@ void TForm1::RunLane(TWorkerSlot& slot, const std::shared_ptr<TSearchRun>& run,
   }
 }
 
-void TForm1::FinishPage(TSearchRun& run, int64_t pageKey, TPageLines* page, const TPageAnchors& anchors,
-                        std::array<int32_t, 3>& shown, TAddressStatus& status) {
+void TForm1::FinishPage(TSearchRun& run, int64_t pageKey, TPageLines* page,
+                        const TPageAnchors& anchors, std::array<int32_t, 3>& shown,
+                        TAddressStatus& status) {
   std::shared_lock gate(run.ScanGate);
   // Closing the run sets the flag before it waits for the gate: past this test the lists
   // are this run's until the gate is released. A page dropped by a manual close leaves
@@ -162,6 +174,23 @@ void TForm1::FinishPage(TSearchRun& run, int64_t pageKey, TPageLines* page, cons
     run.PagesInFlight.erase(pageKey);
   }
   AddStatus(std::move(status));
+}
+
+void TForm1::RecordBrokenPage(TSearchRun& run, int64_t pageKey, TAddressStatus& status,
+                              std::string_view reason) noexcept {
+  try {
+    std::shared_lock gate(run.ScanGate);
+    if (run.ClosedFlag.load(std::memory_order_acquire)) return;
+    {
+      std::lock_guard lock(run.ListLock);
+      // Gone from the pages in flight: its record is in already.
+      if (run.PagesInFlight.erase(pageKey) == 0) return;
+    }
+    status.FailureReason = std::string(kBrokenPage) + std::string(reason);
+    AddStatus(std::move(status));
+  } catch (...) {
+    // Out of memory even for the record: the worker ends all the same.
+  }
 }
 
 void TForm1::AddStatus(TAddressStatus status) {

@@ -67,16 +67,13 @@ constexpr LabelAlias kAliases[] = {
 // converting a small page.
 class ConverterCache {
  public:
-  ~ConverterCache() {
-    // A charset iconv does not know is remembered as null, which must not be closed.
-    for (auto& entry : converters_) {
-      if (entry.second != nullptr) iconv_close(entry.second);
-    }
-  }
+  ~ConverterCache() { CloseAll(); }
   // Null when iconv knows no such charset.
   iconv_t For(const std::string& charset) {
     auto found = converters_.find(charset);
     if (found == converters_.end()) {
+      // Pages name whatever charsets they like; a thread keeps no more than a few.
+      if (converters_.size() >= kMaxConverters) CloseAll();
       iconv_t cd = iconv_open("UTF-8", charset.c_str());
       if (cd == reinterpret_cast<iconv_t>(-1)) cd = nullptr;
       found = converters_.emplace(charset, cd).first;
@@ -86,6 +83,16 @@ class ConverterCache {
   }
 
  private:
+  static constexpr size_t kMaxConverters = 32;
+
+  void CloseAll() {
+    // A charset iconv does not know is remembered as null, which must not be closed.
+    for (auto& entry : converters_) {
+      if (entry.second != nullptr) iconv_close(entry.second);
+    }
+    converters_.clear();
+  }
+
   std::map<std::string, iconv_t> converters_;
 };
 

@@ -169,7 +169,15 @@ TEST(PagesInFlight, AFailingPageEndsItsWorkerOnceItsOtherPagesAreDone) {
   const int32_t taken = f.form->SearchState.UrlCounter.load();
   EXPECT_GE(taken, 3);
   EXPECT_LT(taken, kLines);
-  EXPECT_EQ(f.form->AddressStatuses.Count(), static_cast<size_t>(taken - 1));
+  // Every page taken has its record, the failing one with its error.
+  const std::vector<TAddressStatus> records = f.form->AddressStatuses.Snapshot();
+  EXPECT_EQ(records.size(), static_cast<size_t>(taken));
+  EXPECT_EQ(std::count_if(records.begin(), records.end(),
+                          [](const TAddressStatus& record) {
+                            return record.FailureReason ==
+                                   "the page could not be read: out of memory";
+                          }),
+            1);
 }
 
 TEST(AddressStatus, OneRecordPerLineWithTheReasonOfEachFailure) {

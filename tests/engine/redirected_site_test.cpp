@@ -55,6 +55,8 @@ TEST(RedirectedSite, ContactsOfTheTargetPages) {
       EXPECT_EQ(Rows(f.form->StringGrid1),
                 (std::vector<std::string>{"gbk@example.cn", "one@example.cn"}));
       EXPECT_EQ(Rows(f.form->StringGrid2), std::vector<std::string>{"13900001111"});
+      // A row's source is the page it was found on, where the redirects ended.
+      EXPECT_EQ(f.form->StringGrid2.Entries().at(0).Source, nginx.Url("zh/index.html"));
     } else {
       EXPECT_TRUE(Rows(f.form->StringGrid1).empty());
       EXPECT_TRUE(Rows(f.form->StringGrid2).empty());

@@ -45,14 +45,17 @@ TEST(SiteSearch, FollowsSiteLinksToTheDepthAsRobotsAllow) {
   NginxServer nginx;
   const std::string site = nginx.Url();
   nginx.WriteFile("robots.txt", "User-agent: *\nDisallow: /private/\n");
-  nginx.WriteFile("index.html",
-                  "<html><head><base href=\"/zh/\"></head><body>\n"
-                  "<a href=\"lianxi.html\">联系我们</a>\n"
-                  "<a href=" + site + "en/contact.html>Contact</a>\n"
-                  "<a href='/about/'>About &amp; team</a> <a href=\"/private/staff.html\">内部</a>\n"
-                  "<a href=\"http://off.invalid/contact.html\">友情链接</a>\n"
-                  "<a href=\"/logo.png\">logo</a> <a href=\"/#top\">首页</a>\n"
-                  "总机 home@site.cn</body></html>\n");
+  nginx.WriteFile(
+      "index.html",
+      "<html><head><base href=\"/zh/\"></head><body>\n"
+      "<a href=\"lianxi.html\">联系我们</a>\n"
+      "<a href=" +
+          site +
+          "en/contact.html>Contact</a>\n"
+          "<a href='/about/'>About &amp; team</a> <a href=\"/private/staff.html\">内部</a>\n"
+          "<a href=\"http://off.invalid/contact.html\">友情链接</a>\n"
+          "<a href=\"/logo.png\">logo</a> <a href=\"/#top\">首页</a>\n"
+          "总机 home@site.cn</body></html>\n");
   nginx.WriteFile("zh/lianxi.html",
                   "邮箱 zh@site.cn <a href=\"/\">首页</a> <a href=\"deeper.html\">更多</a>\n");
   nginx.WriteFile("en/contact.html", "mail en@site.cn <a href=\"/zh/lianxi.html\">中文</a>\n");
@@ -90,14 +93,17 @@ TEST(SiteSearch, FollowsSiteLinksToTheDepthAsRobotsAllow) {
     std::istringstream log(nginx.AccessLog().substr(logBefore));
     for (std::string entry; std::getline(log, entry);) {
       const size_t get = entry.find("\"GET ");
-      if (get != std::string::npos) requests.insert(entry.substr(get + 5, entry.find(' ', get + 5) - get - 5));
+      if (get != std::string::npos)
+        requests.insert(entry.substr(get + 5, entry.find(' ', get + 5) - get - 5));
     }
     for (const std::string& path : requests) EXPECT_EQ(requests.count(path), 1u) << path;
     EXPECT_EQ(requests.count("/robots.txt"), c.Depth > 0 && c.Robots ? 1u : 0u);
     for (const TAddressStatus& record : records) {
       EXPECT_EQ(record.ListedUrl, site);
       EXPECT_EQ(record.LineNumber, 1);
-      EXPECT_EQ(record.Depth, record.Url == site ? 0 : record.Url.find("deeper") != std::string::npos ? 2 : 1)
+      EXPECT_EQ(record.Depth, record.Url == site                               ? 0
+                              : record.Url.find("deeper") != std::string::npos ? 2
+                                                                               : 1)
           << record.Url;
       EXPECT_FALSE(record.Failed()) << record.Url;
     }
@@ -146,8 +152,9 @@ TEST(SiteSearch, StopSavesOnlySitesSearchedToTheEndAndResumeTakesTheCutOneAgain)
   std::condition_variable released;
   bool open = false;
   int held = 0;
-  const std::string cutHome = "<a href=\"/contact\">联系</a><a href=\"/about\">关于</a>"
-                              "<a href=\"/team\">team</a>\n";
+  const std::string cutHome =
+      "<a href=\"/contact\">联系</a><a href=\"/about\">关于</a>"
+      "<a href=\"/team\">team</a>\n";
   EngineFixture f([&](const std::string& url, TPageLines& lines) {
     if (url == "http://cut.cn/contact" || url == "http://cut.cn/about" ||
         url == "http://cut.cn/team") {
