@@ -5,8 +5,8 @@
 // would), next to wget -r -l 1 of every site (one site at a time, and four at once) followed
 // by ripgrep with three plain patterns over the downloaded tree, in the same run: planted
 // contacts found, recall, values found that were not planted, requests and pages per site,
-// wall and CPU time (the median of the rounds; the server's CPU not counted). Last, depth 1
-// with robots.txt ignored, to show what obeying it spares.
+// wall and CPU time (the median of the rounds; the server's CPU not counted). Then depth 1
+// without its page limit, and with robots.txt ignored.
 //
 //   bench_crawl [SITES]     (default 40, at most 253)
 #include <algorithm>
@@ -122,12 +122,16 @@ int main(int argc, char** argv) {
   std::printf("\n");
   std::fflush(stdout);
 
-  // The last shows what obeying robots.txt spares: the admin areas and their rows.
-  std::vector<Contender> contenders(5);
+  // After the four compared: depth 1 without the page limit, reading every page wget reads,
+  // and with robots.txt ignored, to show what obeying it spares.
+  std::vector<Contender> contenders(6);
   const std::vector<std::vector<std::string>> crawlOptions = {
-      {"--depth", "0"}, {"--depth", "1"}, {"--depth", "1", "--no-robots"}};
-  for (const int k : {0, 1, 2}) {
-    Contender& contender = contenders[k == 2 ? 4 : k];
+      {"--depth", "0"},
+      {"--depth", "1"},
+      {"--depth", "1", "--page-limit", "1000"},
+      {"--depth", "1", "--no-robots"}};
+  for (const int k : {0, 1, 2, 3}) {
+    Contender& contender = contenders[k < 2 ? k : k + 2];
     contender.Name = "qmharvest-cli";
     for (const std::string& option : crawlOptions[k]) contender.Name += " " + option;
     contender.Run = [&web, &work, options = crawlOptions[k]] {
@@ -162,7 +166,7 @@ int main(int argc, char** argv) {
       "\nmedian of %d rounds; found: planted contacts found (distinct values, e-mail in "
       "lower case); false: distinct values found that were not planted\n",
       kRounds);
-  std::printf("  %-38s %7s %6s %13s %12s %6s %6s %6s %5s %7s %s\n", "", "seconds", "cpu s",
+  std::printf("  %-42s %7s %6s %13s %12s %6s %6s %6s %5s %7s %s\n", "", "seconds", "cpu s",
               "requests/site", "pages/site", "found", "email", "mobile", "qq", "recall",
               "false (email mobile qq)");
   const double planted = static_cast<double>(web.Planted.size());
@@ -174,7 +178,7 @@ int main(int argc, char** argv) {
     const auto [requestMean, requestMax] = MeanAndMax(contender.Requests, hosts);
     const auto [pageMean, pageMax] = MeanAndMax(contender.Last.PagesPerHost, hosts);
     std::printf(
-        "  %-38s %7.3f %6.2f %6.1f (%4ld) %5.1f (%4ld) %6zu %6d %6d %5d %6.1f%% %5zu (%d %d %d)\n",
+        "  %-42s %7.3f %6.2f %6.1f (%4ld) %5.1f (%4ld) %6zu %6d %6d %5d %6.1f%% %5zu (%d %d %d)\n",
         contender.Name.c_str(), Median(contender.Seconds), Median(contender.CpuSeconds),
         requestMean, requestMax, pageMean, pageMax, truePositives.size(),
         CountOfKind(truePositives, kKinds[0]), CountOfKind(truePositives, kKinds[1]),
