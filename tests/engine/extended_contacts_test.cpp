@@ -159,6 +159,14 @@ TEST(ContactText, FormsBecomePlainAscii) {
       {"1、2", "1,2"},
       {"\xA3\xB1\xA3\xC0\xBA\xC5", "1@\x82"},  // code page 936: １＠号
       {"&#99999999;&#;&", "&#99999999;&#;&"},
+      // Long runs of plain ASCII, with forms and other characters past their first bytes.
+      {"<a href=\"mailto:sales.department%40example.com\">",
+       "<a href=\"mailto:sales.department@example.com\">"},
+      {"0123456789abcdefghij&#64;0123456789abcdefghijklmnop＠x",
+       "0123456789abcdefghij@0123456789abcdefghijklmnop@x"},
+      {"<div class=\"footer\">版权所有 &copy; 2024</div>",
+       "<div class=\"footer\">\x80\x80\x80\x80 &copy; 2024</div>"},
+      {"x", "x"},
   };
   std::string plain;
   for (const auto& row : rows) {
