@@ -91,11 +91,6 @@ QM_AVX2_INLINE __m256i Or32(__m256i a, __m256i b) {
 QM_AVX2_INLINE __m256i And32(__m256i a, __m256i b) {
   return _mm256_and_si256(a, b);
 }
-QM_AVX2_INLINE __m256i InRange32(__m256i bytes, unsigned char lo, unsigned char hi) {
-  const __m256i shifted = _mm256_sub_epi8(bytes, _mm256_set1_epi8(static_cast<char>(lo)));
-  return _mm256_cmpeq_epi8(_mm256_min_epu8(shifted, _mm256_set1_epi8(static_cast<char>(hi - lo))),
-                           shifted);
-}
 QM_AVX2_INLINE __m256i Digits32(__m256i bytes) {
   const __m256i shifted = _mm256_add_epi8(bytes, _mm256_set1_epi8(static_cast<char>(0x80 - '0')));
   return _mm256_cmpgt_epi8(_mm256_set1_epi8(static_cast<char>(0x80 + 10)), shifted);
@@ -106,45 +101,12 @@ QM_AVX2_INLINE __m256i MobileAnchorBytes32(const char* p) {
   return And32(Is32(Load32(p), '1'), And32(Digits32(Load32(p + 5)), Digits32(Load32(p + 10))));
 }
 
-// OtherAnchorBytes for thirty-two bytes; reads 32 + 3 bytes.
-QM_AVX2_INLINE __m256i OtherAnchorBytes32(const char* p) {
-  const __m256i b0 = Load32(p), b1 = Load32(p + 1), b2 = Load32(p + 2), b3 = Load32(p + 3);
-  const __m256i case20 = _mm256_set1_epi8(0x20);
-  const __m256i low0 = Or32(b0, case20), low1 = Or32(b1, case20), low2 = Or32(b2, case20),
-                low3 = Or32(b3, case20);
-  __m256i any = Is32(b0, '@');
-  const __m256i com = And32(Is32(low1, 'c'), And32(Is32(low2, 'o'), Is32(low3, 'm')));
-  const __m256i per = And32(Is32(low1, 'p'), And32(Is32(low2, 'e'), Is32(low3, 'r')));
-  any = Or32(any, And32(Is32(b0, '&'), Or32(Is32(b1, '#'), Or32(com, per))));
-  any = Or32(any, And32(Is32(b0, '%'), Is32(b1, '4')));
-  const __m256i opener = Or32(Is32(b0, '['), Or32(Is32(b0, '('), Is32(b0, '{')));
-  const __m256i spelled =
-      Or32(And32(Is32(low1, 'a'), Is32(low2, 't')), And32(Is32(low1, 'd'), Is32(low2, 'o')));
-  any = Or32(any, And32(opener, spelled));
-  any = Or32(any, And32(Is32(b0, 'c'), Is32(b1, 'f')));
-  any = Or32(any, And32(Is32(b0, 'n'), Is32(b1, '#')));
-  any = Or32(any, And32(Is32(low0, 'q'), Is32(low1, 'q')));
-  any = Or32(any,
-             And32(And32(Is32(low0, 'u'), Is32(low1, 'i')), And32(Is32(low2, 'n'), Is32(b3, '='))));
-  any = Or32(any, And32(Is32(b0, 0xE6), And32(Is32(b1, 0x8D), Is32(b2, 0xA2))));
-  any = Or32(any, And32(Is32(b0, 0xBB), Is32(b1, 0xBB)));
-  const __m256i fullWidthLow = Or32(Or32(InRange32(b2, 0x90, 0x99), Is32(b2, 0xA0)),
-                                    Or32(Or32(Is32(b2, 0x88), Is32(b2, 0xBB)), Is32(b2, 0xB1)));
-  const __m256i fullWidthHigh = Or32(Is32(b2, 0x91), Is32(b2, 0x9B));
-  any = Or32(any, And32(Is32(b0, 0xEF), Or32(And32(Is32(b1, 0xBC), fullWidthLow),
-                                             And32(Is32(b1, 0xBD), fullWidthHigh))));
-  const __m256i gbk = Or32(Or32(InRange32(b1, 0xB0, 0xB9), Is32(b1, 0xC0)),
-                           Or32(Or32(Is32(b1, 0xA8), Is32(b1, 0xDB)),
-                                Or32(Is32(b1, 0xFB), Or32(Is32(b1, 0xD1), Is32(b1, 0xF1)))));
-  return Or32(any, And32(Is32(b0, 0xA3), gbk));
-}
-
 QM_AVX2_INLINE __m256i NibbleTable(const uint8_t (&table)[16]) {
   return _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(table)));
 }
 
 // Bit k set where the nibble test (extended_anchor_nibbles.h) passes at p[k], k < 32;
-// reads 32 + 3 bytes. Far cheaper than OtherAnchorBytes32, and it passes little else.
+// reads 32 + 3 bytes. Far cheaper than OtherAnchorBytes, and it passes little else.
 QM_AVX2_INLINE uint32_t MaybeOtherAnchorMask32(const char* p) {
   using extended_nibbles::kTables;
   const __m256i lowHalf = _mm256_set1_epi8(0x0F);
@@ -166,12 +128,6 @@ QM_AVX2_INLINE uint32_t MaybeOtherAnchorMask32(const char* p) {
   return ~static_cast<uint32_t>(_mm256_movemask_epi8(none));
 }
 
-// Bit k set where another anchor than a mobile's starts at p[k], k < 32; kept out of line,
-// so the common path keeps its registers.
-__attribute__((target("avx2"), noinline)) uint32_t OtherAnchorMask32(const char* p) {
-  return static_cast<uint32_t>(_mm256_movemask_epi8(OtherAnchorBytes32(p)));
-}
-
 // Bit k set where an anchor may start at p[k], k < 32: a mobile's, or where the nibble
 // test passes (the few positions it passes needlessly only cost their line a closer look);
 // reads 32 + 10 bytes.
@@ -187,10 +143,10 @@ __attribute__((target("avx2"))) void ExtendedAnchorWordsAvx2(const char* p, uint
   }
 }
 
-// True when another anchor than a mobile's starts in the thirty-two bytes at p; else adds
-// their mobile anchors to `mobile`. Reads 32 + 10 bytes.
+// True when the nibble test passes in the thirty-two bytes at p; else adds their mobile
+// anchors to `mobile`. Reads 32 + 10 bytes.
 QM_AVX2_INLINE bool OtherAnchorIn32(const char* p, __m256i& mobile) {
-  if (MaybeOtherAnchorMask32(p) != 0 && OtherAnchorMask32(p) != 0) return true;
+  if (MaybeOtherAnchorMask32(p) != 0) return true;
   mobile = Or32(mobile, MobileAnchorBytes32(p));
   return false;
 }

@@ -25,7 +25,9 @@ void ExtendedAnchorWords(const char* p, uint64_t* words, size_t count);
 enum : unsigned { kExtendedMobileAnchor = 1, kExtendedOtherAnchor = 2 };
 // Which anchors start in `text`: only a mobile's, another (reported with the mobile bit
 // too, which is then not looked for), or none. A line with only mobile anchors holds no
-// character the plain text would change for a mobile.
+// character the plain text would change for a mobile. Where the processor has AVX2, the
+// quicker test of ExtendedAnchorWords stands for the other anchors: the few lines it takes
+// needlessly are only read in full.
 unsigned ExtendedAnchorKinds(std::string_view text);
 
 }  // namespace qm
