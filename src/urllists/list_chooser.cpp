@@ -15,7 +15,10 @@ std::optional<std::string> ChooseUrlList(ui::Dialogs& dialogs,
 }
 
 void TForm1::SpeedButton1Click() {
-  if (auto path = ChooseUrlList(dialogs_, ProgramDirectory())) Edit5.SetText(std::move(*path));
+  // An installed program's folder holds no lists of the user's: the chooser opens where the
+  // exports go, the program's folder only when it is the user's own (writable).
+  const std::string& folder = ExportDirectory().empty() ? ProgramDirectory() : ExportDirectory();
+  if (auto path = ChooseUrlList(dialogs_, folder)) Edit5.SetText(std::move(*path));
 }
 
 }  // namespace qm

@@ -2,6 +2,7 @@
 
 #include "engine/main_form.h"
 #include "support/scripted_dialogs.h"
+#include "support/temp_dir.h"
 
 namespace qm {
 namespace {
@@ -30,6 +31,24 @@ TEST(TForm1SpeedButton1Click, PutsTheChosenPathIntoEdit5AsItIs) {
   EXPECT_EQ(options.Filter, "Text files(*.txt)|*.txt|All files(*.*)|*.*");
   EXPECT_EQ(options.DefaultExtension, "txt");
   EXPECT_EQ(options.InitialDir, "/opt/Quill/");
+}
+
+TEST(TForm1SpeedButton1Click, InstalledProgramOpensTheChooserInTheHomeFolder) {
+  test::TempDir home;
+  const std::string homePath = home.Path().string();
+  test::ScriptedDialogs dialogs;
+  TForm1Environment environment;
+  environment.ProgramPath = "/usr/bin/qmharvest";
+  environment.LocalAddress = [] { return std::string(); };
+  environment.Environment = [&homePath](const char* name) -> const char* {
+    return std::string_view(name) == "HOME" ? homePath.c_str() : nullptr;
+  };
+  environment.DirectoryWritable = [](const std::string&) { return false; };
+  TForm1 form(dialogs, std::move(environment));
+  form.FormCreate();
+  form.SpeedButton1Click();
+  ASSERT_EQ(dialogs.History().size(), 1u);
+  EXPECT_EQ(dialogs.History()[0].FileOptions.InitialDir, homePath + "/");
 }
 
 }  // namespace
