@@ -1,12 +1,15 @@
 // Any bytes as a page. Three ways of scanning it must give the same rows: the three
 // scanners over every line, the one-pass scan over every line, and the one-pass scan over
 // only the lines the page pass marks (as a worker scans a page). Extended recognition too
-// must find on the lines its page pass marks all it finds on every line.
+// must find on the lines its page pass marks all it finds on every line, and its scanners
+// proper on the plain text of every line, with no look at the line's bytes before them.
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "engine/contact_text.h"
+#include "engine/extended_contacts.h"
 #include "engine/extractors.h"
 #include "engine/page_anchors.h"
 #include "fuzz_check.h"
@@ -48,7 +51,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace qm::fuzz;
   ui::ChangeNotifier notifier;
   TThreeLists separate(notifier), together(notifier), marked(notifier);
-  TThreeLists extendedAll(notifier), extendedMarked(notifier);
+  TThreeLists extendedAll(notifier), extendedMarked(notifier), extendedProper(notifier);
+  std::string plain;
   TPageLines lines;
   lines.AssignText(std::string_view(reinterpret_cast<const char*>(data), size));
   TPageAnchors anchors, extendedAnchors;
@@ -61,13 +65,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ExtractContacts(*line, together.All());
     if (anchors.AnyIn(line.Begin(), line.End())) ExtractContacts(*line, marked.All());
     ExtractContacts(*line, extendedAll.All(true));
+    ContactTextOfLine(*line, plain);
+    ExtractEmailsExtended(plain, extendedProper.Emails, {});
+    ExtractMobilesExtended(plain, extendedProper.Mobiles, {});
+    ExtractQQNumbersExtended(plain, extendedProper.QQNumbers, {});
     if (extendedAnchors.AnyIn(line.Begin(), line.End())) {
       ExtractContacts(*line, extendedMarked.All(true));
     }
   }
   CheckSameRows(separate, together, "the one-pass scan differs from the three scanners");
   CheckSameRows(separate, marked, "the page pass passed over a line with rows");
-  CheckSameRows(extendedAll, extendedMarked,
-                "the extended page pass passed over a line with rows");
+  CheckSameRows(extendedAll, extendedMarked, "the extended page pass passed over a line with rows");
+  CheckSameRows(extendedProper, extendedAll,
+                "the extended line check passed over a line with rows");
   return 0;
 }

@@ -6,6 +6,7 @@
 #include "engine/contact_anchors.h"
 #include "engine/extended_anchor_nibbles.h"
 #include "text/byte_blocks.h"
+#include "text/charset_conversion.h"
 
 namespace qm {
 namespace {
@@ -58,15 +59,15 @@ inline __attribute__((always_inline)) __m128i OtherAnchorBytes(const char* p) {
   // 换 in UTF-8 and code page 936.
   any = Or(any, And(Is(b0, 0xE6), And(Is(b1, 0x8D), Is(b2, 0xA2))));
   any = Or(any, And(Is(b0, 0xBB), Is(b1, 0xBB)));
-  // Full-width digits, ＠, （, ［, Ｑ in UTF-8 (EF BC xx), ｑ and ｛ (EF BD xx).
-  const __m128i fullWidthLow = Or(Or(InRange(b2, 0x90, 0x99), Is(b2, 0xA0)),
+  // Full-width digits, ＠, （, ［, Ｑ, － in UTF-8 (EF BC xx), ｑ and ｛ (EF BD xx).
+  const __m128i fullWidthLow = Or(Or(InRange(b2, 0x90, 0x99), Or(Is(b2, 0xA0), Is(b2, 0x8D))),
                                   Or(Or(Is(b2, 0x88), Is(b2, 0xBB)), Is(b2, 0xB1)));
   const __m128i fullWidthHigh = Or(Is(b2, 0x91), Is(b2, 0x9B));
   any = Or(any, And(Is(b0, 0xEF),
                     Or(And(Is(b1, 0xBC), fullWidthLow), And(Is(b1, 0xBD), fullWidthHigh))));
   // The same in code page 936 (A3 xx).
   const __m128i gbk =
-      Or(Or(InRange(b1, 0xB0, 0xB9), Is(b1, 0xC0)),
+      Or(Or(InRange(b1, 0xB0, 0xB9), Or(Is(b1, 0xC0), Is(b1, 0xAD))),
          Or(Or(Is(b1, 0xA8), Is(b1, 0xDB)), Or(Is(b1, 0xFB), Or(Is(b1, 0xD1), Is(b1, 0xF1)))));
   return Or(any, And(Is(b0, 0xA3), gbk));
 }
@@ -195,6 +196,8 @@ uint64_t ExtendedAnchorWord(const char* p) {
 }
 
 unsigned ExtendedAnchorKinds(std::string_view text) {
+  // Only a line of ASCII reads the same in its bytes and in its plain text.
+  if (!IsAscii(text)) return kExtendedMobileAnchor | kExtendedOtherAnchor;
 #if defined(__x86_64__)
   if (CpuHasAvx2()) return ExtendedAnchorKindsAvx2(text);
 #endif

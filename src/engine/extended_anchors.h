@@ -5,7 +5,8 @@
 // "把#换成@", "cf" (data-cfemail) and "n#"
 // (email-protection#); for mobiles: a "1" with digits five and ten bytes on, as the plain
 // scanners; for QQ numbers: "qq" and "uin=" in any case; and the full-width forms
-// that stand for digits, "＠", brackets and "ｑ", in UTF-8 and code page 936.
+// that stand for digits, "＠", brackets, "ｑ" and the hyphen of a grouped mobile, in UTF-8
+// and code page 936.
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
@@ -24,10 +25,11 @@ void ExtendedAnchorWords(const char* p, uint64_t* words, size_t count);
 
 enum : unsigned { kExtendedMobileAnchor = 1, kExtendedOtherAnchor = 2 };
 // Which anchors start in `text`: only a mobile's, another (reported with the mobile bit
-// too, which is then not looked for), or none. A line with only mobile anchors holds no
-// character the plain text would change for a mobile. Where the processor has AVX2, the
-// quicker test of ExtendedAnchorWords stands for the other anchors: the few lines it takes
-// needlessly are only read in full.
+// too, which is then not looked for), or none. A line holding a byte beyond ASCII is
+// reported as holding another anchor, so a line with only mobile anchors reads the same in
+// its bytes and in its plain text. Where the processor has AVX2, the quicker test of
+// ExtendedAnchorWords stands for the other anchors: the few lines it takes needlessly are
+// only read in full.
 unsigned ExtendedAnchorKinds(std::string_view text);
 
 }  // namespace qm

@@ -9,9 +9,8 @@ void ExtractExtendedContacts(std::string_view line, const TContactLists& lists) 
   const unsigned kinds = ExtendedAnchorKinds(line);
   if (kinds == 0) return;
   if (kinds == kExtendedMobileAnchor) {
-    // Digits, blanks, "+", "(", ")" and "-" are the same bytes in the line and in its plain
-    // text (no byte of a double-byte character is a digit), and nothing else on the line
-    // can be a contact: most lines with numbers end here.
+    // A line of ASCII without other anchors is its own plain text as far as mobiles go, and
+    // nothing else on it can be a contact.
     if (lists.Mobiles != nullptr) ExtractMobilesExtended(line, *lists.Mobiles, lists.Source);
     return;
   }

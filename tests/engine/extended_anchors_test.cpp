@@ -11,77 +11,85 @@ namespace qm {
 namespace {
 
 // Each form placed at every offset of the blocks the scans read at once, and with text or
-// the end of the line after it: the line check reports its kind and the page pass marks the
-// form's first byte; what only looks like a form is neither reported nor marked.
+// the end of the line after it: the page pass marks the form's first byte, or nothing when
+// it only looks like a form, and the line check reports the kinds the line needs read (any
+// byte beyond ASCII sends the line to be read as plain text).
 TEST(ExtendedAnchors, EachFormIsFoundWhereverItStands) {
+  constexpr unsigned kMobile = kExtendedMobileAnchor;
   constexpr unsigned kOther = kExtendedMobileAnchor | kExtendedOtherAnchor;
-  const std::vector<std::pair<std::string, unsigned>> forms = {
-      {"@", kOther},
-      {"&#", kOther},
-      {"&commat;", kOther},
-      {"&COMMAT;", kOther},
-      {"&period;", kOther},
-      {"%40", kOther},
-      {"[at]", kOther},
-      {"(AT)", kOther},
-      {"{at}", kOther},
-      {"[dot]", kOther},
-      {"(Dot)", kOther},
-      {"{DO", kOther},
-      {"cf", kOther},
-      {"n#", kOther},
-      {"qq", kOther},
-      {"QQ", kOther},
-      {"qQ", kOther},
-      {"uin=", kOther},
-      {"UIN=", kOther},
-      {"\xE6\x8D\xA2", kOther},  // 换
-      {"\xBB\xBB", kOther},      // 换 in code page 936
-      {"\xEF\xBC\x90", kOther},  // ０
-      {"\xEF\xBC\x99", kOther},  // ９
-      {"\xEF\xBC\xA0", kOther},  // ＠
-      {"\xEF\xBC\x88", kOther},  // （
-      {"\xEF\xBC\xBB", kOther},  // ［
-      {"\xEF\xBC\xB1", kOther},  // Ｑ
-      {"\xEF\xBD\x91", kOther},  // ｑ
-      {"\xEF\xBD\x9B", kOther},  // ｛
-      {"\xA3\xB0", kOther},      // ０ in code page 936
-      {"\xA3\xB9", kOther},
-      {"\xA3\xC0", kOther},  // ＠
-      {"\xA3\xA8", kOther},  // （
-      {"\xA3\xDB", kOther},  // ［
-      {"\xA3\xD1", kOther},  // Ｑ
-      {"\xA3\xF1", kOther},  // ｑ
-      {"\xA3\xFB", kOther},  // ｛
-      {"13812345678", kExtendedMobileAnchor},
-      {"138-1234-5678", kExtendedMobileAnchor},
-      {"&copy;", 0},
-      {"&amp;", 0},
-      {"align=", 0},
-      {"uin", 0},
-      {"%20", 0},
-      {"(a)", 0},
-      {"cF", 0},
-      {"q q", 0},
-      {"\xEF\xBC\x8C", 0},  // ，
-      {"\xEF\xBC\x9A", 0},  // ：
-      {"\xEF\xBC\x89", 0},  // ）
-      {"\xEF\xBC\x9B", 0},  // ；
-      {"\xE6\x8D\xAE", 0},  // 据
-      {"\xA3\xAC", 0},      // ， in code page 936
-      {"1381234567", 0},
+  const struct {
+    std::string Form;
+    bool Marked;
+    unsigned Kinds;
+  } forms[] = {
+      {"@", true, kOther},
+      {"&#", true, kOther},
+      {"&commat;", true, kOther},
+      {"&COMMAT;", true, kOther},
+      {"&period;", true, kOther},
+      {"%40", true, kOther},
+      {"[at]", true, kOther},
+      {"(AT)", true, kOther},
+      {"{at}", true, kOther},
+      {"[dot]", true, kOther},
+      {"(Dot)", true, kOther},
+      {"{DO", true, kOther},
+      {"cf", true, kOther},
+      {"n#", true, kOther},
+      {"qq", true, kOther},
+      {"QQ", true, kOther},
+      {"qQ", true, kOther},
+      {"uin=", true, kOther},
+      {"UIN=", true, kOther},
+      {"13812345678", true, kMobile},
+      {"138-1234-5678", true, kMobile},
+      {"\xE6\x8D\xA2", true, kOther},  // 换
+      {"\xBB\xBB", true, kOther},      // 换 in code page 936
+      {"\xEF\xBC\x90", true, kOther},  // ０
+      {"\xEF\xBC\x99", true, kOther},  // ９
+      {"\xEF\xBC\xA0", true, kOther},  // ＠
+      {"\xEF\xBC\x88", true, kOther},  // （
+      {"\xEF\xBC\xBB", true, kOther},  // ［
+      {"\xEF\xBC\xB1", true, kOther},  // Ｑ
+      {"\xEF\xBC\x8D", true, kOther},  // －
+      {"\xEF\xBD\x91", true, kOther},  // ｑ
+      {"\xEF\xBD\x9B", true, kOther},  // ｛
+      {"\xA3\xB0", true, kOther},      // ０ in code page 936
+      {"\xA3\xB9", true, kOther},
+      {"\xA3\xC0", true, kOther},  // ＠
+      {"\xA3\xA8", true, kOther},  // （
+      {"\xA3\xAD", true, kOther},  // －
+      {"\xA3\xDB", true, kOther},  // ［
+      {"\xA3\xD1", true, kOther},  // Ｑ
+      {"\xA3\xF1", true, kOther},  // ｑ
+      {"\xA3\xFB", true, kOther},  // ｛
+      {"&copy;", false, 0},
+      {"&amp;", false, 0},
+      {"align=", false, 0},
+      {"uin", false, 0},
+      {"%20", false, 0},
+      {"(a)", false, 0},
+      {"cF", false, 0},
+      {"q q", false, 0},
+      {"1381234567", false, 0},
+      {"\xEF\xBC\x8C", false, kOther},  // ，
+      {"\xEF\xBC\x9A", false, kOther},  // ：
+      {"\xEF\xBC\x89", false, kOther},  // ）
+      {"\xEF\xBC\x9B", false, kOther},  // ；
+      {"\xE6\x8D\xAE", false, kOther},  // 据
+      {"\xA3\xAC", false, kOther},      // ， in code page 936
   };
-  for (const auto& [form, kind] : forms) {
+  for (const auto& form : forms) {
     for (size_t offset = 0; offset <= 80; ++offset) {
       for (size_t after : {0, 1, 9, 40}) {
-        const std::string line = std::string(offset, 'x') + form + std::string(after, 'x');
-        SCOPED_TRACE("\"" + form + "\" at " + std::to_string(offset) + ", then " +
+        const std::string line = std::string(offset, 'x') + form.Form + std::string(after, 'x');
+        SCOPED_TRACE("\"" + form.Form + "\" at " + std::to_string(offset) + ", then " +
                      std::to_string(after) + " bytes");
-        EXPECT_EQ(ExtendedAnchorKinds(line), kind);
+        EXPECT_EQ(ExtendedAnchorKinds(line), form.Kinds);
         TPageAnchors anchors;
         anchors.FindExtended(line);
-        EXPECT_EQ(anchors.AnyIn(offset, offset + 1), kind != 0);
-        EXPECT_EQ(anchors.AnyIn(0, line.size()), kind != 0);
+        EXPECT_EQ(anchors.AnyIn(offset, offset + 1), form.Marked);
+        EXPECT_EQ(anchors.AnyIn(0, line.size()), form.Marked);
       }
     }
   }
