@@ -40,7 +40,7 @@ inline constexpr std::array<std::array<Pattern, 2>, 16> kGroups = {{
     {{{"\xBB", "\xBB", kAny, kAny}}},                // 换 in code page 936
     {{{"\xA3", kCp936Digits, kAny, kAny}}},
     {{{"\xA3", "\xA8\xAD\xC0\xD1\xDB\xF1\xFB", kAny, kAny}}},  // （ － ＠ Ｑ ［ ｑ ｛
-    {{{"\xEF", "\xBC", "\x8D", kAny}}},                              // －
+    {{{"\xEF", "\xBC", "\x8D", kAny}}},                        // －
 }};
 
 // For place k and set s: the groups (one bit each) a byte's low half allows, by that half,
