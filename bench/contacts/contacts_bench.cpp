@@ -153,9 +153,12 @@ class PageWriter {
       const std::string m = Mobile();
       truth.insert("mobile " + m);
       const std::string a = m.substr(0, 3), b = m.substr(3, 4), c = m.substr(7);
-      switch (Pick(7)) {
+      switch (Pick(8)) {
         case 0:
           out += "<p>手机：" + m + "</p>";
+          break;
+        case 7:
+          out += "<p>手机：" + a + "－" + b + "－" + c + "</p>";
           break;
         case 1:
           out += "<p>手机：" + a + "-" + b + "-" + c + "</p>";
