@@ -24,10 +24,13 @@ ChildRun RunChild(std::vector<std::string> args, const std::string& outputPath,
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, outputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                   0644);
-  posix_spawn_file_actions_addopen(&actions, 2, errorPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                   0644);
+  constexpr int kWriteFlags = O_WRONLY | O_CREAT | O_TRUNC;
+  if (!outputPath.empty()) {
+    posix_spawn_file_actions_addopen(&actions, 1, outputPath.c_str(), kWriteFlags, 0644);
+  }
+  if (!errorPath.empty()) {
+    posix_spawn_file_actions_addopen(&actions, 2, errorPath.c_str(), kWriteFlags, 0644);
+  }
   ChildRun run;
   pid_t pid = 0;
   const auto start = std::chrono::steady_clock::now();
@@ -39,6 +42,7 @@ ChildRun RunChild(std::vector<std::string> args, const std::string& outputPath,
     run.Seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     run.CpuSeconds = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
                      static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+    run.PeakRssKb = usage.ru_maxrss;
   }
   posix_spawn_file_actions_destroy(&actions);
   return run;

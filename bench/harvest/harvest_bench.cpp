@@ -3,12 +3,7 @@
 // same list with 4 parallel transfers and "Connection: close".
 //
 //   bench_harvest [PAGES]     (default 2000)
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-
-#include <chrono>
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <random>
@@ -16,14 +11,11 @@
 #include <vector>
 
 #include "common/bench_common.h"
+#include "common/cli_harvest.h"
 #include "support/nginx_fixture.h"
 #include "support/temp_dir.h"
 
-extern char** environ;
-
 namespace {
-
-using Clock = std::chrono::steady_clock;
 
 // About 8 KB of code page 936 text and markup with one contact of each kind.
 std::string Page(int number, std::mt19937& random) {
@@ -44,42 +36,6 @@ std::string Page(int number, std::mt19937& random) {
   page += "<p>\xCA\xD6\xBB\xFA\xA3\xBA" + std::to_string(13000000000LL + number) + "</p>\r\n";
   page += "<p>QQ\xA3\xBA" + std::to_string(10000000 + number) + "</p>\r\n</body></html>\r\n";
   return page;
-}
-
-struct RunResult {
-  double Seconds = 0;
-  long PeakRssKb = 0;
-  int Status = -1;
-  std::string Summary;
-};
-
-RunResult RunHarvest(const qm::test::TempDir& dir, const std::string& list) {
-  std::vector<std::string> args = {QM_CLI_PATH, "harvest", "--threads",         "4", "--email",
-                                   "--mobile",  "--qq",    "--no-online-check", list};
-  std::vector<char*> argv;
-  for (std::string& arg : args) argv.push_back(arg.data());
-  argv.push_back(nullptr);
-  const std::string errPath = dir.File("harvest.err");
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                   0600);
-  RunResult result;
-  pid_t pid = 0;
-  const auto start = Clock::now();
-  if (posix_spawn(&pid, QM_CLI_PATH, &actions, nullptr, argv.data(), environ) == 0) {
-    int status = 0;
-    rusage usage{};
-    wait4(pid, &status, 0, &usage);
-    result.Seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    result.PeakRssKb = usage.ru_maxrss;
-    result.Status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  }
-  posix_spawn_file_actions_destroy(&actions);
-  result.Summary = qm::test::TempDir::Read(errPath);
-  while (!result.Summary.empty() && result.Summary.back() == '\n') result.Summary.pop_back();
-  return result;
 }
 
 }  // namespace
@@ -105,9 +61,9 @@ int main(int argc, char** argv) {
   std::printf("qmharvest-cli harvest, 4 threads, all kinds, pages of ~8 KB from a local nginx\n");
   for (int count : {pages / 4, pages}) {
     const std::string list = writeList(count);
-    RunResult best;
+    qm::bench::CliHarvestRun best;
     for (int round = 0; round < 3; ++round) {
-      const RunResult result = RunHarvest(work, list);
+      const qm::bench::CliHarvestRun result = qm::bench::RunCliHarvest(QM_CLI_PATH, work, list);
       std::printf("  (round %d: %.3f s)\n", round, result.Seconds);
       if (round == 0 || result.Seconds < best.Seconds) best = result;
     }

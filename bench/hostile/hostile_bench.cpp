@@ -5,11 +5,6 @@
 // headers or its body) holds a worker.
 //
 //   bench_hostile [--no-trickle]     (the trickle part takes about a minute)
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -19,50 +14,16 @@
 #include <vector>
 
 #include "common/bench_common.h"
+#include "common/cli_harvest.h"
 #include "http/fetch_page_lines.h"
 #include "support/nginx_fixture.h"
 #include "support/scripted_server.h"
 #include "support/temp_dir.h"
 
-extern char** environ;
-
 namespace {
 
 using Clock = std::chrono::steady_clock;
 constexpr size_t kCap = 64u << 20;
-
-struct RunResult {
-  double Seconds = 0;
-  long PeakRssKb = 0;
-  int Status = -1;
-};
-
-RunResult RunHarvest(const qm::test::TempDir& dir, const std::string& list) {
-  std::vector<std::string> args = {QM_CLI_PATH, "harvest", "--threads",         "4", "--email",
-                                   "--mobile",  "--qq",    "--no-online-check", list};
-  std::vector<char*> argv;
-  for (std::string& arg : args) argv.push_back(arg.data());
-  argv.push_back(nullptr);
-  const std::string errPath = dir.File("harvest.err");
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                   0600);
-  RunResult result;
-  pid_t pid = 0;
-  const auto start = Clock::now();
-  if (posix_spawn(&pid, QM_CLI_PATH, &actions, nullptr, argv.data(), environ) == 0) {
-    int status = 0;
-    rusage usage{};
-    wait4(pid, &status, 0, &usage);
-    result.Seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    result.PeakRssKb = usage.ru_maxrss;
-    result.Status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  }
-  posix_spawn_file_actions_destroy(&actions);
-  return result;
-}
 
 // A reply sent piece by piece, so this process never holds it whole: a child started while
 // it did would count the parent's pages in its own peak.
@@ -88,7 +49,7 @@ std::string LengthHead(size_t bytes) {
          "\r\nConnection: close\r\n\r\n";
 }
 
-void PrintRun(const char* name, int pages, const RunResult& run) {
+void PrintRun(const char* name, int pages, const qm::bench::CliHarvestRun& run) {
   std::printf("  %-44s %3d pages  %6.2f s  peak RSS %7.1f MiB  (exit %d)\n", name, pages,
               run.Seconds, run.PeakRssKb / 1024.0, run.Status);
 }
@@ -107,7 +68,7 @@ void PeakMemory() {
     ordinary += nginx.Url(name) + "\r\n";
   }
   PrintRun("ordinary pages of ~8 KB", kOrdinaryPages,
-           RunHarvest(work, work.Write("ordinary.txt", ordinary)));
+           qm::bench::RunCliHarvest(QM_CLI_PATH, work, work.Write("ordinary.txt", ordinary)));
 
   const std::vector<Reply> replies = {
       {"/lf", "64 MiB of LF", LengthHead(kCap), "\n", kCap},
@@ -129,12 +90,14 @@ void PeakMemory() {
   for (const Reply& reply : replies) {
     std::string one;
     for (int i = 0; i < 4; ++i) one += server.Url(reply.path + 1) + "\r\n";
+    const std::string list = work.Write(reply.path + 1 + std::string(".txt"), one);
     PrintRun((std::string(reply.name) + ", four at once").c_str(), 4,
-             RunHarvest(work, work.Write(reply.path + 1 + std::string(".txt"), one)));
+             qm::bench::RunCliHarvest(QM_CLI_PATH, work, list));
     worst += server.Url(reply.path + 1) + "\r\n";
   }
   // Each worker meets the kinds in another order.
-  PrintRun("the four kinds, twice each", 8, RunHarvest(work, work.Write("worst.txt", worst + worst)));
+  PrintRun("the four kinds, twice each", 8,
+           qm::bench::RunCliHarvest(QM_CLI_PATH, work, work.Write("worst.txt", worst + worst)));
 }
 
 // One byte every 100 ms from where `prefix` ends, for longer than any page may take.
