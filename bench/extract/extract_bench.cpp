@@ -4,10 +4,6 @@
 // benchmark's thread; ripgrep's user and system time).
 //
 //   bench_extract [MEGABYTES]     (default 150)
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -17,18 +13,18 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <optional>
 #include <random>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "common/ripgrep_run.h"
 #include "engine/extractors.h"
 #include "engine/page_anchors.h"
 #include "text/cp936.h"
 #include "text/page_lines.h"
 #include "ui/change_notifier.h"
-
-extern char** environ;
 
 namespace {
 
@@ -262,38 +258,13 @@ double ExtractContactsRate(Corpus& corpus, Lists& lists) {
   });
 }
 
-// Runs ripgrep over the file with output thrown away; MB/s, or 0 when it cannot run.
+// ripgrep over the corpus file; MB/s, or 0 when it cannot run.
 double RipgrepRate(const Corpus& corpus, const std::vector<std::string>& options) {
-  std::vector<std::string> args = {"rg", "-a", "--no-filename", "--no-config"};
-  args.insert(args.end(), options.begin(), options.end());
-  for (const char* pattern : {"[a-z0-9.@-]{2,}@[a-z0-9.@-]{2,}\\.[a-z0-9.@-]*", "0?1[0-9]{10}",
-                              "(?:qq|QQ|tencent)[^0-9]*[1-9][0-9]{4,9}"}) {
-    args.push_back("-e");
-    args.push_back(pattern);
-  }
-  args.push_back(corpus.Path);
-  std::vector<char*> argv;
-  for (std::string& arg : args) argv.push_back(arg.data());
-  argv.push_back(nullptr);
   bool failed = false;
-  const double rate = Rate(corpus.Bytes.size(), [&]() -> double {
-    double cpu = 1e100;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    pid_t pid = 0;
-    if (posix_spawnp(&pid, "rg", &actions, nullptr, argv.data(), environ) != 0) {
-      failed = true;
-    } else {
-      int status = 0;
-      rusage usage{};
-      wait4(pid, &status, 0, &usage);
-      if (!WIFEXITED(status) || WEXITSTATUS(status) > 1) failed = true;
-      cpu = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-            static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-    }
-    posix_spawn_file_actions_destroy(&actions);
-    return cpu;
+  const double rate = Rate(corpus.Bytes.size(), [&] {
+    const std::optional<double> cpu = qm::bench::RipgrepCpuSeconds(corpus.Path, options);
+    if (!cpu) failed = true;
+    return cpu.value_or(1e100);
   });
   return failed ? 0 : rate;
 }
