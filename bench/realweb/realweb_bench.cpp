@@ -15,6 +15,9 @@
 #include <vector>
 
 #include "common/bench_common.h"
+#include "common/median.h"
+#include "common/quiet_dialogs.h"
+#include "common/search_run.h"
 #include "compression_support.h"
 #include "engine/main_form.h"
 #include "http/fetch_page_lines.h"
@@ -31,24 +34,7 @@ constexpr int kRounds = 5;
 constexpr int kContactsPerPage = 3;  // two e-mail addresses and a mobile number
 
 using Clock = std::chrono::steady_clock;
-
-class QuietDialogs : public qm::ui::Dialogs {
- public:
-  void ShowInformation(const std::string&) override {}
-  bool Confirm(const std::string&) override { return true; }
-  void ShowMessage(const std::string&) override {}
-  std::optional<std::string> InputBox(const std::string&, const std::string&,
-                                      const std::string&) override {
-    return std::nullopt;
-  }
-  std::optional<std::string> OpenFile(const qm::ui::FileDialogOptions&) override {
-    return std::nullopt;
-  }
-  std::optional<std::string> SaveFile(const qm::ui::FileDialogOptions&) override {
-    return std::nullopt;
-  }
-  void PauseUi(int) override {}
-};
+using qm::bench::Median;
 
 const char* const kSimplified[] = {"欢迎访问我们的网站",
                                    "联系我们",
@@ -135,13 +121,9 @@ struct RunFigures {
 
 RunFigures Harvest(qm::TForm1& form, const std::string& listPath) {
   form.Edit5.SetText(listPath);
-  const int64_t completed = form.SearchState.CompletedRuns.load();
   const double cpu = qm::bench::ProcessCpuSeconds();
   const auto start = Clock::now();
-  form.SpeedButton2Click();
-  while (form.SearchState.CompletedRuns.load() == completed) {
-    std::this_thread::sleep_for(std::chrono::microseconds(200));
-  }
+  qm::bench::RunSearchToEnd(form);
   const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
   return {kPages / seconds, (qm::bench::ProcessCpuSeconds() - cpu) * 1e6 / kPages,
           form.StringGrid1.EntryCount() + form.StringGrid2.EntryCount()};
@@ -173,12 +155,6 @@ bool UndecodedFetch(const std::string& url, qm::TPageLines& lines) {
   return true;
 }
 
-template <class T>
-T Median(std::vector<T> values) {
-  std::sort(values.begin(), values.end());
-  return values[values.size() / 2];
-}
-
 }  // namespace
 
 int main() {
@@ -206,10 +182,8 @@ int main() {
   const std::string mixedPath = dir.Write("mixed.txt", mixedList);
   const std::string plainPath = dir.Write("plain.txt", plainList);
 
-  QuietDialogs dialogs;
-  qm::TForm1Environment environment;
-  environment.ProgramPath = dir.File("qmharvest");
-  environment.LocalAddress = [] { return std::string("192.0.2.1"); };
+  qm::bench::QuietDialogs dialogs;
+  qm::TForm1Environment environment = qm::bench::QuietEnvironment(dir.File("qmharvest"));
   qm::TForm1 form(dialogs, environment);
   form.FormCreate();
   form.SpinEdit1.SetValue(kThreads);

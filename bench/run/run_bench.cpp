@@ -14,6 +14,9 @@
 #include <vector>
 
 #include "common/bench_common.h"
+#include "common/median.h"
+#include "common/quiet_dialogs.h"
+#include "common/search_run.h"
 #include "engine/main_form.h"
 #include "http/fetch_page_lines.h"
 #include "support/nginx_fixture.h"
@@ -27,24 +30,7 @@ constexpr int kPages = 2000;
 constexpr int kRounds = 5;
 
 using Clock = std::chrono::steady_clock;
-
-class QuietDialogs : public qm::ui::Dialogs {
- public:
-  void ShowInformation(const std::string&) override {}
-  bool Confirm(const std::string&) override { return true; }
-  void ShowMessage(const std::string&) override {}
-  std::optional<std::string> InputBox(const std::string&, const std::string&,
-                                      const std::string&) override {
-    return std::nullopt;
-  }
-  std::optional<std::string> OpenFile(const qm::ui::FileDialogOptions&) override {
-    return std::nullopt;
-  }
-  std::optional<std::string> SaveFile(const qm::ui::FileDialogOptions&) override {
-    return std::nullopt;
-  }
-  void PauseUi(int) override {}
-};
+using qm::bench::Median;
 
 struct Rate {
   double PagesPerSecond;
@@ -80,13 +66,7 @@ Rate FetchOnly(const std::vector<std::string>& urls, int& failures) {
 }
 
 Rate WholeRun(qm::TForm1& form) {
-  const int64_t completed = form.SearchState.CompletedRuns.load();
-  return Measure(kPages, [&] {
-    form.SpeedButton2Click();
-    while (form.SearchState.CompletedRuns.load() == completed) {
-      std::this_thread::sleep_for(std::chrono::microseconds(200));
-    }
-  });
+  return Measure(kPages, [&] { qm::bench::RunSearchToEnd(form); });
 }
 
 void SetUp(qm::TForm1& form, const std::string& listPath) {
@@ -96,12 +76,6 @@ void SetUp(qm::TForm1& form, const std::string& listPath) {
   form.CheckBox3.SetChecked(true);
   form.CheckBox4.SetChecked(true);
   form.Edit5.SetText(listPath);
-}
-
-template <class T>
-T Median(std::vector<T> values) {
-  std::sort(values.begin(), values.end());
-  return values[values.size() / 2];
 }
 
 }  // namespace
@@ -124,10 +98,8 @@ int main() {
   }
   const std::string listPath = dir.Write("list.txt", list);
 
-  QuietDialogs dialogs;
-  qm::TForm1Environment environment;
-  environment.ProgramPath = dir.File("qmharvest");
-  environment.LocalAddress = [] { return std::string("192.0.2.1"); };
+  qm::bench::QuietDialogs dialogs;
+  qm::TForm1Environment environment = qm::bench::QuietEnvironment(dir.File("qmharvest"));
   qm::TForm1 form(dialogs, environment);
   SetUp(form, listPath);
 
