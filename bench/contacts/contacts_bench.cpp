@@ -5,10 +5,6 @@
 // user and system time).
 //
 //   bench_contacts [MEGABYTES]     (default 100, for the rates)
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -18,18 +14,18 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <optional>
 #include <random>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "common/ripgrep_run.h"
 #include "engine/extractors.h"
 #include "engine/page_anchors.h"
 #include "text/cp936.h"
 #include "text/page_lines.h"
 #include "ui/change_notifier.h"
-
-extern char** environ;
 
 namespace {
 
@@ -302,35 +298,11 @@ double BestOf3(size_t bytes, const std::function<double()>& run) {
 }
 
 double RipgrepRate(const std::string& path, size_t bytes) {
-  std::vector<std::string> args = {"rg", "-a", "-c", "--no-filename", "--no-config"};
-  for (const char* pattern : {"[a-z0-9.@-]{2,}@[a-z0-9.@-]{2,}\\.[a-z0-9.@-]*", "0?1[0-9]{10}",
-                              "(?:qq|QQ|tencent)[^0-9]*[1-9][0-9]{4,9}"}) {
-    args.push_back("-e");
-    args.push_back(pattern);
-  }
-  args.push_back(path);
-  std::vector<char*> argv;
-  for (std::string& arg : args) argv.push_back(arg.data());
-  argv.push_back(nullptr);
   bool failed = false;
-  const double rate = BestOf3(bytes, [&]() -> double {
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    pid_t pid = 0;
-    double cpu = 1e100;
-    if (posix_spawnp(&pid, "rg", &actions, nullptr, argv.data(), environ) != 0) {
-      failed = true;
-    } else {
-      int status = 0;
-      rusage usage{};
-      wait4(pid, &status, 0, &usage);
-      if (!WIFEXITED(status) || WEXITSTATUS(status) > 1) failed = true;
-      cpu = double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-            double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-    }
-    posix_spawn_file_actions_destroy(&actions);
-    return cpu;
+  const double rate = BestOf3(bytes, [&] {
+    const std::optional<double> cpu = qm::bench::RipgrepCpuSeconds(path, {"-c"});
+    if (!cpu) failed = true;
+    return cpu.value_or(1e100);
   });
   return failed ? 0 : rate;
 }
