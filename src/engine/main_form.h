@@ -13,11 +13,11 @@
 #include <string>
 #include <vector>
 
+#include "crawl/robots_rules.h"
 #include "engine/address_status.h"
 #include "engine/result_list.h"
 #include "engine/search_state.h"
 #include "engine/url_list_reader.h"
-#include "crawl/robots_rules.h"
 #include "http/fetch_page_lines.h"
 #include "ui/control_models.h"
 #include "ui/dialogs.h"
@@ -53,8 +53,7 @@ struct TForm1Environment {
   std::function<bool(const std::string&, TPageLines&)> FetchPage;
   // Fetches one page as the options say and tells what became of it. Defaults to the
   // FetchPageLines that does so, or, when only FetchPage is given, to FetchPage.
-  std::function<bool(const std::string&, TPageLines&, const TPageFetchOptions&,
-                     TPageFetchResult&)>
+  std::function<bool(const std::string&, TPageLines&, const TPageFetchOptions&, TPageFetchResult&)>
       FetchPageWithResult;
   // Where the settings and exports go when the program's folder is not writable: the
   // process environment (getenv) and a test of a folder's writability by default.
@@ -79,9 +78,9 @@ class TForm1 {
   ui::TCheckBoxModel CheckBox4{Changes};        // QQ numbers
   ui::TEditModel Edit5{Changes};                // URL list path
   // Second row: the capabilities added since the first version
-  ui::TCheckBoxModel CheckBoxRedirects{Changes, true};  // follow redirects
-  ui::TCheckBoxModel CheckBoxExtended{Changes, true};   // extended recognition of contacts
-  ui::TCheckBoxModel CheckBoxUnique{Changes, true};     // no value twice in a list
+  ui::TCheckBoxModel CheckBoxRedirects{Changes, true};     // follow redirects
+  ui::TCheckBoxModel CheckBoxExtended{Changes, true};      // extended recognition of contacts
+  ui::TCheckBoxModel CheckBoxUnique{Changes, true};        // no value twice in a list
   ui::TSpinEditModel SpinEditInFlight{Changes, 1, 32, 8};  // pages in flight per worker
   // Following a listed page's links on its site: how deep (0: only the listed page), how
   // many pages of one site at most, and whether the site's robots.txt is obeyed.
@@ -156,7 +155,6 @@ class TForm1 {
   // their own steps; UrlCounter and StopRequested are theirs to set before.
   void StartRun(std::unique_ptr<TUrlListReader> list);
 
-
   // The settings file's full path, fixed by FormCreate.
   const std::string& SettingsFilePath() const { return settingsPath_; }
   const std::string& ProgramDirectory() const { return programDirectory_; }
@@ -183,10 +181,14 @@ class TForm1 {
   // site (the site's robots.txt first read once the listed page has any).
   void FollowLinks(TSearchRun& run, const TPageJob& job, const TPageLines& page,
                    const TAddressStatus& status);
-  TRobotsRules FetchRobotsRules(const std::string& pageAddress);
+  // The robots.txt rules of a page's site, fetched once a run.
+  TRobotsRules RobotsRulesFor(TSearchRun& run, const std::string& pageAddress);
+  TRobotsRules FetchRobotsRules(const std::string& robotsAddress);
   // The page is done with: its site is marked completely searched when nothing of it is
   // left, and lanes waiting for pages are woken.
   void FinishSitePage(TSearchRun& run, const TPageJob& job);
+  // With ListLock held: the site's line counts as searched for the saved position.
+  void MarkSiteSearchedLocked(TSearchRun& run, const TSiteSearch& site);
   // Unless the run has been closed: scans the fetched page (null when the fetch failed) and
   // adds the address's status record with the rows the page added.
   void FinishPage(TSearchRun& run, int64_t pageKey, TPageLines* page, const TPageAnchors& anchors,

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "crawl/completed_list_lines.h"
+#include "crawl/robots_rules.h"
 #include "crawl/site_frontier.h"
 #include "crawl/visited_addresses.h"
 #include "engine/url_list_reader.h"
@@ -94,6 +95,8 @@ class TSearchRun {
   // Signalled, with ListLock, whenever a page of a site finishes: lanes that have nothing
   // to take but pages still in flight wait for it.
   std::condition_variable PageFinished;
+  // The rules of every robots.txt read in the run, by its address; guarded by ListLock.
+  std::map<std::string, TRobotsRules> RobotsRulesByAddress;
   // Every page fetched in the run, once, whichever links lead to it.
   TVisitedAddresses Visited;
   // The lines whose sites are completely searched; guarded by ListLock.

@@ -26,12 +26,20 @@ bool TForm1::TakePage(TSearchRun& run, std::unique_lock<std::mutex>& lock,
   for (;;) {
     if (run.Closed || SearchState.StopRequested.load() || ending.load()) return false;
     job = {};
-    for (const std::shared_ptr<TSiteSearch>& site : run.OpenSites) {
-      if (std::optional<TCrawlPage> page = site->Frontier.TakeNext()) {
-        job.Site = site;
+    for (auto site = run.OpenSites.begin(); site != run.OpenSites.end();) {
+      if (std::optional<TCrawlPage> page = (*site)->Frontier.TakeNext()) {
+        job.Site = *site;
         job.Url = std::move(page->Address);
         job.Depth = page->Depth;
         break;
+      }
+      // Its last queued pages may have been fetched for another site meanwhile: with none of
+      // its own in flight, no finishing page would ever find it searched.
+      if ((*site)->Frontier.IsComplete()) {
+        MarkSiteSearchedLocked(run, **site);
+        site = run.OpenSites.erase(site);
+      } else {
+        ++site;
       }
     }
     // A read error ends the list as its end does.
@@ -75,15 +83,29 @@ void TForm1::FollowLinks(TSearchRun& run, const TPageJob& job, const TPageLines&
       ExtractPageLinks(text.substr(0, std::min(text.size(), kMaxLinkSearchBytes)), pageAddress);
   if (links.empty()) return;
   // The rules are in place before any followed page can be taken.
-  if (job.Depth == 0 && run.RobotsObeyed) frontier.SetRobotsRules(FetchRobotsRules(pageAddress));
+  if (job.Depth == 0 && run.RobotsObeyed) frontier.SetRobotsRules(RobotsRulesFor(run, pageAddress));
   frontier.OfferLinks(links, job.Depth);
 }
 
-TRobotsRules TForm1::FetchRobotsRules(const std::string& pageAddress) {
+TRobotsRules TForm1::RobotsRulesFor(TSearchRun& run, const std::string& pageAddress) {
+  // Lists often name many pages of one site: its robots.txt is read once a run. Two lanes
+  // may both read it the first time; either answer will do.
+  const std::string robotsAddress = RobotsTxtAddressOf(pageAddress);
+  {
+    std::lock_guard lock(run.ListLock);
+    const auto known = run.RobotsRulesByAddress.find(robotsAddress);
+    if (known != run.RobotsRulesByAddress.end()) return known->second;
+  }
+  TRobotsRules rules = FetchRobotsRules(robotsAddress);
+  std::lock_guard lock(run.ListLock);
+  return run.RobotsRulesByAddress.try_emplace(robotsAddress, std::move(rules)).first->second;
+}
+
+TRobotsRules TForm1::FetchRobotsRules(const std::string& robotsAddress) {
   TPageLines body;
   TPageFetchResult fetched;
-  const bool answered = environment_.FetchPageWithResult(RobotsTxtAddressOf(pageAddress), body,
-                                                         TPageFetchOptions{}, fetched);
+  const bool answered =
+      environment_.FetchPageWithResult(robotsAddress, body, TPageFetchOptions{}, fetched);
   // A fetch that failed on a redirect chain still tells its last status.
   return TRobotsRules::FromAnswer(fetched.StatusCode, answered ? body.Text() : std::string_view(),
                                   kRobotsAgentName);
@@ -93,15 +115,18 @@ void TForm1::FinishSitePage(TSearchRun& run, const TPageJob& job) {
   std::lock_guard lock(run.ListLock);
   job.Site->Frontier.PageFinished();
   if (job.Site->Frontier.IsComplete()) {
-    std::erase(run.OpenSites, job.Site);
-    if (!run.Closed && run.CompleteLines) {
-      run.CompleteLines->MarkComplete(job.Site->LineIndex);
-      if (run.CrawlLimits.MaxDepth > 0) {
-        SearchState.SearchedLines.store(run.CompleteLines->SavedPosition());
-      }
-    }
+    // Found searched by a lane looking for pages already, it is gone from the open sites.
+    if (std::erase(run.OpenSites, job.Site) > 0) MarkSiteSearchedLocked(run, *job.Site);
   }
   run.PageFinished.notify_all();
+}
+
+void TForm1::MarkSiteSearchedLocked(TSearchRun& run, const TSiteSearch& site) {
+  if (run.Closed || !run.CompleteLines) return;
+  run.CompleteLines->MarkComplete(site.LineIndex);
+  if (run.CrawlLimits.MaxDepth > 0) {
+    SearchState.SearchedLines.store(run.CompleteLines->SavedPosition());
+  }
 }
 
 }  // namespace qm

@@ -146,6 +146,36 @@ TEST(SiteSearch, PageLimitAndTwoPagesOfASiteInFlightContactPagesFirst) {
   EXPECT_EQ(f.Fetched().size(), 6u);
 }
 
+TEST(SiteSearch, APageFetchedForAnotherLineLeavesNoLineOpen) {
+  // Two lines of one site, one worker with two pages in flight. /s is queued for both
+  // lines; the line "a" takes it after "b" has no page left in flight, so "b" must be found
+  // searched without a page of its own finishing. The server's delays set that order.
+  const std::map<std::string, std::pair<int, std::string>> site = {
+      {"/a", {0, "<a href=/c1>联系</a><a href=/c2>关于</a><a href=/s>x</a>\n"}},
+      {"/b", {20, "<a href=/s>x</a>\n"}},
+      {"/c1", {50, "c1@x.cn\n"}},
+      {"/c2", {50, "c2@x.cn\n"}},
+      {"/s", {0, "s@x.cn\n"}},
+      {"/robots.txt", {0, ""}},
+  };
+  EngineFixture f([&site](const std::string& url, TPageLines& lines) {
+    const auto& [delay, html] = site.at(url.substr(url.find('/', 7)));
+    std::this_thread::sleep_for(std::chrono::milliseconds(delay));
+    lines = LinesOf(html);
+    return true;
+  });
+  f.form->SpinEdit1.SetValue(1);
+  f.form->SpinEditInFlight.SetValue(2);
+  f.form->SpinEditDepth.SetValue(1);
+  f.UseList("http://x.cn/a\r\nhttp://x.cn/b\r\n");
+  RunToCompletion(f);
+  EXPECT_EQ(Rows(f.form->StringGrid1), (std::set<std::string>{"c1@x.cn", "c2@x.cn", "s@x.cn"}));
+  // The site's robots.txt is read once for both lines.
+  const std::vector<std::string> fetched = f.Fetched();
+  EXPECT_EQ(std::count(fetched.begin(), fetched.end(), "http://x.cn/robots.txt"), 1);
+  EXPECT_NE(f.SettingsText().find("process=2"), std::string::npos) << f.SettingsText();
+}
+
 TEST(SiteSearch, StopSavesOnlySitesSearchedToTheEndAndResumeTakesTheCutOneAgain) {
   // Line 2's site holds its followed pages until the stop; lines 1 and 3 end at once.
   std::mutex mutex;
