@@ -72,6 +72,8 @@ Rate WholeRun(qm::TForm1& form) {
 void SetUp(qm::TForm1& form, const std::string& listPath) {
   form.FormCreate();
   form.SpinEdit1.SetValue(kThreads);
+  // The listed pages only: what the run adds to their fetch, not a crawl of their links.
+  form.SpinEditDepth.SetValue(0);
   form.CheckBox2.SetChecked(true);
   form.CheckBox3.SetChecked(true);
   form.CheckBox4.SetChecked(true);

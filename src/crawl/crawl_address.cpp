@@ -127,6 +127,10 @@ std::string HostOfAddress(std::string_view absoluteAddress) {
   return LowerAscii(SplitAuthority(*parts.Authority).Host);
 }
 
+std::string SiteHostOf(std::string_view absoluteAddress) {
+  return WithoutWww(HostOfAddress(absoluteAddress));
+}
+
 bool IsObviouslyNotText(std::string_view absoluteAddress) {
   static constexpr std::string_view kExtensions[] = {
       // images
@@ -157,7 +161,7 @@ TSiteScope::TSiteScope(std::string_view listedAddress) {
 }
 
 void TSiteScope::AddSiteOf(std::string_view address) {
-  std::string host = WithoutWww(HostOfAddress(address));
+  std::string host = SiteHostOf(address);
   if (host.empty()) return;
   if (std::find(SiteHosts.begin(), SiteHosts.end(), host) == SiteHosts.end()) {
     SiteHosts.push_back(std::move(host));
@@ -165,7 +169,7 @@ void TSiteScope::AddSiteOf(std::string_view address) {
 }
 
 bool TSiteScope::IsOnSite(std::string_view address) const {
-  const std::string host = WithoutWww(HostOfAddress(address));
+  const std::string host = SiteHostOf(address);
   return !host.empty() && std::find(SiteHosts.begin(), SiteHosts.end(), host) != SiteHosts.end();
 }
 

@@ -20,6 +20,8 @@ std::string PathAndQueryOf(std::string_view absoluteAddress);
 
 // The host of an address, lower-case, without port or user; empty when it has none.
 std::string HostOfAddress(std::string_view absoluteAddress);
+// The same without a leading "www.": one site's name whether the address has it or not.
+std::string SiteHostOf(std::string_view absoluteAddress);
 
 // Files that hold no text for the scanners (images, archives, media, fonts, style sheets,
 // scripts), judged by the extension of the address's last path segment.

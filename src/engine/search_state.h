@@ -35,11 +35,13 @@ struct TSiteSearch {
   TSiteSearch(std::string listedUrl, int64_t lineIndex, int32_t lineNumber, TSiteCrawlLimits limits,
               TVisitedAddresses& visited)
       : ListedUrl(std::move(listedUrl)),
+        Host(SiteHostOf(WithDefaultScheme(ListedUrl))),
         LineIndex(lineIndex),
         LineNumber(lineNumber),
         Frontier(ListedUrl, limits, visited) {}
 
   const std::string ListedUrl;  // as the line gave it
+  const std::string Host;       // the listed page's host, without a leading "www."
   const int64_t LineIndex;      // lines taken before it, counted as UrlCounter counts
   const int32_t LineNumber;     // as shown in Label5 and the status list
   TSiteFrontier Frontier;
@@ -97,6 +99,9 @@ class TSearchRun {
   std::condition_variable PageFinished;
   // The rules of every robots.txt read in the run, by its address; guarded by ListLock.
   std::map<std::string, TRobotsRules> RobotsRulesByAddress;
+  // Followed pages in flight, by the host of the line they were followed from; guarded by
+  // ListLock.
+  std::map<std::string, int> FollowedPagesInFlight;
   // Every page fetched in the run, once, whichever links lead to it.
   TVisitedAddresses Visited;
   // The lines whose sites are completely searched; guarded by ListLock.

@@ -27,10 +27,17 @@ bool TForm1::TakePage(TSearchRun& run, std::unique_lock<std::mutex>& lock,
     if (run.Closed || SearchState.StopRequested.load() || ending.load()) return false;
     job = {};
     for (auto site = run.OpenSites.begin(); site != run.OpenSites.end();) {
-      if (std::optional<TCrawlPage> page = (*site)->Frontier.TakeNext()) {
+      // Lines of one host share its limit of followed pages in flight.
+      const auto followed = run.FollowedPagesInFlight.find((*site)->Host);
+      const bool hostBusy =
+          followed != run.FollowedPagesInFlight.end() && followed->second >= kSitePagesInFlight;
+      std::optional<TCrawlPage> page;
+      if (!hostBusy) page = (*site)->Frontier.TakeNext();
+      if (page) {
         job.Site = *site;
         job.Url = std::move(page->Address);
         job.Depth = page->Depth;
+        ++run.FollowedPagesInFlight[job.Site->Host];
         break;
       }
       // Its last queued pages may have been fetched for another site meanwhile: with none of
@@ -113,6 +120,9 @@ TRobotsRules TForm1::FetchRobotsRules(const std::string& robotsAddress) {
 
 void TForm1::FinishSitePage(TSearchRun& run, const TPageJob& job) {
   std::lock_guard lock(run.ListLock);
+  if (job.Depth > 0 && --run.FollowedPagesInFlight[job.Site->Host] <= 0) {
+    run.FollowedPagesInFlight.erase(job.Site->Host);
+  }
   job.Site->Frontier.PageFinished();
   if (job.Site->Frontier.IsComplete()) {
     // Found searched by a lane looking for pages already, it is gone from the open sites.
