@@ -1,5 +1,7 @@
 #include "crawl/site_frontier.h"
 
+#include <algorithm>
+
 namespace qm {
 
 bool TSiteFrontier::TFetchesLater::operator()(const TQueued& a, const TQueued& b) const {
@@ -29,13 +31,22 @@ void TSiteFrontier::SetRobotsRules(TRobotsRules rules) {
 void TSiteFrontier::OfferLinks(const std::vector<TPageLink>& links, int depth) {
   if (depth >= Limits.MaxDepth) return;
   const std::lock_guard<std::mutex> guard(Lock);
+  // A page of a hundred thousand links must not hold memory for pages the limit will never
+  // take: the queue keeps ample room for what the limit can take, and beyond that only
+  // contact and about pages, up to a bound of its own.
+  const size_t ordinaryRoom =
+      std::max<size_t>(64, 8 * static_cast<size_t>(std::max(Limits.PageLimit, 0)));
+  const size_t contactRoom = 4 * ordinaryRoom;
   for (const TPageLink& link : links) {
+    if (Queue.size() >= contactRoom) break;
     std::optional<std::string> address = NormaliseCrawlAddress(link.Address);
     if (!address || !Scope.Admits(*address) || Visited.Contains(*address) ||
-        !Queued.insert(*address).second) {
+        Queued.contains(*address)) {
       continue;
     }
     const TContactPageRank rank = RankContactPage(link.Text, *address);
+    if (rank == TContactPageRank::Other && Queue.size() >= ordinaryRoom) continue;
+    Queued.insert(*address);
     Queue.push({TCrawlPage{std::move(*address), depth + 1}, rank, NextSequence++});
   }
 }

@@ -82,6 +82,22 @@ TEST(SiteFrontier, PageLimitCountsTheListedPage) {
             std::vector<std::string>{"http://example.com/@0"});
 }
 
+TEST(SiteFrontier, AContactLinkAfterAHundredThousandOthersStillComesFirst) {
+  TVisitedAddresses visited;
+  TSiteFrontier frontier("http://example.com/", {.MaxDepth = 1, .PageLimit = 3}, visited);
+  std::vector<TPageLink> links;
+  for (int i = 0; i < 100000; ++i)
+    links.push_back({"http://example.com/n" + std::to_string(i), ""});
+  links.push_back({"http://example.com/kontakt", ""});
+  links.push_back({"http://example.com/x", "关于我们"});
+  EXPECT_EQ(Crawl(frontier,
+                  [&links](const std::string& address) {
+                    return address == "http://example.com/" ? links : std::vector<TPageLink>{};
+                  }),
+            (std::vector<std::string>{"http://example.com/@0", "http://example.com/kontakt@1",
+                                      "http://example.com/x@1"}));
+}
+
 TEST(SiteFrontier, AtMostTwoPagesInFlight) {
   TVisitedAddresses visited;
   TSiteFrontier frontier("http://example.com/", {.MaxDepth = 1}, visited);
