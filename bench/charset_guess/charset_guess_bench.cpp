@@ -17,6 +17,7 @@
 #include "common/bench_common.h"
 #include "engine/extractors.h"
 #include "engine/result_list.h"
+#include "support/charset_encoding.h"
 #include "text/charset_conversion.h"
 #include "text/cp936.h"
 #include "text/page_charset.h"
@@ -64,7 +65,7 @@ Page MakePage(const Kind& kind, int index, bool shortPage, std::mt19937& random)
     }
     text += "</p>\n";
   }
-  page.Bytes = qm::bench::EncodeUtf8As(text + "</body></html>\n", kind.Charset);
+  page.Bytes = qm::test::EncodeUtf8As(text + "</body></html>\n", kind.Charset);
   return page;
 }
 

@@ -1,6 +1,5 @@
 #include "common/bench_common.h"
 
-#include <iconv.h>
 #include <sys/resource.h>
 
 #include <chrono>
@@ -9,19 +8,6 @@
 #include <string>
 
 namespace qm::bench {
-
-std::string EncodeUtf8As(const std::string& utf8, const char* charset) {
-  iconv_t cd = iconv_open(charset, "UTF-8");
-  std::string out(utf8.size() * 4 + 16, '\0');
-  char* in = const_cast<char*>(utf8.data());
-  size_t inLeft = utf8.size();
-  char* outPtr = out.data();
-  size_t outLeft = out.size();
-  iconv(cd, &in, &inLeft, &outPtr, &outLeft);
-  iconv_close(cd);
-  out.resize(out.size() - outLeft);
-  return out;
-}
 
 // About 8 KB of page text with a contact every few lines: e-mail addresses, mobile numbers
 // and QQ numbers, many of them distinct, so the result lists grow through the run.

@@ -12,8 +12,6 @@ namespace qm::bench {
 // User and system time of this process, all threads, in seconds.
 double ProcessCpuSeconds();
 
-// UTF-8 text in another charset, for pages of that charset; what it cannot hold is dropped.
-std::string EncodeUtf8As(const std::string& utf8, const char* charset);
 // The process's peak resident set in KiB.
 long PeakRssKb();
 // About 8 KB of page text with a contact every few lines: e-mail addresses, mobile numbers

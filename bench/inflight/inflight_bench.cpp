@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "common/child_process.h"
+#include "support/closed_port.h"
 #include "support/scripted_server.h"
 #include "support/temp_dir.h"
 
@@ -40,19 +41,6 @@ Figures Run(std::vector<std::string> args) {
     std::printf("  (%s ended with status %d)\n", args[0].c_str(), run.WaitStatus);
   }
   return {run.Seconds, run.CpuSeconds};
-}
-
-// A port on 127.0.0.1 where nothing listens.
-int ClosedPort() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  socklen_t length = sizeof address;
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-  ::close(fd);
-  return ntohs(address.sin_port);
 }
 
 // The delayed server, in a child process: "/d<ms>" answers an 8 KB page after ms
@@ -106,7 +94,8 @@ int main(int argc, char** argv) {
   std::lognormal_distribution<double> usual(std::log(72.0), 0.5);
   std::uniform_int_distribution<int> slow(300, 1000);
   const std::string site = "http://127.0.0.1:" + std::to_string(port);
-  const std::string refusing = "http://127.0.0.1:" + std::to_string(ClosedPort()) + "/";
+  const qm::test::ClosedPort closed;
+  const std::string refusing = "http://127.0.0.1:" + std::to_string(closed.Port()) + "/";
   const int refusingCount = pages * 5 / 100, silentCount = pages * 3 / 100;
   const int answering = pages - refusingCount - silentCount;
   std::vector<std::string> urls;

@@ -23,6 +23,7 @@
 #include "http/fetch_page_lines.h"
 #include "http/http_client.h"
 #include "http/redirect_fetch.h"
+#include "support/charset_encoding.h"
 #include "support/nginx_fixture.h"
 #include "support/temp_dir.h"
 
@@ -99,8 +100,8 @@ Site WriteSite(qm::test::NginxServer& nginx) {
     const char* const folders[] = {"u", "g", "gm", "b", "x", "z", "br", "zg"};
     const std::string folder = folders[form];
     std::string bytes = form == 1 || form == 2 || form == 4 || form == 7
-                            ? qm::bench::EncodeUtf8As(utf8, "GBK")
-                        : form == 3 ? qm::bench::EncodeUtf8As(utf8, "BIG5")
+                            ? qm::test::EncodeUtf8As(utf8, "GBK")
+                        : form == 3 ? qm::test::EncodeUtf8As(utf8, "BIG5")
                                     : utf8;
     // The mixed site compresses in three folders; its twin is the same text uncompressed.
     nginx.WriteFile("plain/" + folder + "/" + name, bytes);

@@ -12,17 +12,13 @@ void AppendField(std::string& line, std::string_view field) {
 }  // namespace
 
 std::string StatusTsvLine(const TAddressStatus& status) {
-  std::string line = std::to_string(status.LineNumber);
-  line += '\t';
-  AppendField(line, status.Url);
-  line += '\t';
-  AppendField(line, status.FinalUrl);
-  line += '\t' + std::to_string(status.StatusCode) + '\t' + std::to_string(status.BytesReceived) +
-          '\t' + std::to_string(status.Milliseconds) + '\t';
-  AppendField(line, status.FailureReason);
-  for (const int32_t rows : status.RowsAdded) line += '\t' + std::to_string(rows);
-  line += '\t' + std::to_string(status.Depth) + '\t';
-  AppendField(line, status.ListedUrl);
+  std::string line;
+  const char* separator = "";
+  for (const std::string& field : StatusFields(status)) {
+    line += separator;
+    AppendField(line, field);
+    separator = "\t";
+  }
   line += '\n';
   return line;
 }

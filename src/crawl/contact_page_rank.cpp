@@ -4,6 +4,7 @@
 
 #include "crawl/percent_encoding.h"
 #include "http/url_resolve.h"
+#include "text/trim.h"
 
 namespace qm {
 namespace {
@@ -17,14 +18,6 @@ constexpr std::string_view kAboutWords[] = {"关于",    "關於",   "简介",  
                                             "团队",    "團隊",   "about", "team",
                                             "company", "guanyu", "gywm",  "jianjie"};
 
-std::string LowerAscii(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return out;
-}
-
 bool ContainsAny(std::string_view text, const auto& words) {
   for (std::string_view word : words) {
     if (text.find(word) != std::string_view::npos) return true;
@@ -37,10 +30,10 @@ bool ContainsAny(std::string_view text, const auto& words) {
 TContactPageRank RankContactPage(std::string_view linkText, std::string_view address) {
   // The host says nothing: every followed link shares it.
   const TUriReference parts = ParseUriReference(address);
-  const std::string text = LowerAscii(linkText);
+  const std::string text = AsciiLower(linkText);
   // Chinese words in a path usually arrive percent-encoded.
   const std::string location =
-      LowerAscii(PercentDecoded(parts.Path + "?" + parts.Query.value_or("")));
+      AsciiLower(PercentDecoded(parts.Path + "?" + parts.Query.value_or("")));
   if (ContainsAny(text, kContactWords) || ContainsAny(location, kContactWords)) {
     return TContactPageRank::Contact;
   }

@@ -4,17 +4,10 @@
 #include <iterator>
 
 #include "http/url_resolve.h"
+#include "text/trim.h"
 
 namespace qm {
 namespace {
-
-std::string LowerAscii(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return out;
-}
 
 struct TAuthorityParts {
   std::string_view UserInfo;  // with its "@", if any
@@ -85,14 +78,14 @@ std::string WithoutWww(std::string host) {
 std::optional<std::string> NormaliseCrawlAddress(std::string_view absoluteAddress) {
   const TUriReference parts = ParseUriReference(absoluteAddress);
   if (!parts.Scheme || !parts.Authority) return std::nullopt;
-  const std::string scheme = LowerAscii(*parts.Scheme);
+  const std::string scheme = AsciiLower(*parts.Scheme);
   if (scheme != "http" && scheme != "https") return std::nullopt;
   const TAuthorityParts authority = SplitAuthority(*parts.Authority);
   if (!IsFetchableHost(authority.Host) || !IsPort(authority.Port)) return std::nullopt;
 
   std::string out = scheme + "://";
   AppendPercentEncoded(out, authority.UserInfo);
-  out += LowerAscii(authority.Host);
+  out += AsciiLower(authority.Host);
   const std::string_view defaultPort = scheme == "http" ? "80" : "443";
   if (!authority.Port.empty() && authority.Port != defaultPort) {
     out += ':';
@@ -124,7 +117,7 @@ std::string PathAndQueryOf(std::string_view absoluteAddress) {
 std::string HostOfAddress(std::string_view absoluteAddress) {
   const TUriReference parts = ParseUriReference(absoluteAddress);
   if (!parts.Authority) return {};
-  return LowerAscii(SplitAuthority(*parts.Authority).Host);
+  return AsciiLower(SplitAuthority(*parts.Authority).Host);
 }
 
 std::string SiteHostOf(std::string_view absoluteAddress) {
@@ -151,7 +144,7 @@ bool IsObviouslyNotText(std::string_view absoluteAddress) {
       std::string_view(path).substr(slash == std::string::npos ? 0 : slash + 1);
   const size_t dot = segment.rfind('.');
   if (dot == std::string_view::npos) return false;
-  const std::string extension = LowerAscii(segment.substr(dot + 1));
+  const std::string extension = AsciiLower(segment.substr(dot + 1));
   return std::find(std::begin(kExtensions), std::end(kExtensions), extension) !=
          std::end(kExtensions);
 }

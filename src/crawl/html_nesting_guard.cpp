@@ -4,15 +4,13 @@
 #include <iterator>
 #include <string>
 
+#include "text/trim.h"
+
 namespace qm {
 namespace {
 
 bool IsAsciiLetter(char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-}
-
-char LowerAscii(char c) {
-  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
 bool StaysOpenUntilClosed(std::string_view name) {
@@ -40,7 +38,7 @@ size_t FindAfterIgnoringCase(std::string_view html, std::string_view needle, siz
     if (at + needle.size() > html.size()) break;
     bool same = true;
     for (size_t i = 0; i < needle.size() && same; ++i) {
-      same = LowerAscii(html[at + i]) == needle[i];
+      same = AsciiLower(html[at + i]) == needle[i];
     }
     if (same) return at + needle.size();
   }
@@ -95,7 +93,7 @@ size_t LengthWithinNestingDepth(std::string_view html, int maxDepth) {
     while (nameAt < html.size() && html[nameAt] != '>' && html[nameAt] != '/' &&
            html[nameAt] != ' ' && html[nameAt] != '\t' && html[nameAt] != '\n' &&
            html[nameAt] != '\r' && html[nameAt] != '\f') {
-      name += LowerAscii(html[nameAt++]);
+      name += AsciiLower(html[nameAt++]);
     }
     bool selfClosing = false;
     at = SkipTagRest(html, nameAt, selfClosing);

@@ -6,6 +6,7 @@
 
 #include "crawl/html_nesting_guard.h"
 #include "http/url_resolve.h"
+#include "text/trim.h"
 
 namespace qm {
 namespace {
@@ -51,15 +52,6 @@ std::string_view AttributeValue(const GumboElement& element, const char* name) {
   return attribute == nullptr ? std::string_view() : std::string_view(attribute->value);
 }
 
-bool EqualsIgnoringAsciiCase(std::string_view text, std::string_view lowerCase) {
-  if (text.size() != lowerCase.size()) return false;
-  for (size_t i = 0; i < text.size(); ++i) {
-    const char c = text[i] >= 'A' && text[i] <= 'Z' ? static_cast<char>(text[i] + 32) : text[i];
-    if (c != lowerCase[i]) return false;
-  }
-  return true;
-}
-
 std::string_view WithoutLeadingBlanks(std::string_view text) {
   while (!text.empty() && IsHtmlBlank(text.front())) text.remove_prefix(1);
   return text;
@@ -70,7 +62,7 @@ std::string_view RefreshTarget(std::string_view content) {
   const size_t separator = content.find_first_of(";,");
   if (separator == std::string_view::npos) return {};
   std::string_view rest = WithoutLeadingBlanks(content.substr(separator + 1));
-  if (EqualsIgnoringAsciiCase(rest.substr(0, 3), "url")) {
+  if (EqualsAsciiLower(rest.substr(0, 3), "url")) {
     const std::string_view afterName = WithoutLeadingBlanks(rest.substr(3));
     if (!afterName.empty() && afterName.front() == '=') {
       rest = WithoutLeadingBlanks(afterName.substr(1));
@@ -180,7 +172,7 @@ std::vector<TPageLink> ExtractPageLinks(std::string_view page, std::string_view 
       } else if (tag == GUMBO_TAG_META) {
         // Home pages often only send the visitor on, by a refresh.
         const std::string_view equiv = AttributeValue(element, "http-equiv");
-        if (EqualsIgnoringAsciiCase(equiv, "refresh")) {
+        if (EqualsAsciiLower(equiv, "refresh")) {
           const std::string_view target = RefreshTarget(AttributeValue(element, "content"));
           if (!target.empty()) rawLinks.push_back({CleanReference(target), std::string()});
         }

@@ -2,17 +2,10 @@
 
 #include "crawl/percent_encoding.h"
 #include "http/url_resolve.h"
+#include "text/trim.h"
 
 namespace qm {
 namespace {
-
-std::string LowerAscii(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return out;
-}
 
 std::string_view TrimBlanks(std::string_view text) {
   while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
@@ -67,7 +60,7 @@ bool PatternMatches(std::string_view pattern, std::string_view path, std::string
 
 TRobotsRules TRobotsRules::Parse(std::string_view text, std::string_view agentName) {
   if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
-  const std::string agent = LowerAscii(agentName);
+  const std::string agent = AsciiLower(agentName);
   std::vector<TRule> ourRules;
   std::vector<TRule> starRules;
   bool foundOurGroup = false;
@@ -80,12 +73,12 @@ TRobotsRules TRobotsRules::Parse(std::string_view text, std::string_view agentNa
     line = line.substr(0, line.find('#'));
     const size_t colon = line.find(':');
     if (colon == std::string_view::npos) continue;
-    const std::string key = LowerAscii(TrimBlanks(line.substr(0, colon)));
+    const std::string key = AsciiLower(TrimBlanks(line.substr(0, colon)));
     const std::string_view value = TrimBlanks(line.substr(colon + 1));
     if (key == "user-agent") {
       if (!lastWasAgentLine) groupIsOurs = groupIsStar = false;
       // The product token: "Name/1.0 (details)" names "name".
-      const std::string token = LowerAscii(value.substr(0, value.find_first_of(" \t/")));
+      const std::string token = AsciiLower(value.substr(0, value.find_first_of(" \t/")));
       if (token == "*") {
         groupIsStar = true;
       } else if (!token.empty() && token == agent) {

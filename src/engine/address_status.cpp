@@ -2,6 +2,21 @@
 
 namespace qm {
 
+std::array<std::string, kStatusFieldCount> StatusFields(const TAddressStatus& status) {
+  return {std::to_string(status.LineNumber),
+          status.Url,
+          status.FinalUrl,
+          std::to_string(status.StatusCode),
+          std::to_string(status.BytesReceived),
+          std::to_string(status.Milliseconds),
+          status.FailureReason,
+          std::to_string(status.RowsAdded[0]),
+          std::to_string(status.RowsAdded[1]),
+          std::to_string(status.RowsAdded[2]),
+          std::to_string(status.Depth),
+          status.ListedUrl};
+}
+
 std::string HttpStatusFailure(int32_t statusCode) {
   if (statusCode < 400) return {};
   return "HTTP status " + std::to_string(statusCode);

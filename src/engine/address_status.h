@@ -30,6 +30,12 @@ struct TAddressStatus {
   bool Failed() const { return !FailureReason.empty(); }
 };
 
+// A record's fields in the order status lists write them: line number, address, final
+// address, HTTP status, bytes, milliseconds, failure reason, the e-mail, mobile and QQ rows
+// added, depth, listed address.
+inline constexpr size_t kStatusFieldCount = 12;
+std::array<std::string, kStatusFieldCount> StatusFields(const TAddressStatus& status);
+
 // The reason of a fetch that gave an answer: an error status fails the address as well,
 // since the page asked for is not there; empty for any other answer.
 std::string HttpStatusFailure(int32_t statusCode);

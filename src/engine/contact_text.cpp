@@ -4,6 +4,7 @@
 
 #include "text/byte_blocks.h"
 #include "text/cp936.h"
+#include "text/trim.h"
 
 namespace qm {
 namespace {
@@ -14,17 +15,10 @@ bool IsAsciiDigit(char c) {
 bool IsHexDigit(char c) {
   return IsAsciiDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
 }
-char Lower(char c) {
-  return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
-}
 
 // True when `text` starts with `word` in any case of its ASCII letters.
 bool StartsWithFolded(std::string_view text, std::string_view word) {
-  if (text.size() < word.size()) return false;
-  for (size_t i = 0; i < word.size(); ++i) {
-    if (Lower(text[i]) != word[i]) return false;
-  }
-  return true;
+  return text.size() >= word.size() && EqualsAsciiLower(text.substr(0, word.size()), word);
 }
 
 char PlainChar(uint32_t cp) {
@@ -69,7 +63,7 @@ size_t CharacterReference(std::string_view text, uint32_t& cp) {
   while (i < text.size() && i - first < 7 && (hex ? IsHexDigit(text[i]) : IsAsciiDigit(text[i]))) {
     const char c = text[i];
     const uint32_t digit = IsAsciiDigit(c) ? static_cast<uint32_t>(c - '0')
-                                           : static_cast<uint32_t>(Lower(c) - 'a' + 10);
+                                           : static_cast<uint32_t>(AsciiLower(c) - 'a' + 10);
     value = value * (hex ? 16 : 10) + digit;
     ++i;
   }

@@ -12,6 +12,7 @@
 #include "persistence/status_export.h"
 #include "text/errors.h"
 #include "text/file_errors.h"
+#include "text/trim.h"
 #include "urllists/output_file.h"
 
 namespace qm {
@@ -50,8 +51,8 @@ void WriteExportFile(const std::string& path, std::string_view bytes) {
   // leaves the old file (or none), never a cut-off list under the name.
   if (ReplaceFileContent(path, bytes)) return;
   const int error = errno;
-  if (error == ENOENT || error == ENOTDIR || error == EACCES || error == EPERM ||
-      error == EROFS || error == EISDIR || error == ENAMETOOLONG) {
+  if (error == ENOENT || error == ENOTDIR || error == EACCES || error == EPERM || error == EROFS ||
+      error == EISDIR || error == ENAMETOOLONG) {
     throw EFCreateError("Cannot create file " + path);
   }
   throw InOutError(error);
@@ -84,9 +85,7 @@ bool HasExtension(const std::string& path, std::string_view extension) {
     return false;
   }
   for (size_t i = 0; i < extension.size(); ++i) {
-    char c = path[path.size() - extension.size() + i];
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
-    if (c != extension[i]) return false;
+    if (AsciiLower(path[path.size() - extension.size() + i]) != extension[i]) return false;
   }
   return true;
 }
@@ -134,8 +133,9 @@ void SaveAllResultLists(const TResultList& emails, const TResultList& mobiles,
                         const TResultList& qqNumbers, ui::Dialogs& dialogs,
                         const std::string& programDirectory) {
   EnterProgramDirectory(programDirectory);
-  const std::pair<std::string_view, const TResultList*> lists[] = {
-      {kEmailExportPrefix, &emails}, {kMobileExportPrefix, &mobiles}, {kQQExportPrefix, &qqNumbers}};
+  const std::pair<std::string_view, const TResultList*> lists[] = {{kEmailExportPrefix, &emails},
+                                                                   {kMobileExportPrefix, &mobiles},
+                                                                   {kQQExportPrefix, &qqNumbers}};
   std::vector<TSpreadsheetKind> all;
   for (const auto& [prefix, list] : lists) all.push_back({SpreadsheetKindName(prefix), list});
   for (const auto& [prefix, list] : lists) {

@@ -26,16 +26,12 @@ std::string StatusListCsv(const std::vector<TAddressStatus>& records) {
   std::string csv = "\xEF\xBB\xBF";
   csv += "行号,网址,最终网址,HTTP状态,字节数,毫秒,失败原因,邮箱,手机,QQ号,深度,来源网址\r\n";
   for (const TAddressStatus& record : records) {
-    csv += std::to_string(record.LineNumber) + ',';
-    AppendField(csv, record.Url);
-    csv += ',';
-    AppendField(csv, record.FinalUrl);
-    csv += ',' + std::to_string(record.StatusCode) + ',' + std::to_string(record.BytesReceived) +
-           ',' + std::to_string(record.Milliseconds) + ',';
-    AppendField(csv, record.FailureReason);
-    for (const int32_t rows : record.RowsAdded) csv += ',' + std::to_string(rows);
-    csv += ',' + std::to_string(record.Depth) + ',';
-    AppendField(csv, record.ListedUrl);
+    const char* separator = "";
+    for (const std::string& field : StatusFields(record)) {
+      csv += separator;
+      AppendField(csv, field);
+      separator = ",";
+    }
     csv += "\r\n";
   }
   return csv;

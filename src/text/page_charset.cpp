@@ -9,15 +9,11 @@ bool IsSpace(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f';
 }
 
-char Lower(char c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
 // Position of `word` (lower-case) in `text` from `from` on, without regard to case.
 size_t FindNoCase(std::string_view text, std::string_view word, size_t from = 0) {
   for (size_t i = from; i + word.size() <= text.size(); ++i) {
     size_t k = 0;
-    while (k < word.size() && Lower(text[i + k]) == word[k]) ++k;
+    while (k < word.size() && AsciiLower(text[i + k]) == word[k]) ++k;
     if (k == word.size()) return i;
   }
   return std::string_view::npos;
@@ -31,7 +27,7 @@ bool NextAttribute(std::string_view text, size_t& at, std::string& name, std::st
   value.clear();
   while (at < text.size() && !IsSpace(text[at]) && text[at] != '=' && text[at] != '>' &&
          !(text[at] == '/' && !name.empty())) {
-    name += Lower(text[at++]);
+    name += AsciiLower(text[at++]);
   }
   while (at < text.size() && IsSpace(text[at])) ++at;
   if (at >= text.size() || text[at] != '=') return true;

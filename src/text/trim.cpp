@@ -30,10 +30,16 @@ std::string AsciiUpper(std::string_view value) {
 
 std::string AsciiLower(std::string_view value) {
   std::string result(value);
-  for (char& c : result) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
+  for (char& c : result) c = AsciiLower(c);
   return result;
+}
+
+bool EqualsAsciiLower(std::string_view text, std::string_view lowerCase) {
+  if (text.size() != lowerCase.size()) return false;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (AsciiLower(text[i]) != lowerCase[i]) return false;
+  }
+  return true;
 }
 
 }  // namespace qm

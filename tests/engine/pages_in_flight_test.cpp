@@ -1,8 +1,5 @@
 // Several pages in flight per worker, and the status record of every address taken.
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -15,6 +12,8 @@
 #include <vector>
 
 #include "engine/engine_fixture.h"
+#include "engine/fetch_gate.h"
+#include "support/closed_port.h"
 #include "support/scripted_server.h"
 
 namespace qm {
@@ -25,30 +24,7 @@ using test::ScriptedConnection;
 using test::ScriptedServer;
 using test::WaitUntil;
 
-// Holds fetches until opened, and counts those waiting.
-class FetchGate {
- public:
-  void Pass() {
-    std::unique_lock lock(mutex_);
-    ++waiting_;
-    changed_.wait(lock, [&] { return open_; });
-  }
-  int Waiting() const {
-    std::lock_guard lock(mutex_);
-    return waiting_;
-  }
-  void Open() {
-    std::lock_guard lock(mutex_);
-    open_ = true;
-    changed_.notify_all();
-  }
-
- private:
-  mutable std::mutex mutex_;
-  std::condition_variable changed_;
-  int waiting_ = 0;
-  bool open_ = false;
-};
+using test::FetchGate;
 
 std::string NumberedList(int count) {
   std::string list;
@@ -64,19 +40,6 @@ EngineFixture::FetchFunction GatedPages(std::shared_ptr<FetchGate> gate) {
         TPageLines(std::vector<std::string>{"mail " + url.substr(url.rfind('/') + 1) + "@x.cn"});
     return true;
   };
-}
-
-// A port on 127.0.0.1 where nothing listens.
-int ClosedPort() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  socklen_t length = sizeof address;
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-  ::close(fd);
-  return ntohs(address.sin_port);
 }
 
 TEST(PagesInFlight, EachWorkerKeepsKConnectionsOpenAtOnce) {
@@ -186,7 +149,8 @@ TEST(AddressStatus, OneRecordPerLineWithTheReasonOfEachFailure) {
   ScriptedServer missing(
       ScriptedServer::Replay("HTTP/1.1 404 Not Found\r\nContent-Length: 9\r\n\r\nno page\r\n"));
   ScriptedServer silent(ScriptedServer::Silent());
-  const std::string refused = "http://127.0.0.1:" + std::to_string(ClosedPort()) + "/";
+  const test::ClosedPort closed;
+  const std::string refused = "http://127.0.0.1:" + std::to_string(closed.Port()) + "/";
   EngineFixture f;
   f.form->SpinEditInFlight.SetValue(8);
   f.UseList(good.Url("a") + "\r\n" + refused + "\r\nhttp://no-such-host.invalid/\r\n" +

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "engine/engine_fixture.h"
+#include "engine/fetch_gate.h"
 #include "text/errors.h"
 
 namespace qm {
@@ -26,37 +27,8 @@ using test::WaitUntil;
 
 constexpr const char* kEnded = "搜索已经结束!";
 
-// Holds fetches until opened; opens itself when the test ends so no worker is left waiting.
-class FetchGate {
- public:
-  void Pass() {
-    std::unique_lock lock(mutex_);
-    ++waiting_;
-    changed_.notify_all();
-    changed_.wait(lock, [&] { return open_; });
-    --waiting_;
-  }
-  int Waiting() const {
-    std::lock_guard lock(mutex_);
-    return waiting_;
-  }
-  void Open() {
-    std::lock_guard lock(mutex_);
-    open_ = true;
-    changed_.notify_all();
-  }
-
- private:
-  mutable std::mutex mutex_;
-  std::condition_variable changed_;
-  int waiting_ = 0;
-  bool open_ = false;
-};
-
-struct OpenOnExit {
-  std::shared_ptr<FetchGate> gate;
-  ~OpenOnExit() { gate->Open(); }
-};
+using test::FetchGate;
+using test::OpenOnExit;
 
 std::vector<std::string> Sorted(std::vector<std::string> values) {
   std::sort(values.begin(), values.end());

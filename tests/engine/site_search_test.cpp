@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <condition_variable>
 #include <map>
 #include <mutex>
 #include <set>
@@ -13,6 +12,7 @@
 #include <vector>
 
 #include "engine/engine_fixture.h"
+#include "engine/fetch_gate.h"
 #include "support/nginx_fixture.h"
 
 namespace qm {
@@ -181,19 +181,14 @@ TEST(SiteSearch, APageFetchedForAnotherLineLeavesNoLineOpen) {
 
 TEST(SiteSearch, StopSavesOnlySitesSearchedToTheEndAndResumeTakesTheCutOneAgain) {
   // Line 2's site holds its followed pages until the stop; lines 1 and 3 end at once.
-  std::mutex mutex;
-  std::condition_variable released;
-  bool open = false;
-  int held = 0;
+  auto gate = std::make_shared<test::FetchGate>();
   const std::string cutHome =
       "<a href=\"/contact\">联系</a><a href=\"/about\">关于</a>"
       "<a href=\"/team\">team</a>\n";
   EngineFixture f([&](const std::string& url, TPageLines& lines) {
     if (url == "http://cut.cn/contact" || url == "http://cut.cn/about" ||
         url == "http://cut.cn/team") {
-      std::unique_lock lock(mutex);
-      ++held;
-      released.wait(lock, [&] { return open; });
+      gate->Pass();
     }
     lines = LinesOf(url == "http://cut.cn/" ? cutHome : "mail me@x.cn\n");
     return true;
@@ -203,25 +198,12 @@ TEST(SiteSearch, StopSavesOnlySitesSearchedToTheEndAndResumeTakesTheCutOneAgain)
   f.form->SpinEditDepth.SetValue(1);
   f.UseList("http://one.cn/\r\nhttp://cut.cn/\r\nhttp://two.cn/\r\n");
   f.form->SpeedButton7Click();  // the settings file holds the link-following settings
-  // Held fetches are let go however the test ends, or the workers could never be joined.
-  struct Release {
-    std::mutex& Mutex;
-    std::condition_variable& Released;
-    bool& Open;
-    void operator()() {
-      std::lock_guard lock(Mutex);
-      Open = true;
-      Released.notify_all();
-    }
-    ~Release() { (*this)(); }
-  } release{mutex, released, open};
+  const test::OpenOnExit opener{gate};
   f.form->SpeedButton2Click();
-  ASSERT_TRUE(WaitUntil([&] {
-    std::lock_guard lock(mutex);
-    return held == 2 && f.form->AddressStatuses.Count() == 3;
-  }));
+  ASSERT_TRUE(
+      WaitUntil([&] { return gate->Waiting() == 2 && f.form->AddressStatuses.Count() == 3; }));
   f.form->SpeedButton3Click();
-  release();
+  gate->Open();
   ASSERT_TRUE(f.WaitForCompletedRuns(1));
   ASSERT_TRUE(f.WaitForWorkersGone());
   EXPECT_EQ(f.form->Label5.Caption(), "3");

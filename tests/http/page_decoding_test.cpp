@@ -1,7 +1,6 @@
 // What the scanners get of a page: compressed bodies undone, text converted to UTF-8 by
 // its declared charset.
 #include <gtest/gtest.h>
-#include <iconv.h>
 
 #include <string>
 #include <vector>
@@ -10,24 +9,12 @@
 #include "http/content_decoding.h"
 #include "http/fetch_page_lines.h"
 #include "page_server_support.h"
+#include "support/charset_encoding.h"
 
 namespace qm::test {
 namespace {
 
 using Lines = std::vector<std::string>;
-
-std::string Encode(const std::string& utf8, const char* charset) {
-  iconv_t cd = iconv_open(charset, "UTF-8");
-  std::string out(utf8.size() * 4 + 16, '\0');
-  char* in = const_cast<char*>(utf8.data());
-  size_t inLeft = utf8.size();
-  char* outPtr = out.data();
-  size_t outLeft = out.size();
-  iconv(cd, &in, &inLeft, &outPtr, &outLeft);
-  iconv_close(cd);
-  out.resize(out.size() - outLeft);
-  return out;
-}
 
 struct PageRow {
   const char* name;
@@ -120,8 +107,8 @@ TEST(PageDecoding, CompressedTextStopsAtTheBodyCap) {
 TEST(PageDecoding, CharsetsToUtf8) {
   const std::string chinese = "联系：电话13812345678，邮箱kefu@example.cn";
   const std::string traditional = "聯絡：電話13812345678，信箱kefu@example.tw";
-  const std::string gbk = Encode(chinese, "GBK");
-  const std::string big5 = Encode(traditional, "BIG5");
+  const std::string gbk = EncodeUtf8As(chinese, "GBK");
+  const std::string big5 = EncodeUtf8As(traditional, "BIG5");
   const std::string metaGbk = "<meta charset=gbk>\n";
   ExpectPages({
       {"GBK in the header",
@@ -140,7 +127,7 @@ TEST(PageDecoding, CharsetsToUtf8) {
        "GB18030"},
       {"GB18030",
        "Content-Type: text/html; charset=gb18030\r\n",
-       Encode("𠀀" + chinese, "GB18030"),
+       EncodeUtf8As("𠀀" + chinese, "GB18030"),
        {"𠀀" + chinese},
        "",
        false,
@@ -163,7 +150,7 @@ TEST(PageDecoding, CharsetsToUtf8) {
       {"undeclared: bytes as they came", "", gbk, {gbk}, "", false, ""},
       {"undeclared with four-byte GB18030 characters",
        "",
-       Encode("邮箱𠀁a@b.cn 电话𠀂13812345678", "GB18030"),
+       EncodeUtf8As("邮箱𠀁a@b.cn 电话𠀂13812345678", "GB18030"),
        {"邮箱𠀁a@b.cn 电话𠀂13812345678"},
        "",
        false,

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "http/blocking_socket.h"
+#include "support/closed_port.h"
 #include "support/scripted_server.h"
 
 namespace qm::test {
@@ -34,26 +35,5 @@ inline std::unique_ptr<TTcpSocket> ConnectedSocket(int port) {
 inline ScriptedServer::Script SendAndClose(std::string bytes) {
   return [bytes = std::move(bytes)](ScriptedConnection& c) { c.Send(bytes); };
 }
-
-// A loopback port on which nothing listens, held for the life of the object.
-class ClosedPort {
- public:
-  ClosedPort() {
-    fd_ = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length);
-    port_ = ntohs(address.sin_port);
-  }
-  ~ClosedPort() { close(fd_); }
-  int Port() const { return port_; }
-
- private:
-  int fd_ = -1;
-  int port_ = 0;
-};
 
 }  // namespace qm::test
