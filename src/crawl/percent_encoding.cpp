@@ -1,22 +1,17 @@
 #include "crawl/percent_encoding.h"
 
+#include "text/integer_syntax.h"
+
 namespace qm {
 namespace {
 
 constexpr char kHexDigits[] = "0123456789ABCDEF";
 
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 // The byte a "%XX" at `at` stands for, or -1.
 int EncodedByteAt(std::string_view text, size_t at) {
   if (text[at] != '%' || at + 2 >= text.size()) return -1;
-  const int high = HexValue(text[at + 1]);
-  const int low = HexValue(text[at + 2]);
+  const int high = HexDigitValue(text[at + 1]);
+  const int low = HexDigitValue(text[at + 2]);
   return high < 0 || low < 0 ? -1 : high * 16 + low;
 }
 

@@ -2,6 +2,8 @@
 // Character classes the extended scanners share, on the plain text of a line.
 #include <string_view>
 
+#include "text/trim.h"
+
 namespace qm::contact_chars {
 
 inline bool IsDigit(char c) {
@@ -13,9 +15,6 @@ inline bool IsLetter(char c) {
 inline bool IsAlnum(char c) {
   return IsDigit(c) || IsLetter(c);
 }
-inline char Lower(char c) {
-  return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
-}
 // What an address's local part may hold.
 inline bool IsLocal(char c) {
   return IsAlnum(c) || c == '.' || c == '_' || c == '+' || c == '-';
@@ -26,11 +25,7 @@ inline bool IsDomain(char c) {
 
 // True when `text` starts with `word` (lower case) in any case of its letters.
 inline bool StartsWithFolded(std::string_view text, std::string_view word) {
-  if (text.size() < word.size()) return false;
-  for (size_t i = 0; i < word.size(); ++i) {
-    if (Lower(text[i]) != word[i]) return false;
-  }
-  return true;
+  return text.size() >= word.size() && EqualsAsciiLower(text.substr(0, word.size()), word);
 }
 
 // The length of the run of digits at text[from].

@@ -2,24 +2,17 @@
 
 #include <cstdint>
 
+#include "engine/contact_chars.h"
 #include "text/byte_blocks.h"
 #include "text/cp936.h"
+#include "text/integer_syntax.h"
 #include "text/trim.h"
 
 namespace qm {
 namespace {
 
-bool IsAsciiDigit(char c) {
-  return c >= '0' && c <= '9';
-}
-bool IsHexDigit(char c) {
-  return IsAsciiDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-}
-
-// True when `text` starts with `word` in any case of its ASCII letters.
-bool StartsWithFolded(std::string_view text, std::string_view word) {
-  return text.size() >= word.size() && EqualsAsciiLower(text.substr(0, word.size()), word);
-}
+using contact_chars::IsDigit;
+using contact_chars::StartsWithFolded;
 
 char PlainChar(uint32_t cp) {
   if (cp < 0x80) return static_cast<char>(cp);
@@ -60,11 +53,9 @@ size_t CharacterReference(std::string_view text, uint32_t& cp) {
   size_t i = hex ? 3 : 2;
   const size_t first = i;
   uint32_t value = 0;
-  while (i < text.size() && i - first < 7 && (hex ? IsHexDigit(text[i]) : IsAsciiDigit(text[i]))) {
-    const char c = text[i];
-    const uint32_t digit = IsAsciiDigit(c) ? static_cast<uint32_t>(c - '0')
-                                           : static_cast<uint32_t>(AsciiLower(c) - 'a' + 10);
-    value = value * (hex ? 16 : 10) + digit;
+  while (i < text.size() && i - first < 7 &&
+         (hex ? HexDigitValue(text[i]) >= 0 : IsDigit(text[i]))) {
+    value = value * (hex ? 16 : 10) + static_cast<uint32_t>(HexDigitValue(text[i]));
     ++i;
   }
   if (i == first || value > 0x10FFFF) return 0;

@@ -4,6 +4,7 @@
 #include "engine/contact_chars.h"
 #include "engine/contact_text.h"
 #include "engine/extended_contacts.h"
+#include "text/integer_syntax.h"
 
 namespace qm {
 namespace {
@@ -63,12 +64,6 @@ bool ValidLocal(std::string_view local) {
   return local.find("..") == std::string_view::npos;
 }
 
-int HexValue(char c) {
-  if (IsDigit(c)) return c - '0';
-  c = Lower(c);
-  return c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
-}
-
 // The longest address CanonicalEmail gives.
 constexpr size_t kLongestAddress = 64 + 1 + 253;
 
@@ -77,9 +72,9 @@ size_t WriteCanonicalEmail(std::string_view local, std::string_view domain,
                            char (&out)[kLongestAddress]) {
   if (!ValidLocal(local) || !ValidDomain(domain)) return 0;
   size_t length = 0;
-  for (char c : local) out[length++] = Lower(c);
+  for (char c : local) out[length++] = AsciiLower(c);
   out[length++] = '@';
-  for (char c : domain) out[length++] = Lower(c);
+  for (char c : domain) out[length++] = AsciiLower(c);
   return length;
 }
 
@@ -132,7 +127,7 @@ void ScanProtected(std::string_view plain, TResultList& emails, std::string_view
       size_t begin = pos + marker.size();
       if (begin < plain.size() && (plain[begin] == '"' || plain[begin] == '\'')) ++begin;
       size_t end = begin;
-      while (end < plain.size() && HexValue(plain[end]) >= 0) ++end;
+      while (end < plain.size() && HexDigitValue(plain[end]) >= 0) ++end;
       AcceptAddress(DecodeProtectedEmail(plain.substr(begin, end - begin)), emails, source);
     }
   }
@@ -158,11 +153,11 @@ std::string CanonicalEmail(std::string_view local, std::string_view domain) {
 
 std::string DecodeProtectedEmail(std::string_view hex) {
   if (hex.size() < 4 || hex.size() % 2 != 0 || hex.size() > 2 * 256) return {};
-  if (HexValue(hex[0]) < 0 || HexValue(hex[1]) < 0) return {};
-  const int key = HexValue(hex[0]) << 4 | HexValue(hex[1]);
+  if (HexDigitValue(hex[0]) < 0 || HexDigitValue(hex[1]) < 0) return {};
+  const int key = HexDigitValue(hex[0]) << 4 | HexDigitValue(hex[1]);
   std::string text;
   for (size_t i = 2; i < hex.size(); i += 2) {
-    const int high = HexValue(hex[i]), low = HexValue(hex[i + 1]);
+    const int high = HexDigitValue(hex[i]), low = HexDigitValue(hex[i + 1]);
     if (high < 0 || low < 0) return {};
     const char c = static_cast<char>((high << 4 | low) ^ key);
     if (!IsLocal(c) && c != '@') return {};

@@ -38,7 +38,7 @@ bool InsideWord(std::string_view plain, size_t begin, size_t end) {
   if (begin == 0 || !(IsLetter(plain[begin - 1]) || plain[begin - 1] == '_')) return false;
   size_t i = begin;
   for (; i > 0 && (IsLetter(plain[i - 1]) || plain[i - 1] == '_'); --i) {
-    const char c = Lower(plain[i - 1]);
+    const char c = AsciiLower(plain[i - 1]);
     if (c < 'a' || c > 'f') return false;
   }
   // Letters right after a character beyond ASCII are left alone: in code page 936 text read

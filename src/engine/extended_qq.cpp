@@ -78,7 +78,7 @@ size_t FirstQQAnchor(std::string_view plain) {
   for (char q : {'q', 'Q'}) {
     for (size_t at = plain.find(q); at < first && at + 1 < plain.size();
          at = plain.find(q, at + 1)) {
-      if (Lower(plain[at + 1]) == 'q') {
+      if (AsciiLower(plain[at + 1]) == 'q') {
         first = at;
         break;
       }
@@ -107,9 +107,9 @@ void ExtractQQNumbersExtended(std::string_view plain, TResultList& qqNumbers,
     while (start > 0 && IsDigit(plain[start - 1])) --start;
   }
   for (size_t i = start; i < plain.size(); ++i) {
-    const char c = Lower(plain[i]);
+    const char c = AsciiLower(plain[i]);
     const bool wordStart = i == 0 || !IsLetter(plain[i - 1]);
-    if (c == 'q' && wordStart && i + 1 < plain.size() && Lower(plain[i + 1]) == 'q' &&
+    if (c == 'q' && wordStart && i + 1 < plain.size() && AsciiLower(plain[i + 1]) == 'q' &&
         (i + 2 >= plain.size() || !IsLetter(plain[i + 2]))) {
       TakeLabelledNumbers(plain, i + 2, qqNumbers, source);
       ++i;

@@ -5,13 +5,6 @@
 namespace qm {
 namespace {
 
-int HexDigitValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 std::optional<int32_t> ParseHexDigits(std::string_view digits) {
   if (digits.empty() || digits.size() > 8) return std::nullopt;
   uint32_t value = 0;

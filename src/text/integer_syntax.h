@@ -23,6 +23,14 @@ int32_t StrToIntDef(std::string_view text, int32_t fallback);
 // 32-bit pattern) or an optionally signed decimal number; nothing else, no blanks.
 std::optional<int32_t> ParseHttpNumber(std::string_view text);
 
+// The value of a hexadecimal digit (either letter case), or -1.
+constexpr int HexDigitValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
 // The conversion message for text that is not an integer.
 std::string NotAnIntegerMessage(std::string_view text);
 

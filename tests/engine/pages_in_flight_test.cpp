@@ -56,7 +56,7 @@ TEST(PagesInFlight, EachWorkerKeepsKConnectionsOpenAtOnce) {
       changed.notify_all();
       // Each answer waits until all the pages that may be in flight have been asked for,
       // or a while when fewer are (the list's tail).
-      changed.wait_for(lock, std::chrono::milliseconds(300),
+      changed.wait_for(lock, std::chrono::milliseconds(1000),
                        [&] { return open >= kWorkers * kPerWorker; });
     }
     c.Send("HTTP/1.1 200 OK\r\nContent-Length: 13\r\nConnection: close\r\n\r\nmail a@b.com\n");
