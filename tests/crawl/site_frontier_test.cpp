@@ -3,9 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <atomic>
-#include <set>
-#include <thread>
 
 namespace qm {
 namespace {
@@ -157,45 +154,6 @@ TEST(SiteFrontier, RedirectedListedPageTakesItsNewHostIntoTheSite) {
   frontier.OfferLinks({{"https://example.net/contact", ""}}, home->Depth);
   frontier.PageFinished();
   ASSERT_EQ(frontier.TakeNext().value_or(TCrawlPage{}).Address, "https://example.net/contact");
-}
-
-TEST(SiteFrontier, WorkersSharingASiteTakeEachPageOnceAndNeverMoreThanTwoAtOnce) {
-  TVisitedAddresses visited;
-  TSiteFrontier frontier("http://example.com/", {.MaxDepth = 3, .PageLimit = 60}, visited);
-  std::atomic<int> inFlight = 0;
-  std::atomic<int> mostInFlight = 0;
-  std::mutex takenLock;
-  std::vector<std::string> taken;
-  const auto worker = [&] {
-    while (!frontier.IsComplete()) {
-      const std::optional<TCrawlPage> page = frontier.TakeNext();
-      if (!page) {
-        std::this_thread::yield();
-        continue;
-      }
-      const int now = ++inFlight;
-      int most = mostInFlight.load();
-      while (now > most && !mostInFlight.compare_exchange_weak(most, now)) {
-      }
-      std::vector<TPageLink> links;
-      for (int i = 0; i < 5; ++i) {
-        links.push_back({page->Address + std::to_string(i), i == 0 ? "Contact" : ""});
-      }
-      frontier.OfferLinks(links, page->Depth);
-      {
-        const std::lock_guard<std::mutex> guard(takenLock);
-        taken.push_back(page->Address);
-      }
-      --inFlight;
-      frontier.PageFinished();
-    }
-  };
-  std::vector<std::thread> workers;
-  for (int i = 0; i < 4; ++i) workers.emplace_back(worker);
-  for (std::thread& thread : workers) thread.join();
-  EXPECT_EQ(taken.size(), 60u);
-  EXPECT_EQ(std::set<std::string>(taken.begin(), taken.end()).size(), taken.size());
-  EXPECT_LE(mostInFlight.load(), 2);
 }
 
 }  // namespace

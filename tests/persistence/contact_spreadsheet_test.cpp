@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "engine/main_form.h"
+#include "persistence/export_fixture.h"
 #include "persistence/export_results.h"
 #include "support/scripted_dialogs.h"
 #include "support/temp_dir.h"
@@ -163,25 +164,13 @@ TEST(ContactWorkbook, OneSheetPerKindWithTheRowsAsText) {
   EXPECT_NE(mobiles.find("<c r=\"C2\" s="), std::string::npos) << mobiles;
 }
 
-class SpreadsheetSaveTest : public testing::Test {
+class SpreadsheetSaveTest : public test::ExportTest {
  protected:
-  SpreadsheetSaveTest() : previous(std::filesystem::current_path()) {
-    TForm1Environment environment;
-    environment.ProgramPath = dir.File("qmharvest");
-    environment.LocalAddress = [] { return std::string("192.0.2.1"); };
-    form = std::make_unique<TForm1>(dialogs, std::move(environment));
+  SpreadsheetSaveTest() {
     form->StringGrid1.AppendResult("a@b.cn", "http://p/1");
     form->StringGrid2.AppendResult("13812345678", "http://p/2");
     form->StringGrid3.AppendResult("12345@qq.com", "http://p/3");
   }
-  ~SpreadsheetSaveTest() override {
-    form.reset();
-    std::filesystem::current_path(previous);
-  }
-  std::filesystem::path previous;
-  test::TempDir dir;
-  test::ScriptedDialogs dialogs;
-  std::unique_ptr<TForm1> form;
 };
 
 // Choosing a spreadsheet file in the first dialog of "save all" writes every kind into it

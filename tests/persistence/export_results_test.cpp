@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "engine/main_form.h"
+#include "persistence/export_fixture.h"
 #include "support/scripted_dialogs.h"
 #include "support/temp_dir.h"
 #include "support/wait_until.h"
@@ -92,24 +93,7 @@ TEST(WriteListFile, FailedWriteLeavesTheOldFileAndNoOther) {
   EXPECT_EQ(std::filesystem::file_size(path), rows.size() * (rows[0].size() + 2));
 }
 
-class ExportTest : public testing::Test {
- protected:
-  ExportTest() : previousDirectory(std::filesystem::current_path()) {
-    TForm1Environment environment;
-    environment.ProgramPath = dir.File("qmharvest");
-    environment.LocalAddress = [] { return std::string("192.0.2.1"); };
-    form = std::make_unique<TForm1>(dialogs, std::move(environment));
-  }
-  ~ExportTest() override {
-    form.reset();
-    std::filesystem::current_path(previousDirectory);
-  }
-
-  std::filesystem::path previousDirectory;
-  test::TempDir dir;
-  test::ScriptedDialogs dialogs;
-  std::unique_ptr<TForm1> form;
-};
+using test::ExportTest;
 
 TEST_F(ExportTest, AllEmptyShowsNoDialog) {
   form->SpeedButton5Click();
