@@ -87,6 +87,8 @@ class TForm1 {
   ui::TSpinEditModel SpinEditDepth{Changes, 0, 3, 1};
   ui::TSpinEditModel SpinEditPageLimit{Changes, 1, 1000, 20};
   ui::TCheckBoxModel CheckBoxRobots{Changes, true};
+  // The memory, in MiB, that the pages of a run may hold at once over all workers.
+  ui::TSpinEditModel SpinEditMemoryLimit{Changes, 64, 1048576, 1024};
 
   // Tool bar
   ui::TButtonModel SpeedButton1{Changes}, SpeedButton2{Changes}, SpeedButton3{Changes},

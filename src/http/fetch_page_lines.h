@@ -1,7 +1,10 @@
 #pragma once
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 
+#include "http/memory_budget.h"
 #include "text/page_lines.h"
 
 namespace qm {
@@ -11,6 +14,13 @@ struct TPageFetchOptions {
   // 301, 302, 303, 307 and 308 are followed with a GET, up to kMaxRedirects hops. Off: the
   // redirect's own body is the page.
   bool FollowRedirects = true;
+  // The most body bytes read; a longer body is cut there and the result says so.
+  size_t MaxBodyBytes = size_t{64} << 20;
+  // Where the page's buffers are reserved from; none: only the caps bound them.
+  TMemoryBudget* Budget = nullptr;
+  // Asked before a redirect is followed, with the target's absolute address: a non-empty
+  // reason ends the fetch there as a failure with that reason.
+  std::function<std::string(const std::string&)> RedirectRefusal;
 };
 
 // What became of one page fetch, for status lists and for callers that go on from the page.
@@ -37,6 +47,11 @@ struct TPageFetchResult {
   // code page 936), but "GB18030" for an undeclared page with GB18030's four-byte
   // characters.
   std::string Charset;
+  // Why the body is not whole though the answer came (the time limit, the size cap, the
+  // memory limit); empty when it is.
+  std::string CutReason;
+  // What the page's text holds of the budget; kept for as long as its lines are.
+  TMemoryReservation Memory;
 };
 
 // Fetches one page with a new HTTP client and replaces `lines` with the lines of its body.
