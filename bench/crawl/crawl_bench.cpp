@@ -8,18 +8,20 @@
 // wall and CPU time (the median of the rounds; the server's CPU not counted). Then depth 1
 // without its page limit, and with robots.txt ignored.
 //
-//   bench_crawl [SITES]     (default 40, at most 253)
+// With "lists": whether a URL list costs what its pages cost (list_scaling.h).
 #include <algorithm>
+#include <charconv>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "common/bench_common.h"
 #include "contender_runs.h"
+#include "list_scaling.h"
 #include "local_web.h"
 #include "support/nginx_fixture.h"
 #include "support/temp_dir.h"
@@ -84,10 +86,101 @@ std::pair<double, long> MeanAndMax(const Map& perHost, const std::vector<std::st
   return {sum / static_cast<double>(hosts.size()), most};
 }
 
+constexpr const char* kUsage =
+    "usage: bench_crawl [SITES]\n"
+    "       bench_crawl lists [OPTIONS]\n"
+    "\n"
+    "bench_crawl [SITES]: SITES generated organisations' sites (default 40, at most 253), each\n"
+    "  on a loopback address of its own; qmharvest-cli at depth 0 and 1 against wget -r -l 1\n"
+    "  and ripgrep: contacts found, requests and pages per site, time.\n"
+    "\n"
+    "bench_crawl lists: one site of numbered pages on every loopback address; qmharvest-cli\n"
+    "  harvest (4 threads) of lists of its pages at the default crawl settings and at\n"
+    "  --depth 0: wall, CPU per page, requests nginx saw, pages, peak memory, with the goals.\n"
+    "  --lines A,B,...        one-host lists of that many numbered pages (default\n"
+    "                         500,2000,10000)\n"
+    "  --site-pages N         numbered pages of the site (default 12000, at least the longest\n"
+    "                         list)\n"
+    "  --hosts N              a list of N distinct hosts' home pages, 127.1.0.0 onwards\n"
+    "                         (default 100000; 0 leaves it out)\n"
+    "  --memory-lines N       the memory check: N lines of distinct hosts and N lines of one\n"
+    "                         host, of a tiny page, peak memory of each (default 1000000)\n"
+    "  --no-memory            leaves the memory check out\n"
+    "  --time-limit S         a run still going after S seconds is stopped (default 300)\n"
+    "  --memory-time-limit S  the same for the memory check (default 900)\n";
+
+std::optional<long> Number(const std::string& text) {
+  long value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (error != std::errc() || end != text.data() + text.size() || value < 0) return std::nullopt;
+  return value;
+}
+
+// The options of "lists"; nullopt (after a message) when one is wrong.
+std::optional<qm::bench::ListScalingOptions> ListOptions(int argc, char** argv) {
+  qm::bench::ListScalingOptions options;
+  for (int i = 2; i < argc; ++i) {
+    const std::string name = argv[i];
+    if (name == "--no-memory") {
+      options.MemoryLines = 0;
+      continue;
+    }
+    if (i + 1 >= argc) {
+      std::fprintf(stderr, "bench_crawl: %s needs a value\n\n%s", name.c_str(), kUsage);
+      return std::nullopt;
+    }
+    const std::string value = argv[++i];
+    std::optional<long> number = Number(value);
+    if (name == "--lines") {
+      options.OneHostLines.clear();
+      number = 1;
+      for (size_t start = 0; number && start <= value.size();) {
+        const size_t comma = std::min(value.find(',', start), value.size());
+        number = Number(value.substr(start, comma - start));
+        if (number && *number > 0) options.OneHostLines.push_back(*number);
+        if (number && *number == 0) number.reset();
+        start = comma + 1;
+      }
+    } else if (name == "--site-pages" && number) {
+      options.SitePages = static_cast<int>(std::min(*number, 10000000L));
+    } else if (name == "--hosts" && number) {
+      options.DistinctHosts = std::min(*number, 16000000L);
+    } else if (name == "--memory-lines" && number) {
+      options.MemoryLines = std::min(*number, 16000000L);
+    } else if (name == "--time-limit" && number && *number > 0) {
+      options.TimeLimit = static_cast<int>(*number);
+    } else if (name == "--memory-time-limit" && number && *number > 0) {
+      options.MemoryTimeLimit = static_cast<int>(*number);
+    } else {
+      number.reset();
+    }
+    if (!number) {
+      std::fprintf(stderr, "bench_crawl: wrong option %s %s\n\n%s", name.c_str(), value.c_str(),
+                   kUsage);
+      return std::nullopt;
+    }
+  }
+  return options;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  const int sites = std::clamp(argc > 1 ? std::atoi(argv[1]) : 40, 1, 253);
+  const std::string mode = argc > 1 ? argv[1] : "";
+  if (mode == "--help" || mode == "-h") {
+    std::printf("%s", kUsage);
+    return 0;
+  }
+  if (mode == "lists") {
+    const std::optional<qm::bench::ListScalingOptions> options = ListOptions(argc, argv);
+    return options ? qm::bench::RunListScaling(QM_CLI_PATH, *options) : 2;
+  }
+  const std::optional<long> siteCount = Number(mode.empty() ? "40" : mode);
+  if (!siteCount || argc > 2) {
+    std::fprintf(stderr, "%s", kUsage);
+    return 2;
+  }
+  const int sites = static_cast<int>(std::clamp(*siteCount, 1L, 253L));
   qm::test::TempDir webDir, logDir, work;
   const std::vector<std::string> hosts = qm::bench::SiteHosts(sites);
   const int port = qm::bench::PortFreeOnEveryHost(hosts);
