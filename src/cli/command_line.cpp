@@ -1,5 +1,7 @@
 #include "cli/command_line.h"
 
+#include <charconv>
+
 namespace qm::cli {
 
 std::optional<std::string> ParsedCommand::Value(const std::string& option) const {
@@ -39,6 +41,22 @@ ParsedCommand ParseCommand(const std::vector<std::string>& args, const OptionSpe
     }
   }
   return parsed;
+}
+
+int32_t NumberOption(const ParsedCommand& parsed, const std::string& option, int32_t least,
+                     int32_t most, int32_t fallback) {
+  const std::optional<std::string> text = parsed.Value(option);
+  if (!text) return fallback;
+  int64_t value = 0;
+  const char* const end = text->data() + text->size();
+  // Digits alone: no sign, blank or hexadecimal form slips through as some other number.
+  const bool digits = !text->empty() && text->find_first_not_of("0123456789") == std::string::npos;
+  const std::from_chars_result read = std::from_chars(text->data(), end, value);
+  if (!digits || read.ec != std::errc() || read.ptr != end || value < least || value > most) {
+    throw UsageError("option " + option + " takes a whole number from " + std::to_string(least) +
+                     " to " + std::to_string(most) + ", not '" + *text + "'");
+  }
+  return static_cast<int32_t>(value);
 }
 
 }  // namespace qm::cli

@@ -1,5 +1,6 @@
 #pragma once
 // The options and operands of one subcommand.
+#include <cstdint>
 #include <map>
 #include <optional>
 #include <set>
@@ -36,5 +37,10 @@ class ParsedCommand {
 // "-" is an operand; "--" ends the options. Throws UsageError for an unknown option, a
 // missing value or a value given to a flag. A repeated valued option keeps its last value.
 ParsedCommand ParseCommand(const std::vector<std::string>& args, const OptionSpec& known);
+
+// A numeric option's value: decimal digits alone, from `least` to `most`; `fallback` when
+// the option is not given. Throws UsageError naming the option and its range otherwise.
+int32_t NumberOption(const ParsedCommand& parsed, const std::string& option, int32_t least,
+                     int32_t most, int32_t fallback);
 
 }  // namespace qm::cli

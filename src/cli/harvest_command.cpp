@@ -7,11 +7,18 @@
 #include <sys/signalfd.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
+#include <future>
+#include <limits>
+#include <memory>
 #include <optional>
 #include <string>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include "cli/command_line.h"
@@ -34,13 +41,17 @@ const char* const kHarvestHelp =
     "\"搜索\" (or \"继续\" with --from). Each append to a result list is written to standard\n"
     "output as by scan; the order follows the workers. At the end a summary goes to\n"
     "standard error. Ctrl-C once stops the search as \"终止\" does (the workers finish their\n"
-    "pages); a second Ctrl-C ends it at once.\n"
+    "pages); a second Ctrl-C ends it at once. Rows that cannot be written to standard\n"
+    "output stop it the same way. Exit status 1 when standard output, the --status file,\n"
+    "the --out files or the progress record could not be written, each named on standard\n"
+    "error.\n"
     "\n"
     "  --threads N       worker threads, 1 to 4 (default 1)\n"
     "  --email           collect e-mail addresses (the default when no kind is named)\n"
     "  --mobile          collect mobile numbers\n"
     "  --qq              collect QQ numbers\n"
-    "  --from POS        resume: skip the first POS lines of the list (at least one)\n"
+    "  --from POS        resume: skip the first POS lines of the list (at least one),\n"
+    "                    POS from 0 to 2147483647\n"
     "  --out DIR         also write the non-empty lists to DIR as the program saves them\n"
     "                    (电邮N.txt, 手机N.txt, QQ邮N.txt)\n"
     "  --save-progress   keep the progress record in the settings file beside this\n"
@@ -54,6 +65,7 @@ const char* const kHarvestHelp =
     "                    (default 1; 0 searches only the listed pages)\n"
     "  --page-limit N    pages of one site at most, 1 to 1000 (default 20)\n"
     "  --no-robots       follow links that the site's robots.txt forbids\n"
+    "  --memory-limit MB  memory the pages of the run may hold at once, in MiB (default 1024)\n"
     "  --status FILE     write what became of every page to FILE as it ends, one line\n"
     "                    each: line number, address, final address, HTTP status, bytes,\n"
     "                    milliseconds, failure reason, the e-mail, mobile and QQ rows the\n"
@@ -61,6 +73,11 @@ const char* const kHarvestHelp =
     "                    address it was reached from, separated by tabs\n";
 
 namespace {
+
+// --memory-limit, in MiB, as the window's box allows it.
+constexpr int32_t kLeastMemoryLimit = 64;
+constexpr int32_t kMostMemoryLimit = 1048576;
+constexpr int32_t kDefaultMemoryLimit = 1024;
 
 // A folder for a settings file nobody asked to keep; removed with everything in it.
 class ScratchFolder {
@@ -187,18 +204,75 @@ void ExportLists(const TForm1& form, const std::string& folder) {
   }
 }
 
+// Each failure is named on standard error as it is found; any of them makes the exit
+// status 1.
+class Failures {
+ public:
+  void Add(const std::string& what) {
+    std::fprintf(stderr, "qmharvest-cli: %s\n", what.c_str());
+    any_ = true;
+  }
+  bool Any() const { return any_; }
+
+ private:
+  bool any_ = false;
+};
+
+void ExportListsNamingFailure(const TForm1& form, const std::string& folder, Failures& failures) {
+  try {
+    ExportLists(form, folder);
+  } catch (const std::exception& error) {
+    failures.Add(std::string("the lists were not saved to ") + folder + ": " + error.what());
+  }
+}
+
+// The second Ctrl-C closes the run and saves its progress as closing the wait dialog does,
+// but on a thread of its own: a settings file that refuses the save or a disk that holds it
+// must not keep the process from ending. The reason the save failed, or did not end in
+// time; nothing when it was done.
+std::optional<std::string> CloseRunWithin(TForm1& form, std::chrono::milliseconds deadline) {
+  auto outcome = std::make_shared<std::promise<std::string>>();
+  std::future<std::string> done = outcome->get_future();
+  try {
+    // Detached: the process ends with _exit after this, whether or not the thread has.
+    std::thread([&form, outcome] {
+      try {
+        form.Form3Close();
+        outcome->set_value({});
+      } catch (const std::exception& error) {
+        outcome->set_value(error.what());
+      } catch (...) {
+        outcome->set_value("Unable to write to " + form.SettingsFilePath());
+      }
+    }).detach();
+  } catch (const std::system_error& error) {
+    return std::string("no thread to save it: ") + error.what();
+  }
+  if (done.wait_for(deadline) != std::future_status::ready) {
+    return "the save of " + form.SettingsFilePath() + " did not end in time";
+  }
+  std::string failure = done.get();
+  if (failure.empty()) return std::nullopt;
+  return failure;
+}
+
 }  // namespace
 
 int RunHarvest(const std::vector<std::string>& args) {
-  const ParsedCommand parsed = ParseCommand(
-      args,
-      {{"--email", "--mobile", "--qq", "--save-progress", "--no-online-check", "--no-redirects",
-        "--no-extended", "--no-unique", "--no-robots"},
-       {"--threads", "--from", "--out", "--in-flight", "--status", "--depth", "--page-limit"}});
+  const ParsedCommand parsed =
+      ParseCommand(args, {{"--email", "--mobile", "--qq", "--save-progress", "--no-online-check",
+                           "--no-redirects", "--no-extended", "--no-unique", "--no-robots"},
+                          {"--threads", "--from", "--out", "--in-flight", "--status", "--depth",
+                           "--page-limit", "--memory-limit"}});
   if (parsed.Operands().size() != 1) throw UsageError("harvest takes exactly one LIST");
   const std::string list = parsed.Operands().front();
   const bool anyKind = parsed.Has("--email") || parsed.Has("--mobile") || parsed.Has("--qq");
-  const std::optional<std::string> from = parsed.Value("--from");
+  std::optional<int32_t> from;
+  if (parsed.Value("--from")) {
+    from = NumberOption(parsed, "--from", 0, std::numeric_limits<int32_t>::max(), 0);
+  }
+  const int32_t memoryLimit = NumberOption(parsed, "--memory-limit", kLeastMemoryLimit,
+                                           kMostMemoryLimit, kDefaultMemoryLimit);
   const std::optional<std::string> out = parsed.Value("--out");
 
   std::optional<ScratchFolder> scratch;
@@ -219,7 +293,7 @@ int RunHarvest(const std::vector<std::string>& args) {
   // Signalled by the end of a run, which the waiting loop must not leave for its next look.
   ChangeWakeup ended;
   ConsoleDialogs dialogs;
-  dialogs.SetInputAnswer(from);
+  if (from) dialogs.SetInputAnswer(std::to_string(*from));
   TForm1 form(dialogs, environment);
   form.FormCreate();
   form.Edit5.SetText(list);
@@ -238,6 +312,7 @@ int RunHarvest(const std::vector<std::string>& args) {
   form.SpinEditPageLimit.SetText(parsed.Value("--page-limit").value_or("20"));
   form.SpinEditPageLimit.ClampToRange();
   form.CheckBoxRobots.SetChecked(!parsed.Has("--no-robots"));
+  form.SpinEditMemoryLimit.SetValue(memoryLimit);
   if (statusFile) {
     form.AddressStatuses.SetListener(
         [&statusFile](const TAddressStatus& status) { statusFile->Write(status); });
@@ -252,12 +327,17 @@ int RunHarvest(const std::vector<std::string>& args) {
   const int64_t completedBefore = form.SearchState.CompletedRuns.load();
   if (from) {
     // "继续" reads the list, the kinds and the thread count from the progress record, so
-    // the record is written first with this command's values.
+    // the record is written first with this command's values, and with the position the
+    // run starts from: a resume that stops before its first line, or a process killed
+    // before the run saves, leaves the saved position there, never lower. A missing list
+    // leaves the record alone.
     std::error_code ignored;
-    if (std::filesystem::is_regular_file(list, ignored)) {
-      form.SearchState.UrlTotal.store(CountUrlListLines(list));
+    if (!std::filesystem::is_regular_file(list, ignored)) {
+      dialogs.ShowInformation("网址列表文件不存在!");
+      return kExitFailure;
     }
-    form.SearchState.UrlCounter.store(0);
+    form.SearchState.UrlTotal.store(CountUrlListLines(list));
+    form.SearchState.UrlCounter.store(*from);
     WriteSettingsFile(form.SettingsFilePath(), CurrentSettings(form));
     form.SpeedButton4Click();
   } else {
@@ -274,16 +354,30 @@ int RunHarvest(const std::vector<std::string>& args) {
   ListFollower followers[] = {
       {form.StringGrid1, kEmailKind}, {form.StringGrid2, kMobileKind}, {form.StringGrid3, kQQKind}};
   ProgressLine progress;
+  RowOutput rows;
+  Failures failures;
+  bool stopped = false;  // as "终止" does, by Ctrl-C or for rows that cannot be written
+  // The first failure of standard output is named once; the rows found from then on would
+  // be lost, so the search stops as at Ctrl-C.
+  auto noteRowFailure = [&](bool failedBefore) {
+    if (!rows.Failed() || failedBefore) return;
+    progress.Erase();
+    failures.Add(rows.Failure());
+    if (stopped) return;
+    std::fputs("qmharvest-cli: stopping; the workers finish their pages\n", stderr);
+    stopped = true;
+    form.SpeedButton3Click();
+  };
   auto writeNewRows = [&] {
     form.Changes.Acknowledge();
-    bool any = false;
-    for (ListFollower& follower : followers) {
-      if (follower.WriteNewRows(stdout) > 0) any = true;
-    }
-    if (any) {
-      progress.Erase();
-      std::fflush(stdout);
-    }
+    const bool failedBefore = rows.Failed();
+    if (rows.WriteNewRows(followers)) progress.Erase();
+    noteRowFailure(failedBefore);
+  };
+  auto flushRows = [&] {
+    const bool failedBefore = rows.Failed();
+    rows.Flush();
+    noteRowFailure(failedBefore);
   };
 
   int pressed = 0;
@@ -302,18 +396,24 @@ int RunHarvest(const std::vector<std::string>& args) {
       std::fputs(
           "qmharvest-cli: stopping; the workers finish their pages (Ctrl-C again ends at once)\n",
           stderr);
+      stopped = true;
       form.SpeedButton3Click();
     }
     writeNewRows();
     if (before < 2 && pressed >= 2) {
-      // As closing the wait dialog: the run ends now and its progress is saved.
-      form.Form3Close();
+      // As closing the wait dialog: the run ends now and its progress is saved, if that can
+      // be done at once.
+      const std::optional<std::string> saveFailure =
+          CloseRunWithin(form, std::chrono::milliseconds(1000));
       writeNewRows();
       progress.Erase();
       WriteSummary(form);
-      if (out) ExportLists(form, *out);
+      if (out) ExportListsNamingFailure(form, *out, failures);
       std::fputs("qmharvest-cli: ended at once; pages being fetched were abandoned\n", stderr);
-      std::fflush(stdout);
+      if (saveFailure) failures.Add("the progress was not saved: " + *saveFailure);
+      flushRows();
+      // Workers may still be writing records; the file is not closed under them.
+      if (statusFile && !statusFile->Failure().empty()) failures.Add(statusFile->Failure());
       std::fflush(stderr);
       scratch.reset();
       // Workers still waiting on a server would hold the exit for their time-out.
@@ -328,24 +428,18 @@ int RunHarvest(const std::vector<std::string>& args) {
     ::poll(interruptOrEnd, 2, 20);
     if (form.SearchState.CompletedRuns.load() != completedBefore) break;
   }
+  stopped = true;  // the run has ended: a late failure of the rows stops nothing
   writeNewRows();
   progress.Erase();
   WriteSummary(form);
-  if (out) ExportLists(form, *out);
-  if (std::fflush(stdout) != 0) {
-    std::perror("qmharvest-cli: standard output");
-    return kExitFailure;
-  }
+  if (out) ExportListsNamingFailure(form, *out, failures);
+  flushRows();
   form.AddressStatuses.SetListener({});
-  if (statusFile && !statusFile->Close()) {
-    std::fprintf(stderr, "qmharvest-cli: the status file could not be written completely\n");
-    return kExitFailure;
-  }
+  if (statusFile && !statusFile->Close()) failures.Add(statusFile->Failure());
   if (const std::optional<std::string> failure = form.TakeEndOfRunSaveFailure()) {
-    std::fprintf(stderr, "qmharvest-cli: the progress was not saved: %s\n", failure->c_str());
-    return kExitFailure;
+    failures.Add("the progress was not saved: " + *failure);
   }
-  return kExitSuccess;
+  return failures.Any() ? kExitFailure : kExitSuccess;
 }
 
 }  // namespace qm::cli

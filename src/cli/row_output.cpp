@@ -1,5 +1,7 @@
 #include "cli/row_output.h"
 
+#include <cerrno>
+#include <cstring>
 #include <vector>
 
 namespace qm::cli {
@@ -23,6 +25,31 @@ size_t ListFollower::WriteNewRows(std::FILE* out) {
   for (const TResultEntry& entry : entries) WriteRow(out, kind_, entry.Value, entry.Source);
   shown_ = rowCount;
   return entries.size();
+}
+
+bool RowOutput::WriteNewRows(std::span<ListFollower> followers) {
+  if (Failed()) return false;
+  errno = 0;
+  bool any = false;
+  for (ListFollower& follower : followers) {
+    if (follower.WriteNewRows(stdout) > 0) any = true;
+  }
+  if (any) Flush();
+  // A write may fail inside the stream while its buffer is emptied, before any flush.
+  if (std::ferror(stdout)) Fail();
+  return any;
+}
+
+void RowOutput::Flush() {
+  if (!Failed() && std::fflush(stdout) != 0) Fail();
+}
+
+void RowOutput::Fail() {
+  if (!Failed()) error_ = errno != 0 ? errno : EIO;
+}
+
+std::string RowOutput::Failure() const {
+  return std::string("cannot write the rows to standard output: ") + std::strerror(error_);
 }
 
 }  // namespace qm::cli

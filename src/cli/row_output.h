@@ -2,6 +2,8 @@
 // Writing the appends of the result lists to standard output: the kind, a tab, the row as
 // the list holds it, a tab, the address of the page it was found on, a line feed.
 #include <cstdio>
+#include <span>
+#include <string>
 #include <string_view>
 
 #include "engine/result_list.h"
@@ -26,6 +28,22 @@ class ListFollower {
   const TResultList& list_;
   std::string_view kind_;
   size_t shown_ = 0;
+};
+
+// Standard output as the channel of a run's rows: the first failed write is remembered with
+// its reason, and nothing is written after it.
+class RowOutput {
+ public:
+  // Writes the rows appended since the last call and flushes them; true when there were any.
+  bool WriteNewRows(std::span<ListFollower> followers);
+  void Flush();
+  bool Failed() const { return error_ != 0; }
+  // The failure in words.
+  std::string Failure() const;
+
+ private:
+  void Fail();
+  int error_ = 0;  // errno of the first failure
 };
 
 }  // namespace qm::cli

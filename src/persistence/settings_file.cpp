@@ -35,11 +35,12 @@ TSettingsRecord ReadSettingsFile(const std::string& path, const TSettingsRecord&
   record.Depth = ini.ReadInteger(kSettingsSection, "depth", defaults.Depth);
   record.PageLimit = ini.ReadInteger(kSettingsSection, "pagelimit", defaults.PageLimit);
   record.Robots = ini.ReadInteger(kSettingsSection, "robots", defaults.Robots);
+  record.MemoryLimit = ini.ReadInteger(kSettingsSection, "memlimit", defaults.MemoryLimit);
   return record;
 }
 
 void WriteSettingsFile(const std::string& path, const TSettingsRecord& record) {
-  const std::array<TIniEntry, 14> entries{{
+  const std::array<TIniEntry, 15> entries{{
       {"urladd", record.UrlAdd},
       {"process", std::to_string(record.Process)},
       {"total", std::to_string(record.Total)},
@@ -54,6 +55,7 @@ void WriteSettingsFile(const std::string& path, const TSettingsRecord& record) {
       {"depth", std::to_string(record.Depth)},
       {"pagelimit", std::to_string(record.PageLimit)},
       {"robots", std::to_string(record.Robots)},
+      {"memlimit", std::to_string(record.MemoryLimit)},
   }};
   TIniFile(path).WriteEntries(kSettingsSection, entries);
 }
@@ -75,6 +77,7 @@ void LoadSettings(TForm1& form, const TSettingsRecord& defaults) {
   form.SpinEditDepth.SetValue(record.Depth);
   form.SpinEditPageLimit.SetValue(record.PageLimit);
   form.CheckBoxRobots.SetChecked(SwitchChecked(record.Robots));
+  form.SpinEditMemoryLimit.SetValue(record.MemoryLimit);
 }
 
 TSettingsRecord CurrentSettings(const TForm1& form) {
@@ -93,6 +96,7 @@ TSettingsRecord CurrentSettings(const TForm1& form) {
   record.Depth = form.SpinEditDepth.Value();
   record.PageLimit = form.SpinEditPageLimit.Value();
   record.Robots = form.CheckBoxRobots.Checked() ? 1 : 0;
+  record.MemoryLimit = form.SpinEditMemoryLimit.Value();
   return record;
 }
 

@@ -69,9 +69,10 @@ class TSpinEdit : public QSpinBox {
 };
 
 // The options bar's first row holds the design's options and the search depth beside the
-// thread count, the second the other capabilities added since.
-constexpr int kOptionsBarHeight = 74;
+// thread count, the second and third the other capabilities added since.
+constexpr int kOptionsBarHeight = 102;
 constexpr int kSecondRowTop = 40;
+constexpr int kThirdRowTop = 68;
 
 struct ToolButtonText {
   const char* caption;
@@ -133,6 +134,7 @@ TForm1Window::~TForm1Window() {
   disconnect(SpinEditInFlight, nullptr, this, nullptr);
   disconnect(SpinEditDepth, nullptr, this, nullptr);
   disconnect(SpinEditPageLimit, nullptr, this, nullptr);
+  disconnect(SpinEditMemoryLimit, nullptr, this, nullptr);
   TrayIcon1.reset();
 }
 
@@ -244,6 +246,16 @@ void TForm1Window::BuildOptionsBar() {
   CheckBoxRobots = makeCheck("CheckBoxRobots", "遵守robots", 502, row2 + 2, core_.CheckBoxRobots);
   CheckBoxRobots->setToolTip(
       QString::fromUtf8("沿链接找到的网页遵守网站robots.txt的限制；列表中的网页总是搜索"));
+  // Under the page limit, with the other limits of a run.
+  const int row3 = kThirdRowTop;
+  LabelMemoryLimit = MakeLabel(Panel2, "LabelMemoryLimit", "内存上限(MB)：", 380, row3 + 4);
+  SpinEditMemoryLimit = makeSpin("SpinEditMemoryLimit", LabelMemoryLimit->geometry().right() + 4,
+                                 row3, 76, core_.SpinEditMemoryLimit);
+  // Room to type past the largest limit, which leaving the box then brings back.
+  SpinEditMemoryLimit->setRange(-99999999, 99999999);
+  SpinEditMemoryLimit->setToolTip(
+      QString::fromUtf8("一次搜索中所有线程的网页最多占用的内存（64到1048576 MB）"));
+  LabelMemoryLimit->setToolTip(SpinEditMemoryLimit->toolTip());
   Label7 = MakeLabel(Panel2, "Label7", "网址文件路径：", 420, 16);
   Edit5 = new QLineEdit(Panel2);
   Edit5->setObjectName("Edit5");
@@ -526,6 +538,7 @@ void TForm1Window::Refresh() {
   showSpin(SpinEditInFlight, core_.SpinEditInFlight);
   showSpin(SpinEditDepth, core_.SpinEditDepth);
   showSpin(SpinEditPageLimit, core_.SpinEditPageLimit);
+  showSpin(SpinEditMemoryLimit, core_.SpinEditMemoryLimit);
   CheckBox2->setChecked(core_.CheckBox2.Checked());
   CheckBox3->setChecked(core_.CheckBox3.Checked());
   CheckBox4->setChecked(core_.CheckBox4.Checked());

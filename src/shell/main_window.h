@@ -59,6 +59,9 @@ class TForm1Window : public QWidget {
   QCheckBox *CheckBoxRedirects, *CheckBoxExtended, *CheckBoxUnique, *CheckBoxRobots;
   QLabel *LabelInFlight, *LabelPageLimit;
   QSpinBox *SpinEditInFlight, *SpinEditPageLimit;
+  // Options bar, third row
+  QLabel* LabelMemoryLimit;
+  QSpinBox* SpinEditMemoryLimit;
   // Result lists: e-mail addresses, mobile numbers, QQ numbers
   TStringGrid *StringGrid1, *StringGrid2, *StringGrid3;
   QMenu *PopupMenu2, *PopupMenu3, *PopupMenu4;

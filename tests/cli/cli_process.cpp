@@ -15,14 +15,15 @@ extern char** environ;
 namespace qm::test {
 
 CliProcess::CliProcess(const std::vector<std::string>& args, const std::string& stdinPath,
-                       const std::string& program) {
+                       const std::string& program, const std::string& stdoutPath) {
   std::vector<std::string> all = {program};
   all.insert(all.end(), args.begin(), args.end());
   std::vector<char*> argv;
   for (std::string& arg : all) argv.push_back(arg.data());
   argv.push_back(nullptr);
 
-  const std::string out = dir_.File("stdout"), err = dir_.File("stderr");
+  const std::string out = stdoutPath.empty() ? dir_.File("stdout") : stdoutPath;
+  const std::string err = dir_.File("stderr");
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 0, stdinPath.c_str(), O_RDONLY, 0);

@@ -17,9 +17,10 @@ struct CliResult {
 
 class CliProcess {
  public:
-  // Starts the program with `args`; standard input from `stdinPath` (or /dev/null).
+  // Starts the program with `args`; standard input from `stdinPath` (or /dev/null), standard
+  // output to `stdoutPath` when given (OutSoFar is then empty).
   CliProcess(const std::vector<std::string>& args, const std::string& stdinPath = "/dev/null",
-             const std::string& program = QM_CLI_PATH);
+             const std::string& program = QM_CLI_PATH, const std::string& stdoutPath = "");
   ~CliProcess();  // kills the program if it still runs
   CliProcess(const CliProcess&) = delete;
   CliProcess& operator=(const CliProcess&) = delete;

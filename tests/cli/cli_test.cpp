@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -86,6 +87,21 @@ INSTANTIATE_TEST_SUITE_P(
         UsageRow{"HarvestTwoLists", {"harvest", "a", "b"}, 2, "exactly one LIST"},
         UsageRow{"PageLimitWithoutValue", {"harvest", "l.txt", "--page-limit"}, 2, "needs a value"},
         UsageRow{"NoRobotsWithValue", {"harvest", "--no-robots=0", "l.txt"}, 2, "takes no value"},
+        // --from is refused alike, before any record is written (HarvestSite below).
+        UsageRow{"MemoryLimitBelowRange",
+                 {"harvest", "--memory-limit", "63", "l.txt"},
+                 2,
+                 "option --memory-limit takes a whole number from 64 to 1048576, not '63'"},
+        UsageRow{"MemoryLimitAboveRange",
+                 {"harvest", "--memory-limit=1048577", "l.txt"},
+                 2,
+                 "not '1048577'"},
+        UsageRow{"MemoryLimitBeyondAnyInteger",
+                 {"harvest", "--memory-limit", "99999999999", "l.txt"},
+                 2,
+                 "not '99999999999'"},
+        UsageRow{
+            "MemoryLimitNotANumber", {"harvest", "--memory-limit", "1g", "l.txt"}, 2, "not '1g'"},
         // The messages of the window's message boxes are failures, not usage errors.
         UsageRow{"NoList", {"harvest", "/nonexistent/list.txt"}, 1, "您还没有选择网址列表文件!"},
         UsageRow{"UnreadableFile", {"scan", "/nonexistent/page.html"}, 1, "cannot read"}),
@@ -279,6 +295,29 @@ class HarvestSite : public ::testing::Test {
     return dir.Write("list.txt", list);
   }
 
+  // A copy of the program in a folder of its own, so its progress record lands there.
+  std::filesystem::path ProgramCopy() {
+    const std::filesystem::path program = dir.Path() / "bin" / "qmharvest-cli";
+    std::filesystem::create_directories(program.parent_path());
+    std::filesystem::copy_file(QM_CLI_PATH, program);
+    return program;
+  }
+  static std::filesystem::path RecordOf(const std::filesystem::path& program) {
+    return program.parent_path() / "qmharvest-cli.ini";
+  }
+  static int SavedPosition(const std::filesystem::path& program) {
+    const std::string record = TempDir::Read(RecordOf(program).string());
+    const size_t at = record.find("\nprocess=");
+    return at == std::string::npos ? -1 : std::stoi(record.substr(at + 9));
+  }
+  // Two Ctrl-C, the second once the first has been taken.
+  static void InterruptTwice(CliProcess& process) {
+    ASSERT_EQ(::kill(process.Pid(), SIGINT), 0);
+    ASSERT_TRUE(
+        WaitUntil([&] { return process.ErrSoFar().find("stopping") != std::string::npos; }));
+    ASSERT_EQ(::kill(process.Pid(), SIGINT), 0);
+  }
+
   TempDir dir;
 };
 
@@ -405,29 +444,78 @@ TEST_F(HarvestSite, FromPastTheEndSearchesNothing) {
   EXPECT_NE(result.Err.find("网址列表搜索完毕..."), std::string::npos) << result.Err;
 }
 
-TEST_F(HarvestSite, FromThatIsNoNumberFails) {
-  const CliResult result =
-      RunCli({"harvest", "--from", "4x", "--no-online-check", WriteList("http://127.0.0.1:9/", 3)});
-  EXPECT_EQ(result.Status, 1);
-  EXPECT_NE(result.Err.find("'4x' is not a valid integer value"), std::string::npos) << result.Err;
+// A position that is no line count is refused before anything is written, so the saved
+// search stays as it was.
+TEST_F(HarvestSite, FromThatIsNoNumberIsAUsageErrorAndLeavesTheRecord) {
+  const std::filesystem::path program = ProgramCopy();
+  const std::string record = "[config]\r\nurladd=old.txt\r\nprocess=150\r\n";
+  std::ofstream(RecordOf(program), std::ios::binary) << record;
+  for (const char* from : {"4x", "abc", "99999999999", "-1", " 5", "0x10"}) {
+    CliProcess process({"harvest", "--from", from, "--save-progress", "--no-online-check",
+                        WriteList("http://127.0.0.1:9/", 3)},
+                       "/dev/null", program.string());
+    const CliResult result = process.Finish();
+    EXPECT_EQ(result.Status, 2) << from;
+    EXPECT_NE(result.Err.find(std::string("option --from takes a whole number from 0 to "
+                                          "2147483647, not '") +
+                              from + "'"),
+              std::string::npos)
+        << result.Err;
+    EXPECT_EQ(TempDir::Read(RecordOf(program).string()), record) << from;
+  }
+}
+
+// However a resumed run ends, the position it saves is never before the one it started from.
+TEST_F(HarvestSite, ResumedRunNeverSavesAPositionBeforeItsStart) {
+  ScriptedServer silent(ScriptedServer::Silent());
+  const std::filesystem::path program = ProgramCopy();
+  const struct {
+    const char* name;
+    int lines;
+    std::vector<std::string> options;
+    bool interrupted;
+  } rows[] = {
+      {"list ends before the position", 100, {}, false},
+      {"ended at once, links followed", 300, {"--depth", "1"}, true},
+      {"ended at once, listed pages only", 300, {"--depth", "0"}, true},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    std::ofstream(RecordOf(program), std::ios::binary) << "[config]\r\nprocess=150\r\n";
+    std::vector<std::string> args = {"harvest",         "--from",           "150", "--threads", "2",
+                                     "--save-progress", "--no-online-check"};
+    args.insert(args.end(), row.options.begin(), row.options.end());
+    args.push_back(WriteList(silent.Url(), row.lines));
+    const size_t connectionsBefore = silent.ConnectionCount();
+    CliProcess process(args, "/dev/null", program.string());
+    if (row.interrupted) {
+      // Pages of the run are being fetched and none will finish.
+      ASSERT_TRUE(silent.WaitReceived(connectionsBefore, "\r\n\r\n"));
+      InterruptTwice(process);
+    }
+    const CliResult result = process.Finish();
+    EXPECT_EQ(result.Status, row.interrupted ? 1 : 0) << result.Err;
+    EXPECT_GE(SavedPosition(program), 150) << TempDir::Read(RecordOf(program).string());
+  }
 }
 
 TEST_F(HarvestSite, SaveProgressWritesTheRecordBesideTheProgram) {
   NginxServer nginx;
   nginx.WriteFile("p1.html", PageBody(1));
   // A copy of the program in a folder of its own, so the record lands there.
-  const std::filesystem::path program = dir.Path() / "bin" / "qmharvest-cli";
-  std::filesystem::create_directories(program.parent_path());
-  std::filesystem::copy_file(QM_CLI_PATH, program);
+  const std::filesystem::path program = ProgramCopy();
   const std::string list = WriteList(nginx.Url(), 1);
-  // The link-following options land in the record as given, or brought into their ranges.
+  // The link-following options land in the record as given, or brought into their ranges;
+  // the memory limit as given.
   const struct {
     std::vector<std::string> options;
     const char* keys;
   } rows[] = {
-      {{"--depth", "0", "--page-limit", "1000", "--no-robots"},
-       "depth=0\r\npagelimit=1000\r\nrobots=0\r\n"},
-      {{"--depth=9", "--page-limit", "0"}, "depth=3\r\npagelimit=1\r\nrobots=1\r\n"},
+      {{"--depth", "0", "--page-limit", "1000", "--no-robots", "--memory-limit", "64"},
+       "depth=0\r\npagelimit=1000\r\nrobots=0\r\nmemlimit=64\r\n"},
+      {{"--depth=9", "--page-limit", "0", "--memory-limit=1048576"},
+       "depth=3\r\npagelimit=1\r\nrobots=1\r\nmemlimit=1048576\r\n"},
+      {{}, "depth=1\r\npagelimit=20\r\nrobots=1\r\nmemlimit=1024\r\n"},
   };
   for (const auto& row : rows) {
     std::vector<std::string> args = {"harvest", "--save-progress", "--qq", "--no-online-check"};
@@ -449,11 +537,9 @@ TEST_F(HarvestSite, SaveProgressWritesTheRecordBesideTheProgram) {
 TEST_F(HarvestSite, SaveProgressFailureIsNamedAndFails) {
   NginxServer nginx;
   nginx.WriteFile("p1.html", PageBody(1));
-  const std::filesystem::path program = dir.Path() / "bin" / "qmharvest-cli";
-  std::filesystem::create_directories(program.parent_path());
-  std::filesystem::copy_file(QM_CLI_PATH, program);
+  const std::filesystem::path program = ProgramCopy();
   // A read-only record is left as it is.
-  const std::filesystem::path record = program.parent_path() / "qmharvest-cli.ini";
+  const std::filesystem::path record = RecordOf(program);
   std::ofstream(record) << "[config]\r\n";
   std::filesystem::permissions(record, std::filesystem::perms::owner_read);
   CliProcess process({"harvest", "--save-progress", "--no-online-check", WriteList(nginx.Url(), 1)},
@@ -524,6 +610,66 @@ TEST_F(HarvestSite, CtrlCTwiceEndsAtOnce) {
   EXPECT_NE(result.Err.find("lines taken: 2, lines in the list: 3, email: 0, mobile: 0, qq: 1"),
             std::string::npos)
       << result.Err;
+}
+
+// Whatever a run cannot write is named on standard error and fails it.
+TEST_F(HarvestSite, OutputThatCannotBeWrittenFailsTheRun) {
+  const std::string body = PageBody(1);
+  ScriptedServer server(
+      ScriptedServer::Replay("HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) +
+                             "\r\nConnection: close\r\n\r\n" + body));
+  const std::string list = WriteList(server.Url(), 3);
+  const std::string notAFolder = dir.Write("file", "");
+  const struct {
+    const char* name;
+    std::vector<std::string> options;
+    std::string stdoutPath;
+    std::string named;
+  } rows[] = {
+      {"rows", {}, "/dev/full", "cannot write the rows to standard output: No space left"},
+      {"status file",
+       {"--status", "/dev/full"},
+       "",
+       "cannot write the status file /dev/full: No space left"},
+      {"lists", {"--out", notAFolder + "/out"}, "", "the lists were not saved to " + notAFolder},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    std::vector<std::string> args = {"harvest", "--depth", "0", "--no-online-check"};
+    args.insert(args.end(), row.options.begin(), row.options.end());
+    args.push_back(list);
+    CliProcess process(args, "/dev/null", QM_CLI_PATH, row.stdoutPath);
+    const CliResult result = process.Finish();
+    EXPECT_EQ(result.Status, 1) << result.Err;
+    EXPECT_NE(result.Err.find(row.named), std::string::npos) << result.Err;
+    // The summary still comes: the run itself went on to its end.
+    EXPECT_NE(result.Err.find("lines in the list: 3"), std::string::npos) << result.Err;
+  }
+}
+
+// A settings file that refuses the save holds neither the second Ctrl-C nor its status.
+TEST_F(HarvestSite, CtrlCTwiceEndsAtOnceWhenTheProgressCannotBeSaved) {
+  ScriptedServer silent(ScriptedServer::Silent());
+  const std::filesystem::path program = ProgramCopy();
+  const std::string record = "[config]\r\nprocess=7\r\n";
+  std::ofstream(RecordOf(program), std::ios::binary) << record;
+  std::filesystem::permissions(RecordOf(program), std::filesystem::perms::owner_read);
+  CliProcess process({"harvest", "--threads", "4", "--save-progress", "--no-online-check",
+                      WriteList(silent.Url(), 50)},
+                     "/dev/null", program.string());
+  ASSERT_TRUE(silent.WaitReceived(0, "\r\n\r\n"));
+  InterruptTwice(process);
+  const auto start = std::chrono::steady_clock::now();
+  const CliResult result = process.Finish();
+  // Well before the workers' wait for their silent server would end.
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(4));
+  EXPECT_EQ(result.Status, 1);
+  EXPECT_NE(result.Err.find("ended at once"), std::string::npos) << result.Err;
+  EXPECT_NE(result.Err.find("the progress was not saved: Unable to write to " +
+                            RecordOf(program).string()),
+            std::string::npos)
+      << result.Err;
+  EXPECT_EQ(TempDir::Read(RecordOf(program).string()), record);
 }
 
 }  // namespace

@@ -90,20 +90,25 @@ TEST(FormCreate, LaterCapabilitiesLoadAndSaveWithTheirKeys) {
       << saved;
 }
 
+// The crawl's settings: link following and the memory limit of a run.
 TEST(FormCreate, LinkFollowingSettingsLoadIntoRangeAndSave) {
   const struct {
     const char* file;
     int32_t depth, pageLimit;
     bool robots;
+    int32_t memoryLimit;
     const char* saved;
   } rows[] = {
-      {"[config]\r\n", 1, 20, true, "depth=1\r\npagelimit=20\r\nrobots=1\r\n"},
-      {"[config]\r\ndepth=9\r\npagelimit=0\r\nrobots=256\r\n", 3, 1, false,
-       "depth=3\r\npagelimit=1\r\nrobots=0\r\n"},
-      {"[config]\r\ndepth=-1\r\npagelimit=5000\r\nrobots=2\r\n", 0, 1000, true,
-       "depth=0\r\npagelimit=1000\r\nrobots=1\r\n"},
-      {"[config]\r\ndepth=x\r\npagelimit=\r\nrobots=\r\n", 1, 20, true,
-       "depth=1\r\npagelimit=20\r\nrobots=1\r\n"},
+      {"[config]\r\n", 1, 20, true, 1024,
+       "depth=1\r\npagelimit=20\r\nrobots=1\r\nmemlimit=1024\r\n"},
+      {"[config]\r\ndepth=9\r\npagelimit=0\r\nrobots=256\r\nmemlimit=63\r\n", 3, 1, false, 64,
+       "depth=3\r\npagelimit=1\r\nrobots=0\r\nmemlimit=64\r\n"},
+      {"[config]\r\ndepth=-1\r\npagelimit=5000\r\nrobots=2\r\nmemlimit=2000000\r\n", 0, 1000, true,
+       1048576, "depth=0\r\npagelimit=1000\r\nrobots=1\r\nmemlimit=1048576\r\n"},
+      {"[config]\r\ndepth=x\r\npagelimit=\r\nrobots=\r\nmemlimit=1g\r\n", 1, 20, true, 1024,
+       "depth=1\r\npagelimit=20\r\nrobots=1\r\nmemlimit=1024\r\n"},
+      // Replaced in place under the name the file gives it.
+      {"[config]\r\nMemLimit=$100\r\n", 1, 20, true, 256, "[config]\r\nMemLimit=256\r\n"},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.file);
@@ -113,6 +118,7 @@ TEST(FormCreate, LinkFollowingSettingsLoadIntoRangeAndSave) {
     EXPECT_EQ(form.SpinEditDepth.Value(), row.depth);
     EXPECT_EQ(form.SpinEditPageLimit.Value(), row.pageLimit);
     EXPECT_EQ(form.CheckBoxRobots.Checked(), row.robots);
+    EXPECT_EQ(form.SpinEditMemoryLimit.Value(), row.memoryLimit);
     form.Button10Click();
     const std::string saved = TempDir::Read(h.SettingsPath());
     EXPECT_NE(saved.find(row.saved), std::string::npos) << saved;
@@ -125,7 +131,7 @@ TEST(ProgressSave, BeforeAnySearchWritesTheStartUpValues) {
   EXPECT_EQ(TempDir::Read(h.SettingsPath()),
             "[config]\r\nurladd=\r\nprocess=0\r\ntotal=0\r\nthread=1\r\nifeml=1\r\nifphone=0\r\n"
             "ifqq=0\r\nredirect=1\r\nextended=1\r\nunique=1\r\ninflight=8\r\ndepth=1\r\n"
-            "pagelimit=20\r\nrobots=1\r\n");
+            "pagelimit=20\r\nrobots=1\r\nmemlimit=1024\r\n");
   ASSERT_EQ(h.dialogs.Kinds(), std::vector<std::string>{"message"});
   EXPECT_EQ(h.dialogs.Messages(), std::vector<std::string>{"已经保存当前网络搜索进程"});
 }
@@ -146,8 +152,8 @@ TEST(ProgressSave, WritesTheValuesOfTheMomentInPlace) {
   EXPECT_EQ(TempDir::Read(h.SettingsPath()),
             "[config]\r\nurladd=/data/\xcd\xf8\xd6\xb7.txt\r\nprocess=57\r\ntotal=100\r\n"
             "thread=1\r\nifeml=0\r\nifphone=0\r\nifqq=1\r\nredirect=1\r\nextended=1\r\n"
-            "unique=1\r\ninflight=8\r\ndepth=1\r\npagelimit=20\r\nrobots=1\r\n[other]\r\n"
-            "keep=1\r\n");
+            "unique=1\r\ninflight=8\r\ndepth=1\r\npagelimit=20\r\nrobots=1\r\nmemlimit=1024\r\n"
+            "[other]\r\nkeep=1\r\n");
   EXPECT_TRUE(h.dialogs.Kinds().empty());
 
   // The code page 936 path comes back as the same UI text.

@@ -1,6 +1,7 @@
 // Resuming a saved search: the checks before, the question, the skipping and the run after.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <filesystem>
 
 #include "form_harness.h"
@@ -229,6 +230,49 @@ TEST(SpeedButton4Click, ResumedRunCompletesAndSavesItsProgress) {
   EXPECT_EQ(s.h.Fetches().size(), 3u);
   EXPECT_EQ(form.SearchState.UrlCounter.load(), 6);
   EXPECT_EQ(ReadSettingsFile(s.h.SettingsPath(), ResumeDefaults()).Process, 6);
+}
+
+// A resumed search saves no position before the one it was resumed from: not when the list
+// ends before that position, nor when the run is stopped before any line of it is searched.
+TEST(SpeedButton4Click, SavesNoPositionBeforeTheOneResumedFrom) {
+  const struct {
+    const char* name;
+    int lines;
+    int depth;
+    bool stopped;
+  } rows[] = {
+      {"list ends before the position", 100, 1, false},
+      {"stopped on its first pages, listed pages only", 300, 0, true},
+      {"stopped on its first pages, links followed", 300, 1, true},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    // Every page waits until the search has been stopped, then fails.
+    std::atomic<bool> fetching{false}, released{false};
+    Saved s(row.lines, 150);
+    s.h.dir.Write(s.h.SettingsName(), test::TempDir::Read(s.h.SettingsPath()) +
+                                          "depth=" + std::to_string(row.depth) + "\r\n");
+    s.h.fetchOverride = [&](const std::string&, TPageLines& lines) {
+      lines.clear();
+      fetching = true;
+      test::WaitUntil([&] { return released.load(); });
+      return false;
+    };
+    TForm1& form = s.h.Create();
+    s.h.dialogs.AnswerInput("150");
+    form.SpeedButton4Click();
+    if (row.stopped) {
+      ASSERT_TRUE(test::WaitUntil([&] { return fetching.load(); }));
+      form.SpeedButton3Click();
+      released = true;
+      ASSERT_TRUE(s.h.WaitForCompletedRuns(1));
+    } else {
+      EXPECT_EQ(form.Label6.Caption(), "网址列表搜索完毕...");
+      form.SpeedButton7Click();
+    }
+    EXPECT_GE(ReadSettingsFile(s.h.SettingsPath(), ResumeDefaults()).Process, 150);
+    released = true;
+  }
 }
 
 // Against a real server: only the pages after the resume position are harvested.

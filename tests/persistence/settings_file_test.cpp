@@ -23,12 +23,12 @@ TEST(SettingsFileName, DerivedFromTheProgramFileName) {
 TEST(SettingsFile, FirstWriteHoldsTheSevenKeysThenTheLaterOnesInOrder) {
   test::TempDir dir;
   const std::string path = dir.File("qmharvest.ini");
-  TSettingsRecord record{"/data/\xd6\xd0.txt", 57, 100, 3, 1, 0, 1, 0, 1, 0, 32, 0, 500, 0};
+  TSettingsRecord record{"/data/\xd6\xd0.txt", 57, 100, 3, 1, 0, 1, 0, 1, 0, 32, 0, 500, 0, 4096};
   WriteSettingsFile(path, record);
   EXPECT_EQ(test::TempDir::Read(path),
             "[config]\r\nurladd=/data/\xd6\xd0.txt\r\nprocess=57\r\ntotal=100\r\nthread=3\r\n"
             "ifeml=1\r\nifphone=0\r\nifqq=1\r\nredirect=0\r\nextended=1\r\nunique=0\r\n"
-            "inflight=32\r\ndepth=0\r\npagelimit=500\r\nrobots=0\r\n");
+            "inflight=32\r\ndepth=0\r\npagelimit=500\r\nrobots=0\r\nmemlimit=4096\r\n");
 }
 
 TEST(SettingsFile, LaterWritesReplaceInPlaceAndKeepOtherLines) {
@@ -41,14 +41,16 @@ TEST(SettingsFile, LaterWritesReplaceInPlaceAndKeepOtherLines) {
   EXPECT_EQ(test::TempDir::Read(path),
             "; kept\r\n[window]\r\nleft=10\r\n\r\n[Config]\r\nIfQQ=0\r\nPROCESS=-1\r\nextra=x\r\n"
             "urladd=l.txt\r\ntotal=8\r\nthread=4\r\nifeml=0\r\nifphone=1\r\nredirect=1\r\n"
-            "extended=1\r\nunique=1\r\ninflight=8\r\ndepth=1\r\npagelimit=20\r\nrobots=1\r\n\r\n"
+            "extended=1\r\nunique=1\r\ninflight=8\r\ndepth=1\r\npagelimit=20\r\nrobots=1\r\n"
+            "memlimit=1024\r\n\r\n"
             "[later]\r\ny=2\r\n");
 }
 
 TEST(SettingsFile, ReadsBackWhatWasWritten) {
   test::TempDir dir;
   const std::string path = dir.File("x.ini");
-  const TSettingsRecord written{"a b.txt", INT32_MIN, INT32_MAX, 2, 0, 1, 1, 0, 0, 0, 5, 3, 7, 0};
+  const TSettingsRecord written{"a b.txt", INT32_MIN, INT32_MAX, 2, 0, 1, 1,      0,
+                                0,         0,         5,         3, 7, 0, 1048576};
   WriteSettingsFile(path, written);
   const TSettingsRecord read = ReadSettingsFile(path, CreationDefaults());
   EXPECT_EQ(read.UrlAdd, written.UrlAdd);
@@ -65,6 +67,7 @@ TEST(SettingsFile, ReadsBackWhatWasWritten) {
   EXPECT_EQ(read.Depth, written.Depth);
   EXPECT_EQ(read.PageLimit, written.PageLimit);
   EXPECT_EQ(read.Robots, written.Robots);
+  EXPECT_EQ(read.MemoryLimit, written.MemoryLimit);
 }
 
 TEST(SettingsFile, MissingOrOddValuesTakeTheirDefaults) {
@@ -93,6 +96,7 @@ TEST(SettingsFile, MissingOrOddValuesTakeTheirDefaults) {
     EXPECT_EQ(record.Depth, 1);
     EXPECT_EQ(record.PageLimit, 20);
     EXPECT_EQ(record.Robots, 1);
+    EXPECT_EQ(record.MemoryLimit, 1024);
   }
 }
 

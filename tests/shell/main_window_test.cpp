@@ -40,7 +40,7 @@ TEST(MainWindow, LayoutFollowsTheDesign) {
     EXPECT_TRUE(button->autoRaise());
   }
   EXPECT_EQ(f.CoolBar1->height(), 65);
-  EXPECT_EQ(f.Panel2->height(), 74);
+  EXPECT_EQ(f.Panel2->height(), 102);
   EXPECT_EQ(f.StatusBar1->height(), 19);
   EXPECT_EQ(f.Panel1->height(), 25);
   const int widths[] = {40, 60, 40, 60, 40, 50};
@@ -199,31 +199,47 @@ TEST(MainWindow, UserEditsReachTheModels) {
   EXPECT_EQ(w.core->SpinEditInFlight.Value(), 32);
 }
 
-// Depth beside the thread count, page limit and robots: the arrows stop at the models'
-// ranges, and values set on the models (a loaded settings file) show.
+// Depth beside the thread count, page limit, robots and the memory limit: the arrows stop at
+// the models' ranges, and values set on the models (a loaded settings file) show.
 TEST(MainWindow, LinkFollowingControlsAndModelsFollowEachOther) {
   ShellWindows w;
   TForm1Window& f = *w.form1;
   EXPECT_EQ(f.SpinEditDepth->x() - f.SpinEdit1->x(), 96);
+  ASSERT_EQ(f.findChild<QSpinBox*>("SpinEditMemoryLimit"), f.SpinEditMemoryLimit);
+  EXPECT_EQ(f.findChild<QLabel*>("LabelMemoryLimit")->text(), QString::fromUtf8("内存上限(MB)："));
+  EXPECT_EQ(f.SpinEditMemoryLimit->value(), 1024);
+  // Beneath the page limit, after its own caption.
+  EXPECT_EQ(f.LabelMemoryLimit->x(), f.LabelPageLimit->x());
+  EXPECT_GT(f.LabelMemoryLimit->y(), f.LabelPageLimit->y());
+  EXPECT_GT(f.SpinEditMemoryLimit->x(), f.LabelMemoryLimit->geometry().right());
   const struct {
-    int depthSteps, pageLimitSteps;
+    int depthSteps, pageLimitSteps, memorySteps;
     bool robots;
-    int depth, pageLimit;
-  } edits[] = {{9, 2000, false, 3, 1000}, {-9, -2000, true, 0, 1}};
+    int depth, pageLimit, memoryLimit;
+  } edits[] = {{9, 2000, 2000000, false, 3, 1000, 1048576}, {-9, -2000, -2000000, true, 0, 1, 64}};
   for (const auto& edit : edits) {
     f.SpinEditDepth->stepBy(edit.depthSteps);
     f.SpinEditPageLimit->stepBy(edit.pageLimitSteps);
+    f.SpinEditMemoryLimit->stepBy(edit.memorySteps);
     f.CheckBoxRobots->setChecked(edit.robots);
     EXPECT_EQ(w.core->SpinEditDepth.Value(), edit.depth);
     EXPECT_EQ(w.core->SpinEditPageLimit.Value(), edit.pageLimit);
+    EXPECT_EQ(w.core->SpinEditMemoryLimit.Value(), edit.memoryLimit);
     EXPECT_EQ(w.core->CheckBoxRobots.Checked(), edit.robots);
   }
+  // A value typed past the range is brought back when the box is left.
+  f.SpinEditMemoryLimit->setValue(2000000);
+  EXPECT_EQ(w.core->SpinEditMemoryLimit.Text(), "2000000");
+  emit f.SpinEditMemoryLimit->editingFinished();
+  EXPECT_EQ(w.core->SpinEditMemoryLimit.Value(), 1048576);
+
   w.core->SpinEditDepth.SetValue(2);
   w.core->SpinEditPageLimit.SetValue(300);
+  w.core->SpinEditMemoryLimit.SetValue(4096);
   w.core->CheckBoxRobots.SetChecked(false);
   EXPECT_TRUE(ShellWindows::PumpUntil([&] {
     return f.SpinEditDepth->value() == 2 && f.SpinEditPageLimit->value() == 300 &&
-           !f.CheckBoxRobots->isChecked();
+           f.SpinEditMemoryLimit->value() == 4096 && !f.CheckBoxRobots->isChecked();
   }));
 }
 
