@@ -1,7 +1,10 @@
 #include "http/fetch_page_lines.h"
 
+#include <algorithm>
+
 #include "http/content_decoding.h"
 #include "http/http_client.h"
+#include "http/page_memory.h"
 #include "http/redirect_fetch.h"
 #include "http/response_headers.h"
 #include "text/charset_conversion.h"
@@ -10,6 +13,9 @@
 
 namespace qm {
 namespace {
+
+// Spare room a counted page may keep in its text's buffer rather than copy the text.
+constexpr size_t kSpareBytes = size_t{64} << 10;
 
 // What the page may still take of the body cap beside the `held` bytes it holds: a page
 // never holds more than the cap, decoded or not.
@@ -26,20 +32,50 @@ std::string BodyCodings(const THttpClient& client) {
   return codings;
 }
 
-// `decoded` := the received body with its codings undone; false (the body is to be used
-// as it came) when it names none or they cannot be undone.
-bool DecodeBody(const std::string& codings, std::string_view received, size_t cap,
-                std::string& decoded) {
-  if (codings.empty()) return false;
-  return DecodeContent(codings, received, RoomBeside(received.size(), cap), decoded) !=
-         TContentDecoding::AsReceived;
+// `decoded` := the received body with its codings undone, its buffers counted beside the
+// received body's; AsReceived (the body is to be used as it came) when it names none or
+// they cannot be undone.
+TContentDecoding DecodeBody(const THttpClient& client, std::string_view received, size_t cap,
+                            TPageMemory& memory, std::string& decoded) {
+  const std::string codings = BodyCodings(client);
+  if (codings.empty()) return TContentDecoding::AsReceived;
+  TDecodingGrowth mayGrow;
+  if (memory.Budgeted()) {
+    const size_t held = client.Document.Data.capacity();
+    mayGrow = [&memory, held](size_t bytes) { return memory.Cover(held + bytes); };
+  }
+  return DecodeContent(codings, received, RoomBeside(received.size(), cap), decoded, mayGrow);
+}
+
+// `out` := `text` in UTF-8 within `room` bytes, its buffer counted beside the `held` bytes
+// of the page: first in room for what GB18030 and Big5 text grows to, then, for charsets
+// whose text grows more, in room for the most any text grows to. False, holding nothing,
+// when it does not fit or the room does not come.
+bool ConvertCounted(std::string_view text, const std::string& charset, size_t room, size_t held,
+                    TPageMemory& memory, std::string& out) {
+  if (!memory.Budgeted()) return ConvertToUtf8(text, charset, room, out);
+  std::string known;
+  if (!ConvertToUtf8({}, charset, 0, known)) return false;
+  const size_t usual = std::min(room, text.size() + text.size() / 2 + 16);
+  const size_t most = std::min(room, 3 * text.size() + 16);
+  for (const size_t size : {usual, most}) {
+    if (!memory.Cover(held + size)) break;
+    std::string().swap(out);
+    // Conversion reserves no more than this and writes no more: the buffer never grows.
+    out.reserve(size);
+    if (ConvertToUtf8(text, charset, size, out)) return true;
+    if (size == most) break;
+  }
+  std::string().swap(out);
+  return false;
 }
 
 // Converts the page's text to UTF-8 by its declared charset. `from` is where the text
 // starts (past a byte-order mark). UTF-8 pages, charsets iconv does not know and
-// undeclared pages (but GB18030 ones) stay as they are.
-void DecodeCharset(const THttpClient& client, std::string& body, size_t& from,
-                   TPageFetchResult& result) {
+// undeclared pages (but GB18030 ones) stay as they are; so does text the cap or the budget
+// has no room for converted.
+void DecodeCharset(const THttpClient& client, size_t cap, TPageMemory& memory, std::string& body,
+                   size_t& from, TPageFetchResult& result) {
   const TPageCharset declared =
       FindPageCharset(ResponseHeaderValue(client.Headers, "Content-Type"), body);
   std::string charset = CharsetForLabel(declared.Label);
@@ -56,12 +92,22 @@ void DecodeCharset(const THttpClient& client, std::string& body, size_t& from,
     return;
   }
   std::string converted;
-  if (!ConvertToUtf8(text, charset, RoomBeside(body.size(), client.MaxBodyBytes), converted)) {
+  if (!ConvertCounted(text, charset, RoomBeside(body.size(), cap), body.capacity(), memory,
+                      converted)) {
     return;
   }
   body.swap(converted);
   from = 0;
   result.Charset = charset;
+}
+
+// A counted page keeps its text in a buffer of about its size, when there is room for the
+// copy that takes.
+void ShrinkCounted(std::string& body, TPageMemory& memory) {
+  const size_t spare = body.capacity() - body.size();
+  if (!memory.Budgeted() || spare <= std::max(kSpareBytes, body.size() / 4)) return;
+  if (!memory.TryCover(body.capacity() + body.size() + 1)) return;
+  body.shrink_to_fit();
 }
 
 }  // namespace
@@ -74,23 +120,40 @@ bool FetchPageLines(const std::string& url, TPageLines& lines) {
 bool FetchPageLines(const std::string& url, TPageLines& lines, const TPageFetchOptions& options,
                     TPageFetchResult& result) {
   result = TPageFetchResult{};
+  result.Memory = TMemoryReservation(options.Budget);
+  TPageMemory memory(result.Memory);
+  memory.Start();
   THttpClient client;
-  if (!FetchFollowingRedirects(client, url, options, result)) {
+  if (!FetchFollowingRedirects(client, url, options, result, &memory)) {
     lines.clear();
+    result.Memory.Reset();
     return false;
   }
+  const size_t cap = client.MaxBodyBytes;
   const std::string_view received = ReceivedBody(client);
   result.BytesReceived = received.size();
   result.ContentEncoding = ResponseHeaderValue(client.Headers, "Content-Encoding");
   std::string body;
   size_t from = 0;
-  if (DecodeBody(BodyCodings(client), received, client.MaxBodyBytes, body)) {
+  const TContentDecoding decoding = DecodeBody(client, received, cap, memory, body);
+  if (decoding != TContentDecoding::AsReceived) {
     result.ContentDecoded = true;
-    std::string().swap(client.Document.Data);
+    if (result.CutReason.empty() && decoding == TContentDecoding::CutAtCap) {
+      result.CutReason = CutAtSizeCap(options.MaxBodyBytes);
+    }
+    if (result.CutReason.empty() && decoding == TContentDecoding::CutForMemory) {
+      result.CutReason = kCutAtMemoryLimit;
+    }
   } else {
+    std::string().swap(body);
     body = std::move(client.Document.Data);
   }
-  DecodeCharset(client, body, from, result);
+  std::string().swap(client.Document.Data);
+  memory.ShrinkTo(body.capacity());
+  DecodeCharset(client, cap, memory, body, from, result);
+  memory.ShrinkTo(body.capacity());
+  ShrinkCounted(body, memory);
+  memory.Finish(body.capacity());
   // The body is handed over, not copied.
   lines.TakeText(std::move(body), from);
   return true;

@@ -21,6 +21,9 @@ constexpr size_t kBodyPieceBytes = 1u << 20;
 constexpr size_t kMaxSkippedLines = 64u << 20;
 // The piece asked for while reading to the close; the document grows by what arrives.
 constexpr size_t kToClosePieceBytes = 64u << 10;
+// The least step of a body's buffer whose growth is counted, so that a page does not ask
+// its budget for every piece.
+constexpr size_t kCountedStepBytes = 256u << 10;
 
 bool StartsWith(std::string_view text, std::string_view prefix) {
   return text.substr(0, prefix.size()) == prefix;
@@ -121,6 +124,27 @@ size_t THttpClient::BodyRoom() const {
   return Document.Size() >= MaxBodyBytes ? 0 : MaxBodyBytes - Document.Size();
 }
 
+size_t THttpClient::MakeBodyRoom(size_t piece) {
+  std::string& data = Document.Data;
+  const size_t before = data.size();
+  if (!BodyGrowth) {
+    if (before + piece > data.capacity() && data.capacity() >= kBodyPieceBytes) {
+      // A large body gets room for the whole cap at once: pages are only taken up as bytes
+      // arrive, and no doubling ever holds an old copy next to the new one.
+      data.reserve(std::min(MaxBodyBytes, std::max(kMaxBodyBytes, 2 * data.capacity())) + 2);
+    }
+    return piece;
+  }
+  // Counted growth: the capacity is ours to choose, in steps, with room for the break a body
+  // read to the close gets at its end; the piece is what fits.
+  if (before + piece + 2 <= data.capacity()) return piece;
+  const size_t capacity =
+      std::min(MaxBodyBytes + 2, std::max(2 * data.capacity(), kCountedStepBytes));
+  if (capacity > data.capacity() && BodyGrowth(capacity)) data.reserve(capacity);
+  // What is left of the buffer is still filled when it may not grow.
+  return data.capacity() >= before + 2 ? std::min(piece, data.capacity() - before - 2) : 0;
+}
+
 bool THttpClient::AppendFromSocket(size_t count) {
   while (count > 0) {
     const size_t room = BodyRoom();
@@ -128,14 +152,13 @@ bool THttpClient::AppendFromSocket(size_t count) {
       BodyCutShort = true;
       return false;
     }
-    const size_t piece = std::min({count, room, kBodyPieceBytes});
+    const size_t piece = MakeBodyRoom(std::min({count, room, kBodyPieceBytes}));
+    if (piece == 0) {
+      BodyCutForMemory = true;
+      return false;
+    }
     std::string& data = Document.Data;
     const size_t before = data.size();
-    if (before + piece > data.capacity() && data.capacity() >= kBodyPieceBytes) {
-      // A large body gets room for the whole cap at once: pages are only taken up as bytes
-      // arrive, and no doubling ever holds an old copy next to the new one.
-      data.reserve(MaxBodyBytes + 2);
-    }
     data.resize(before + piece);
     const long got =
         Socket->ReceiveBufferWithin(data.data() + before, static_cast<long>(piece), Timeout);
@@ -159,10 +182,11 @@ bool THttpClient::ReadBodyToClose() {
 bool THttpClient::ReadBodyOfLength(int32_t length) {
   if (length <= 0) return true;
   AppendFromSocket(static_cast<size_t>(length));
-  return Socket->LastSocketError == 0 && !BodyCutShort;
+  return Socket->LastSocketError == 0 && !BodyStopped();
 }
 
 bool THttpClient::ReadBodyChunked() {
+  bool followable = true;
   for (;;) {
     std::string line = Socket->ReceiveLineWithin(Timeout);
     if (Socket->LastSocketError != 0) break;
@@ -174,12 +198,12 @@ bool THttpClient::ReadBodyChunked() {
     if (size == 0) break;
     if (size < 0) {
       // A size beyond the 32-bit range: the stream cannot be followed any further.
-      BodyCutShort = true;
+      followable = false;
       break;
     }
     if (!ReadBodyOfLength(size)) break;
   }
-  return Socket->LastSocketError == 0 && !BodyCutShort;
+  return Socket->LastSocketError == 0 && !BodyStopped() && followable;
 }
 
 bool THttpClient::PerformRequest(const std::string& method, const std::string& url) {
@@ -209,6 +233,7 @@ bool THttpClient::PerformRequestInTime(const std::string& method, const std::str
   StatusCode = 500;
   StatusText.clear();
   BodyCutShort = false;
+  BodyCutForMemory = false;
   const TUrlParts parts = SplitUrl(url);
   const bool secure = AsciiUpper(parts.Protocol) == "HTTPS";
   tlsHost_ = secure ? parts.Host : std::string();
@@ -233,10 +258,13 @@ bool THttpClient::PerformRequestInTime(const std::string& method, const std::str
   if (viaProxy && !ProxyUser.empty()) {
     head.push_back("Proxy-Authorization: Basic " + EncodeBase64(ProxyUser + ":" + ProxyPassword));
   }
-  head.push_back("Host: " + parts.Host + ":" + parts.Port);
-  std::string requestUri = parts.RequestUri;
+  // Whatever an address holds, no blank or control byte reaches the request line.
+  const std::string host = EncodeRequestHost(parts.Host);
+  head.push_back("Host: " + host + ":" + EncodeRequestHost(parts.Port));
+  std::string requestUri = EncodeRequestTarget(parts.RequestUri);
   if (viaProxy) {
-    requestUri = parts.Protocol + "://" + parts.Host + ":" + parts.Port + requestUri;
+    requestUri = EncodeRequestHost(parts.Protocol) + "://" + host + ":" +
+                 EncodeRequestHost(parts.Port) + requestUri;
   }
   if (requestUri == "/*") requestUri = "*";
   head.push_back(ProtocolVersion == "0.9"

@@ -5,6 +5,7 @@
 // (ResetDocument) or set anew, or the last response would be sent back.
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -98,6 +99,12 @@ class THttpClient {
   size_t MaxBodyBytes = kMaxBodyBytes;
   // True when the last response's body stopped at `MaxBodyBytes`.
   bool BodyCutShort = false;
+  // When set, asked before the body's buffer grows, with the capacity it is to have (double
+  // what it had, at least 256 KiB, at most the cap); false stops the body there once what
+  // it had is full. Unset, the buffer grows as it needs within the cap.
+  std::function<bool(size_t capacity)> BodyGrowth;
+  // True when the last response's body stopped because `BodyGrowth` refused it room.
+  bool BodyCutForMemory = false;
   // Every wait of a request ends by this many ms after it began, however slowly the server
   // sends: what arrived by then is kept, as a read to the close keeps it. -1 = no limit.
   int32_t PageTimeLimit = kPageTimeLimitMs;
@@ -118,6 +125,10 @@ class THttpClient {
   // Appends up to `count` bytes from the socket to `Document`, within the body cap.
   bool AppendFromSocket(size_t count);
   size_t BodyRoom() const;
+  // How much of a `piece` the document's buffer takes now, grown as needed; 0 when
+  // `BodyGrowth` refused it room.
+  size_t MakeBodyRoom(size_t piece);
+  bool BodyStopped() const { return BodyCutShort || BodyCutForMemory; }
 
   // "host:port" of the https page being fetched; empty for plain HTTP.
   std::string tlsTarget_;

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "http/response_headers.h"
@@ -27,10 +29,66 @@ std::string AddressKey(const std::string& address) {
          parts.RequestUri;
 }
 
-bool IsFetchableScheme(const std::string& address) {
-  const std::string scheme = AsciiLower(ParseUriReference(address).Scheme.value_or(""));
-  return scheme == "http" || scheme == "https";
+// A body cap beyond this is no cap: it leaves room for the client's sums.
+constexpr size_t kLargestBodyCap = SIZE_MAX / 4;
+
+// An http or https address with a host. The client would split a target without one
+// ("http:" and a path) otherwise than it reads here, so it is no page of ours.
+bool IsFetchable(const std::string& address) {
+  const TUriReference parts = ParseUriReference(address);
+  const std::string scheme = AsciiLower(parts.Scheme.value_or(""));
+  if ((scheme != "http" && scheme != "https") || !parts.Authority) return false;
+  std::string_view host = *parts.Authority;
+  const size_t at = host.rfind('@');
+  if (at != std::string_view::npos) host.remove_prefix(at + 1);
+  return !TrimView(host.substr(0, host.find(':'))).empty();
 }
+
+// A redirect never hands on credentials: a user name and password in its Location would
+// otherwise be sent, to whatever host it names, as the user's own.
+std::string WithoutUserInfo(const std::string& reference) {
+  TUriReference parts = ParseUriReference(reference);
+  if (!parts.Authority) return reference;
+  const size_t at = parts.Authority->rfind('@');
+  if (at == std::string::npos) return reference;
+  parts.Authority->erase(0, at + 1);
+  return ComposeUriReference(parts);
+}
+
+std::string SizeText(size_t bytes) {
+  constexpr size_t kKiB = size_t{1} << 10;
+  constexpr size_t kMiB = size_t{1} << 20;
+  if (bytes % kMiB == 0) return std::to_string(bytes / kMiB) + " MiB";
+  if (bytes % kKiB == 0) return std::to_string(bytes / kKiB) + " KiB";
+  return std::to_string(bytes) + " bytes";
+}
+
+std::string CutAtTimeLimit(int32_t limitMs) {
+  if (limitMs < 0) return "cut at the time limit";
+  return "cut at the time limit of " + (limitMs % 1000 == 0 ? std::to_string(limitMs / 1000) + " s"
+                                                            : std::to_string(limitMs) + " ms");
+}
+
+// Why the body of the answer `client` holds is not whole though it came.
+std::string BodyCutReason(const THttpClient& client, size_t cap) {
+  if (client.BodyCutForMemory) return kCutAtMemoryLimit;
+  if (client.BodyCutShort) return CutAtSizeCap(cap);
+  if (client.PageTimedOut) return CutAtTimeLimit(client.PageTimeLimit);
+  return {};
+}
+
+// The body's growth is counted only while the fetch runs: the client may outlive it.
+struct TBodyGrowthScope {
+  THttpClient& Client;
+  TBodyGrowthScope(THttpClient& client, TPageMemory* memory) : Client(client) {
+    if (memory != nullptr && memory->Budgeted()) {
+      client.BodyGrowth = [memory](size_t capacity) { return memory->Cover(capacity); };
+    }
+  }
+  ~TBodyGrowthScope() { Client.BodyGrowth = nullptr; }
+  TBodyGrowthScope(const TBodyGrowthScope&) = delete;
+  TBodyGrowthScope& operator=(const TBodyGrowthScope&) = delete;
+};
 
 std::string FailureText(const THttpClient& client) {
   if (!client.Socket->TlsFailure.empty()) return client.Socket->TlsFailure;
@@ -38,6 +96,10 @@ std::string FailureText(const THttpClient& client) {
 }
 
 }  // namespace
+
+std::string CutAtSizeCap(size_t cap) {
+  return "cut at the size cap of " + SizeText(cap);
+}
 
 bool IsRedirectStatus(int32_t status) {
   return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
@@ -48,7 +110,16 @@ std::string AbsoluteAddress(const std::string& address) {
 }
 
 bool FetchFollowingRedirects(THttpClient& client, const std::string& url,
-                             const TPageFetchOptions& options, TPageFetchResult& result) {
+                             const TPageFetchOptions& options, TPageFetchResult& result,
+                             TPageMemory* memory) {
+  std::optional<TPageMemory> ownMemory;
+  if (memory == nullptr && options.Budget != nullptr) {
+    result.Memory = TMemoryReservation(options.Budget);
+    memory = &ownMemory.emplace(result.Memory);
+    memory->Start();
+  }
+  const TBodyGrowthScope counted(client, memory);
+  client.MaxBodyBytes = std::min(options.MaxBodyBytes, kLargestBodyCap);
   std::string current = url;
   std::vector<std::string> visited;
   // The page's time limit covers all its hops, not each one.
@@ -63,20 +134,33 @@ bool FetchFollowingRedirects(THttpClient& client, const std::string& url,
     client.Headers.push_back(kAcceptEncoding);
     if (!client.PerformRequest("GET", current)) {
       result.FailureReason = FailureText(client);
+      result.CutReason.clear();
       return false;
     }
     result.StatusCode = client.StatusCode;
+    result.CutReason = BodyCutReason(client, options.MaxBodyBytes);
     if (!options.FollowRedirects || !IsRedirectStatus(client.StatusCode)) return true;
-    const std::string location = ResponseHeaderValue(client.Headers, "Location");
+    // Several Location lines are no list: the first one counts.
+    const std::string location = FirstResponseHeaderValue(client.Headers, "Location");
     if (location.empty()) return true;
-    const std::string next = ResolveReference(AbsoluteAddress(current), location);
+    const std::string next = ResolveReference(AbsoluteAddress(current), WithoutUserInfo(location));
     // A redirect elsewhere than the web is no page of ours: its own answer stands.
-    if (!IsFetchableScheme(next)) return true;
+    if (!IsFetchable(next)) return true;
     visited.push_back(AddressKey(current));
     if (result.Redirects == TPageFetchResult::kMaxRedirects ||
         std::find(visited.begin(), visited.end(), AddressKey(next)) != visited.end()) {
       result.FailureReason = "too many redirects";
+      result.CutReason.clear();
       return false;
+    }
+    if (options.RedirectRefusal) {
+      std::string refusal = options.RedirectRefusal(next);
+      if (!refusal.empty()) {
+        result.FinalUrl = WithoutPassword(next);
+        result.FailureReason = std::move(refusal);
+        result.CutReason.clear();
+        return false;
+      }
     }
     ++result.Redirects;
     current = next;

@@ -10,4 +10,7 @@ namespace qm {
 // whose name is not a single token (a status line) are passed over. Empty when absent.
 std::string ResponseHeaderValue(const std::vector<std::string>& lines, std::string_view name);
 
+// The value of the first line of that name only, for headers that are no list (Location).
+std::string FirstResponseHeaderValue(const std::vector<std::string>& lines, std::string_view name);
+
 }  // namespace qm

@@ -32,6 +32,13 @@ TEST(HttpRequest, RequestLinesPerUrl) {
       {"/p?x=a@b",
        "GET /p?x=a@b HTTP/1.1\r\nHost: 127.0.0.1:PORT\r\nAccept-Encoding: gzip, deflate, "
        "br\r\n\r\n"},
+      {"//folder/x",
+       "GET //folder/x HTTP/1.1\r\nHost: 127.0.0.1:PORT\r\nAccept-Encoding: gzip, deflate, "
+       "br\r\n\r\n"},
+      // No blank, control byte or byte beyond ASCII reaches the request line.
+      {"/a b/\xE4\xB8\xAD\x01?q=1 2&r=%41",
+       "GET /a%20b/%E4%B8%AD%01?q=1%202&r=%41 HTTP/1.1\r\nHost: 127.0.0.1:PORT\r\n"
+       "Accept-Encoding: gzip, deflate, br\r\n\r\n"},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.path);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "compression_support.h"
@@ -15,6 +16,13 @@ namespace qm::test {
 namespace {
 
 using Lines = std::vector<std::string>;
+
+// A gzip member whose header names a compression method there is none of.
+std::string CorruptGzipMember() {
+  std::string member = Gzip("never seen\n");
+  member[2] = 9;
+  return member;
+}
 
 struct PageRow {
   const char* name;
@@ -45,7 +53,13 @@ TEST(PageDecoding, CompressedBodies) {
   const std::string page = "<p>mail a@b.cn</p>\nQQ 12345678\n";
   const Lines lines = {"<p>mail a@b.cn</p>", "QQ 12345678"};
   const std::string gzip = Gzip(page);
+  std::string badChecksum = gzip;
+  badChecksum[badChecksum.size() - 8] ^= 0x55;
   ExpectPages({
+      {"a good gzip member, then a corrupt one", "Content-Encoding: gzip\r\n",
+       gzip + CorruptGzipMember(), lines, "gzip", true, ""},
+      {"gzip with a wrong checksum", "Content-Encoding: gzip\r\n", badChecksum, lines, "gzip", true,
+       ""},
       {"gzip", "Content-Encoding: gzip\r\n", gzip, lines, "gzip", true, ""},
       {"x-gzip", "Content-Encoding: x-gzip\r\n", gzip, lines, "x-gzip", true, ""},
       {"two gzip members", "Content-Encoding: gzip\r\n",
@@ -82,6 +96,45 @@ TEST(PageDecoding, CompressedBodies) {
   EXPECT_GT(cut.Text().size(), longer.size() / 4);
   EXPECT_LT(cut.Text().size(), longer.size());
   EXPECT_EQ(cut.Text(), std::string_view(longer).substr(0, cut.Text().size()));
+}
+
+TEST(ContentDecoding, CorruptOrCutStreamsKeepTheTextBeforeTheFault) {
+  std::string text;
+  for (int i = 0; i < 30000; ++i) text += "line " + std::to_string(i * 7919) + " a@b.cn\n";
+  const std::string gzip = Gzip(text);
+  const std::string br = Brotli(text);
+  std::string badLength = gzip;
+  badLength.back() ^= 0x55;
+  std::string badAdler = Deflate(text, Wrapper::Zlib);
+  badAdler.back() ^= 0x55;
+  const struct {
+    const char* name;
+    const char* coding;
+    std::string body;
+    TContentDecoding outcome;
+    size_t least;  // bytes of the text decoded as it was sent
+  } rows[] = {
+      {"gzip member, corrupt member", "gzip", gzip + CorruptGzipMember(), TContentDecoding::Decoded,
+       text.size()},
+      {"gzip, wrong length", "gzip", badLength, TContentDecoding::Decoded, text.size()},
+      {"zlib, wrong checksum", "deflate", badAdler, TContentDecoding::Decoded, text.size()},
+      // The decoder holds much of a brotli stream before it hands it out.
+      {"br cut", "br", br.substr(0, br.size() / 2), TContentDecoding::Decoded, text.size() / 4},
+      {"br cut before its last byte", "br", br.substr(0, br.size() - 1), TContentDecoding::Decoded,
+       text.size() - 1000},
+      // Plain text under a coding's name, though it may read as a stream that ends at once.
+      {"plain as br", "br", text, TContentDecoding::AsReceived, 0},
+      {"plain as deflate", "deflate", "{\"mail\": \"a@b.cn\"}", TContentDecoding::AsReceived, 0},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    std::string out;
+    EXPECT_EQ(DecodeContent(row.coding, row.body, size_t{64} << 20, out), row.outcome);
+    if (row.outcome == TContentDecoding::Decoded) {
+      EXPECT_GE(out.size(), row.least);
+      EXPECT_EQ(out, std::string_view(text).substr(0, out.size()));
+    }
+  }
 }
 
 TEST(PageDecoding, CompressedTextStopsAtTheBodyCap) {

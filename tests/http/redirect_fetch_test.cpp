@@ -90,6 +90,65 @@ TEST(RedirectFetch, ChainsLoopsAndHops) {
   EXPECT_TRUE(lines.empty());
 }
 
+TEST(RedirectFetch, HostileLocations) {
+  ScriptedServer other(Site({{"/in", Answer("200 OK", "", "landed")}}));
+  const std::string otherHost = "127.0.0.1:" + std::to_string(other.Port());
+  ScriptedServer server(Site({
+      {"/two", Answer("302 Found", "Location: /first\r\nLocation: /second\r\n", "moved")},
+      {"/first", Answer("200 OK", "", "landed")},
+      // Credentials in a Location are never sent on nor shown.
+      {"/absolute", Redirect(302, "http://user:pass@" + otherHost + "/in")},
+      {"/network-path", Redirect(302, "//user:pass@" + otherHost + "/in")},
+      // No host at all, though the client would find one in it: not followed.
+      {"/backslashes", Redirect(302, "http:\\\\user:pass@" + otherHost + "/in")},
+  }));
+  const struct {
+    const char* path;
+    std::string finalUrl;
+    std::string line;
+  } rows[] = {
+      {"two", server.Url("first"), "landed"},
+      {"absolute", other.Url("in"), "landed"},
+      {"network-path", other.Url("in"), "landed"},
+      {"backslashes", server.Url("backslashes"), "moved"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.path);
+    TPageLines lines;
+    TPageFetchResult result;
+    ASSERT_TRUE(FetchPageLines(server.Url(row.path), lines, {}, result));
+    EXPECT_EQ(result.FinalUrl, row.finalUrl);
+    EXPECT_EQ(lines.Strings(), Lines{row.line});
+  }
+  ASSERT_TRUE(other.WaitFinished(2));
+  EXPECT_EQ((other.Received(0) + other.Received(1)).find("Authorization"), std::string::npos);
+}
+
+TEST(RedirectFetch, RefusedRedirectEndsTheFetchAsAFailure) {
+  ScriptedServer server(Site({{"/a", Redirect(302, "/off")},
+                              {"/b", Redirect(301, "/fine")},
+                              {"/fine", Answer("200 OK", "", "fine")}}));
+  const std::string hostPort = "127.0.0.1:" + std::to_string(server.Port());
+  std::vector<std::string> asked;
+  TPageFetchOptions options;
+  options.RedirectRefusal = [&asked](const std::string& target) {
+    asked.push_back(target);
+    return target.ends_with("/off") ? std::string("leaves the site") : std::string();
+  };
+  // The user's own credentials go with a hop on the same host, never into the result.
+  TPageLines lines{"old"};
+  TPageFetchResult result;
+  EXPECT_FALSE(FetchPageLines("http://u:secret@" + hostPort + "/a", lines, options, result));
+  EXPECT_TRUE(lines.empty());
+  EXPECT_EQ(result.FailureReason, "leaves the site");
+  EXPECT_EQ(result.FinalUrl, "http://u:***@" + hostPort + "/off");
+  EXPECT_EQ(result.StatusCode, 302);
+  ASSERT_TRUE(FetchPageLines(server.Url("b"), lines, options, result));
+  EXPECT_EQ(lines.Strings(), Lines{"fine"});
+  EXPECT_EQ(asked, (Lines{"http://u:secret@" + hostPort + "/off", server.Url("fine")}));
+  EXPECT_EQ(server.Received(0).find("GET /off"), std::string::npos);
+}
+
 TEST(RedirectFetch, SameServerRedirectsShareOneConnection) {
   ScriptedServer server(Site({{"/a", Redirect(301, "/b")}, {"/b", Answer("200 OK", "", "ok")}}));
   TPageLines lines;

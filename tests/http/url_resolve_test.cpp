@@ -76,6 +76,9 @@ TEST(UrlResolve, RedirectTargetsSeenOnTheWeb) {
       {"http://u:p@example.com/a/", "b", "http://u:p@example.com/a/b"},
       {"http://example.com/a/b", "?page=2", "http://example.com/a/b?page=2"},
       {"http://127.0.0.1:80/x", "127.0.0.1:81/y", "http://127.0.0.1:80/127.0.0.1:81/y"},
+      // Empty path segments are kept, in the reference and in the base.
+      {"http://example.com/", "http://example.com//folder/x", "http://example.com//folder/x"},
+      {"http://example.com//folder/", "x", "http://example.com//folder/x"},
   };
   for (const auto& row : rows) {
     EXPECT_EQ(ResolveReference(row.base, row.reference), row.target) << row.reference;
