@@ -1,55 +1,66 @@
 #include "crawl/page_links.h"
 
-#include <gumbo.h>
-
-#include <memory>
-
-#include "crawl/html_nesting_guard.h"
+#include "crawl/character_references.h"
+#include "crawl/html_tokens.h"
 #include "http/url_resolve.h"
 #include "text/trim.h"
 
 namespace qm {
 namespace {
 
-// Deeper than any real page; beyond it the rest of the page is not parsed (see the guard).
-constexpr int kMaxOpenElements = 512;
 // A link's words are enough to rank it; an unclosed <a> may hold the rest of the page.
 constexpr size_t kMaxLinkText = 256;
+// How often the scan looks at the clock and the stop flag: a few microseconds of work.
+constexpr size_t kLimitCheckBytes = 32 * 1024;
+constexpr size_t kNoAnchor = static_cast<size_t>(-1);
 
-struct TRawLink {
-  std::string Reference;
-  std::string Text;
-};
-
-struct TOutputDeleter {
-  void operator()(GumboOutput* output) const {
-    gumbo_destroy_output(&kGumboDefaultOptions, output);
-  }
-};
+// The attributes the tokenizer keeps, in this order.
+enum EKeptAttribute : size_t { kHref, kSrc, kAlt, kTitle, kHttpEquiv, kContent };
 
 bool IsHtmlBlank(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f';
 }
 
-void AppendCollapsed(std::string& text, std::string_view more) {
-  for (char c : more) {
-    if (IsHtmlBlank(c)) {
-      if (!text.empty() && text.back() != ' ') text += ' ';
-    } else {
-      text += c;
-    }
+void AppendCollapsedByte(std::string& text, char c) {
+  if (!IsHtmlBlank(c)) {
+    text += c;
+  } else if (!text.empty() && text.back() != ' ') {
+    text += ' ';
   }
 }
 
-void AppendPhrase(std::string& text, std::string_view phrase) {
-  if (phrase.empty()) return;
-  if (!text.empty() && text.back() != ' ') text += ' ';
-  AppendCollapsed(text, phrase);
+// Appends `raw` with its references decoded and its blanks collapsed, and stops once the
+// text is longer than a link's text can be: enough to cut it at a character later.
+void AppendCollapsed(std::string& text, std::string_view raw, bool inAttribute) {
+  std::string decoded;
+  for (size_t at = 0; at < raw.size() && text.size() <= kMaxLinkText;) {
+    if (raw[at] == '&') {
+      decoded.clear();
+      const size_t taken = AppendCharacterReference(raw.substr(at), inAttribute, decoded);
+      if (taken > 0) {
+        for (char c : decoded) AppendCollapsedByte(text, c);
+        at += taken;
+        continue;
+      }
+    }
+    AppendCollapsedByte(text, raw[at++]);
+  }
 }
 
-std::string_view AttributeValue(const GumboElement& element, const char* name) {
-  const GumboAttribute* attribute = gumbo_get_attribute(&element.attributes, name);
-  return attribute == nullptr ? std::string_view() : std::string_view(attribute->value);
+void AppendPhrase(std::string& text, std::string_view rawAttribute) {
+  if (rawAttribute.empty() || text.size() > kMaxLinkText) return;
+  if (!text.empty() && text.back() != ' ') text += ' ';
+  AppendCollapsed(text, rawAttribute, true);
+}
+
+// Cut at a character boundary of the UTF-8 text, without a trailing blank.
+void LimitText(std::string& text) {
+  if (text.size() > kMaxLinkText) {
+    size_t end = kMaxLinkText;
+    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
+    text.resize(end);
+  }
+  if (!text.empty() && text.back() == ' ') text.pop_back();
 }
 
 std::string_view WithoutLeadingBlanks(std::string_view text) {
@@ -90,107 +101,140 @@ std::string CleanReference(std::string_view value) {
   return out.substr(first, out.find_last_not_of(" \f") - first + 1);
 }
 
-// The text of an element's subtree and the alternative texts of its images.
-std::string SubtreeText(const GumboNode* root) {
-  std::string text;
-  std::vector<const GumboNode*> pending{root};
-  while (!pending.empty() && text.size() < kMaxLinkText) {
-    const GumboNode* node = pending.back();
-    pending.pop_back();
-    if (node->type == GUMBO_NODE_TEXT || node->type == GUMBO_NODE_WHITESPACE ||
-        node->type == GUMBO_NODE_CDATA) {
-      AppendCollapsed(text, node->v.text.text);
-    } else if (node->type == GUMBO_NODE_ELEMENT || node->type == GUMBO_NODE_TEMPLATE) {
-      if (node->v.element.tag == GUMBO_TAG_IMG) {
-        AppendPhrase(text, AttributeValue(node->v.element, "alt"));
-      }
-      const GumboVector& children = node->v.element.children;
-      for (unsigned int i = children.length; i > 0; --i) {
-        pending.push_back(static_cast<const GumboNode*>(children.data[i - 1]));
-      }
-    }
-  }
-  return text;
+// A name or password in the address: the crawl neither sends nor records a page's
+// credentials.
+bool CarriesUserInfo(std::string_view address) {
+  const TUriReference parts = ParseUriReference(address);
+  return parts.Authority && parts.Authority->find('@') != std::string::npos;
 }
 
-// Cut at a character boundary of the UTF-8 text, without a trailing blank.
-void LimitText(std::string& text) {
-  if (text.size() > kMaxLinkText) {
-    size_t end = kMaxLinkText;
-    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
-    text.resize(end);
-  }
-  if (!text.empty() && text.back() == ' ') text.pop_back();
+bool LimitReached(const TLinkScanLimits& limits) {
+  if (limits.Stop != nullptr && limits.Stop->load(std::memory_order_relaxed)) return true;
+  return limits.Deadline != std::chrono::steady_clock::time_point::max() &&
+         std::chrono::steady_clock::now() >= limits.Deadline;
 }
+
+// The links of a page as they are found, their references not yet resolved: the page's
+// base may come after them.
+class TLinkCollector {
+ public:
+  explicit TLinkCollector(size_t maxLinks) : MaxLinks(maxLinks) {}
+
+  enum class EAdded { Added, Dropped, Full };
+
+  EAdded Add(std::string_view decodedReference, std::string text) {
+    std::string reference = CleanReference(decodedReference);
+    if (reference.empty() || reference.front() == '#' || CarriesUserInfo(reference)) {
+      return EAdded::Dropped;
+    }
+    if (Links.size() >= MaxLinks) return EAdded::Full;
+    Links.push_back({std::move(reference), std::move(text)});
+    return EAdded::Added;
+  }
+
+  std::string& TextAt(size_t index) { return Links[index].Text; }
+  size_t Count() const { return Links.size(); }
+
+  std::vector<TPageLink> Resolved(std::string_view base) && {
+    std::vector<TPageLink> links;
+    links.reserve(Links.size());
+    for (TPageLink& link : Links) {
+      std::string address = ResolveReference(base, link.Address);
+      if (CarriesUserInfo(address)) continue;
+      LimitText(link.Text);
+      links.push_back({std::move(address), std::move(link.Text)});
+    }
+    return links;
+  }
+
+ private:
+  size_t MaxLinks;
+  std::vector<TPageLink> Links;
+};
 
 }  // namespace
 
-std::vector<TPageLink> ExtractPageLinks(std::string_view page, std::string_view pageAddress) {
-  page = page.substr(0, LengthWithinNestingDepth(page, kMaxOpenElements));
-  GumboOptions options = kGumboDefaultOptions;
-  // Parse errors are not wanted, and recording them copies the open elements each time.
-  options.max_errors = 0;
-  const std::unique_ptr<GumboOutput, TOutputDeleter> output(
-      gumbo_parse_with_options(&options, page.data(), page.size()));
-
-  std::vector<TRawLink> rawLinks;
+std::vector<TPageLink> ExtractPageLinks(std::string_view page, std::string_view pageAddress,
+                                        const TLinkScanLimits& limits) {
+  THtmlTokenizer tokens(page, {"href", "src", "alt", "title", "http-equiv", "content"});
+  TLinkCollector links(limits.MaxLinks);
   std::string base(pageAddress);
   bool baseSeen = false;
-  std::vector<const GumboNode*> pending{output->document};
-  while (!pending.empty()) {
-    const GumboNode* node = pending.back();
-    pending.pop_back();
-    if (node->type != GUMBO_NODE_ELEMENT && node->type != GUMBO_NODE_TEMPLATE &&
-        node->type != GUMBO_NODE_DOCUMENT) {
+  // The open <a> that is a link gathers the text up to its end tag or the next <a>; an <a>
+  // inside another does not nest.
+  size_t openAnchor = kNoAnchor;
+  std::string_view openAnchorTitle;
+  const auto closeAnchor = [&] {
+    if (openAnchor != kNoAnchor) AppendPhrase(links.TextAt(openAnchor), openAnchorTitle);
+    openAnchor = kNoAnchor;
+  };
+  const auto attribute = [&](EKeptAttribute kept) {
+    return tokens.Attribute(kept).value_or(std::string_view());
+  };
+
+  size_t nextLimitCheck = 0;
+  bool full = false;
+  while (!full) {
+    if (tokens.Position() >= nextLimitCheck) {
+      if (LimitReached(limits)) break;
+      nextLimitCheck = tokens.Position() + kLimitCheckBytes;
+    }
+    const EHtmlToken token = tokens.Next();
+    if (token == EHtmlToken::End) break;
+    if (token == EHtmlToken::Text) {
+      if (openAnchor != kNoAnchor) AppendCollapsed(links.TextAt(openAnchor), tokens.Text(), false);
       continue;
     }
-    const GumboVector* children = &node->v.document.children;
-    if (node->type != GUMBO_NODE_DOCUMENT) {
-      const GumboElement& element = node->v.element;
-      children = &element.children;
-      const GumboTag tag = element.tag;
-      if (tag == GUMBO_TAG_BASE && !baseSeen) {
-        const GumboAttribute* href = gumbo_get_attribute(&element.attributes, "href");
-        if (href != nullptr) {
-          base = ResolveReference(pageAddress, CleanReference(href->value));
-          baseSeen = true;
-        }
-      } else if (tag == GUMBO_TAG_A || tag == GUMBO_TAG_AREA) {
-        const GumboAttribute* href = gumbo_get_attribute(&element.attributes, "href");
-        if (href != nullptr) {
-          std::string text =
-              tag == GUMBO_TAG_A ? SubtreeText(node) : std::string(AttributeValue(element, "alt"));
-          AppendPhrase(text, AttributeValue(element, "title"));
-          rawLinks.push_back({CleanReference(href->value), std::move(text)});
-        }
-      } else if (tag == GUMBO_TAG_FRAME || tag == GUMBO_TAG_IFRAME) {
-        const GumboAttribute* src = gumbo_get_attribute(&element.attributes, "src");
-        if (src != nullptr) {
-          rawLinks.push_back(
-              {CleanReference(src->value), std::string(AttributeValue(element, "title"))});
-        }
-      } else if (tag == GUMBO_TAG_META) {
-        // Home pages often only send the visitor on, by a refresh.
-        const std::string_view equiv = AttributeValue(element, "http-equiv");
-        if (EqualsAsciiLower(equiv, "refresh")) {
-          const std::string_view target = RefreshTarget(AttributeValue(element, "content"));
-          if (!target.empty()) rawLinks.push_back({CleanReference(target), std::string()});
+    if (token == EHtmlToken::EndTag && tokens.TagName() == "a") closeAnchor();
+    if (token != EHtmlToken::StartTag) continue;
+
+    const std::string_view tag = tokens.TagName();
+    TLinkCollector::EAdded added = TLinkCollector::EAdded::Dropped;
+    if (tag == "a") {
+      closeAnchor();
+      if (const std::optional<std::string_view> href = tokens.Attribute(kHref)) {
+        added = links.Add(DecodeCharacterReferences(*href, true), {});
+        if (added == TLinkCollector::EAdded::Added) {
+          openAnchor = links.Count() - 1;
+          openAnchorTitle = attribute(kTitle);
         }
       }
+    } else if (tag == "img") {
+      if (openAnchor != kNoAnchor) AppendPhrase(links.TextAt(openAnchor), attribute(kAlt));
+    } else if (tag == "area") {
+      if (const std::optional<std::string_view> href = tokens.Attribute(kHref)) {
+        std::string text;
+        AppendPhrase(text, attribute(kAlt));
+        AppendPhrase(text, attribute(kTitle));
+        added = links.Add(DecodeCharacterReferences(*href, true), std::move(text));
+      }
+    } else if (tag == "frame" || tag == "iframe") {
+      if (const std::optional<std::string_view> src = tokens.Attribute(kSrc)) {
+        std::string text;
+        AppendPhrase(text, attribute(kTitle));
+        added = links.Add(DecodeCharacterReferences(*src, true), std::move(text));
+      }
+    } else if (tag == "meta") {
+      // Home pages often only send the visitor on, by a refresh.
+      // However written, "refresh" takes no more than a few dozen bytes.
+      const std::string_view equiv = attribute(kHttpEquiv);
+      if (equiv.size() <= 64 &&
+          EqualsAsciiLower(DecodeCharacterReferences(equiv, true), "refresh")) {
+        const std::string content = DecodeCharacterReferences(attribute(kContent), true);
+        const std::string_view target = RefreshTarget(content);
+        if (!target.empty()) added = links.Add(target, {});
+      }
+    } else if (tag == "base" && !baseSeen) {
+      if (const std::optional<std::string_view> href = tokens.Attribute(kHref)) {
+        base =
+            ResolveReference(pageAddress, CleanReference(DecodeCharacterReferences(*href, true)));
+        baseSeen = true;
+      }
     }
-    for (unsigned int i = children->length; i > 0; --i) {
-      pending.push_back(static_cast<const GumboNode*>(children->data[i - 1]));
-    }
+    full = added == TLinkCollector::EAdded::Full;
   }
-
-  std::vector<TPageLink> links;
-  links.reserve(rawLinks.size());
-  for (TRawLink& raw : rawLinks) {
-    if (raw.Reference.empty() || raw.Reference.front() == '#') continue;
-    LimitText(raw.Text);
-    links.push_back({ResolveReference(base, raw.Reference), std::move(raw.Text)});
-  }
-  return links;
+  closeAnchor();
+  return std::move(links).Resolved(base);
 }
 
 }  // namespace qm

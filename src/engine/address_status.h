@@ -26,8 +26,10 @@ struct TAddressStatus {
   std::string FailureReason;
   // Rows the page added to the e-mail, mobile and QQ lists.
   std::array<int32_t, 3> RowsAdded{};
+  // A listed page the run had fetched already: its reason says so, but nothing failed.
+  bool Repeated = false;
 
-  bool Failed() const { return !FailureReason.empty(); }
+  bool Failed() const { return !FailureReason.empty() && !Repeated; }
 };
 
 // A record's fields in the order status lists write them: line number, address, final

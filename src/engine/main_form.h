@@ -179,18 +179,29 @@ class TForm1 {
   // waits for one to finish. False when the lane is to end.
   bool TakePage(TSearchRun& run, std::unique_lock<std::mutex>& lock,
                 const std::atomic<bool>& ending, TWorkerSlot& slot, TPageJob& job);
-  // After a page of a site is fetched: the links of a page that answered 2xx offered to its
-  // site (the site's robots.txt first read once the listed page has any).
+  // After a page of a site is fetched from `pageAddress` (after redirects): a listed page's
+  // host joins its site, and the links of a page that answered 2xx are offered to the site.
   void FollowLinks(TSearchRun& run, const TPageJob& job, const TPageLines& page,
-                   const TAddressStatus& status);
-  // The robots.txt rules of a page's site, fetched once a run.
-  TRobotsRules RobotsRulesFor(TSearchRun& run, const std::string& pageAddress);
-  TRobotsRules FetchRobotsRules(const std::string& robotsAddress);
-  // The page is done with: its site is marked completely searched when nothing of it is
-  // left, and lanes waiting for pages are woken.
-  void FinishSitePage(TSearchRun& run, const TPageJob& job);
-  // With ListLock held: the site's line counts as searched for the saved position.
-  void MarkSiteSearchedLocked(TSearchRun& run, const TSiteSearch& site);
+                   int32_t statusCode, const std::string& pageAddress);
+  // The robots.txt rules for a page of a site, read once a run for each origin it is fetched
+  // from.
+  std::shared_ptr<const TRobotsRules> RobotsRulesFor(TSearchRun& run, TRunSite& site,
+                                                     const std::string& pageAddress);
+  TRobotsRules FetchRobotsRules(TSearchRun& run, const std::string& robotsAddress,
+                                TMemoryReservation& memory);
+  // Why a followed page may not be redirected to `target` (off the site, or forbidden by
+  // its robots.txt); empty when it may.
+  std::string RedirectRefusal(TSearchRun& run, TRunSite& site, const std::string& target);
+  // Waits until the run's memory budget has room for one more page; false when the lane is
+  // to end instead.
+  bool ReserveRoomForPage(TSearchRun& run, const std::atomic<bool>& ending,
+                          TMemoryReservation& room);
+  // The page is done with (`gaveBack`: not fetched after all, as robots.txt forbids it): its
+  // line counts as searched once nothing of it is left, and lanes waiting for pages are
+  // woken.
+  void FinishSitePage(TSearchRun& run, const TPageJob& job, bool gaveBack);
+  // With ListLock held: the lines count as searched for the saved position.
+  void CompleteLinesLocked(TSearchRun& run, const std::vector<int64_t>& lines);
   // Unless the run has been closed: scans the fetched page (null when the fetch failed) and
   // adds the address's status record with the rows the page added.
   void FinishPage(TSearchRun& run, int64_t pageKey, TPageLines* page, const TPageAnchors& anchors,
@@ -199,6 +210,8 @@ class TForm1 {
   // closed meanwhile or the page's record is in already.
   void RecordBrokenPage(TSearchRun& run, int64_t pageKey, TAddressStatus& status,
                         std::string_view reason) noexcept;
+  // A page taken and then not fetched: gone from the pages in flight without a record.
+  void DropPage(TSearchRun& run, int64_t pageKey);
   // Adds a status record and shows the failed count when it grew.
   void AddStatus(TAddressStatus status);
   // Once a run is closed by hand: a record for each page it dropped unread.

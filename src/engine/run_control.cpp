@@ -1,6 +1,7 @@
 // Starting, stopping, completing and closing a search run, and the exit question.
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <exception>
 #include <utility>
 
@@ -80,6 +81,9 @@ void TForm1::StartRun(std::unique_ptr<TUrlListReader> list) {
   auto run = std::make_shared<TSearchRun>(std::move(list));
   run->CrawlLimits = {SpinEditDepth.Value(), SpinEditPageLimit.Value(), kSitePagesInFlight};
   run->RobotsObeyed = CheckBoxRobots.Checked();
+  if (run->CrawlLimits.MaxDepth > 0) run->Sites = std::make_unique<TSiteRegistry>(run->CrawlLimits);
+  run->Memory = std::make_unique<TMemoryBudget>(
+      static_cast<size_t>(std::max(SpinEditMemoryLimit.Value(), 1)) << 20);
   // Lines are counted as UrlCounter counts them, from where the caller set it.
   const int32_t firstLine = SearchState.UrlCounter.load();
   run->CompleteLines = std::make_unique<TCompletedListLines>(firstLine);

@@ -26,6 +26,8 @@ void TSearchRun::Close() {
     ClosedFlag.store(true, std::memory_order_release);
     list = std::move(ListFile);
   }
+  // Lanes waiting for room for a page give up at once.
+  if (Memory) Memory->Cancel();
   // Scanners see ClosedFlag at their next line and leave; this waits for the last of them.
   std::unique_lock gate(ScanGate);
 }

@@ -9,6 +9,7 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <unordered_map>
 #include <memory>
 #include <mutex>
 #include <shared_mutex>
@@ -18,8 +19,8 @@
 
 #include "crawl/completed_list_lines.h"
 #include "crawl/robots_rules.h"
-#include "crawl/site_frontier.h"
-#include "crawl/visited_addresses.h"
+#include "crawl/site_registry.h"
+#include "http/memory_budget.h"
 #include "engine/url_list_reader.h"
 #include "text/page_lines.h"
 
@@ -29,31 +30,24 @@ inline constexpr int kWorkerSlotCount = 4;
 // The value of a slot's mark while its worker runs.
 inline constexpr int32_t kRunningMark = 8;
 
-// One line of the list as the run searches it: its listed page and the pages of its site
-// followed from there.
-struct TSiteSearch {
-  TSiteSearch(std::string listedUrl, int64_t lineIndex, int32_t lineNumber, TSiteCrawlLimits limits,
-              TVisitedAddresses& visited)
-      : ListedUrl(std::move(listedUrl)),
-        Host(SiteHostOf(WithDefaultScheme(ListedUrl))),
-        LineIndex(lineIndex),
-        LineNumber(lineNumber),
-        Frontier(ListedUrl, limits, visited) {}
-
-  const std::string ListedUrl;  // as the line gave it
-  const std::string Host;       // the listed page's host, without a leading "www."
-  const int64_t LineIndex;      // lines taken before it, counted as UrlCounter counts
-  const int32_t LineNumber;     // as shown in Label5 and the status list
-  TSiteFrontier Frontier;
+// A page a lane has taken: a listed page or one followed on its site, its list line, and
+// its key among the run's pages in flight.
+struct TPageJob {
+  std::shared_ptr<TRunSite> Site;  // null when links are not followed
+  std::string Url;
+  int32_t Depth = 0;  // links from the listed page
+  int64_t Key = 0;
+  int64_t LineIndex = 0;   // lines taken before its line, counted as UrlCounter counts
+  int32_t LineNumber = 0;  // as shown in Label5 and the status list
+  std::string ListedUrl;   // its line's address
+  // A listed page the run has fetched already: not fetched again, only recorded.
+  bool FetchedAlready = false;
 };
 
-// A page a lane has taken: its site, the address to fetch, how many links from the listed
-// page it lies, and its key among the run's pages in flight.
-struct TPageJob {
-  std::shared_ptr<TSiteSearch> Site;
-  std::string Url;
-  int32_t Depth = 0;
-  int64_t Key = 0;
+// A list line whose site is being searched: what its followed pages' records need.
+struct TOpenLine {
+  int32_t LineNumber = 0;
+  std::string ListedUrl;
 };
 
 // One search run: its list, the lock over it and the marks of its workers. Every worker
@@ -87,23 +81,21 @@ class TSearchRun {
   std::map<int64_t, TPageInFlight> PagesInFlight;
   int64_t PagesTaken = 0;
 
+  // What the run's pages may hold at once; fixed before the first worker begins, and
+  // declared before everything that holds a part of it.
+  std::unique_ptr<TMemoryBudget> Memory;
   // Following links on the listed pages' sites; fixed before the first worker begins.
   TSiteCrawlLimits CrawlLimits{0, 1, 2};
   bool RobotsObeyed = true;
-  // The sites with pages still to fetch or in flight, oldest line first, and whether the
-  // list has given its last line. Guarded by ListLock.
-  std::deque<std::shared_ptr<TSiteSearch>> OpenSites;
+  // The list has given its last line. Guarded by ListLock.
   bool ListEnded = false;
   // Signalled, with ListLock, whenever a page of a site finishes: lanes that have nothing
   // to take but pages still in flight wait for it.
   std::condition_variable PageFinished;
-  // The rules of every robots.txt read in the run, by its address; guarded by ListLock.
-  std::map<std::string, TRobotsRules> RobotsRulesByAddress;
-  // Followed pages in flight, by the host of the line they were followed from; guarded by
-  // ListLock.
-  std::map<std::string, int> FollowedPagesInFlight;
-  // Every page fetched in the run, once, whichever links lead to it.
-  TVisitedAddresses Visited;
+  // The sites of the lines taken, when links are followed (null at depth 0), and the lines
+  // whose sites still have pages of theirs to fetch or in flight. Guarded by ListLock.
+  std::unique_ptr<TSiteRegistry> Sites;
+  std::unordered_map<int64_t, TOpenLine> OpenLines;
   // The lines whose sites are completely searched; guarded by ListLock.
   std::unique_ptr<TCompletedListLines> CompleteLines;
   // Mirrors Closed for the scanning loop, which tests it line by line without the lock.

@@ -1,5 +1,5 @@
-// Taking the pages of the listed pages' sites, following their links, and knowing when a
-// site is completely searched.
+// Taking the pages of the list and of the listed pages' sites, following their links, and
+// knowing when a line's site is searched.
 #include <algorithm>
 #include <chrono>
 
@@ -12,129 +12,177 @@ namespace {
 
 // The name the robots.txt groups are matched against.
 constexpr std::string_view kRobotsAgentName = "qmharvest";
-// Links are looked for in a page's first bytes only: the parser's tree of a page of tens of
-// megabytes would take far more memory than the page.
+// RFC 9309 lets a crawler stop reading a robots.txt here.
+constexpr size_t kMaxRobotsTxtBytes = 500 * 1024;
+// Links are looked for in a page's first bytes only.
 constexpr size_t kMaxLinkSearchBytes = 4u << 20;
 // How long a lane with nothing to take waits before it looks at stop and close again.
 constexpr auto kIdleLaneWait = std::chrono::milliseconds(100);
+// What a page holds before its body arrives; the fetch reserves the rest as it grows.
+constexpr size_t kPageRoom = 64u << 10;
+// How long a lane waits for room before it looks at stop and close again.
+constexpr auto kRoomWait = std::chrono::milliseconds(100);
 
 }  // namespace
+
+bool TForm1::ReserveRoomForPage(TSearchRun& run, const std::atomic<bool>& ending,
+                                TMemoryReservation& room) {
+  room = TMemoryReservation(run.Memory.get());
+  while (!run.ClosedFlag.load() && !SearchState.StopRequested.load() && !ending.load()) {
+    if (room.GrowTo(kPageRoom, std::chrono::steady_clock::now() + kRoomWait)) return true;
+  }
+  return false;
+}
 
 bool TForm1::TakePage(TSearchRun& run, std::unique_lock<std::mutex>& lock,
                       const std::atomic<bool>& ending, TWorkerSlot& slot, TPageJob& job) {
   std::string line;
+  std::vector<int64_t> completed;
   for (;;) {
     if (run.Closed || SearchState.StopRequested.load() || ending.load()) return false;
     job = {};
-    for (auto site = run.OpenSites.begin(); site != run.OpenSites.end();) {
-      // Lines of one host share its limit of followed pages in flight.
-      const auto followed = run.FollowedPagesInFlight.find((*site)->Host);
-      const bool hostBusy =
-          followed != run.FollowedPagesInFlight.end() && followed->second >= kSitePagesInFlight;
-      std::optional<TCrawlPage> page;
-      if (!hostBusy) page = (*site)->Frontier.TakeNext();
-      if (page) {
-        job.Site = *site;
+    bool taken = false;
+    // A followed page of a site before a new line of the list.
+    if (run.Sites) {
+      while (std::shared_ptr<TRunSite> site = run.Sites->NextSiteWithPage()) {
+        std::optional<TCrawlPage> page = site->Crawl.TakeNext(completed);
+        run.Sites->Update(site);
+        if (!page) continue;
+        const TOpenLine& owner = run.OpenLines.at(page->Line);
+        job.Site = std::move(site);
         job.Url = std::move(page->Address);
         job.Depth = page->Depth;
-        ++run.FollowedPagesInFlight[job.Site->Host];
+        job.LineIndex = page->Line;
+        job.LineNumber = owner.LineNumber;
+        job.ListedUrl = owner.ListedUrl;
+        taken = true;
         break;
       }
-      // Its last queued pages may have been fetched for another site meanwhile: with none of
-      // its own in flight, no finishing page would ever find it searched.
-      if ((*site)->Frontier.IsComplete()) {
-        MarkSiteSearchedLocked(run, **site);
-        site = run.OpenSites.erase(site);
-      } else {
-        ++site;
-      }
+      CompleteLinesLocked(run, completed);
+      completed.clear();
     }
     // A read error ends the list as its end does.
-    if (!job.Site && !run.ListEnded && run.ListFile->Next(line) != TListRead::Line) {
+    if (!taken && !run.ListEnded && run.ListFile->Next(line) != TListRead::Line) {
       run.ListEnded = true;
-    } else if (!job.Site && !run.ListEnded) {
+    } else if (!taken && !run.ListEnded) {
       const int32_t before = SearchState.UrlCounter.fetch_add(1);
       // The counter wraps as a 32-bit register would; a resume may start it anywhere.
       const auto lineNumber = static_cast<int32_t>(static_cast<uint32_t>(before) + 1u);
       Label5.SetCaption(std::to_string(lineNumber));
-      job.Site = std::make_shared<TSiteSearch>(std::string(UrlOfLine(line)), before, lineNumber,
-                                               run.CrawlLimits, run.Visited);
-      run.OpenSites.push_back(job.Site);
-      // The listed page is always its site's first page, fetched as the line gives it.
-      job.Site->Frontier.TakeNext();
-      job.Url = job.Site->ListedUrl;
+      job.Url = std::string(UrlOfLine(line));
+      job.ListedUrl = job.Url;
+      job.LineIndex = before;
+      job.LineNumber = lineNumber;
+      if (run.Sites) {
+        // The listed page is always fetched as the line gives it, unless the run has
+        // fetched it already, listed or followed.
+        const std::string absolute = WithDefaultScheme(job.Url);
+        std::shared_ptr<TRunSite> site = run.Sites->SiteOf(absolute);
+        if (site->Crawl.OpenListedLine(before, absolute)) {
+          run.OpenLines.emplace(before, TOpenLine{lineNumber, job.ListedUrl});
+          job.Site = site;
+        } else {
+          job.FetchedAlready = true;
+          CompleteLinesLocked(run, {before});
+        }
+        run.Sites->Update(site);
+      }
+      taken = true;
     }
-    if (job.Site) {
+    if (taken) {
       job.Key = run.PagesTaken++;
       slot.Url = job.Url;
-      run.PagesInFlight[job.Key] = {job.Url, std::chrono::steady_clock::now(), job.Site->LineNumber,
-                                    job.Depth, job.Site->ListedUrl};
+      run.PagesInFlight[job.Key] = {job.Url, std::chrono::steady_clock::now(), job.LineNumber,
+                                    job.Depth, job.ListedUrl};
       return true;
     }
     // Without links to follow, no page in flight can give this lane anything more.
-    if (run.OpenSites.empty() || run.CrawlLimits.MaxDepth == 0) return false;
+    if (!run.Sites || run.OpenLines.empty()) return false;
     run.PageFinished.wait_for(lock, kIdleLaneWait);
   }
 }
 
 void TForm1::FollowLinks(TSearchRun& run, const TPageJob& job, const TPageLines& page,
-                         const TAddressStatus& status) {
-  if (job.Depth >= run.CrawlLimits.MaxDepth || status.StatusCode < 200 || status.StatusCode > 299) {
-    return;
-  }
-  const std::string pageAddress = WithDefaultScheme(status.FinalUrl);
-  TSiteFrontier& frontier = job.Site->Frontier;
-  if (job.Depth == 0) frontier.JoinSiteOf(pageAddress);
-  const std::string_view text = page.Text();
-  const std::vector<TPageLink> links =
-      ExtractPageLinks(text.substr(0, std::min(text.size(), kMaxLinkSearchBytes)), pageAddress);
-  if (links.empty()) return;
-  // The rules are in place before any followed page can be taken.
-  if (job.Depth == 0 && run.RobotsObeyed) frontier.SetRobotsRules(RobotsRulesFor(run, pageAddress));
-  frontier.OfferLinks(links, job.Depth);
-}
-
-TRobotsRules TForm1::RobotsRulesFor(TSearchRun& run, const std::string& pageAddress) {
-  // Lists often name many pages of one site: its robots.txt is read once a run. Two lanes
-  // may both read it the first time; either answer will do.
-  const std::string robotsAddress = RobotsTxtAddressOf(pageAddress);
+                         int32_t statusCode, const std::string& pageAddress) {
+  if (!job.Site) return;
+  const std::string absolute = WithDefaultScheme(pageAddress);
   {
     std::lock_guard lock(run.ListLock);
-    const auto known = run.RobotsRulesByAddress.find(robotsAddress);
-    if (known != run.RobotsRulesByAddress.end()) return known->second;
+    // Where a listed page's redirects end belongs to its site, whatever the page says.
+    if (job.Depth == 0) run.Sites->JoinHost(job.Site, absolute);
+    job.Site->Crawl.MarkFetched(absolute);
   }
-  TRobotsRules rules = FetchRobotsRules(robotsAddress);
+  if (statusCode < 200 || statusCode > 299 || job.Depth >= run.CrawlLimits.MaxDepth ||
+      !job.Site->Crawl.FollowsLinks()) {
+    return;
+  }
+  const std::string_view text = page.Text();
+  const std::vector<TPageLink> links =
+      ExtractPageLinks(text.substr(0, std::min(text.size(), kMaxLinkSearchBytes)), absolute);
+  if (links.empty()) return;
   std::lock_guard lock(run.ListLock);
-  return run.RobotsRulesByAddress.try_emplace(robotsAddress, std::move(rules)).first->second;
+  job.Site->Crawl.OfferLinks(links, job.Depth, job.LineIndex);
+  run.Sites->Update(job.Site);
 }
 
-TRobotsRules TForm1::FetchRobotsRules(const std::string& robotsAddress) {
+std::shared_ptr<const TRobotsRules> TForm1::RobotsRulesFor(TSearchRun& run, TRunSite& site,
+                                                           const std::string& pageAddress) {
+  return site.Robots.RulesFor(RobotsTxtAddressOf(pageAddress),
+                              [this, &run](const std::string& address, TMemoryReservation& memory) {
+                                return FetchRobotsRules(run, address, memory);
+                              });
+}
+
+TRobotsRules TForm1::FetchRobotsRules(TSearchRun& run, const std::string& robotsAddress,
+                                      TMemoryReservation& memory) {
   TPageLines body;
   TPageFetchResult fetched;
-  const bool answered =
-      environment_.FetchPageWithResult(robotsAddress, body, TPageFetchOptions{}, fetched);
+  TPageFetchOptions options;
+  options.MaxBodyBytes = kMaxRobotsTxtBytes;
+  options.Budget = run.Memory.get();
+  const bool answered = environment_.FetchPageWithResult(robotsAddress, body, options, fetched);
   // A fetch that failed on a redirect chain still tells its last status.
-  return TRobotsRules::FromAnswer(fetched.StatusCode, answered ? body.Text() : std::string_view(),
-                                  kRobotsAgentName);
+  TRobotsRules rules = TRobotsRules::FromAnswer(
+      fetched.StatusCode, answered ? body.Text() : std::string_view(), kRobotsAgentName);
+  memory = TMemoryReservation(run.Memory.get());
+  // The rules take about what their text took; without room they are kept all the same.
+  memory.TryGrowTo(std::min(body.Text().size(), kMaxRobotsTxtBytes));
+  return rules;
 }
 
-void TForm1::FinishSitePage(TSearchRun& run, const TPageJob& job) {
-  std::lock_guard lock(run.ListLock);
-  if (job.Depth > 0 && --run.FollowedPagesInFlight[job.Site->Host] <= 0) {
-    run.FollowedPagesInFlight.erase(job.Site->Host);
+std::string TForm1::RedirectRefusal(TSearchRun& run, TRunSite& site, const std::string& target) {
+  {
+    std::lock_guard lock(run.ListLock);
+    if (!site.Crawl.Scope().IsOnSite(target)) return "redirected off the site";
   }
-  job.Site->Frontier.PageFinished();
-  if (job.Site->Frontier.IsComplete()) {
-    // Found searched by a lane looking for pages already, it is gone from the open sites.
-    if (std::erase(run.OpenSites, job.Site) > 0) MarkSiteSearchedLocked(run, *job.Site);
+  if (run.RobotsObeyed && !RobotsRulesFor(run, site, target)->Allows(PathAndQueryOf(target))) {
+    return "redirected to a page robots.txt forbids";
+  }
+  return {};
+}
+
+void TForm1::FinishSitePage(TSearchRun& run, const TPageJob& job, bool gaveBack) {
+  std::lock_guard lock(run.ListLock);
+  if (job.Site) {
+    std::vector<int64_t> completed;
+    if (gaveBack) {
+      job.Site->Crawl.GiveBack(job.LineIndex, completed);
+    } else {
+      job.Site->Crawl.PageDone(job.LineIndex, job.Depth > 0, completed);
+    }
+    run.Sites->Update(job.Site);
+    CompleteLinesLocked(run, completed);
   }
   run.PageFinished.notify_all();
 }
 
-void TForm1::MarkSiteSearchedLocked(TSearchRun& run, const TSiteSearch& site) {
-  if (run.Closed || !run.CompleteLines) return;
-  run.CompleteLines->MarkComplete(site.LineIndex);
-  if (run.CrawlLimits.MaxDepth > 0) {
+void TForm1::CompleteLinesLocked(TSearchRun& run, const std::vector<int64_t>& lines) {
+  for (const int64_t line : lines) {
+    run.OpenLines.erase(line);
+    if (run.Closed || !run.CompleteLines) continue;
+    run.CompleteLines->MarkComplete(line);
+  }
+  if (!lines.empty() && !run.Closed && run.CompleteLines && run.CrawlLimits.MaxDepth > 0) {
     SearchState.SearchedLines.store(run.CompleteLines->SavedPosition());
   }
 }

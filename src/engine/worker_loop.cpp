@@ -5,6 +5,7 @@
 #include <thread>
 #include <vector>
 
+#include "crawl/crawl_address.h"
 #include "engine/extractors.h"
 #include "engine/main_form.h"
 #include "engine/page_anchors.h"
@@ -21,6 +22,8 @@ constexpr std::string_view kNoConnection = "no connection, or the request could 
 constexpr std::string_view kBrokenPage = "the page could not be read: ";
 // The reason of a page still in flight when the run was closed by hand.
 constexpr std::string_view kDroppedByHand = "dropped: the search was closed by hand";
+// The reason of a listed page the run fetched already, listed or followed.
+constexpr std::string_view kFetchedAlready = "fetched already in this run";
 
 }  // namespace
 
@@ -85,28 +88,52 @@ void TForm1::RunLane(TWorkerSlot& slot, const std::shared_ptr<TSearchRun>& run,
   std::array<int32_t, 3> shown{-1, -1, -1};  // the counts this lane last showed
   try {
     for (;;) {
+      // New pages wait while the run's pages hold all the memory it may use.
+      TMemoryReservation room;
+      if (!ReserveRoomForPage(*run, ending, room)) break;
       {
         std::unique_lock lock(run->ListLock);
         if (!TakePage(*run, lock, ending, slot, job)) break;
       }
-      // The page is finished with its site whatever becomes of it, or the site would never
+      // The page is finished with its site whatever becomes of it, or its line would never
       // count as searched and lanes waiting for its pages would wait for ever.
       struct TSitePageDone {
         TForm1& Form;
         TSearchRun& Run;
         const TPageJob& Job;
-        ~TSitePageDone() { Form.FinishSitePage(Run, Job); }
+        bool GaveBack = false;
+        ~TSitePageDone() { Form.FinishSitePage(Run, Job, GaveBack); }
       } done{*this, *run, job};
 
       TAddressStatus status;
-      status.LineNumber = job.Site->LineNumber;
+      status.LineNumber = job.LineNumber;
       status.Depth = job.Depth;
-      status.ListedUrl = job.Site->ListedUrl;
+      status.ListedUrl = job.ListedUrl;
       status.Url = job.Url;
       status.FinalUrl = job.Url;
       try {
+        if (job.FetchedAlready) {
+          status.FailureReason = std::string(kFetchedAlready);
+          status.Repeated = true;
+          FinishPage(*run, job.Key, nullptr, anchors, shown, status);
+          continue;
+        }
         TPageFetchOptions options;
         options.FollowRedirects = CheckBoxRedirects.Checked();
+        options.Budget = run->Memory.get();
+        if (job.Depth > 0) {
+          // A followed page stays on its site and within what its robots.txt allows, also
+          // where its redirects lead.
+          if (run->RobotsObeyed &&
+              !RobotsRulesFor(*run, *job.Site, job.Url)->Allows(PathAndQueryOf(job.Url))) {
+            done.GaveBack = true;
+            DropPage(*run, job.Key);
+            continue;
+          }
+          options.RedirectRefusal = [this, &run, site = job.Site](const std::string& target) {
+            return RedirectRefusal(*run, *site, target);
+          };
+        }
         TPageFetchResult fetched;
         const auto started = std::chrono::steady_clock::now();
         const bool ok = environment_.FetchPageWithResult(job.Url, page, options, fetched);
@@ -118,7 +145,8 @@ void TForm1::RunLane(TWorkerSlot& slot, const std::shared_ptr<TSearchRun>& run,
         status.BytesReceived = fetched.BytesReceived;
         if (ok) {
           status.FailureReason = HttpStatusFailure(fetched.StatusCode);
-          FollowLinks(*run, job, page, status);
+          if (status.FailureReason.empty()) status.FailureReason = fetched.CutReason;
+          FollowLinks(*run, job, page, fetched.StatusCode, status.FinalUrl);
           if (CheckBoxExtended.Checked()) {
             anchors.FindExtended(page.Text());
           } else {
@@ -141,6 +169,11 @@ void TForm1::RunLane(TWorkerSlot& slot, const std::shared_ptr<TSearchRun>& run,
     // Any failure of a page ends this worker; its other lanes finish their pages.
     ending.store(true);
   }
+}
+
+void TForm1::DropPage(TSearchRun& run, int64_t pageKey) {
+  std::lock_guard lock(run.ListLock);
+  run.PagesInFlight.erase(pageKey);
 }
 
 void TForm1::FinishPage(TSearchRun& run, int64_t pageKey, TPageLines* page,
