@@ -6,14 +6,13 @@
 #include "crawl/crawl_address.h"
 #include "crawl/page_links.h"
 #include "engine/main_form.h"
+#include "http/url_parts.h"
 
 namespace qm {
 namespace {
 
 // The name the robots.txt groups are matched against.
 constexpr std::string_view kRobotsAgentName = "qmharvest";
-// RFC 9309 lets a crawler stop reading a robots.txt here.
-constexpr size_t kMaxRobotsTxtBytes = 500 * 1024;
 // Links are looked for in a page's first bytes only.
 constexpr size_t kMaxLinkSearchBytes = 4u << 20;
 // How long a lane with nothing to take waits before it looks at stop and close again.
@@ -92,8 +91,8 @@ bool TForm1::TakePage(TSearchRun& run, std::unique_lock<std::mutex>& lock,
     if (taken) {
       job.Key = run.PagesTaken++;
       slot.Url = job.Url;
-      run.PagesInFlight[job.Key] = {job.Url, std::chrono::steady_clock::now(), job.LineNumber,
-                                    job.Depth, job.ListedUrl};
+      run.PagesInFlight[job.Key] = {WithoutPassword(job.Url), std::chrono::steady_clock::now(),
+                                    job.LineNumber, job.Depth, WithoutPassword(job.ListedUrl)};
       return true;
     }
     // Without links to follow, no page in flight can give this lane anything more.
@@ -138,15 +137,15 @@ TRobotsRules TForm1::FetchRobotsRules(TSearchRun& run, const std::string& robots
   TPageLines body;
   TPageFetchResult fetched;
   TPageFetchOptions options;
-  options.MaxBodyBytes = kMaxRobotsTxtBytes;
+  options.MaxBodyBytes = TRobotsRules::kMaxRobotsTxtBytes;
   options.Budget = run.Memory.get();
   const bool answered = environment_.FetchPageWithResult(robotsAddress, body, options, fetched);
   // A fetch that failed on a redirect chain still tells its last status.
   TRobotsRules rules = TRobotsRules::FromAnswer(
       fetched.StatusCode, answered ? body.Text() : std::string_view(), kRobotsAgentName);
   memory = TMemoryReservation(run.Memory.get());
-  // The rules take about what their text took; without room they are kept all the same.
-  memory.TryGrowTo(std::min(body.Text().size(), kMaxRobotsTxtBytes));
+  // Without room the rules are kept all the same: they are needed, and bounded by the cap.
+  memory.TryGrowTo(rules.MemoryBytes());
   return rules;
 }
 

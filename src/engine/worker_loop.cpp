@@ -10,6 +10,7 @@
 #include "engine/main_form.h"
 #include "engine/page_anchors.h"
 #include "engine/row_tally.h"
+#include "http/url_parts.h"
 
 namespace qm {
 namespace {
@@ -108,9 +109,10 @@ void TForm1::RunLane(TWorkerSlot& slot, const std::shared_ptr<TSearchRun>& run,
       TAddressStatus status;
       status.LineNumber = job.LineNumber;
       status.Depth = job.Depth;
-      status.ListedUrl = job.ListedUrl;
-      status.Url = job.Url;
-      status.FinalUrl = job.Url;
+      // A password in the list is the user's: sent, but never written anywhere.
+      status.ListedUrl = WithoutPassword(job.ListedUrl);
+      status.Url = WithoutPassword(job.Url);
+      status.FinalUrl = status.Url;
       try {
         if (job.FetchedAlready) {
           status.FailureReason = std::string(kFetchedAlready);
@@ -140,13 +142,14 @@ void TForm1::RunLane(TWorkerSlot& slot, const std::shared_ptr<TSearchRun>& run,
         status.Milliseconds = std::chrono::duration_cast<std::chrono::milliseconds>(
                                   std::chrono::steady_clock::now() - started)
                                   .count();
-        if (!fetched.FinalUrl.empty()) status.FinalUrl = fetched.FinalUrl;
+        const std::string& finalUrl = fetched.FinalUrl.empty() ? job.Url : fetched.FinalUrl;
+        status.FinalUrl = WithoutPassword(finalUrl);
         status.StatusCode = fetched.StatusCode;
         status.BytesReceived = fetched.BytesReceived;
         if (ok) {
           status.FailureReason = HttpStatusFailure(fetched.StatusCode);
           if (status.FailureReason.empty()) status.FailureReason = fetched.CutReason;
-          FollowLinks(*run, job, page, fetched.StatusCode, status.FinalUrl);
+          FollowLinks(*run, job, page, fetched.StatusCode, finalUrl);
           if (CheckBoxExtended.Checked()) {
             anchors.FindExtended(page.Text());
           } else {
