@@ -313,6 +313,9 @@ int RunHarvest(const std::vector<std::string>& args) {
   form.SpinEditPageLimit.ClampToRange();
   form.CheckBoxRobots.SetChecked(!parsed.Has("--no-robots"));
   form.SpinEditMemoryLimit.SetValue(memoryLimit);
+  // Records are written as they come, never read back: a list of a million lines need not
+  // hold a million of them.
+  form.AddressStatuses.SetKeepRecords(false);
   if (statusFile) {
     form.AddressStatuses.SetListener(
         [&statusFile](const TAddressStatus& status) { statusFile->Write(status); });

@@ -25,12 +25,18 @@ std::string HttpStatusFailure(int32_t statusCode) {
 void TAddressStatusList::Clear() {
   std::lock_guard lock(mutex_);
   records_.clear();
+  count_ = 0;
   failed_ = 0;
 }
 
 void TAddressStatusList::Add(TAddressStatus status) {
   std::lock_guard lock(mutex_);
   if (status.Failed()) ++failed_;
+  ++count_;
+  if (!keep_) {
+    if (listener_) listener_(status);
+    return;
+  }
   records_.push_back(std::move(status));
   if (listener_) listener_(records_.back());
 }
@@ -42,7 +48,7 @@ std::vector<TAddressStatus> TAddressStatusList::Snapshot() const {
 
 size_t TAddressStatusList::Count() const {
   std::lock_guard lock(mutex_);
-  return records_.size();
+  return count_;
 }
 
 int32_t TAddressStatusList::FailedCount() const {
@@ -53,6 +59,15 @@ int32_t TAddressStatusList::FailedCount() const {
 void TAddressStatusList::SetListener(Listener listener) {
   std::lock_guard lock(mutex_);
   listener_ = std::move(listener);
+}
+
+}  // namespace qm
+
+namespace qm {
+
+void TAddressStatusList::SetKeepRecords(bool keep) {
+  std::lock_guard lock(mutex_);
+  keep_ = keep;
 }
 
 }  // namespace qm

@@ -54,11 +54,16 @@ class TAddressStatusList {
   size_t Count() const;
   int32_t FailedCount() const;
   void SetListener(Listener listener);
+  // Off: records go to the listener and are counted, but not kept (a caller that writes
+  // them out as they come needs no copy of a million of them).
+  void SetKeepRecords(bool keep);
 
  private:
   mutable std::mutex mutex_;
   std::vector<TAddressStatus> records_;
+  size_t count_ = 0;
   int32_t failed_ = 0;
+  bool keep_ = true;
   Listener listener_;
 };
 

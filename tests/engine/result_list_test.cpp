@@ -1,5 +1,7 @@
 #include "engine/result_list.h"
 
+#include "engine/address_status.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -225,6 +227,28 @@ TEST(ResultListUnique, EachValueOnceAcrossThreads) {
   std::sort(rows.begin(), rows.end());
   EXPECT_EQ(std::unique(rows.begin(), rows.end()), rows.end());
   EXPECT_EQ(list.EntryCount(), kValues);
+}
+
+}  // namespace
+}  // namespace qm
+
+namespace qm {
+namespace {
+
+TEST(AddressStatusList, RecordsNotKeptStillReachTheListenerAndTheCounts) {
+  TAddressStatusList list;
+  std::vector<std::string> heard;
+  list.SetListener([&heard](const TAddressStatus& status) { heard.push_back(status.Url); });
+  list.SetKeepRecords(false);
+  list.Add({.Url = "http://a/", .FailureReason = "HTTP status 404"});
+  list.Add({.Url = "http://b/", .FailureReason = "fetched already in this run", .Repeated = true});
+  list.Add({.Url = "http://c/"});
+  EXPECT_EQ(heard, (std::vector<std::string>{"http://a/", "http://b/", "http://c/"}));
+  EXPECT_EQ(list.Count(), 3u);
+  EXPECT_EQ(list.FailedCount(), 1);  // a repeated line is no failure
+  EXPECT_TRUE(list.Snapshot().empty());
+  list.Clear();
+  EXPECT_EQ(list.Count(), 0u);
 }
 
 }  // namespace
