@@ -7,6 +7,7 @@
 #include "crawl/page_links.h"
 #include "engine/main_form.h"
 #include "http/url_parts.h"
+#include "http/url_resolve.h"
 
 namespace qm {
 namespace {
@@ -21,6 +22,17 @@ constexpr auto kIdleLaneWait = std::chrono::milliseconds(100);
 constexpr size_t kPageRoom = 64u << 10;
 // How long a lane waits for room before it looks at stop and close again.
 constexpr auto kRoomWait = std::chrono::milliseconds(100);
+// How long a page's links may be looked for: a hostile page keeps the links found by then.
+constexpr auto kLinkScanTime = std::chrono::seconds(2);
+// How long a page waits for room to look for its links.
+constexpr auto kLinkMemoryWait = std::chrono::seconds(2);
+
+std::string WithoutUserInfo(const std::string& address) {
+  TUriReference parts = ParseUriReference(address);
+  if (!parts.Authority || parts.Authority->find('@') == std::string::npos) return address;
+  parts.Authority = parts.Authority->substr(parts.Authority->rfind('@') + 1);
+  return ComposeUriReference(parts);
+}
 
 }  // namespace
 
@@ -104,7 +116,8 @@ bool TForm1::TakePage(TSearchRun& run, std::unique_lock<std::mutex>& lock,
 void TForm1::FollowLinks(TSearchRun& run, const TPageJob& job, const TPageLines& page,
                          int32_t statusCode, const std::string& pageAddress) {
   if (!job.Site) return;
-  const std::string absolute = WithDefaultScheme(pageAddress);
+  // A password in the list opens the listed page alone: links are followed without it.
+  const std::string absolute = WithoutUserInfo(WithDefaultScheme(pageAddress));
   {
     std::lock_guard lock(run.ListLock);
     // Where a listed page's redirects end belongs to its site, whatever the page says.
@@ -115,9 +128,18 @@ void TForm1::FollowLinks(TSearchRun& run, const TPageJob& job, const TPageLines&
       !job.Site->Crawl.FollowsLinks()) {
     return;
   }
-  const std::string_view text = page.Text();
-  const std::vector<TPageLink> links =
-      ExtractPageLinks(text.substr(0, std::min(text.size(), kMaxLinkSearchBytes)), absolute);
+  const std::string_view text = page.Text().substr(0, kMaxLinkSearchBytes);
+  // The links a page can give take at most about twice its text; without room for them
+  // the page is scanned for contacts only.
+  TMemoryReservation linkMemory(run.Memory.get());
+  if (!linkMemory.GrowTo(2 * text.size() + kPageRoom,
+                         std::chrono::steady_clock::now() + kLinkMemoryWait)) {
+    return;
+  }
+  TLinkScanLimits limits;
+  limits.Deadline = std::chrono::steady_clock::now() + kLinkScanTime;
+  limits.Stop = &SearchState.StopRequested;
+  const std::vector<TPageLink> links = ExtractPageLinks(text, absolute, limits);
   if (links.empty()) return;
   std::lock_guard lock(run.ListLock);
   job.Site->Crawl.OfferLinks(links, job.Depth, job.LineIndex);
