@@ -22,7 +22,7 @@ namespace {
 
 constexpr std::array<std::string_view, 14> kKeys = {
     "urladd",   "process",  "total",  "thread",   "ifeml", "ifphone",   "ifqq",
-    "redirect", "extended", "unique", "inflight", "depth", "pagelimit", "robots"};
+    "redirect", "extended", "unique", "inflight", "depth", "pagelimit", "robots", "memlimit"};
 
 bool SameNoCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
