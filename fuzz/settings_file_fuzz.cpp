@@ -20,7 +20,7 @@
 namespace qm::fuzz {
 namespace {
 
-constexpr std::array<std::string_view, 14> kKeys = {
+constexpr std::array<std::string_view, 15> kKeys = {
     "urladd",   "process",  "total",  "thread",   "ifeml", "ifphone",   "ifqq",
     "redirect", "extended", "unique", "inflight", "depth", "pagelimit", "robots", "memlimit"};
 
