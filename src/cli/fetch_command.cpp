@@ -6,6 +6,7 @@
 #include "cli/command_line.h"
 #include "cli/commands.h"
 #include "http/fetch_page_lines.h"
+#include "http/url_parts.h"
 #include "http/http_client.h"
 #include "http/redirect_fetch.h"
 
@@ -28,8 +29,10 @@ int Failed(const std::string& url, const TPageFetchResult& result) {
 }
 
 void TellFinalAddress(const TPageFetchResult& result) {
-  std::fprintf(stderr, "final address: %s\nstatus: %d\n", result.FinalUrl.c_str(),
+  std::fprintf(stderr, "final address: %s\nstatus: %d\n", WithoutPassword(result.FinalUrl).c_str(),
                result.StatusCode);
+  // A body cut short is still written, but not as if it were whole.
+  if (!result.CutReason.empty()) std::fprintf(stderr, "%s\n", result.CutReason.c_str());
 }
 
 }  // namespace

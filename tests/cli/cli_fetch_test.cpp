@@ -62,6 +62,19 @@ TEST(CliFetch, FollowsDecodesAndTellsTheFinalAddress) {
   }
 }
 
+TEST(CliFetch, ABodyCutAtTheSizeCapSaysSo) {
+  const std::string body(65u << 20, 'x');
+  ScriptedServer server([&](ScriptedConnection& c) {
+    c.ReadHead();
+    c.Send(Answer("200 OK", "", body));
+  });
+  const CliResult result = RunCli({"fetch", server.Url("big")});
+  EXPECT_EQ(result.Status, 0) << result.Err;
+  EXPECT_EQ(result.Out.size(), (64u << 20) + 1);
+  EXPECT_EQ(result.Err, "final address: " + server.Url("big") +
+                            "\nstatus: 200\ncut at the size cap of 64 MiB\n");
+}
+
 TEST(CliFetch, RedirectLoopFailsNamingIt) {
   ScriptedServer server(
       ScriptedServer::Replay(Answer("302 Found", "Location: /again\r\nConnection: close\r\n", "")));
