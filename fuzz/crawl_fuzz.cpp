@@ -6,7 +6,6 @@
 #include <string_view>
 
 #include "crawl/crawl_address.h"
-#include "crawl/html_nesting_guard.h"
 #include "crawl/page_links.h"
 #include "crawl/robots_rules.h"
 #include "fuzz_check.h"
@@ -33,7 +32,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using qm::fuzz::Check;
   const std::string_view text(reinterpret_cast<const char*>(data), size);
 
-  Check(qm::LengthWithinNestingDepth(text, 4) <= text.size(), "guard length beyond the page");
   for (const qm::TPageLink& link : qm::ExtractPageLinks(text, "http://example.com/d/p.html")) {
     CheckNormalised(link.Address);
   }
