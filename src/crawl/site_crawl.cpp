@@ -90,6 +90,11 @@ void TSiteCrawl::PageDone(int64_t line, bool followed, std::vector<int64_t>& com
   Release(line, completed);
 }
 
+void TSiteCrawl::KeepOpen(int64_t line) {
+  const auto open = OpenLines.find(line);
+  if (open != OpenLines.end()) ++open->second;
+}
+
 void TSiteCrawl::MarkFetched(std::string_view absoluteAddress) {
   if (const std::optional<std::string> normalised = NormaliseCrawlAddress(absoluteAddress)) {
     Fetched.insert(KeyOf(*normalised));

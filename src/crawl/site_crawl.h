@@ -58,6 +58,9 @@ class TSiteCrawl {
   void GiveBack(int64_t line, std::vector<int64_t>& completed);
   // A page of line `line` is done; `followed` false for the listed page.
   void PageDone(int64_t line, bool followed, std::vector<int64_t>& completed);
+  // Line `line` is not to complete in this run: the links of one of its pages are not all
+  // known (the run was stopped while they were looked for).
+  void KeepOpen(int64_t line);
   // After a redirect: its target counts as fetched too.
   void MarkFetched(std::string_view absoluteAddress);
 

@@ -140,8 +140,10 @@ void TForm1::FollowLinks(TSearchRun& run, const TPageJob& job, const TPageLines&
   limits.Deadline = std::chrono::steady_clock::now() + kLinkScanTime;
   limits.Stop = &SearchState.StopRequested;
   const std::vector<TPageLink> links = ExtractPageLinks(text, absolute, limits);
-  if (links.empty()) return;
   std::lock_guard lock(run.ListLock);
+  // The stop may have cut the scan short: the line is then searched again on resuming.
+  if (SearchState.StopRequested.load()) job.Site->Crawl.KeepOpen(job.LineIndex);
+  if (links.empty()) return;
   job.Site->Crawl.OfferLinks(links, job.Depth, job.LineIndex);
   run.Sites->Update(job.Site);
 }

@@ -88,7 +88,9 @@ TEST(OneSiteList, SharedContactPageOnceAndOnePageLimitForAllLines) {
       EXPECT_TRUE(record.LineNumber == 21 || record.LineNumber == 22) << record.LineNumber;
     }
     EXPECT_FALSE(record.Failed()) << record.Url << " " << record.FailureReason;
-    if (record.Depth > 0) EXPECT_NE(record.ListedUrl, record.Url);
+    if (record.Depth > 0) {
+      EXPECT_NE(record.ListedUrl, record.Url);
+    }
   }
   EXPECT_EQ(repeated, 2);
   EXPECT_EQ(f.form->AddressStatuses.FailedCount(), 0);

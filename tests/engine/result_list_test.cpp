@@ -240,9 +240,16 @@ TEST(AddressStatusList, RecordsNotKeptStillReachTheListenerAndTheCounts) {
   std::vector<std::string> heard;
   list.SetListener([&heard](const TAddressStatus& status) { heard.push_back(status.Url); });
   list.SetKeepRecords(false);
-  list.Add({.Url = "http://a/", .FailureReason = "HTTP status 404"});
-  list.Add({.Url = "http://b/", .FailureReason = "fetched already in this run", .Repeated = true});
-  list.Add({.Url = "http://c/"});
+  const auto record = [](std::string url, std::string reason, bool repeated) {
+    TAddressStatus status;
+    status.Url = std::move(url);
+    status.FailureReason = std::move(reason);
+    status.Repeated = repeated;
+    return status;
+  };
+  list.Add(record("http://a/", "HTTP status 404", false));
+  list.Add(record("http://b/", "fetched already in this run", true));
+  list.Add(record("http://c/", "", false));
   EXPECT_EQ(heard, (std::vector<std::string>{"http://a/", "http://b/", "http://c/"}));
   EXPECT_EQ(list.Count(), 3u);
   EXPECT_EQ(list.FailedCount(), 1);  // a repeated line is no failure
