@@ -26,10 +26,11 @@ struct TAddressStatus {
   std::string FailureReason;
   // Rows the page added to the e-mail, mobile and QQ lists.
   std::array<int32_t, 3> RowsAdded{};
-  // A listed page the run had fetched already: its reason says so, but nothing failed.
-  bool Repeated = false;
+  // A line not fetched by design (a blank line, a page the run had fetched already): its
+  // reason says so, but nothing failed.
+  bool Skipped = false;
 
-  bool Failed() const { return !FailureReason.empty() && !Repeated; }
+  bool Failed() const { return !FailureReason.empty() && !Skipped; }
 };
 
 // A record's fields in the order status lists write them: line number, address, final

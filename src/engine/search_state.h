@@ -40,8 +40,9 @@ struct TPageJob {
   int64_t LineIndex = 0;   // lines taken before its line, counted as UrlCounter counts
   int32_t LineNumber = 0;  // as shown in Label5 and the status list
   std::string ListedUrl;   // its line's address
-  // A listed page the run has fetched already: not fetched again, only recorded.
+  // A listed page the run has fetched already, or a blank line: not fetched, only recorded.
   bool FetchedAlready = false;
+  bool BlankLine = false;
 };
 
 // A list line whose site is being searched: what its followed pages' records need.

@@ -84,7 +84,11 @@ bool TForm1::TakePage(TSearchRun& run, std::unique_lock<std::mutex>& lock,
       job.ListedUrl = job.Url;
       job.LineIndex = before;
       job.LineNumber = lineNumber;
-      if (run.Sites) {
+      if (job.Url.empty()) {
+        // Counted, so positions keep their meaning, but there is nothing to fetch.
+        job.BlankLine = true;
+        if (run.Sites) CompleteLinesLocked(run, {before});
+      } else if (run.Sites) {
         // The listed page is always fetched as the line gives it, unless the run has
         // fetched it already, listed or followed.
         const std::string absolute = WithDefaultScheme(job.Url);

@@ -110,8 +110,10 @@ bool TUrlListReader::ReadLine(std::string& line) {
 }
 
 std::string_view UrlOfLine(std::string_view line) {
-  const size_t blank = line.find(' ');
-  return blank == std::string_view::npos ? line : line.substr(0, blank);
+  const size_t first = line.find_first_not_of(" \t");
+  if (first == std::string_view::npos) return {};
+  line = line.substr(first, line.find_last_not_of(" \t") + 1 - first);
+  return line.substr(0, line.find(' '));
 }
 
 int32_t CountUrlListLines(const std::string& path) {

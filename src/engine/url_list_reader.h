@@ -47,8 +47,8 @@ class TUrlListReader {
   int64_t linesRead_ = 0;
 };
 
-// The address a list line holds: the text before its first blank (0x20); nothing else is
-// trimmed, so a line beginning with a blank gives an empty address.
+// The address a list line holds: without its leading and trailing blanks and tabs, the
+// text before its first blank (0x20); empty for a line of blanks alone.
 std::string_view UrlOfLine(std::string_view line);
 
 // The number of lines of a list, read by the same rules; EInOutError when the file cannot

@@ -25,6 +25,7 @@ constexpr std::string_view kBrokenPage = "the page could not be read: ";
 constexpr std::string_view kDroppedByHand = "dropped: the search was closed by hand";
 // The reason of a listed page the run fetched already, listed or followed.
 constexpr std::string_view kFetchedAlready = "fetched already in this run";
+constexpr std::string_view kBlankLine = "blank line";
 
 }  // namespace
 
@@ -114,9 +115,9 @@ void TForm1::RunLane(TWorkerSlot& slot, const std::shared_ptr<TSearchRun>& run,
       status.Url = WithoutPassword(job.Url);
       status.FinalUrl = status.Url;
       try {
-        if (job.FetchedAlready) {
-          status.FailureReason = std::string(kFetchedAlready);
-          status.Repeated = true;
+        if (job.FetchedAlready || job.BlankLine) {
+          status.FailureReason = std::string(job.BlankLine ? kBlankLine : kFetchedAlready);
+          status.Skipped = true;
           FinishPage(*run, job.Key, nullptr, anchors, shown, status);
           continue;
         }

@@ -82,7 +82,7 @@ TEST(OneSiteList, SharedContactPageOnceAndOnePageLimitForAllLines) {
   EXPECT_EQ(records.size(), 42 + 1 + followed);
   int repeated = 0;
   for (const TAddressStatus& record : records) {
-    if (record.Repeated) {
+    if (record.Skipped) {
       ++repeated;
       EXPECT_EQ(record.FailureReason, "fetched already in this run");
       EXPECT_TRUE(record.LineNumber == 21 || record.LineNumber == 22) << record.LineNumber;

@@ -240,11 +240,11 @@ TEST(AddressStatusList, RecordsNotKeptStillReachTheListenerAndTheCounts) {
   std::vector<std::string> heard;
   list.SetListener([&heard](const TAddressStatus& status) { heard.push_back(status.Url); });
   list.SetKeepRecords(false);
-  const auto record = [](std::string url, std::string reason, bool repeated) {
+  const auto record = [](std::string url, std::string reason, bool skipped) {
     TAddressStatus status;
     status.Url = std::move(url);
     status.FailureReason = std::move(reason);
-    status.Repeated = repeated;
+    status.Skipped = skipped;
     return status;
   };
   list.Add(record("http://a/", "HTTP status 404", false));

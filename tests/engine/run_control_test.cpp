@@ -171,9 +171,17 @@ TEST(SearchRun, TakesEachLineAsTheListRulesSay) {
   f.UseList("http://h/a comment\r\n leading blank\r\n\r\nhttp://h/b\x1ahttp://h/c\r\n");
   f.form->SpeedButton2Click();
   ASSERT_TRUE(f.WaitForCompletedRuns(1));
-  EXPECT_EQ(f.Fetched(), (std::vector<std::string>{"http://h/a", "", "", "http://h/b"}));
+  // A blank line is counted but never fetched; a padded one is trimmed first.
+  EXPECT_EQ(f.Fetched(), (std::vector<std::string>{"http://h/a", "leading", "http://h/b"}));
   EXPECT_EQ(f.form->SearchState.UrlCounter.load(), 4);
   EXPECT_EQ(f.form->Label4.Caption(), "4");
+  const std::vector<TAddressStatus> records = f.form->AddressStatuses.Snapshot();
+  ASSERT_EQ(records.size(), 4u);
+  const auto blank = std::find_if(records.begin(), records.end(),
+                                  [](const TAddressStatus& r) { return r.LineNumber == 3; });
+  ASSERT_NE(blank, records.end());
+  EXPECT_EQ(blank->FailureReason, "blank line");
+  EXPECT_EQ(f.form->AddressStatuses.FailedCount(), 0);
 }
 
 TEST(SearchRun, FailedFetchIsCountedAndSkipped) {

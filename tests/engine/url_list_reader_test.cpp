@@ -100,14 +100,16 @@ TEST(UrlListReader, OpenAndReadFailuresAreInputOutputErrors) {
   EXPECT_THROW(CountUrlListLines("/proc/self/mem"), EInOutError);
 }
 
-TEST(UrlListReader, UrlIsTheTextBeforeTheFirstBlank) {
+TEST(UrlListReader, UrlIsTheTextBeforeTheFirstBlankOfTheTrimmedLine) {
   const std::vector<std::pair<std::string, std::string>> rows = {
       {"http://a/b.html", "http://a/b.html"},
       {"http://a/b.html comment here", "http://a/b.html"},
-      {" http://a/", ""},
+      {" \t http://a/", "http://a/"},
       {"", ""},
+      {" \t  ", ""},
       {"http://a/\tb", "http://a/\tb"},  // only the blank cuts
       {"http://a/ ", "http://a/"},
+      {"\thttp://a/\t", "http://a/"},
   };
   for (const auto& [line, url] : rows) EXPECT_EQ(UrlOfLine(line), url) << line;
 }
