@@ -1,13 +1,21 @@
 // What hostile servers cost: the peak memory of qmharvest-cli harvesting with 4 threads
 // over the worst replies a page can be within the body cap (64 MiB of LF, of CR, of one-byte
 // lines, and a head of endless tiny header lines), next to the same harvest over ordinary
-// 8 KB pages; and how long a page that trickles one byte at a time (in its status line, its
-// headers or its body) holds a worker.
+// 8 KB pages; how long a page that trickles one byte at a time (in its status line, its
+// headers or its body) holds a worker; and the crawl against hostile sites (robots.txt files,
+// markup, the memory limit, redirects, credentials, odd replies, unwritable output), each
+// judged in a final table.
 //
-//   bench_hostile [--no-trickle]     (the trickle part takes about a minute)
+//   bench_hostile [--no-trickle] [--crawl-only] [--case N] [--no-time-limit]
+//     --crawl-only     only the crawl cases
+//     --case N         only crawl case N (1 to 8)
+//     --no-time-limit  skip the page that takes the whole page time limit (a minute)
+// The trickle part takes about a minute, the crawl cases a few.
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <random>
 #include <string>
 #include <thread>
@@ -15,6 +23,8 @@
 
 #include "common/bench_common.h"
 #include "common/cli_harvest.h"
+#include "hostile/child_launcher.h"
+#include "hostile/crawl_cases.h"
 #include "http/fetch_page_lines.h"
 #include "support/nginx_fixture.h"
 #include "support/scripted_server.h"
@@ -110,7 +120,8 @@ qm::test::ScriptedServer::Script Trickle(std::string prefix) {
 }
 
 void TrickleTimes() {
-  std::printf("\nHow long a page trickling one byte every 100 ms holds a worker (the three at once)\n");
+  std::printf(
+      "\nHow long a page trickling one byte every 100 ms holds a worker (the three at once)\n");
   struct Case {
     const char* name;
     std::string prefix;
@@ -140,10 +151,80 @@ void TrickleTimes() {
   }
 }
 
+void PrintTable(const std::vector<qm::bench::Verdict>& verdicts, bool timeLimitSkipped) {
+  std::printf("\n%-50s %-5s %s\n", "case", "", "figures  [expected]");
+  for (const qm::bench::Verdict& verdict : verdicts) {
+    std::printf("%-50s %-5s %s  [%s]\n", verdict.Case.c_str(), verdict.Pass ? "PASS" : "FAIL",
+                verdict.Figures.c_str(), verdict.Expectation.c_str());
+  }
+  if (timeLimitSkipped) {
+    std::printf("%-50s %-5s %s\n", "7e page past the time limit", "SKIP", "--no-time-limit");
+  }
+}
+
+// The crawl cases, all or one; the page of the time limit runs beside the others.
+void CrawlCases(qm::bench::ChildLauncher& launcher, int only, bool timeLimit) {
+  using namespace qm::bench;
+  std::printf("\nThe crawl against hostile sites (qmharvest-cli harvest)\n");
+  auto wanted = [only](int n) { return only == 0 || only == n; };
+  std::unique_ptr<TimeLimitCase> slow;
+  if (timeLimit && wanted(7)) slow = std::make_unique<TimeLimitCase>(launcher);
+  std::vector<Verdict> verdicts;
+  auto add = [&verdicts](std::vector<Verdict> more) {
+    verdicts.insert(verdicts.end(), more.begin(), more.end());
+  };
+  double base = 0;
+  double base32 = 0;
+  if (wanted(2) || wanted(4)) {
+    std::printf("\n[base] the program's own peak over an ordinary site\n");
+    base = BasePeakMiB(launcher, 8);
+    base32 = BasePeakMiB(launcher, 32);
+  }
+  if (wanted(1)) verdicts.push_back(HugeRobotsCase(launcher));
+  if (wanted(2)) verdicts.push_back(CompressedRobotsCase(launcher, base));
+  if (wanted(3)) add(HostileMarkupCases(launcher));
+  if (wanted(4)) add(MemoryLimitCases(launcher, base32));
+  if (wanted(5)) verdicts.push_back(ForbiddenRedirectsCase(launcher));
+  if (wanted(6)) verdicts.push_back(CredentialsCase(launcher));
+  if (wanted(7)) add(OddReplyCases(launcher));
+  if (wanted(8)) verdicts.push_back(FullOutputCase(launcher));
+  if (slow) verdicts.push_back(slow->Finish());
+  std::printf(
+      "\nPeak RSS: bench_hostile %.1f MiB; the helper that starts the children %.1f MiB "
+      "(every child's figure includes it)\n",
+      OwnPeakMiB(), static_cast<double>(launcher.HelperPeakRssKb()) / 1024.0);
+  PrintTable(verdicts, !timeLimit && wanted(7));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  PeakMemory();
-  if (argc < 2 || std::strcmp(argv[1], "--no-trickle") != 0) TrickleTimes();
+  // Before any thread: the helper is forked from this process as it is now.
+  qm::bench::ChildLauncher launcher;
+  bool trickle = true;
+  bool crawlOnly = false;
+  bool timeLimit = true;
+  int only = 0;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--no-trickle") {
+      trickle = false;
+    } else if (arg == "--crawl-only") {
+      crawlOnly = true;
+    } else if (arg == "--no-time-limit") {
+      timeLimit = false;
+    } else if (arg == "--case" && i + 1 < argc) {
+      only = std::atoi(argv[++i]);
+      crawlOnly = true;
+    } else {
+      std::fprintf(stderr,
+                   "usage: bench_hostile [--no-trickle] [--crawl-only] [--case N] "
+                   "[--no-time-limit]\n");
+      return 2;
+    }
+  }
+  if (!crawlOnly) PeakMemory();
+  CrawlCases(launcher, only, timeLimit);
+  if (!crawlOnly && trickle) TrickleTimes();
   return 0;
 }
