@@ -18,7 +18,7 @@
 
 int main(int argc, char** argv) {
   using namespace qm::shell;
-  if (const auto answered = AnswerCommandLine(argc, argv, stdout)) return *answered;
+  if (const auto answered = AnswerCommandLine(argc, argv, stdout, stderr)) return *answered;
   std::optional<TDisplayStartGuard> startGuard(std::in_place);
   TApplication app(argc, argv);
   startGuard.reset();

@@ -7,9 +7,10 @@
 
 namespace qm::shell {
 
-// --help and --version print to `out` and give exit status 0; anything else is left to the
-// toolkit (nothing).
-std::optional<int> AnswerCommandLine(int argc, char** argv, std::FILE* out);
+// --help and --version print to `out` and give exit status 0. An option that is neither ours
+// nor the toolkit's, a toolkit option without its value, or any other argument is named on
+// `err` and gives exit status 2. Nothing when the toolkit may start with the arguments.
+std::optional<int> AnswerCommandLine(int argc, char** argv, std::FILE* out, std::FILE* err);
 
 // The one line a start without a display prints before exit status 1.
 inline constexpr const char* kNoDisplayMessage =

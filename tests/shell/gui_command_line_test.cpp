@@ -95,4 +95,32 @@ TEST(GuiCommandLine, NoDisplayGivesOneLineNamingTheCommandLineProgram) {
   }
 }
 
+// Arguments are checked before the toolkit starts: what is neither ours nor the toolkit's
+// fails at once, without a display; the toolkit's own options are passed on to it.
+TEST(GuiCommandLine, ArgumentsThatAreNotOptionsOfOursNorTheToolkitsAreUsageErrors) {
+  const std::vector<std::string> noDisplay = {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"};
+  const struct {
+    std::vector<std::string> args;
+    int status;
+    const char* said;  // on standard error
+  } rows[] = {
+      {{"--bogus"}, 2, "qmharvest: unknown option --bogus\nTry 'qmharvest --help'.\n"},
+      {{"-bogus=1"}, 2, "unknown option -bogus\n"},
+      {{"--"}, 2, "unknown option --\n"},
+      {{"list.txt"}, 2, "unexpected argument 'list.txt'"},
+      {{"-style", "fusion", "--threads", "2"}, 2, "unknown option --threads\n"},
+      {{"-platform"}, 2, "option -platform needs a value"},
+      // A toolkit option's value is not read as an option of ours.
+      {{"-qwindowtitle", "--help"}, 1, "qmharvest-cli"},
+      {{"--style=fusion", "-reverse", "--platform", "xcb"}, 1, "qmharvest-cli"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.args.front());
+    const ProgramRun run = RunProgram(row.args, noDisplay, {});
+    EXPECT_EQ(run.status, row.status) << run.err;
+    EXPECT_EQ(run.out, "");
+    EXPECT_NE(run.err.find(row.said), std::string::npos) << run.err;
+  }
+}
+
 }  // namespace
