@@ -1,0 +1,138 @@
+#include "store/store_writer.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <thread>
+
+#include "store/raw_database.h"
+#include "store/sqlite_store.h"
+#include "support/temp_dir.h"
+#include "support/wait_until.h"
+
+namespace qm {
+namespace {
+
+using ::testing::HasSubstr;
+
+TStoredRow Row(const std::string& value, int line) {
+  return {0, value, "http://s/", "http://listed/", line, 0};
+}
+
+TStoredPage Page(int line) {
+  TStoredPage page;
+  page.LineNumber = line;
+  page.Url = "http://a/";
+  return page;
+}
+
+class StoreWriterTest : public ::testing::Test {
+ protected:
+  size_t StoredRows(int32_t belowLine = INT32_MAX) {
+    size_t count = 0;
+    store->ForEachRow(run, 7, [&](const TStoredRow& row) { count += row.LineNumber < belowLine; });
+    return count;
+  }
+
+  test::TempDir dir;
+  std::unique_ptr<TResultStore> store = OpenSqliteStore(dir.File("results.db"));
+  int64_t run = store->BeginRun("list.txt", "", 0);
+};
+
+// What is still queued when the writer goes is written by its destructor.
+TEST_F(StoreWriterTest, RowsFromFourThreadsAreAllStored) {
+  {
+    TStoreWriter writer(*store, run);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+      threads.emplace_back([&writer, t] {
+        for (int i = 0; i < 5000; ++i) {
+          writer.AddRow(Row(std::to_string(t) + "-" + std::to_string(i) + "@x.cn", i));
+          if (i % 10 == 0) writer.AddPage(Page(i));
+        }
+      });
+    }
+    for (auto& thread : threads) thread.join();
+    writer.MarkPosition(7);
+    EXPECT_EQ(writer.Failure(), "");
+  }
+  EXPECT_EQ(StoredRows(), 20000u);
+  const TStoredRun counts = store->Runs().at(0);
+  EXPECT_EQ(std::make_tuple(counts.Pages, counts.Rows, counts.SavedPosition),
+            std::make_tuple(2000, 20000, 7));
+}
+
+TEST_F(StoreWriterTest, ARowIsStoredWithinAboutASecondWithoutFlush) {
+  TStoreWriter writer(*store, run);
+  writer.AddRow(Row("a@x.cn", 1));
+  EXPECT_TRUE(test::WaitUntil([&] { return StoredRows() == 1; }, std::chrono::seconds(2)));
+}
+
+// Watched while the batches go, the durable position is never ahead of the rows.
+TEST_F(StoreWriterTest, DurablePositionNeverPassesUnstoredRows) {
+  constexpr int kLines = 20000;
+  TStoreWriter writer(*store, run);
+  EXPECT_EQ(writer.DurablePosition(), -1);
+  std::thread producer([&] {
+    for (int line = 0; line < kLines; ++line) {
+      for (int i = 0; i < 5; ++i) {
+        writer.AddRow(Row(std::to_string(line) + "." + std::to_string(i) + "@x.cn", line));
+      }
+      writer.AddPage(Page(line));
+      writer.MarkPosition(line + 1);
+    }
+  });
+  int64_t checked = -1;
+  int checks = 0;
+  EXPECT_TRUE(test::WaitUntil([&] {
+    const int64_t durable = writer.DurablePosition();
+    if (durable > checked) {
+      EXPECT_EQ(StoredRows(static_cast<int32_t>(durable)), static_cast<size_t>(durable) * 5);
+      checked = durable;
+      ++checks;
+    }
+    return checked == kLines;
+  }));
+  producer.join();
+  writer.Flush();
+  EXPECT_EQ(writer.DurablePosition(), kLines);
+  EXPECT_EQ(store->Runs().at(0).SavedPosition, kLines);
+  EXPECT_GT(checks, 1);
+}
+
+TEST_F(StoreWriterTest, FailureStopsWritingAndKeepsWhatWasStored) {
+  const std::string path = dir.File("small.db");
+  auto small = OpenSqliteStore(path, {.MaxPages = 100});
+  const int64_t smallRun = small->BeginRun("list.txt", "", 0);
+  int64_t stored = 0;
+  {
+    TStoreWriter writer(*small, smallRun);
+    for (int chunk = 0; writer.Failure().empty() && chunk < 10000; ++chunk) {
+      for (int i = 0; i < 100; ++i) {
+        writer.AddRow(Row(std::to_string(chunk) + "." + std::to_string(i) + "@x.cn", chunk));
+      }
+      writer.MarkPosition(chunk + 1);
+      writer.Flush();
+      if (writer.Failure().empty()) stored = chunk + 1;
+    }
+    EXPECT_THAT(writer.Failure(), HasSubstr("disk is full"));
+    ASSERT_GT(stored, 0);
+    EXPECT_EQ(writer.DurablePosition(), stored);
+    // Dropped, not queued: Flush has nothing to wait for.
+    for (int i = 0; i < 1000; ++i) writer.AddRow(Row("late" + std::to_string(i), 0));
+    writer.MarkPosition(999999);
+    writer.Flush();
+    EXPECT_EQ(writer.DurablePosition(), stored);
+  }
+  small.reset();
+  auto reopened = OpenSqliteStore(path);
+  size_t rows = 0;
+  reopened->ForEachRow(smallRun, 7, [&](const TStoredRow&) { ++rows; });
+  EXPECT_EQ(rows, static_cast<size_t>(stored * 100));
+  EXPECT_EQ(reopened->Runs().at(0).SavedPosition, stored);
+  EXPECT_EQ(test::RawDatabase(path).Text("PRAGMA integrity_check"), "ok");
+}
+
+}  // namespace
+}  // namespace qm
