@@ -20,9 +20,9 @@
 namespace qm::fuzz {
 namespace {
 
-constexpr std::array<std::string_view, 15> kKeys = {
+constexpr std::array<std::string_view, 16> kKeys = {
     "urladd",   "process",  "total",  "thread",   "ifeml", "ifphone",   "ifqq",
-    "redirect", "extended", "unique", "inflight", "depth", "pagelimit", "robots", "memlimit"};
+    "redirect", "extended", "unique", "inflight", "depth", "pagelimit", "robots", "memlimit", "newonly"};
 
 bool SameNoCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;

@@ -20,15 +20,25 @@ void WriteRow(std::FILE* out, std::string_view kind, std::string_view row,
 // Follows one result list that other threads append to, writing each row once.
 class ListFollower {
  public:
-  ListFollower(const TResultList& list, std::string_view kind) : list_(list), kind_(kind) {}
+  // The first `alreadyShown` rows are not written (rows a resumed run restored).
+  ListFollower(const TResultList& list, std::string_view kind, size_t alreadyShown = 0)
+      : list_(list), kind_(kind), shown_(alreadyShown) {}
   // Writes the rows appended since the last call; returns how many.
   size_t WriteNewRows(std::FILE* out);
+  bool HasNewRows() const { return static_cast<size_t>(list_.EntryCount()) > shown_; }
 
  private:
   const TResultList& list_;
   std::string_view kind_;
   size_t shown_ = 0;
 };
+
+inline bool AnyNewRows(std::span<const ListFollower> followers) {
+  for (const ListFollower& follower : followers) {
+    if (follower.HasNewRows()) return true;
+  }
+  return false;
+}
 
 // Standard output as the channel of a run's rows: the first failed write is remembered with
 // its reason, and nothing is written after it.

@@ -46,6 +46,7 @@ TForm1::~TForm1() {
     std::lock_guard control(SearchState.RunControl);
     if (SearchState.Run) {
       SearchState.Run->Close();
+      EndStoredRun(*SearchState.Run);
       SearchState.Run.reset();
     }
   }

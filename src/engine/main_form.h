@@ -16,9 +16,11 @@
 #include "crawl/robots_rules.h"
 #include "engine/address_status.h"
 #include "engine/result_list.h"
+#include "engine/row_tally.h"
 #include "engine/search_state.h"
 #include "engine/url_list_reader.h"
 #include "http/fetch_page_lines.h"
+#include "store/result_store.h"
 #include "ui/control_models.h"
 #include "ui/dialogs.h"
 
@@ -89,6 +91,8 @@ class TForm1 {
   ui::TCheckBoxModel CheckBoxRobots{Changes, true};
   // The memory, in MiB, that the pages of a run may hold at once over all workers.
   ui::TSpinEditModel SpinEditMemoryLimit{Changes, 64, 1048576, 1024};
+  // Rows that earlier runs in the result store found are not appended.
+  ui::TCheckBoxModel CheckBoxNewOnly{Changes, false};
 
   // Tool bar
   ui::TButtonModel SpeedButton1{Changes}, SpeedButton2{Changes}, SpeedButton3{Changes},
@@ -168,6 +172,23 @@ class TForm1 {
   // that takes it reports it (the window's error box, the command line's exit status).
   std::optional<std::string> TakeEndOfRunSaveFailure();
 
+  // The result store's file, where every run's pages and rows are kept as they end; empty
+  // for none. FormCreate puts it beside the settings file.
+  void SetStorePath(std::string path) { storePath_ = std::move(path); }
+  const std::string& StorePath() const { return storePath_; }
+  // Opens the store, once; raises EStoreError when it cannot be used. A search starts only
+  // once it is open.
+  void OpenResultStore();
+  // The next StartRun goes on with the newest unfinished stored run of its list, restoring
+  // its rows and records, instead of beginning a new one.
+  void ContinueStoredRun() { continueStoredRun_ = true; }
+  // Waits until what the current run found is stored; the position saved follows.
+  void SyncStoredPosition();
+  // The open store, or null.
+  TResultStore* ResultStore() { return store_.get(); }
+  // Rows of each list a continued stored run put back before its workers began.
+  std::array<size_t, 3> RestoredRows{};
+
  private:
   void WorkerLoop(int slot, const std::shared_ptr<TSearchRun>& run);
   // One of a worker's lanes: takes lines and fetches their pages, one page at a time, until
@@ -224,8 +245,24 @@ class TForm1 {
   // With RunControl held: the wait dialog and the buttons back to idle after a run.
   void ReturnToIdleLocked();
 
+  // The run's place in the result store: begun (or continued) as the run starts, its
+  // finished pages and rows handed to the writer, its position marked, ended with it.
+  void BeginStoredRun(TSearchRun& run, int32_t firstLine);
+  void StoreFinishedPage(TSearchRun& run, const TAddressStatus& status,
+                         std::vector<TTalliedRow>& rows);
+  void MarkStoredPositionLocked(TSearchRun& run);
+  void EndStoredRun(TSearchRun& run);
+  // Rows of earlier runs kept from the lists (the "new results only" setting).
+  void ExcludeEarlierRows(int64_t run);
+
   ui::Dialogs& dialogs_;
   TForm1Environment environment_;
+  // A run's writer writes to the store until the run ends, and every run is ended (by its
+  // completion, a close, or the destructor) before the store goes.
+  std::string storePath_;
+  std::unique_ptr<TResultStore> store_;
+  bool continueStoredRun_ = false;
+  std::optional<std::string> storeFailure_;  // guarded by saveFailureMutex_
   std::string programDirectory_;
   std::string settingsPath_;
   std::string exportDirectory_;

@@ -25,11 +25,12 @@ bool TResultList::AcceptCandidate(std::string_view candidate, std::string_view s
   {
     std::lock_guard lock(mutex_);
     if (candidate == lastAccepted_) return false;
+    if (!excluded_.empty() && excluded_.contains(candidate)) return false;
     if (uniqueValues_) {
       if (seen_.contains(candidate)) return false;
       seen_.emplace(candidate);
     }
-    AppendLocked(candidate, suffix, source);
+    AppendLocked(candidate, suffix, source, NowMs());
     lastAccepted_.assign(candidate);
   }
   notifier_.Changed();
@@ -41,9 +42,27 @@ void TResultList::AppendResult(std::string_view text) { AppendResult(text, {}); 
 void TResultList::AppendResult(std::string_view text, std::string_view source) {
   {
     std::lock_guard lock(mutex_);
-    AppendLocked(text, {}, source);
+    AppendLocked(text, {}, source, NowMs());
   }
   notifier_.Changed();
+}
+
+void TResultList::RestoreRow(std::string_view row, std::string_view suffix,
+                             std::string_view source, int64_t foundAtMs) {
+  {
+    std::lock_guard lock(mutex_);
+    const std::string_view candidate =
+        !suffix.empty() && row.ends_with(suffix) ? row.substr(0, row.size() - suffix.size()) : row;
+    if (uniqueValues_) seen_.emplace(candidate);
+    AppendLocked(candidate, row.substr(candidate.size()), source, foundAtMs);
+  }
+  notifier_.Changed();
+}
+
+void TResultList::ExcludeCandidates(std::unordered_set<std::string> candidates) {
+  std::lock_guard lock(mutex_);
+  excluded_.clear();
+  for (auto& candidate : candidates) excluded_.insert(std::move(candidate));
 }
 
 void TResultList::BeginRun(bool uniqueValues) {
@@ -51,6 +70,7 @@ void TResultList::BeginRun(bool uniqueValues) {
   lastAccepted_.clear();
   uniqueValues_ = uniqueValues;
   seen_.clear();
+  excluded_.clear();
 }
 
 uint32_t TResultList::SourceIdLocked(std::string_view source) {
@@ -61,9 +81,9 @@ uint32_t TResultList::SourceIdLocked(std::string_view source) {
 }
 
 void TResultList::AppendLocked(std::string_view text, std::string_view suffix,
-                               std::string_view source) {
+                               std::string_view source, int64_t foundAtMs) {
   std::string* row;
-  const RowOrigin origin{SourceIdLocked(source), NowMs()};
+  const RowOrigin origin{SourceIdLocked(source), foundAtMs};
   if (rows_.front().empty()) {
     rows_.resize(1);
     origins_.resize(1);
@@ -78,7 +98,7 @@ void TResultList::AppendLocked(std::string_view text, std::string_view suffix,
   row->append(suffix);
   entryCount_.store(rows_.front().empty() ? 0 : static_cast<int32_t>(rows_.size()),
                     std::memory_order_release);
-  TRowTally::NoteAppended(*this);
+  TRowTally::NoteAppended(*this, *row, origin.FoundAtMs);
 }
 
 int32_t TResultList::EntryCount() const {

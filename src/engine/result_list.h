@@ -43,6 +43,15 @@ class TResultList {
   // uniqueValues, a value is accepted once per run, else only an immediate repeat is dropped.
   void BeginRun(bool uniqueValues);
 
+  // A row found by an earlier part of the same run (a resumed one): appended with its source
+  // and time, and, with unique values, counted as accepted. `suffix` is what the row adds
+  // to its candidate (a QQ number's mail suffix).
+  void RestoreRow(std::string_view row, std::string_view suffix, std::string_view source,
+                  int64_t foundAtMs);
+  // Candidates never to be accepted in this run (found by earlier runs); kept until the
+  // next BeginRun.
+  void ExcludeCandidates(std::unordered_set<std::string> candidates);
+
   // 0 when the first row is empty, else the number of rows.
   int32_t EntryCount() const;
   // The number of rows; an empty list has one (empty) row.
@@ -76,7 +85,8 @@ class TResultList {
   uint32_t ClearCount() const { return clearCount_.load(std::memory_order_acquire); }
 
  private:
-  void AppendLocked(std::string_view text, std::string_view suffix, std::string_view source);
+  void AppendLocked(std::string_view text, std::string_view suffix, std::string_view source,
+                    int64_t foundAtMs);
   uint32_t SourceIdLocked(std::string_view source);
 
   struct RowOrigin {
@@ -100,6 +110,7 @@ class TResultList {
   };
   // With uniqueValues_: every value of this run.
   std::unordered_set<std::string, StringHash, std::equal_to<>> seen_;
+  std::unordered_set<std::string, StringHash, std::equal_to<>> excluded_;
   // EntryCount of rows_, written under the mutex: the workers read the counts after every
   // line, and four of them taking the list's lock for it would cost more than the scan.
   std::atomic<int32_t> entryCount_{0};

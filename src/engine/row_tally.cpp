@@ -18,11 +18,15 @@ TRowTally::~TRowTally() {
   openTally = previous_;
 }
 
-void TRowTally::NoteAppended(const TResultList& list) {
+void TRowTally::NoteAppended(const TResultList& list, std::string_view row, int64_t foundAtMs) {
   TRowTally* tally = openTally;
   if (tally == nullptr) return;
   for (std::size_t i = 0; i < tally->lists_.size(); ++i) {
-    if (tally->lists_[i] == &list) ++tally->counts_[i];
+    if (tally->lists_[i] != &list) continue;
+    ++tally->counts_[i];
+    if (tally->keepRows_) {
+      tally->rows_.push_back({static_cast<int>(i), std::string(row), foundAtMs});
+    }
   }
 }
 

@@ -4,10 +4,20 @@
 // appending to the same lists at the same time.
 #include <array>
 #include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
 
 namespace qm {
 
 class TResultList;
+
+// A row a tally saw appended: which of its lists, the row, and when.
+struct TTalliedRow {
+  int List = 0;
+  std::string Value;
+  int64_t FoundAtMs = 0;
+};
 
 class TRowTally {
  public:
@@ -19,13 +29,18 @@ class TRowTally {
 
   // Rows appended since opening, per list in the order given.
   const std::array<int32_t, 3>& Counts() const { return counts_; }
+  // From now on the rows themselves are kept too, for whoever stores them.
+  void KeepRows() { keepRows_ = true; }
+  std::vector<TTalliedRow>& Rows() { return rows_; }
 
   // Called by a result list for each row it appends, on the appending thread.
-  static void NoteAppended(const TResultList& list);
+  static void NoteAppended(const TResultList& list, std::string_view row, int64_t foundAtMs);
 
  private:
   std::array<const TResultList*, 3> lists_;
   std::array<int32_t, 3> counts_{};
+  bool keepRows_ = false;
+  std::vector<TTalliedRow> rows_;
   TRowTally* previous_;
 };
 

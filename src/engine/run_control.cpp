@@ -31,6 +31,8 @@ void TForm1::SpeedButton2Click() {
     dialogs_.ShowInformation("您还没有连接到网上!");
     return;
   }
+  // A store that cannot keep what the search finds: the search does not start.
+  OpenResultStore();
   // A run that is still open (stopped before its workers began, or started with no worker)
   // must not take lines into the lists about to be cleared.
   {
@@ -62,6 +64,7 @@ void TForm1::SpeedButton2Click() {
 void TForm1::RetireRunLocked() {
   if (SearchState.Run) {
     SearchState.Run->Close();
+    EndStoredRun(*SearchState.Run);
     SearchState.Run.reset();
   }
   for (auto& slot : Slots) slot.RunningMark.store(0);
@@ -88,6 +91,7 @@ void TForm1::StartRun(std::unique_ptr<TUrlListReader> list) {
   const int32_t firstLine = SearchState.UrlCounter.load();
   run->CompleteLines = std::make_unique<TCompletedListLines>(firstLine);
   SearchState.SearchedLines.store(run->CrawlLimits.MaxDepth > 0 ? firstLine : -1);
+  SearchState.CompletedLines.store(firstLine);
   std::array<bool, kWorkerSlotCount> wanted{};
   for (int k = 0; k < kWorkerSlotCount; ++k) wanted[k] = SpinEdit1.Value() >= k + 1;
   {
@@ -132,6 +136,16 @@ void TForm1::StartRun(std::unique_ptr<TUrlListReader> list) {
     StringGrid1.BeginRun(unique);
     StringGrid2.BeginRun(unique);
     StringGrid3.BeginRun(unique);
+    // A run the store cannot take ends before its first worker, and says why.
+    try {
+      BeginStoredRun(*run, firstLine);
+    } catch (const std::exception& error) {
+      {
+        std::lock_guard lock(saveFailureMutex_);
+        storeFailure_ = error.what();
+      }
+      SearchState.StopRequested.store(true);
+    }
     // Every mark is set before the first worker begins.
     std::lock_guard lock(run->ListLock);
     for (int k = 0; k < kWorkerSlotCount; ++k) {
@@ -198,7 +212,9 @@ void TForm1::FinishRun(const std::shared_ptr<TSearchRun>& run) {
   }
   {
     std::lock_guard lock(saveFailureMutex_);
-    endOfRunSaveFailure_ = std::move(saveFailure);
+    // What the store could not keep weighs more than the settings file.
+    endOfRunSaveFailure_ = storeFailure_ ? std::exchange(storeFailure_, std::nullopt)
+                                         : std::move(saveFailure);
   }
   Label6.SetCaption(kSearchEnded);
   ReturnToIdleLocked();

@@ -21,6 +21,7 @@
 #include "crawl/robots_rules.h"
 #include "crawl/site_registry.h"
 #include "http/memory_budget.h"
+#include "store/store_writer.h"
 #include "engine/url_list_reader.h"
 #include "text/page_lines.h"
 
@@ -99,6 +100,10 @@ class TSearchRun {
   std::unordered_map<int64_t, TOpenLine> OpenLines;
   // The lines whose sites are completely searched; guarded by ListLock.
   std::unique_ptr<TCompletedListLines> CompleteLines;
+  // Where the run's pages and rows go as they end (null: no store), and the run's id there.
+  // Added to only while the run is open; ended with it.
+  std::unique_ptr<TStoreWriter> StoreWriter;
+  int64_t StoredRunId = 0;
   // Mirrors Closed for the scanning loop, which tests it line by line without the lock.
   std::atomic<bool> ClosedFlag{false};
   // Held shared while a worker scans a page; closing the run takes it exclusively, so once
@@ -124,10 +129,17 @@ class TSearchState {
   // When links are followed, the lines from the list's start, without a gap, whose sites
   // are completely searched; -1 when the lines taken are the position to resume from.
   std::atomic<int64_t> SearchedLines{-1};
-  // The position a progress save writes.
+  // The lines, from the list's start without a gap, whose pages are done, and of those the
+  // ones whose rows the result store holds; -1 without a store.
+  std::atomic<int64_t> CompletedLines{0};
+  std::atomic<int64_t> StoredLines{-1};
+  // The position a progress save writes: never past a line whose rows are not stored.
   int32_t SavedPosition() const {
     const int64_t searched = SearchedLines.load();
-    return searched < 0 ? UrlCounter.load() : static_cast<int32_t>(searched);
+    int64_t position = searched < 0 ? UrlCounter.load() : searched;
+    const int64_t stored = StoredLines.load();
+    if (stored >= 0 && stored < position) position = stored;
+    return static_cast<int32_t>(position);
   }
   std::atomic<int32_t> UrlTotal{0};  // lines of the list
   // Workers started in the run; 0 means no run is active. Shown as the maximum of the

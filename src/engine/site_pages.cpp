@@ -199,6 +199,8 @@ void TForm1::FinishSitePage(TSearchRun& run, const TPageJob& job, bool gaveBack)
     }
     run.Sites->Update(job.Site);
     CompleteLinesLocked(run, completed);
+  } else if (!run.Sites) {
+    CompleteLinesLocked(run, {job.LineIndex});
   }
   run.PageFinished.notify_all();
 }
@@ -209,9 +211,11 @@ void TForm1::CompleteLinesLocked(TSearchRun& run, const std::vector<int64_t>& li
     if (run.Closed || !run.CompleteLines) continue;
     run.CompleteLines->MarkComplete(line);
   }
-  if (!lines.empty() && !run.Closed && run.CompleteLines && run.CrawlLimits.MaxDepth > 0) {
-    SearchState.SearchedLines.store(run.CompleteLines->SavedPosition());
-  }
+  if (lines.empty() || run.Closed || !run.CompleteLines) return;
+  const int64_t completed = run.CompleteLines->SavedPosition();
+  SearchState.CompletedLines.store(completed);
+  if (run.CrawlLimits.MaxDepth > 0) SearchState.SearchedLines.store(completed);
+  MarkStoredPositionLocked(run);
 }
 
 }  // namespace qm

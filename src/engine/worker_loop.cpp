@@ -188,8 +188,10 @@ void TForm1::FinishPage(TSearchRun& run, int64_t pageKey, TPageLines* page,
   // are this run's until the gate is released. A page dropped by a manual close leaves
   // neither rows nor a record.
   if (run.ClosedFlag.load(std::memory_order_acquire)) return;
+  std::vector<TTalliedRow> rows;
   if (page != nullptr) {
     TRowTally tally(&StringGrid1, &StringGrid2, &StringGrid3);
+    if (run.StoreWriter) tally.KeepRows();
     // The three boxes are read afresh for every line with anything to look at.
     for (auto line = page->begin(), last = page->end(); line != last; ++line) {
       if (run.ClosedFlag.load(std::memory_order_acquire)) return;
@@ -205,11 +207,14 @@ void TForm1::FinishPage(TSearchRun& run, int64_t pageKey, TPageLines* page,
     // double what a lane needs at its largest.
     page->Release();
     status.RowsAdded = tally.Counts();
+    rows.swap(tally.Rows());
   }
   {
     std::lock_guard lock(run.ListLock);
     run.PagesInFlight.erase(pageKey);
   }
+  // Still within the scan gate: the run's writer is there until the run is closed.
+  StoreFinishedPage(run, status, rows);
   AddStatus(std::move(status));
 }
 
@@ -224,6 +229,8 @@ void TForm1::RecordBrokenPage(TSearchRun& run, int64_t pageKey, TAddressStatus& 
       if (run.PagesInFlight.erase(pageKey) == 0) return;
     }
     status.FailureReason = std::string(kBrokenPage) + std::string(reason);
+    std::vector<TTalliedRow> noRows;
+    StoreFinishedPage(run, status, noRows);
     AddStatus(std::move(status));
   } catch (...) {
     // Out of memory even for the record: the worker ends all the same.

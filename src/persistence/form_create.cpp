@@ -18,6 +18,8 @@ void TForm1::FormCreate() {
       programDirectory_, environment_.Environment, environment_.DirectoryWritable);
   settingsPath_ = location.SettingsDirectory + SettingsFileName(program);
   exportDirectory_ = location.ExportDirectory;
+  // Every search's pages and rows are kept beside the settings, whatever the program's name.
+  storePath_ = location.SettingsDirectory + "qmharvest.db";
   // An installed program's first start: the user's configuration folder may not exist yet.
   if (location.SettingsDirectory != programDirectory_) {
     CreateMissingDirectories(location.SettingsDirectory);

@@ -9,6 +9,7 @@ void TForm1::Button10Click() {
 }
 
 void TForm1::SpeedButton7Click() {
+  SyncStoredPosition();
   Button10Click();  // a failed write raises before the message
   dialogs_.ShowMessage("已经保存当前网络搜索进程");
 }

@@ -34,13 +34,12 @@ void TForm1::SpeedButton4Click() {
     dialogs_.ShowInformation("您还没有连接到网上!");
     return;
   }
+  // A store that cannot keep what the search finds: the search does not go on.
+  OpenResultStore();
 
   Label4.SetCaption(std::to_string(SearchState.UrlTotal.load()));
   Label5.SetCaption({});
   SearchState.StopRequested.store(false);
-  StringGrid1.Clear();
-  StringGrid2.Clear();
-  StringGrid3.Clear();
   SpeedButton2.SetEnabled(false);
   SpeedButton3.SetEnabled(true);
   SpeedButton4.SetEnabled(false);
@@ -58,13 +57,19 @@ void TForm1::SpeedButton4Click() {
   }
   const int32_t position = StrToInt(*entered);
   SearchState.UrlCounter.store(position);
+  // Only now: a cancelled or mistyped position keeps the rows on screen.
+  StringGrid1.Clear();
+  StringGrid2.Clear();
+  StringGrid3.Clear();
 
   // Listed pages alone: at least the first line is always skipped, whatever the position.
-  // Following links, the position counts the lines whose sites were searched to the end,
-  // and 0 says none was: no line is skipped that the position does not count.
+  // Following links, or going on with a run the store keeps, the position counts the lines
+  // searched to the end, and 0 says none was: no line is skipped that it does not count.
   auto list = TUrlListReader::Open(listPath);
   std::string line;
-  const int64_t toSkip = SpinEditDepth.Value() > 0 ? position : std::max<int64_t>(position, 1);
+  const bool exact = SpinEditDepth.Value() > 0 ||
+                     (ResultStore() != nullptr && ResultStore()->LastUnfinishedRun(listPath));
+  const int64_t toSkip = exact ? position : std::max<int64_t>(position, 1);
   for (int64_t skipped = 0; skipped < toSkip && !list->Eof(); ++skipped) list->ReadLine(line);
   if (list->Eof()) {
     Label6.SetCaption("网址列表搜索完毕...");
@@ -77,6 +82,8 @@ void TForm1::SpeedButton4Click() {
   Label6.SetCaption("创建线程...");
   dialogs_.PauseUi(1000);
   Label6.SetCaption("继续搜索...");
+  // The stored run of this list goes on, with the rows it found so far.
+  ContinueStoredRun();
   try {
     StartRun(std::move(list));
   } catch (const std::exception&) {

@@ -36,11 +36,12 @@ TSettingsRecord ReadSettingsFile(const std::string& path, const TSettingsRecord&
   record.PageLimit = ini.ReadInteger(kSettingsSection, "pagelimit", defaults.PageLimit);
   record.Robots = ini.ReadInteger(kSettingsSection, "robots", defaults.Robots);
   record.MemoryLimit = ini.ReadInteger(kSettingsSection, "memlimit", defaults.MemoryLimit);
+  record.NewOnly = ini.ReadInteger(kSettingsSection, "newonly", defaults.NewOnly);
   return record;
 }
 
 void WriteSettingsFile(const std::string& path, const TSettingsRecord& record) {
-  const std::array<TIniEntry, 15> entries{{
+  const std::array<TIniEntry, 16> entries{{
       {"urladd", record.UrlAdd},
       {"process", std::to_string(record.Process)},
       {"total", std::to_string(record.Total)},
@@ -56,6 +57,7 @@ void WriteSettingsFile(const std::string& path, const TSettingsRecord& record) {
       {"pagelimit", std::to_string(record.PageLimit)},
       {"robots", std::to_string(record.Robots)},
       {"memlimit", std::to_string(record.MemoryLimit)},
+      {"newonly", std::to_string(record.NewOnly)},
   }};
   TIniFile(path).WriteEntries(kSettingsSection, entries);
 }
@@ -78,6 +80,7 @@ void LoadSettings(TForm1& form, const TSettingsRecord& defaults) {
   form.SpinEditPageLimit.SetValue(record.PageLimit);
   form.CheckBoxRobots.SetChecked(SwitchChecked(record.Robots));
   form.SpinEditMemoryLimit.SetValue(record.MemoryLimit);
+  form.CheckBoxNewOnly.SetChecked(SwitchChecked(record.NewOnly));
 }
 
 TSettingsRecord CurrentSettings(const TForm1& form) {
@@ -97,6 +100,7 @@ TSettingsRecord CurrentSettings(const TForm1& form) {
   record.PageLimit = form.SpinEditPageLimit.Value();
   record.Robots = form.CheckBoxRobots.Checked() ? 1 : 0;
   record.MemoryLimit = form.SpinEditMemoryLimit.Value();
+  record.NewOnly = form.CheckBoxNewOnly.Checked() ? 1 : 0;
   return record;
 }
 

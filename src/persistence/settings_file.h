@@ -29,6 +29,7 @@ struct TSettingsRecord {
   int32_t PageLimit = 20;  // pages of one site at most, 1 to 1000
   int32_t Robots = 1;      // obey a site's robots.txt for the links followed
   int32_t MemoryLimit = 1024;  // MiB the pages of a run may hold at once, 64 to 1048576
+  int32_t NewOnly = 0;         // leave out rows earlier runs in the result store found
 };
 
 // Values for missing or unreadable keys.

@@ -242,12 +242,14 @@ void TForm1Window::BuildOptionsBar() {
   LabelPageLimit = MakeLabel(Panel2, "LabelPageLimit", "每站页数：", 380, row2 + 4);
   SpinEditPageLimit = makeSpin("SpinEditPageLimit", 442, row2, 52, core_.SpinEditPageLimit);
   SpinEditPageLimit->setToolTip(
-      QString::fromUtf8("每个网站最多搜索的页面数，列表中的网页也计在内（1到1000）"));
+      QString::fromUtf8("每个网站沿链接最多搜索的页面数，该网站的所有列表行共用（1到1000）"));
   CheckBoxRobots = makeCheck("CheckBoxRobots", "遵守robots", 502, row2 + 2, core_.CheckBoxRobots);
   CheckBoxRobots->setToolTip(
       QString::fromUtf8("沿链接找到的网页遵守网站robots.txt的限制；列表中的网页总是搜索"));
   // Under the page limit, with the other limits of a run.
   const int row3 = kThirdRowTop;
+  CheckBoxNewOnly = makeCheck("CheckBoxNewOnly", "只要新结果", 8, row3 + 2, core_.CheckBoxNewOnly);
+  CheckBoxNewOnly->setToolTip(QString::fromUtf8("以前的搜索已经找到的结果不再添加"));
   LabelMemoryLimit = MakeLabel(Panel2, "LabelMemoryLimit", "内存上限(MB)：", 380, row3 + 4);
   SpinEditMemoryLimit = makeSpin("SpinEditMemoryLimit", LabelMemoryLimit->geometry().right() + 4,
                                  row3, 76, core_.SpinEditMemoryLimit);
@@ -546,6 +548,7 @@ void TForm1Window::Refresh() {
   CheckBoxExtended->setChecked(core_.CheckBoxExtended.Checked());
   CheckBoxUnique->setChecked(core_.CheckBoxUnique.Checked());
   CheckBoxRobots->setChecked(core_.CheckBoxRobots.Checked());
+  CheckBoxNewOnly->setChecked(core_.CheckBoxNewOnly.Checked());
   const QString path = Utf8(core_.Edit5.Text());
   if (Edit5->text() != path) Edit5->setText(path);
 

@@ -56,7 +56,8 @@ class TForm1Window : public QWidget {
   QCheckBox *CheckBox2, *CheckBox3, *CheckBox4;
   QLineEdit* Edit5;
   // Options bar, second row
-  QCheckBox *CheckBoxRedirects, *CheckBoxExtended, *CheckBoxUnique, *CheckBoxRobots;
+  QCheckBox *CheckBoxRedirects, *CheckBoxExtended, *CheckBoxUnique, *CheckBoxRobots,
+      *CheckBoxNewOnly;
   QLabel *LabelInFlight, *LabelPageLimit;
   QSpinBox *SpinEditInFlight, *SpinEditPageLimit;
   // Options bar, third row

@@ -91,10 +91,12 @@ TEST(SpeedButton4Click, SkipsToTheEnteredPosition) {
   }
 }
 
-TEST(SpeedButton4Click, AsksWithTheSavedPositionAfterEmptyingTheLists) {
+TEST(SpeedButton4Click, AsksWithTheSavedPositionAndCancelKeepsTheLists) {
   Saved s(100, 57, 2);
   TForm1& form = s.h.Create();
   form.StringGrid1.AppendResult("a@b.cn");
+  form.StringGrid2.AppendResult("13812345678");
+  form.StringGrid3.AppendResult("12345@qq.com");
   form.StatusBar1.SetPanel(1, "1");
   form.SpinEdit1.SetValue(4);
   form.CheckBox2.SetChecked(false);
@@ -110,10 +112,12 @@ TEST(SpeedButton4Click, AsksWithTheSavedPositionAfterEmptyingTheLists) {
   EXPECT_EQ(history[1].InputCaption, "继续搜索提示");
   EXPECT_EQ(history[1].Text, "请输入您上次搜索断点位置");
   EXPECT_EQ(history[1].InputInitial, "57");
-  // Cancel: the lists stay emptied, the counts and the restored values stay.
+  // Cancel: the lists, the counts and the restored values stay.
   EXPECT_EQ(form.Label6.Caption(), "取消继续搜索...");
   EXPECT_EQ(ButtonsOf(form), kIdle);
-  EXPECT_EQ(form.StringGrid1.EntryCount(), 0);
+  EXPECT_EQ(form.StringGrid1.Snapshot(), std::vector<std::string>{"a@b.cn"});
+  EXPECT_EQ(form.StringGrid2.Snapshot(), std::vector<std::string>{"13812345678"});
+  EXPECT_EQ(form.StringGrid3.Snapshot(), std::vector<std::string>{"12345@qq.com"});
   EXPECT_EQ(form.StatusBar1.Panel(1), "1");
   EXPECT_EQ(form.SearchState.UrlCounter.load(), 57);
   EXPECT_EQ(form.Edit5.Text(), s.list);
@@ -128,6 +132,7 @@ TEST(SpeedButton4Click, AsksWithTheSavedPositionAfterEmptyingTheLists) {
 TEST(SpeedButton4Click, NonIntegerPositionRaisesAndLeavesTheRunningButtons) {
   Saved s(10, 4);
   TForm1& form = s.h.Create();
+  form.StringGrid1.AppendResult("a@b.cn");
   s.h.dialogs.AnswerInput("12abc");
   try {
     form.SpeedButton4Click();
@@ -139,6 +144,7 @@ TEST(SpeedButton4Click, NonIntegerPositionRaisesAndLeavesTheRunningButtons) {
   EXPECT_EQ(form.SearchState.UrlCounter.load(), 4);
   EXPECT_EQ(form.Label6.Caption(), "开始搜索...");
   EXPECT_EQ(form.SearchState.StartedWorkers.load(), 0);
+  EXPECT_EQ(form.StringGrid1.EntryCount(), 1);
 }
 
 TEST(SpeedButton4Click, StopsEarlyWithItsMessages) {
@@ -223,9 +229,11 @@ TEST(SpeedButton4Click, ResumedRunCompletesAndSavesItsProgress) {
   Saved s(6, 2, 3);
   TForm1& form = s.h.Create();
   form.StatusBar1.SetPanel(3, "7");
+  form.StringGrid2.AppendResult("13812345678");
   s.h.dialogs.AnswerInput("3");
   form.SpeedButton4Click();
   EXPECT_EQ(form.StatusBar1.Panel(3), "0");
+  EXPECT_EQ(form.StringGrid2.EntryCount(), 0);
   ASSERT_TRUE(s.h.WaitForCompletedRuns(1));
   EXPECT_EQ(s.h.Fetches().size(), 3u);
   EXPECT_EQ(form.SearchState.UrlCounter.load(), 6);

@@ -1,0 +1,177 @@
+// A run's pages and rows kept in the result store as they end: the run begun or continued
+// there, the writer fed, the position marked, the run ended.
+#include <unordered_set>
+#include <utility>
+
+#include "engine/extractors.h"
+#include "engine/main_form.h"
+
+namespace qm {
+namespace {
+
+TStoredPage StoredPageOf(const TAddressStatus& status) {
+  TStoredPage page;
+  page.LineNumber = status.LineNumber;
+  page.Url = status.Url;
+  page.FinalUrl = status.FinalUrl;
+  page.StatusCode = status.StatusCode;
+  page.BytesReceived = status.BytesReceived;
+  page.Milliseconds = status.Milliseconds;
+  page.FailureReason = status.FailureReason;
+  page.RowsAdded = status.RowsAdded;
+  page.Depth = status.Depth;
+  page.ListedUrl = status.ListedUrl;
+  page.Skipped = status.Skipped;
+  return page;
+}
+
+TAddressStatus StatusOf(const TStoredPage& page) {
+  TAddressStatus status;
+  status.LineNumber = page.LineNumber;
+  status.Url = page.Url;
+  status.FinalUrl = page.FinalUrl;
+  status.StatusCode = page.StatusCode;
+  status.BytesReceived = page.BytesReceived;
+  status.Milliseconds = page.Milliseconds;
+  status.FailureReason = page.FailureReason;
+  status.RowsAdded = page.RowsAdded;
+  status.Depth = page.Depth;
+  status.ListedUrl = page.ListedUrl;
+  status.Skipped = page.Skipped;
+  return status;
+}
+
+// The mail suffix a kind's rows carry beyond their candidate.
+std::string_view SuffixOfKind(int kind) {
+  return kind == 2 ? QQMailSuffix : std::string_view();
+}
+
+// The settings a run starts with, as the store keeps them.
+std::string RunSettingsText(TForm1& form) {
+  return "thread=" + form.SpinEdit1.Text() + " ifeml=" + (form.CheckBox2.Checked() ? "1" : "0") +
+         " ifphone=" + (form.CheckBox3.Checked() ? "1" : "0") +
+         " ifqq=" + (form.CheckBox4.Checked() ? "1" : "0") + " depth=" + form.SpinEditDepth.Text() +
+         " pagelimit=" + form.SpinEditPageLimit.Text() +
+         " robots=" + (form.CheckBoxRobots.Checked() ? "1" : "0") +
+         " newonly=" + (form.CheckBoxNewOnly.Checked() ? "1" : "0");
+}
+
+}  // namespace
+
+void TForm1::OpenResultStore() {
+  if (store_ || storePath_.empty()) return;
+  store_ = OpenSqliteStore(storePath_);
+}
+
+void TForm1::BeginStoredRun(TSearchRun& run, int32_t firstLine) {
+  const bool continuing = std::exchange(continueStoredRun_, false);
+  RestoredRows = {};
+  SearchState.StoredLines.store(store_ ? firstLine : -1);
+  if (!store_) return;
+  const std::string listFile = Edit5.Text();
+  std::optional<TStoredRun> earlier;
+  if (continuing) earlier = store_->LastUnfinishedRun(listFile);
+  if (earlier) {
+    run.StoredRunId = earlier->Id;
+    store_->ReopenRun(earlier->Id);
+    // The lists and records go on from where the stored run left them.
+    TResultList* lists[3] = {&StringGrid1, &StringGrid2, &StringGrid3};
+    store_->ForEachRow(earlier->Id, 7u, [&lists](const TStoredRow& row) {
+      if (row.Kind < 0 || row.Kind > 2) return;
+      lists[row.Kind]->RestoreRow(row.Value, SuffixOfKind(row.Kind), row.Source, row.FoundAtMs);
+    });
+    store_->ForEachPage(earlier->Id, [this](const TStoredPage& page) {
+      AddressStatuses.Add(StatusOf(page));
+    });
+    RestoredRows = {static_cast<size_t>(StringGrid1.EntryCount()),
+                    static_cast<size_t>(StringGrid2.EntryCount()),
+                    static_cast<size_t>(StringGrid3.EntryCount())};
+    StatusBar1.SetPanel(1, std::to_string(StringGrid1.EntryCount()));
+    StatusBar1.SetPanel(3, std::to_string(StringGrid2.EntryCount()));
+    StatusBar1.SetPanel(5, std::to_string(StringGrid3.EntryCount()));
+    StatusBar1.SetPanel(kFailedCountPanel, std::to_string(AddressStatuses.FailedCount()));
+  } else {
+    run.StoredRunId = store_->BeginRun(listFile, RunSettingsText(*this), firstLine);
+  }
+  if (CheckBoxNewOnly.Checked()) ExcludeEarlierRows(run.StoredRunId);
+  run.StoreWriter = std::make_unique<TStoreWriter>(*store_, run.StoredRunId);
+  run.StoreWriter->MarkPosition(firstLine);
+}
+
+void TForm1::ExcludeEarlierRows(int64_t run) {
+  std::unordered_set<std::string> earlier[3];
+  store_->ForEachRow(std::nullopt, 7u, [&earlier, run](const TStoredRow& row) {
+    if (row.Kind < 0 || row.Kind > 2) return;
+    const std::string_view suffix = SuffixOfKind(row.Kind);
+    std::string_view candidate = row.Value;
+    if (!suffix.empty() && candidate.ends_with(suffix)) candidate.remove_suffix(suffix.size());
+    // The run's own rows are restored, not excluded.
+    (void)run;
+    earlier[row.Kind].emplace(candidate);
+  });
+  StringGrid1.ExcludeCandidates(std::move(earlier[0]));
+  StringGrid2.ExcludeCandidates(std::move(earlier[1]));
+  StringGrid3.ExcludeCandidates(std::move(earlier[2]));
+}
+
+void TForm1::StoreFinishedPage(TSearchRun& run, const TAddressStatus& status,
+                               std::vector<TTalliedRow>& rows) {
+  TStoreWriter* writer = run.StoreWriter.get();
+  if (writer == nullptr) return;
+  for (TTalliedRow& row : rows) {
+    writer->AddRow({row.List, std::move(row.Value), status.FinalUrl, status.ListedUrl,
+                    status.LineNumber, row.FoundAtMs});
+  }
+  writer->AddPage(StoredPageOf(status));
+  std::string failure = writer->Failure();
+  if (failure.empty()) return;
+  // Nothing more can be kept: the run stops, and says why once it has ended.
+  {
+    std::lock_guard lock(saveFailureMutex_);
+    if (!storeFailure_) storeFailure_ = std::move(failure);
+  }
+  SearchState.StopRequested.store(true);
+}
+
+void TForm1::MarkStoredPositionLocked(TSearchRun& run) {
+  if (!run.StoreWriter || run.Closed) return;
+  run.StoreWriter->MarkPosition(SearchState.CompletedLines.load());
+  // A save that does not wait for the writer still never passes what is stored.
+  SearchState.StoredLines.store(run.StoreWriter->DurablePosition());
+}
+
+void TForm1::SyncStoredPosition() {
+  const std::shared_ptr<TSearchRun> run = SearchState.CurrentRun();
+  if (!run) return;
+  std::lock_guard lock(run->ListLock);
+  if (!run->StoreWriter || run->Closed) return;
+  run->StoreWriter->Flush();
+  SearchState.StoredLines.store(run->StoreWriter->DurablePosition());
+}
+
+void TForm1::EndStoredRun(TSearchRun& run) {
+  std::unique_ptr<TStoreWriter> writer;
+  {
+    std::lock_guard lock(run.ListLock);
+    writer = std::move(run.StoreWriter);
+  }
+  if (!writer) return;
+  writer->Flush();
+  SearchState.StoredLines.store(writer->DurablePosition());
+  std::string failure = writer->Failure();
+  writer.reset();
+  if (failure.empty()) {
+    const bool finished = run.ListEnded && !SearchState.StopRequested.load() &&
+                          SearchState.CompletedLines.load() >= SearchState.UrlCounter.load();
+    try {
+      store_->EndRun(run.StoredRunId, SearchState.SavedPosition(), finished);
+      return;
+    } catch (const std::exception& error) {
+      failure = error.what();
+    }
+  }
+  std::lock_guard lock(saveFailureMutex_);
+  if (!storeFailure_) storeFailure_ = std::move(failure);
+}
+
+}  // namespace qm
