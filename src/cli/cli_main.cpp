@@ -21,6 +21,10 @@ const char* const kProgramHelp =
     "  scan [KINDS] FILE... find contact data in local files (\"-\" is standard input)\n"
     "  harvest [OPTIONS] LIST\n"
     "                       search the pages of a URL list as the main window does\n"
+    "  rows --store FILE    the rows a result store keeps, as harvest writes them\n"
+    "  runs --store FILE    the runs a result store keeps\n"
+    "  export --store FILE --format txt|csv|xlsx --out PATH\n"
+    "                       save a stored run's rows as the main window saves its lists\n"
     "\n"
     "  --help               this text; COMMAND --help tells about one command\n"
     "  --version            the program's version\n"
@@ -56,9 +60,10 @@ int main(int argc, char** argv) {
     int (*Run)(const std::vector<std::string>&);
     const char* Help;
   };
-  const Entry entries[] = {{"fetch", RunFetch, kFetchHelp},
-                           {"scan", RunScan, kScanHelp},
-                           {"harvest", RunHarvest, kHarvestHelp}};
+  const Entry entries[] = {
+      {"fetch", RunFetch, kFetchHelp},       {"scan", RunScan, kScanHelp},
+      {"harvest", RunHarvest, kHarvestHelp}, {"rows", RunRows, kRowsHelp},
+      {"runs", RunRuns, kRunsHelp},          {"export", RunExport, kExportHelp}};
   for (const Entry& entry : entries) {
     if (command != entry.Name) continue;
     if (WantsHelp(args)) {

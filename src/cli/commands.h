@@ -13,10 +13,16 @@ inline constexpr int kExitUsage = 2;
 int RunFetch(const std::vector<std::string>& args);
 int RunScan(const std::vector<std::string>& args);
 int RunHarvest(const std::vector<std::string>& args);
+int RunRows(const std::vector<std::string>& args);
+int RunRuns(const std::vector<std::string>& args);
+int RunExport(const std::vector<std::string>& args);
 
 extern const char* const kFetchHelp;
 extern const char* const kScanHelp;
 extern const char* const kHarvestHelp;
+extern const char* const kRowsHelp;
+extern const char* const kRunsHelp;
+extern const char* const kExportHelp;
 
 // True when the arguments ask for the subcommand's help.
 bool WantsHelp(const std::vector<std::string>& args);

@@ -1,0 +1,53 @@
+// qmharvest-cli export --store FILE [--run N] --format txt|csv|xlsx --out PATH
+#include <string>
+#include <vector>
+
+#include "cli/command_line.h"
+#include "cli/commands.h"
+#include "cli/store_option.h"
+#include "persistence/stored_rows_export.h"
+
+namespace qm::cli {
+
+const char* const kExportHelp =
+    "Usage: qmharvest-cli export --store FILE [--run N] --format txt|csv|xlsx --out PATH\n"
+    "\n"
+    "Saves the rows of a run that the result store FILE keeps (harvest --store FILE) as the\n"
+    "main window saves its result lists; the newest run unless --run names one.\n"
+    "\n"
+    "  --store FILE     the result store to read\n"
+    "  --run N          the rows of run N (qmharvest-cli runs lists them)\n"
+    "  --format txt     the non-empty lists as text files in the folder PATH (made when\n"
+    "                   missing), as harvest --out names them: 电邮N.txt, 手机N.txt,\n"
+    "                   QQ邮N.txt, N the list's row count\n"
+    "  --format csv     the one file PATH holding all three lists: UTF-8 with a byte-order\n"
+    "                   mark, one row each: kind, value, source address, time found\n"
+    "  --format xlsx    the one workbook PATH with a sheet per kind\n"
+    "  --out PATH       where to write\n";
+
+int RunExport(const std::vector<std::string>& args) {
+  const ParsedCommand parsed = ParseCommand(args, {{}, {"--store", "--run", "--format", "--out"}});
+  if (!parsed.Operands().empty()) throw UsageError("export takes no operand");
+  const std::string path = StoreOption(parsed, "export");
+  const std::optional<int64_t> wanted = RunOption(parsed);
+  const std::optional<std::string> format = parsed.Value("--format");
+  if (!format) throw UsageError("export needs --format txt, csv or xlsx");
+  TStoredRowsFormat chosen;
+  if (*format == "txt") {
+    chosen = TStoredRowsFormat::Text;
+  } else if (*format == "csv") {
+    chosen = TStoredRowsFormat::Csv;
+  } else if (*format == "xlsx") {
+    chosen = TStoredRowsFormat::Workbook;
+  } else {
+    throw UsageError("option --format takes txt, csv or xlsx, not '" + *format + "'");
+  }
+  const std::optional<std::string> out = parsed.Value("--out");
+  if (!out || out->empty()) throw UsageError("export needs --out PATH");
+
+  const OpenedStore opened = OpenExistingStore(path);
+  ExportStoredRows(*opened.Store, ChosenRun(opened, wanted), chosen, *out);
+  return kExitSuccess;
+}
+
+}  // namespace qm::cli

@@ -1,0 +1,47 @@
+#include "persistence/stored_rows_export.h"
+
+#include <array>
+#include <filesystem>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "persistence/contact_spreadsheet.h"
+#include "persistence/export_results.h"
+
+namespace qm {
+
+void ExportStoredRows(TResultStore& store, int64_t run, TStoredRowsFormat format,
+                      const std::string& path) {
+  constexpr std::array<std::string_view, 3> kPrefixes = {kEmailExportPrefix, kMobileExportPrefix,
+                                                         kQQExportPrefix};
+  std::array<std::vector<TResultEntry>, 3> lists;
+  store.ForEachRow(run, (1u << lists.size()) - 1, [&lists](const TStoredRow& row) {
+    // A store written by another version may know kinds this one does not.
+    if (row.Kind < 0 || static_cast<size_t>(row.Kind) >= lists.size()) return;
+    lists[static_cast<size_t>(row.Kind)].push_back({row.Value, row.Source, row.FoundAtMs});
+  });
+
+  if (format == TStoredRowsFormat::Text) {
+    std::filesystem::create_directories(path);
+    for (size_t kind = 0; kind < lists.size(); ++kind) {
+      if (lists[kind].empty()) continue;
+      std::vector<std::string> rows;
+      rows.reserve(lists[kind].size());
+      for (TResultEntry& entry : lists[kind]) rows.push_back(std::move(entry.Value));
+      const std::string name =
+          ProposedExportName(kPrefixes[kind], static_cast<int32_t>(rows.size()));
+      WriteListFile((std::filesystem::path(path) / name).string(), rows);
+    }
+    return;
+  }
+
+  std::vector<TExportedKind> kinds;
+  for (size_t kind = 0; kind < lists.size(); ++kind) {
+    kinds.push_back({SpreadsheetKindName(kPrefixes[kind]), std::move(lists[kind])});
+  }
+  WriteExportFile(path, format == TStoredRowsFormat::Csv ? ContactListsCsv(kinds)
+                                                         : ContactListsWorkbook(kinds));
+}
+
+}  // namespace qm
