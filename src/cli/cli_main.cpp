@@ -7,6 +7,7 @@
 
 #include "cli/command_line.h"
 #include "cli/commands.h"
+#include "engine/page_memory_release.h"
 
 namespace {
 
@@ -41,6 +42,7 @@ int UsageFailure(const std::string& message, const std::string& command) {
 
 int main(int argc, char** argv) {
   using namespace qm::cli;
+  qm::ReturnPageBuffersToTheSystem();
   std::vector<std::string> args(argv + 1, argv + argc);
   if (args.empty()) return UsageFailure("no command given", "");
   const std::string command = args.front();

@@ -18,8 +18,10 @@ constexpr std::string_view kRobotsAgentName = "qmharvest";
 constexpr size_t kMaxLinkSearchBytes = 4u << 20;
 // How long a lane with nothing to take waits before it looks at stop and close again.
 constexpr auto kIdleLaneWait = std::chrono::milliseconds(100);
-// What a page holds before its body arrives; the fetch reserves the rest as it grows.
-constexpr size_t kPageRoom = 64u << 10;
+// What a page in flight holds beside its buffers, which the fetch reserves as they grow:
+// its lane's stack, the pieces of its scan and of its links, what the allocator keeps of
+// them. Measured against hostile pages, not guessed small.
+constexpr size_t kPageRoom = 512u << 10;
 // How long a lane waits for room before it looks at stop and close again.
 constexpr auto kRoomWait = std::chrono::milliseconds(100);
 // How long a page's links may be looked for: a hostile page keeps the links found by then.

@@ -140,7 +140,12 @@ size_t THttpClient::MakeBodyRoom(size_t piece) {
   if (before + piece + 2 <= data.capacity()) return piece;
   const size_t capacity =
       std::min(MaxBodyBytes + 2, std::max(2 * data.capacity(), kCountedStepBytes));
-  if (capacity > data.capacity() && BodyGrowth(capacity)) data.reserve(capacity);
+  // A buffer that has grown big is held twice while it moves: both are asked for.
+  const size_t moving = data.capacity() >= kCountedStepBytes ? data.capacity() : 0;
+  if (capacity > data.capacity() && BodyGrowth(moving + capacity)) {
+    data.reserve(capacity);
+    if (BodyGrown) BodyGrown(data.capacity());
+  }
   // What is left of the buffer is still filled when it may not grow.
   return data.capacity() >= before + 2 ? std::min(piece, data.capacity() - before - 2) : 0;
 }

@@ -103,6 +103,9 @@ class THttpClient {
   // what it had, at least 256 KiB, at most the cap); false stops the body there once what
   // it had is full. Unset, the buffer grows as it needs within the cap.
   std::function<bool(size_t capacity)> BodyGrowth;
+  // Told the buffer's capacity once a growth is over: while the body moves to its larger
+  // buffer, both are held, and growth asks room for both.
+  std::function<void(size_t capacity)> BodyGrown;
   // True when the last response's body stopped because `BodyGrowth` refused it room.
   bool BodyCutForMemory = false;
   // Every wait of a request ends by this many ms after it began, however slowly the server

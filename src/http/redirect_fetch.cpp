@@ -83,9 +83,13 @@ struct TBodyGrowthScope {
   TBodyGrowthScope(THttpClient& client, TPageMemory* memory) : Client(client) {
     if (memory != nullptr && memory->Budgeted()) {
       client.BodyGrowth = [memory](size_t capacity) { return memory->Cover(capacity); };
+      client.BodyGrown = [memory](size_t capacity) { memory->ShrinkTo(capacity); };
     }
   }
-  ~TBodyGrowthScope() { Client.BodyGrowth = nullptr; }
+  ~TBodyGrowthScope() {
+    Client.BodyGrowth = nullptr;
+    Client.BodyGrown = nullptr;
+  }
   TBodyGrowthScope(const TBodyGrowthScope&) = delete;
   TBodyGrowthScope& operator=(const TBodyGrowthScope&) = delete;
 };

@@ -3,6 +3,7 @@
 #include <optional>
 
 #include "engine/main_form.h"
+#include "engine/page_memory_release.h"
 #include "shell/about_dialog.h"
 #include "shell/app_title.h"
 #include "shell/application_setup.h"
@@ -18,6 +19,7 @@
 
 int main(int argc, char** argv) {
   using namespace qm::shell;
+  qm::ReturnPageBuffersToTheSystem();
   if (const auto answered = AnswerCommandLine(argc, argv, stdout, stderr)) return *answered;
   std::optional<TDisplayStartGuard> startGuard(std::in_place);
   TApplication app(argc, argv);
