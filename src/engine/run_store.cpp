@@ -56,6 +56,13 @@ std::string RunSettingsText(TForm1& form) {
          " newonly=" + (form.CheckBoxNewOnly.Checked() ? "1" : "0");
 }
 
+// The lines whose rows the store holds: where the run started until its writer has stored
+// a position.
+int64_t StoredPosition(const TSearchRun& run, const TStoreWriter& writer) {
+  const int64_t durable = writer.DurablePosition();
+  return durable < run.FirstLine ? run.FirstLine : durable;
+}
+
 }  // namespace
 
 void TForm1::OpenResultStore() {
@@ -66,6 +73,7 @@ void TForm1::OpenResultStore() {
 void TForm1::BeginStoredRun(TSearchRun& run, int32_t firstLine) {
   const bool continuing = std::exchange(continueStoredRun_, false);
   RestoredRows = {};
+  run.FirstLine = firstLine;
   SearchState.StoredLines.store(store_ ? firstLine : -1);
   if (!store_) return;
   const std::string listFile = Edit5.Text();
@@ -137,7 +145,7 @@ void TForm1::MarkStoredPositionLocked(TSearchRun& run) {
   if (!run.StoreWriter || run.Closed) return;
   run.StoreWriter->MarkPosition(SearchState.CompletedLines.load());
   // A save that does not wait for the writer still never passes what is stored.
-  SearchState.StoredLines.store(run.StoreWriter->DurablePosition());
+  SearchState.StoredLines.store(StoredPosition(run, *run.StoreWriter));
 }
 
 void TForm1::SyncStoredPosition() {
@@ -146,7 +154,7 @@ void TForm1::SyncStoredPosition() {
   std::lock_guard lock(run->ListLock);
   if (!run->StoreWriter || run->Closed) return;
   run->StoreWriter->Flush();
-  SearchState.StoredLines.store(run->StoreWriter->DurablePosition());
+  SearchState.StoredLines.store(StoredPosition(*run, *run->StoreWriter));
 }
 
 void TForm1::EndStoredRun(TSearchRun& run) {
@@ -157,7 +165,7 @@ void TForm1::EndStoredRun(TSearchRun& run) {
   }
   if (!writer) return;
   writer->Flush();
-  SearchState.StoredLines.store(writer->DurablePosition());
+  SearchState.StoredLines.store(StoredPosition(run, *writer));
   std::string failure = writer->Failure();
   writer.reset();
   if (failure.empty()) {

@@ -104,6 +104,7 @@ class TSearchRun {
   // Added to only while the run is open; ended with it.
   std::unique_ptr<TStoreWriter> StoreWriter;
   int64_t StoredRunId = 0;
+  int64_t FirstLine = 0;  // where the run started in its list
   // Mirrors Closed for the scanning loop, which tests it line by line without the lock.
   std::atomic<bool> ClosedFlag{false};
   // Held shared while a worker scans a page; closing the run takes it exclusively, so once

@@ -11,6 +11,7 @@
 #include "engine/engine_fixture.h"
 #include "engine/fetch_gate.h"
 #include "store/result_store.h"
+#include "support/scratch_mount.h"
 
 namespace qm {
 namespace {
@@ -114,6 +115,40 @@ TEST(StoredRun, AStoreThatCannotBeUsedStartsNoSearch) {
   EXPECT_EQ(f.form->SearchState.CurrentRun(), nullptr);
   EXPECT_TRUE(f.Fetched().empty());
   EXPECT_TRUE(f.form->SpeedButton2.Enabled());
+}
+
+TEST(StoredRun, AFullDiskStopsTheRunSaysSoAndSavesNoPositionPastWhatIsStored) {
+  EngineFixture f([](const std::string& url, TPageLines& lines) {
+    std::vector<std::string> page;
+    const std::string n = url.substr(url.rfind('/') + 1);
+    for (int i = 0; i < 20; ++i) {
+      page.push_back("mail a-rather-long-name-to-fill-the-disk-" + std::to_string(i) + "." + n +
+                     "@x.cn");
+    }
+    lines = TPageLines(page);
+    return true;
+  });
+  test::ScratchMount disk(f.dir.File("disk"), "size=256k");
+  if (!disk.Mounted()) GTEST_SKIP() << "cannot mount a small tmpfs here";
+  f.form->SetStorePath(f.dir.File("disk/qmharvest.db"));
+  f.UseList(NumberedList(3000));
+  f.form->SpeedButton2Click();
+  ASSERT_TRUE(f.WaitForCompletedRuns(1));
+  ASSERT_TRUE(f.WaitForWorkersGone());
+
+  const std::optional<std::string> failure = f.form->TakeEndOfRunSaveFailure();
+  ASSERT_TRUE(failure.has_value());
+  EXPECT_NE(failure->find("full"), std::string::npos) << *failure;
+  EXPECT_LT(f.form->SearchState.UrlCounter.load(), 3000);
+  // What is stored is whole, and the position saved never passes it.
+  const std::vector<TStoredRun> runs = OpenSqliteStore(f.form->StorePath())->Runs();
+  ASSERT_EQ(runs.size(), 1u);
+  EXPECT_FALSE(runs[0].Finished);
+  EXPECT_EQ(runs[0].Rows, 20 * runs[0].Pages);
+  const std::string settings = f.SettingsText();
+  const size_t at = settings.find("process=");
+  ASSERT_NE(at, std::string::npos);
+  EXPECT_LE(std::stoll(settings.substr(at + 8)), runs[0].Pages);
 }
 
 }  // namespace

@@ -2,7 +2,6 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,6 +9,7 @@
 #include <tuple>
 
 #include "store/raw_database.h"
+#include "support/scratch_mount.h"
 #include "support/temp_dir.h"
 
 namespace qm {
@@ -58,25 +58,7 @@ std::string OpenError(const std::string& path, const TSqliteStoreOptions& option
   return ErrorOf([&] { OpenSqliteStore(path, options); });
 }
 
-// A tmpfs of its own, for a disk that fills up or turns read-only; needs the right to mount.
-class ScratchMount {
- public:
-  ScratchMount(const std::string& dir, const char* size) : dir_(dir) {
-    std::filesystem::create_directory(dir_);
-    mounted_ = mount("tmpfs", dir_.c_str(), "tmpfs", 0, size) == 0;
-  }
-  ~ScratchMount() {
-    if (mounted_) umount2(dir_.c_str(), MNT_DETACH);
-  }
-  bool Mounted() const { return mounted_; }
-  bool MakeReadOnly() {
-    return mount("tmpfs", dir_.c_str(), "tmpfs", MS_REMOUNT | MS_RDONLY, nullptr) == 0;
-  }
-
- private:
-  std::string dir_;
-  bool mounted_ = false;
-};
+using test::ScratchMount;
 
 TEST(SqliteStoreTest, RoundTripOfTwoRuns) {
   test::TempDir dir;
