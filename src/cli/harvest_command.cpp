@@ -1,10 +1,12 @@
 // qmharvest-cli harvest [OPTIONS] LIST
+#include <fcntl.h>
 #include <poll.h>
 #include <pthread.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/eventfd.h>
 #include <sys/signalfd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -24,12 +26,14 @@
 #include "cli/command_line.h"
 #include "cli/commands.h"
 #include "cli/console_dialogs.h"
+#include "cli/harvest_progress.h"
 #include "cli/row_output.h"
 #include "cli/status_output.h"
 #include "engine/main_form.h"
 #include "engine/url_list_reader.h"
 #include "persistence/export_results.h"
 #include "persistence/settings_file.h"
+#include "text/errors.h"
 #include "text/program_location.h"
 
 namespace qm::cli {
@@ -42,9 +46,14 @@ const char* const kHarvestHelp =
     "output as by scan; the order follows the workers. At the end a summary goes to\n"
     "standard error. Ctrl-C once stops the search as \"终止\" does (the workers finish their\n"
     "pages); a second Ctrl-C ends it at once. Rows that cannot be written to standard\n"
-    "output stop it the same way. Exit status 1 when standard output, the --status file,\n"
-    "the --out files or the progress record could not be written, each named on standard\n"
-    "error.\n"
+    "output stop it the same way. While it runs, a line of progress on standard error\n"
+    "(when that is a terminal, or with --progress) tells the lines taken of the list, the\n"
+    "pages, the rows of each kind, the failed pages, pages per second and the time left.\n"
+    "\n"
+    "Exit status: 0 done; 1 when the list cannot be read, --from is past its end, or\n"
+    "standard output, the --status file, the --out files or the progress record could not\n"
+    "be written, each named on standard error; 2 for a usage error (an unknown option, a\n"
+    "number out of its range).\n"
     "\n"
     "  --threads N       worker threads, 1 to 4 (default 1)\n"
     "  --email           collect e-mail addresses (the default when no kind is named)\n"
@@ -54,8 +63,10 @@ const char* const kHarvestHelp =
     "                    POS from 0 to 2147483647\n"
     "  --out DIR         also write the non-empty lists to DIR as the program saves them\n"
     "                    (电邮N.txt, 手机N.txt, QQ邮N.txt)\n"
-    "  --save-progress   keep the progress record in the settings file beside this\n"
-    "                    program (qmharvest-cli.ini), as the window does\n"
+    "  --save-progress   keep the progress record in the settings file qmharvest-cli.ini,\n"
+    "                    as the window does: beside this program when its folder is\n"
+    "                    writable, else in $XDG_CONFIG_HOME/qmharvest/ (or\n"
+    "                    ~/.config/qmharvest/)\n"
     "  --no-online-check do not require an address other than 127.0.0.1 for this host\n"
     "  --in-flight K     pages each worker keeps in flight, 1 to 32 (default 8)\n"
     "  --no-redirects    scan a redirect's own body instead of following it\n"
@@ -65,7 +76,16 @@ const char* const kHarvestHelp =
     "                    (default 1; 0 searches only the listed pages)\n"
     "  --page-limit N    pages of one site at most, 1 to 1000 (default 20)\n"
     "  --no-robots       follow links that the site's robots.txt forbids\n"
-    "  --memory-limit MB  memory the pages of the run may hold at once, in MiB (default 1024)\n"
+    "  --store FILE      keep every page record and row in the result store FILE as\n"
+    "                    they are found (with --save-progress and no --store: beside\n"
+    "                    the progress record)\n"
+    "  --resume LIST     go on with the last unfinished run of LIST in the store from\n"
+    "                    its saved position, writing only rows new to that run\n"
+    "  --new-only        leave out rows that earlier runs in the store found\n"
+    "  --memory-limit MB  memory the pages of the run may hold at once, in MiB, 64 to\n"
+    "                    1048576 (default 1024)\n"
+    "  --progress        the line of progress even when standard error is no terminal\n"
+    "  --quiet           no progress and no summary: standard error has only failures\n"
     "  --status FILE     write what became of every page to FILE as it ends, one line\n"
     "                    each: line number, address, final address, HTTP status, bytes,\n"
     "                    milliseconds, failure reason, the e-mail, mobile and QQ rows the\n"
@@ -74,10 +94,32 @@ const char* const kHarvestHelp =
 
 namespace {
 
-// --memory-limit, in MiB, as the window's box allows it.
-constexpr int32_t kLeastMemoryLimit = 64;
+// The numeric options, in the ranges of the window's boxes.
+constexpr int32_t kLeastMemoryLimit = 64;  // MiB
 constexpr int32_t kMostMemoryLimit = 1048576;
 constexpr int32_t kDefaultMemoryLimit = 1024;
+constexpr int32_t kMostDepth = 3;
+constexpr int32_t kDefaultDepth = 1;
+constexpr int32_t kMostPageLimit = 1000;
+constexpr int32_t kDefaultPageLimit = 20;
+constexpr int32_t kDefaultPagesInFlight = 8;
+
+std::string ListFailure(const std::string& list, const std::string& reason) {
+  return "cannot read the URL list " + list + ": " + reason;
+}
+
+// The window's messages about the list do not name it; these do, before the engine looks.
+void CheckListReadable(const std::string& list) {
+  int fd;
+  do {
+    fd = ::open(list.c_str(), O_RDONLY | O_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) throw std::runtime_error(ListFailure(list, std::strerror(errno)));
+  struct stat info {};
+  const bool folder = ::fstat(fd, &info) == 0 && S_ISDIR(info.st_mode);
+  ::close(fd);
+  if (folder) throw std::runtime_error(ListFailure(list, "it is a folder, not a file"));
+}
 
 // A folder for a settings file nobody asked to keep; removed with everything in it.
 class ScratchFolder {
@@ -154,40 +196,6 @@ class ChangeWakeup {
   int fd_;
 };
 
-class ProgressLine {
- public:
-  ProgressLine() : enabled_(::isatty(STDERR_FILENO) == 1) {}
-  void Show(const TForm1& form, bool force) {
-    if (!enabled_) return;
-    const auto now = std::chrono::steady_clock::now();
-    if (!force && now - last_ < std::chrono::milliseconds(200)) return;
-    last_ = now;
-    std::fprintf(stderr, "\r\033[Klines %d/%d  email %d  mobile %d  qq %d",
-                 form.SearchState.UrlCounter.load(), form.SearchState.UrlTotal.load(),
-                 form.StringGrid1.EntryCount(), form.StringGrid2.EntryCount(),
-                 form.StringGrid3.EntryCount());
-    shown_ = true;
-  }
-  // Before other output on the terminal.
-  void Erase() {
-    if (!shown_) return;
-    std::fputs("\r\033[K", stderr);
-    shown_ = false;
-  }
-
- private:
-  bool enabled_;
-  bool shown_ = false;
-  std::chrono::steady_clock::time_point last_{};
-};
-
-void WriteSummary(const TForm1& form) {
-  std::fprintf(stderr, "lines taken: %d, lines in the list: %d, email: %d, mobile: %d, qq: %d\n",
-               form.SearchState.UrlCounter.load(), form.SearchState.UrlTotal.load(),
-               form.StringGrid1.EntryCount(), form.StringGrid2.EntryCount(),
-               form.StringGrid3.EntryCount());
-}
-
 void ExportLists(const TForm1& form, const std::string& folder) {
   std::filesystem::create_directories(folder);
   const struct {
@@ -261,11 +269,20 @@ std::optional<std::string> CloseRunWithin(TForm1& form, std::chrono::millisecond
 int RunHarvest(const std::vector<std::string>& args) {
   const ParsedCommand parsed =
       ParseCommand(args, {{"--email", "--mobile", "--qq", "--save-progress", "--no-online-check",
-                           "--no-redirects", "--no-extended", "--no-unique", "--no-robots"},
+                           "--no-redirects", "--no-extended", "--no-unique", "--no-robots",
+                           "--new-only", "--progress", "--quiet"},
                           {"--threads", "--from", "--out", "--in-flight", "--status", "--depth",
-                           "--page-limit", "--memory-limit"}});
-  if (parsed.Operands().size() != 1) throw UsageError("harvest takes exactly one LIST");
-  const std::string list = parsed.Operands().front();
+                           "--page-limit", "--memory-limit", "--store", "--resume"}});
+  const std::optional<std::string> resumed = parsed.Value("--resume");
+  if (parsed.Operands().size() != (resumed ? 0u : 1u)) {
+    throw UsageError(resumed ? "harvest --resume LIST takes no other LIST"
+                             : "harvest takes exactly one LIST");
+  }
+  if (resumed && parsed.Value("--from")) throw UsageError("--resume and --from exclude each other");
+  if (resumed && !parsed.Value("--store") && !parsed.Has("--save-progress")) {
+    throw UsageError("--resume needs --store FILE or --save-progress");
+  }
+  const std::string list = resumed ? *resumed : parsed.Operands().front();
   const bool anyKind = parsed.Has("--email") || parsed.Has("--mobile") || parsed.Has("--qq");
   std::optional<int32_t> from;
   if (parsed.Value("--from")) {
@@ -273,6 +290,16 @@ int RunHarvest(const std::vector<std::string>& args) {
   }
   const int32_t memoryLimit = NumberOption(parsed, "--memory-limit", kLeastMemoryLimit,
                                            kMostMemoryLimit, kDefaultMemoryLimit);
+  const int32_t threads = NumberOption(parsed, "--threads", 1, kWorkerSlotCount, 1);
+  const int32_t inFlight =
+      NumberOption(parsed, "--in-flight", 1, kMaxPagesInFlight, kDefaultPagesInFlight);
+  const int32_t depth = NumberOption(parsed, "--depth", 0, kMostDepth, kDefaultDepth);
+  const int32_t pageLimit =
+      NumberOption(parsed, "--page-limit", 1, kMostPageLimit, kDefaultPageLimit);
+  if (parsed.Has("--progress") && parsed.Has("--quiet")) {
+    throw UsageError("--progress and --quiet exclude each other");
+  }
+  const bool quiet = parsed.Has("--quiet");
   const std::optional<std::string> out = parsed.Value("--out");
 
   std::optional<ScratchFolder> scratch;
@@ -285,8 +312,10 @@ int RunHarvest(const std::vector<std::string>& args) {
   }
   if (parsed.Has("--no-online-check")) environment.LocalAddress = [] { return std::string(); };
 
+  CheckListReadable(list);
+  const std::string statusPath = parsed.Value("--status").value_or("");
   std::optional<StatusFile> statusFile;
-  if (const std::optional<std::string> path = parsed.Value("--status")) statusFile.emplace(*path);
+  if (!statusPath.empty()) statusFile.emplace(statusPath);
 
   InterruptChannel interrupts;
   ChangeWakeup wakeup;
@@ -296,21 +325,35 @@ int RunHarvest(const std::vector<std::string>& args) {
   if (from) dialogs.SetInputAnswer(std::to_string(*from));
   TForm1 form(dialogs, environment);
   form.FormCreate();
+  // Kept where asked, else beside the progress record when that is kept; else nowhere.
+  if (const std::optional<std::string> store = parsed.Value("--store")) {
+    form.SetStorePath(*store);
+  } else if (!parsed.Has("--save-progress")) {
+    form.SetStorePath({});
+  }
+  if (resumed) {
+    form.OpenResultStore();
+    const std::optional<TStoredRun> unfinished = form.ResultStore()->LastUnfinishedRun(list);
+    if (!unfinished) {
+      std::fprintf(stderr, "qmharvest-cli: %s has no unfinished run of %s\n",
+                   form.StorePath().c_str(), list.c_str());
+      return kExitFailure;
+    }
+    from = static_cast<int32_t>(unfinished->SavedPosition);
+    dialogs.SetInputAnswer(std::to_string(*from));
+  }
+  form.CheckBoxNewOnly.SetChecked(parsed.Has("--new-only"));
   form.Edit5.SetText(list);
-  form.SpinEdit1.SetText(parsed.Value("--threads").value_or("1"));
-  form.SpinEdit1.ClampToRange();
+  form.SpinEdit1.SetValue(threads);
   form.CheckBox2.SetChecked(parsed.Has("--email") || !anyKind);
   form.CheckBox3.SetChecked(parsed.Has("--mobile"));
   form.CheckBox4.SetChecked(parsed.Has("--qq"));
-  form.SpinEditInFlight.SetText(parsed.Value("--in-flight").value_or("8"));
-  form.SpinEditInFlight.ClampToRange();
+  form.SpinEditInFlight.SetValue(inFlight);
   form.CheckBoxRedirects.SetChecked(!parsed.Has("--no-redirects"));
   form.CheckBoxExtended.SetChecked(!parsed.Has("--no-extended"));
   form.CheckBoxUnique.SetChecked(!parsed.Has("--no-unique"));
-  form.SpinEditDepth.SetText(parsed.Value("--depth").value_or("1"));
-  form.SpinEditDepth.ClampToRange();
-  form.SpinEditPageLimit.SetText(parsed.Value("--page-limit").value_or("20"));
-  form.SpinEditPageLimit.ClampToRange();
+  form.SpinEditDepth.SetValue(depth);
+  form.SpinEditPageLimit.SetValue(pageLimit);
   form.CheckBoxRobots.SetChecked(!parsed.Has("--no-robots"));
   form.SpinEditMemoryLimit.SetValue(memoryLimit);
   // Records are written as they come, never read back: a list of a million lines need not
@@ -327,36 +370,54 @@ int RunHarvest(const std::vector<std::string>& args) {
   // Changes made before the listener came are pending; without this no change would wake us.
   form.Changes.Acknowledge();
 
+  const std::string recordPath = parsed.Has("--save-progress") ? form.SettingsFilePath() : "";
   const int64_t completedBefore = form.SearchState.CompletedRuns.load();
-  if (from) {
-    // "继续" reads the list, the kinds and the thread count from the progress record, so
-    // the record is written first with this command's values, and with the position the
-    // run starts from: a resume that stops before its first line, or a process killed
-    // before the run saves, leaves the saved position there, never lower. A missing list
-    // leaves the record alone.
-    std::error_code ignored;
-    if (!std::filesystem::is_regular_file(list, ignored)) {
-      dialogs.ShowInformation("网址列表文件不存在!");
-      return kExitFailure;
+  try {
+    if (from) {
+      // "继续" reads the list, the kinds and the thread count from the progress record, so
+      // the record is written first with this command's values, and with the position the
+      // run starts from: a resume that stops before its first line, or a process killed
+      // before the run saves, leaves the saved position there, never lower. A position
+      // past the list's end leaves the record alone.
+      const int32_t lines = CountUrlListLines(list);
+      if (*from > lines) {
+        throw std::runtime_error((parsed.Value("--from") ? "--from " : "the saved position ") +
+                                 std::to_string(*from) + " is past the end of " + list +
+                                 ", which has " + std::to_string(lines) +
+                                 (lines == 1 ? " line" : " lines"));
+      }
+      if (!quiet && parsed.Value("--from") && *from == 0 && depth == 0) {
+        std::fputs(
+            "qmharvest-cli: --from 0 skips the first line all the same when only the listed "
+            "pages are searched (--depth 0); without --from the search begins with it\n",
+            stderr);
+      }
+      form.SearchState.UrlTotal.store(lines);
+      form.SearchState.UrlCounter.store(*from);
+      WriteSettingsFile(form.SettingsFilePath(), CurrentSettings(form));
+      form.SpeedButton4Click();
+    } else {
+      form.SpeedButton2Click();
     }
-    form.SearchState.UrlTotal.store(CountUrlListLines(list));
-    form.SearchState.UrlCounter.store(*from);
-    WriteSettingsFile(form.SettingsFilePath(), CurrentSettings(form));
-    form.SpeedButton4Click();
-  } else {
-    form.SpeedButton2Click();
+  } catch (const EInOutError& error) {
+    throw std::runtime_error(ListFailure(list, error.what()));
   }
   if (dialogs.MessageShown()) return kExitFailure;
   if (!form.SearchState.CurrentRun() && form.SearchState.CompletedRuns.load() == completedBefore) {
-    // Nothing to search (a resume past the end of the list): the hint line says so.
-    std::fprintf(stderr, "qmharvest-cli: %s\n", form.Label6.Caption().c_str());
-    WriteSummary(form);
+    // Nothing left to search (a resume at the end of the list): the hint line says so.
+    if (!quiet) {
+      std::fprintf(stderr, "qmharvest-cli: %s\n", form.Label6.Caption().c_str());
+      WriteSummary(form, statusPath, recordPath);
+    }
     return kExitSuccess;
   }
 
-  ListFollower followers[] = {
-      {form.StringGrid1, kEmailKind}, {form.StringGrid2, kMobileKind}, {form.StringGrid3, kQQKind}};
-  ProgressLine progress;
+  // A continued run's rows found before are not written again.
+  ListFollower followers[] = {{form.StringGrid1, kEmailKind, form.RestoredRows[0]},
+                              {form.StringGrid2, kMobileKind, form.RestoredRows[1]},
+                              {form.StringGrid3, kQQKind, form.RestoredRows[2]}};
+  ProgressLine progress(!quiet && (parsed.Has("--progress") || ::isatty(STDERR_FILENO) == 1),
+                        from.value_or(0));
   RowOutput rows;
   Failures failures;
   bool stopped = false;  // as "终止" does, by Ctrl-C or for rows that cannot be written
@@ -374,7 +435,8 @@ int RunHarvest(const std::vector<std::string>& args) {
   auto writeNewRows = [&] {
     form.Changes.Acknowledge();
     const bool failedBefore = rows.Failed();
-    if (rows.WriteNewRows(followers)) progress.Erase();
+    if (progress.SharesTerminalWithRows() && AnyNewRows(followers)) progress.Erase();
+    rows.WriteNewRows(followers);
     noteRowFailure(failedBefore);
   };
   auto flushRows = [&] {
@@ -410,7 +472,7 @@ int RunHarvest(const std::vector<std::string>& args) {
           CloseRunWithin(form, std::chrono::milliseconds(1000));
       writeNewRows();
       progress.Erase();
-      WriteSummary(form);
+      if (!quiet) WriteSummary(form, statusPath, recordPath);
       if (out) ExportListsNamingFailure(form, *out, failures);
       std::fputs("qmharvest-cli: ended at once; pages being fetched were abandoned\n", stderr);
       if (saveFailure) failures.Add("the progress was not saved: " + *saveFailure);
@@ -423,7 +485,7 @@ int RunHarvest(const std::vector<std::string>& args) {
       ::_exit(kExitFailure);
     }
     if (form.SearchState.CompletedRuns.load() != completedBefore) break;
-    progress.Show(form, false);
+    progress.Show(form);
     // The workers report every line; looking at most fifty times a second keeps this
     // thread from competing with them for the lists' locks. Only Ctrl-C and the end of the
     // run cut it short.
@@ -434,7 +496,7 @@ int RunHarvest(const std::vector<std::string>& args) {
   stopped = true;  // the run has ended: a late failure of the rows stops nothing
   writeNewRows();
   progress.Erase();
-  WriteSummary(form);
+  if (!quiet) WriteSummary(form, statusPath, recordPath);
   if (out) ExportListsNamingFailure(form, *out, failures);
   flushRows();
   form.AddressStatuses.SetListener({});

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -102,8 +103,40 @@ INSTANTIATE_TEST_SUITE_P(
                  "not '99999999999'"},
         UsageRow{
             "MemoryLimitNotANumber", {"harvest", "--memory-limit", "1g", "l.txt"}, 2, "not '1g'"},
-        // The messages of the window's message boxes are failures, not usage errors.
-        UsageRow{"NoList", {"harvest", "/nonexistent/list.txt"}, 1, "您还没有选择网址列表文件!"},
+        UsageRow{"ThreadsAboveRange",
+                 {"harvest", "--threads", "9", "l.txt"},
+                 2,
+                 "option --threads takes a whole number from 1 to 4, not '9'"},
+        UsageRow{"ThreadsNotANumber", {"harvest", "--threads=abc", "l.txt"}, 2, "not 'abc'"},
+        UsageRow{"InFlightBelowRange",
+                 {"harvest", "--in-flight", "0", "l.txt"},
+                 2,
+                 "option --in-flight takes a whole number from 1 to 32, not '0'"},
+        UsageRow{"DepthAboveRange",
+                 {"harvest", "--depth", "7", "l.txt"},
+                 2,
+                 "option --depth takes a whole number from 0 to 3, not '7'"},
+        UsageRow{"PageLimitBelowRange",
+                 {"harvest", "--page-limit", "0", "l.txt"},
+                 2,
+                 "option --page-limit takes a whole number from 1 to 1000, not '0'"},
+        UsageRow{"ProgressAndQuiet",
+                 {"harvest", "--progress", "--quiet", "l.txt"},
+                 2,
+                 "--progress and --quiet exclude each other"},
+        // A list that cannot be read is a failure named with its path, not a usage error.
+        UsageRow{"NoList",
+                 {"harvest", "/nonexistent/list.txt"},
+                 1,
+                 "cannot read the URL list /nonexistent/list.txt: No such file or directory"},
+        UsageRow{"ListIsAFolder",
+                 {"harvest", "--from", "2", "/"},
+                 1,
+                 "cannot read the URL list /: it is a folder, not a file"},
+        UsageRow{"ListFailsWhenRead",
+                 {"harvest", "--no-online-check", "/proc/self/mem"},
+                 1,
+                 "cannot read the URL list /proc/self/mem: "},
         UsageRow{"UnreadableFile", {"scan", "/nonexistent/page.html"}, 1, "cannot read"}),
     [](const auto& info) { return std::string(info.param.Name); });
 
@@ -426,6 +459,9 @@ TEST_F(HarvestSite, StatusFileHasOneLinePerAddressTaken) {
   EXPECT_EQ(byLine["3"][3], "404");
   EXPECT_EQ(byLine["3"][6], "HTTP status 404");
   EXPECT_EQ(byLine["4"][6], "Connection refused");
+  EXPECT_NE(result.Err.find(", pages: 4, failed pages: 2\nwhat became of each page: " + status),
+            std::string::npos)
+      << result.Err;
 }
 
 TEST_F(HarvestSite, StatusFileThatCannotBeCreatedFailsBeforeSearching) {
@@ -436,12 +472,83 @@ TEST_F(HarvestSite, StatusFileThatCannotBeCreatedFailsBeforeSearching) {
   EXPECT_EQ(result.Err.find("lines taken"), std::string::npos) << result.Err;
 }
 
-TEST_F(HarvestSite, FromPastTheEndSearchesNothing) {
-  const CliResult result =
-      RunCli({"harvest", "--from", "5", "--no-online-check", WriteList("http://127.0.0.1:9/", 3)});
-  EXPECT_EQ(result.Status, 0) << result.Err;
-  EXPECT_TRUE(result.Out.empty());
-  EXPECT_NE(result.Err.find("网址列表搜索完毕..."), std::string::npos) << result.Err;
+// A position at the list's end finds it searched; one past the end is a mistake, named.
+TEST_F(HarvestSite, FromAtOrPastTheEndSearchesNothing) {
+  const struct {
+    int lines;
+    const char* from;
+    int status;
+    std::string said;
+  } rows[] = {
+      {3, "3", 0, "网址列表搜索完毕..."},
+      {3, "5", 1, "--from 5 is past the end of LIST, which has 3 lines"},
+      {1, "5", 1, "--from 5 is past the end of LIST, which has 1 line\n"},
+      {0, "1", 1, "--from 1 is past the end of LIST, which has 0 lines"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(std::to_string(row.lines) + " lines, --from " + row.from);
+    const std::string list = WriteList("http://127.0.0.1:9/", row.lines);
+    const CliResult result = RunCli({"harvest", "--from", row.from, "--no-online-check", list});
+    EXPECT_EQ(result.Status, row.status) << result.Err;
+    EXPECT_TRUE(result.Out.empty());
+    std::string said = row.said;
+    if (const size_t at = said.find("LIST"); at != std::string::npos) said.replace(at, 4, list);
+    EXPECT_NE(result.Err.find(said), std::string::npos) << result.Err;
+    EXPECT_EQ(result.Err.find("lines taken: 3") != std::string::npos, row.status == 0)
+        << result.Err;
+  }
+}
+
+// With --progress, one line redrawn while the run goes on (as on a terminal); without it
+// into a file, none; --quiet leaves standard error to failures alone.
+TEST_F(HarvestSite, ProgressWhileTheRunGoesOn) {
+  const struct {
+    const char* option;
+    bool progress;
+  } rows[] = {{"--progress", true}, {"--quiet", false}, {"--depth=0", false}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.option);
+    // The last page waits until the progress has shown the other two.
+    std::atomic<bool> released{!row.progress};
+    ScriptedServer server([&](ScriptedConnection& connection) {
+      if (!connection.ReadHead()) return;
+      const std::string request = connection.Received();
+      if (request.find("/p1.html") != std::string::npos) {
+        connection.Send("HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n");
+        return;
+      }
+      const bool last = request.find("/p3.html") != std::string::npos;
+      if (last) WaitUntil([&] { return released.load(); });
+      const std::string body = PageBody(last ? 3 : 2);
+      connection.Send("HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) +
+                      "\r\nConnection: close\r\n\r\n" + body);
+    });
+    CliProcess process(
+        {"harvest", "--depth", "0", "--no-online-check", row.option, WriteList(server.Url(), 3)});
+    if (row.progress) {
+      EXPECT_TRUE(WaitUntil([&] {
+        return process.ErrSoFar().find(
+                   "\rlines 3/3  pages 2  email 1  mobile 0  qq 0  failed 1  ") !=
+               std::string::npos;
+      })) << process.ErrSoFar();
+    }
+    released = true;
+    const CliResult result = process.Finish();
+    EXPECT_EQ(result.Status, 0) << result.Err;
+    EXPECT_EQ(RowsOfKind(result.Out, "email"), (std::multiset<std::string>{Email(2), Email(3)}));
+    const std::string summary =
+        "lines taken: 3, lines in the list: 3, email: 2, mobile: 0, qq: 0, pages: 3, "
+        "failed pages: 1\n";
+    if (row.progress) {
+      EXPECT_NE(result.Err.find(" pages/s  finishing"), std::string::npos) << result.Err;
+      // The line is wiped before the summary, which stands on a line of its own.
+      EXPECT_NE(result.Err.find("\r" + summary), std::string::npos) << result.Err;
+    } else if (row.option == std::string("--quiet")) {
+      EXPECT_EQ(result.Err, "");
+    } else {
+      EXPECT_EQ(result.Err, summary);
+    }
+  }
 }
 
 // A position that is no line count is refused before anything is written, so the saved
@@ -476,6 +583,7 @@ TEST_F(HarvestSite, ResumedRunNeverSavesAPositionBeforeItsStart) {
     bool interrupted;
   } rows[] = {
       {"list ends before the position", 100, {}, false},
+      {"list ends at the position", 150, {}, false},
       {"ended at once, links followed", 300, {"--depth", "1"}, true},
       {"ended at once, listed pages only", 300, {"--depth", "0"}, true},
   };
@@ -494,7 +602,8 @@ TEST_F(HarvestSite, ResumedRunNeverSavesAPositionBeforeItsStart) {
       InterruptTwice(process);
     }
     const CliResult result = process.Finish();
-    EXPECT_EQ(result.Status, row.interrupted ? 1 : 0) << result.Err;
+    // A position past the list's end is refused.
+    EXPECT_EQ(result.Status, row.interrupted || row.lines < 150 ? 1 : 0) << result.Err;
     EXPECT_GE(SavedPosition(program), 150) << TempDir::Read(RecordOf(program).string());
   }
 }
@@ -505,15 +614,14 @@ TEST_F(HarvestSite, SaveProgressWritesTheRecordBesideTheProgram) {
   // A copy of the program in a folder of its own, so the record lands there.
   const std::filesystem::path program = ProgramCopy();
   const std::string list = WriteList(nginx.Url(), 1);
-  // The link-following options land in the record as given, or brought into their ranges;
-  // the memory limit as given.
+  // The link-following options and the memory limit land in the record as given.
   const struct {
     std::vector<std::string> options;
     const char* keys;
   } rows[] = {
       {{"--depth", "0", "--page-limit", "1000", "--no-robots", "--memory-limit", "64"},
        "depth=0\r\npagelimit=1000\r\nrobots=0\r\nmemlimit=64\r\n"},
-      {{"--depth=9", "--page-limit", "0", "--memory-limit=1048576"},
+      {{"--depth=3", "--page-limit", "1", "--memory-limit=1048576"},
        "depth=3\r\npagelimit=1\r\nrobots=1\r\nmemlimit=1048576\r\n"},
       {{}, "depth=1\r\npagelimit=20\r\nrobots=1\r\nmemlimit=1024\r\n"},
   };
@@ -531,6 +639,8 @@ TEST_F(HarvestSite, SaveProgressWritesTheRecordBesideTheProgram) {
     EXPECT_NE(record.find("ifqq=1"), std::string::npos) << record;
     EXPECT_NE(record.find("ifeml=0"), std::string::npos) << record;
     EXPECT_NE(record.find(row.keys), std::string::npos) << record;
+    EXPECT_NE(result.Err.find("progress record: " + RecordOf(program).string()), std::string::npos)
+        << result.Err;
   }
 }
 
