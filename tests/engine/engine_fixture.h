@@ -4,6 +4,8 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -110,6 +112,26 @@ inline EngineFixture::FetchFunction PageOf(std::vector<std::string> page) {
     lines = page;
     return true;
   };
+}
+
+// The rows of a list as a set; none for an empty list.
+inline std::set<std::string> RowSet(const TResultList& list) {
+  if (list.EntryCount() == 0) return {};
+  const std::vector<std::string> rows = list.Snapshot();
+  return {rows.begin(), rows.end()};
+}
+
+// The path of each GET in a server's access log.
+inline std::multiset<std::string> RequestedPaths(const std::string& accessLog) {
+  std::multiset<std::string> paths;
+  std::istringstream log(accessLog);
+  for (std::string entry; std::getline(log, entry);) {
+    const size_t get = entry.find("\"GET ");
+    if (get != std::string::npos) {
+      paths.insert(entry.substr(get + 5, entry.find(' ', get + 5) - get - 5));
+    }
+  }
+  return paths;
 }
 
 }  // namespace qm::test

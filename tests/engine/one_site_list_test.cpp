@@ -18,23 +18,6 @@ using test::EngineFixture;
 using test::NginxServer;
 using test::WaitUntil;
 
-std::set<std::string> Rows(const TResultList& list) {
-  const std::vector<std::string> rows = list.Snapshot();
-  return {rows.begin(), rows.end()};
-}
-
-std::multiset<std::string> RequestedPaths(const std::string& accessLog) {
-  std::multiset<std::string> paths;
-  std::istringstream log(accessLog);
-  for (std::string entry; std::getline(log, entry);) {
-    const size_t get = entry.find("\"GET ");
-    if (get != std::string::npos) {
-      paths.insert(entry.substr(get + 5, entry.find(' ', get + 5) - get - 5));
-    }
-  }
-  return paths;
-}
-
 TEST(OneSiteList, SharedContactPageOnceAndOnePageLimitForAllLines) {
   // Forty numbered pages, each linking the shared contact page and a page of its own; the
   // contact page and page 3 are listed again further down.
@@ -63,7 +46,7 @@ TEST(OneSiteList, SharedContactPageOnceAndOnePageLimitForAllLines) {
   ASSERT_TRUE(f.WaitForCompletedRuns(1));
   ASSERT_TRUE(f.WaitForWorkersGone());
 
-  const std::multiset<std::string> requests = RequestedPaths(nginx.AccessLog());
+  const std::multiset<std::string> requests = test::RequestedPaths(nginx.AccessLog());
   for (const std::string& path : requests) EXPECT_EQ(requests.count(path), 1u) << path;
   EXPECT_EQ(requests.count("/robots.txt"), 1u);
   EXPECT_EQ(requests.count("/private/x.html"), 0u);
@@ -73,7 +56,7 @@ TEST(OneSiteList, SharedContactPageOnceAndOnePageLimitForAllLines) {
   EXPECT_EQ(requests.size(), 40 + 1 + 1 + followed);  // listed, contact, robots.txt, more
   EXPECT_EQ(followed, 4u);  // the limit of five, the contact page first
 
-  const std::set<std::string> rows = Rows(f.form->StringGrid1);
+  const std::set<std::string> rows = test::RowSet(f.form->StringGrid1);
   EXPECT_TRUE(rows.contains("contact@site.cn"));
   for (int n = 1; n <= 40; ++n) EXPECT_TRUE(rows.contains("p" + std::to_string(n) + "@site.cn"));
 
@@ -137,7 +120,7 @@ TEST(OneSiteList, StopInTheMiddleThenResumeLosesNoPage) {
   // found from them.
   EXPECT_EQ(f.form->SearchState.UrlCounter.load(), 32);
   EXPECT_EQ(saved, 29);
-  std::set<std::string> rows = Rows(f.form->StringGrid1);
+  std::set<std::string> rows = test::RowSet(f.form->StringGrid1);
 
   f.ClearFetched();
   f.dialogs.AnswerInput(std::to_string(saved));
@@ -150,7 +133,7 @@ TEST(OneSiteList, StopInTheMiddleThenResumeLosesNoPage) {
         << n;
   }
   EXPECT_FALSE(std::count(fetched.begin(), fetched.end(), "http://x.cn/" + std::to_string(saved)));
-  for (const std::string& row : Rows(f.form->StringGrid1)) rows.insert(row);
+  for (const std::string& row : test::RowSet(f.form->StringGrid1)) rows.insert(row);
   for (int n = 1; n <= 60; ++n) {
     EXPECT_TRUE(rows.contains("m" + std::to_string(n) + "@x.cn")) << n;
     EXPECT_TRUE(rows.contains("x" + std::to_string(n) + "@x.cn")) << n;

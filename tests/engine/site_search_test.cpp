@@ -22,12 +22,6 @@ using test::EngineFixture;
 using test::NginxServer;
 using test::WaitUntil;
 
-std::set<std::string> Rows(const TResultList& list) {
-  if (list.EntryCount() == 0) return {};
-  const std::vector<std::string> rows = list.Snapshot();
-  return {rows.begin(), rows.end()};
-}
-
 TPageLines LinesOf(const std::string& html) {
   std::vector<std::string> lines;
   std::istringstream in(html);
@@ -84,18 +78,13 @@ TEST(SiteSearch, FollowsSiteLinksToTheDepthAsRobotsAllow) {
     f.form->CheckBoxRobots.SetChecked(c.Robots);
     f.UseList(site + "\r\n");
     RunToCompletion(f);
-    EXPECT_EQ(Rows(f.form->StringGrid1), c.Rows);
+    EXPECT_EQ(test::RowSet(f.form->StringGrid1), c.Rows);
 
     // One record a page, each with its depth and the listed page; no page asked for twice.
     const std::vector<TAddressStatus> records = f.form->AddressStatuses.Snapshot();
     EXPECT_EQ(records.size(), c.Rows.size());
-    std::multiset<std::string> requests;
-    std::istringstream log(nginx.AccessLog().substr(logBefore));
-    for (std::string entry; std::getline(log, entry);) {
-      const size_t get = entry.find("\"GET ");
-      if (get != std::string::npos)
-        requests.insert(entry.substr(get + 5, entry.find(' ', get + 5) - get - 5));
-    }
+    const std::multiset<std::string> requests =
+        test::RequestedPaths(nginx.AccessLog().substr(logBefore));
     for (const std::string& path : requests) EXPECT_EQ(requests.count(path), 1u) << path;
     EXPECT_EQ(requests.count("/robots.txt"), c.Depth > 0 && c.Robots ? 1u : 0u);
     for (const TAddressStatus& record : records) {
@@ -140,7 +129,7 @@ TEST(SiteSearch, PageLimitAndTwoPagesOfASiteInFlightContactPagesFirst) {
   f.UseList("http://x.cn/\r\nhttp://www.x.cn/\r\n");
   RunToCompletion(f);
   EXPECT_LE(mostInFlight, 2);
-  EXPECT_TRUE(Rows(f.form->StringGrid1).count("p30@x.cn"));
+  EXPECT_TRUE(test::RowSet(f.form->StringGrid1).count("p30@x.cn"));
   // One limit for the site over both lines.
   const std::vector<std::string> fetched = f.Fetched();
   EXPECT_EQ(
@@ -172,7 +161,7 @@ TEST(SiteSearch, APageFetchedForAnotherLineLeavesNoLineOpen) {
   f.form->SpinEditDepth.SetValue(1);
   f.UseList("http://x.cn/a\r\nhttp://x.cn/b\r\n");
   RunToCompletion(f);
-  EXPECT_EQ(Rows(f.form->StringGrid1), (std::set<std::string>{"c1@x.cn", "c2@x.cn", "s@x.cn"}));
+  EXPECT_EQ(test::RowSet(f.form->StringGrid1), (std::set<std::string>{"c1@x.cn", "c2@x.cn", "s@x.cn"}));
   // The site's robots.txt is read once for both lines.
   const std::vector<std::string> fetched = f.Fetched();
   EXPECT_EQ(std::count(fetched.begin(), fetched.end(), "http://x.cn/robots.txt"), 1);

@@ -19,13 +19,6 @@ namespace {
 using test::EngineFixture;
 using test::WaitUntil;
 
-std::set<std::string> Rows(const TResultList& list) {
-  const std::vector<std::string> rows = list.Snapshot();
-  std::set<std::string> set(rows.begin(), rows.end());
-  set.erase("");
-  return set;
-}
-
 std::set<std::string> StoredRows(const std::string& storePath, std::optional<int64_t> run) {
   std::set<std::string> rows;
   OpenSqliteStore(storePath)->ForEachRow(run, 7u, [&rows](const TStoredRow& row) {
@@ -84,14 +77,14 @@ TEST(StoredRun, AStoppedRunGoesOnWithItsRowsRestoredAndNewOnlyLeavesOutEarlierOn
   ASSERT_TRUE(f.WaitForCompletedRuns(1));
   ASSERT_TRUE(f.WaitForWorkersGone());
   EXPECT_NE(f.SettingsText().find("process=6"), std::string::npos) << f.SettingsText();
-  EXPECT_EQ(Rows(f.form->StringGrid1).size(), 6u);
+  EXPECT_EQ(test::RowSet(f.form->StringGrid1).size(), 6u);
 
   // "继续" puts the six rows back and adds the other four; the store holds one run.
   f.dialogs.AnswerInput("6");
   f.form->SpeedButton4Click();
   ASSERT_TRUE(f.WaitForCompletedRuns(2));
   ASSERT_TRUE(f.WaitForWorkersGone());
-  EXPECT_EQ(Rows(f.form->StringGrid1).size(), 10u);
+  EXPECT_EQ(test::RowSet(f.form->StringGrid1).size(), 10u);
   EXPECT_EQ(f.form->AddressStatuses.Count(), 10u);
   auto runs = OpenSqliteStore(f.form->StorePath())->Runs();
   ASSERT_EQ(runs.size(), 1u);
@@ -103,7 +96,7 @@ TEST(StoredRun, AStoppedRunGoesOnWithItsRowsRestoredAndNewOnlyLeavesOutEarlierOn
   f.form->SpeedButton2Click();
   ASSERT_TRUE(f.WaitForCompletedRuns(3));
   ASSERT_TRUE(f.WaitForWorkersGone());
-  EXPECT_TRUE(Rows(f.form->StringGrid1).empty());
+  EXPECT_TRUE(test::RowSet(f.form->StringGrid1).empty());
   EXPECT_EQ(OpenSqliteStore(f.form->StorePath())->Runs().size(), 2u);
 }
 
