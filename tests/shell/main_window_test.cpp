@@ -212,6 +212,13 @@ TEST(MainWindow, LinkFollowingControlsAndModelsFollowEachOther) {
   EXPECT_EQ(f.LabelMemoryLimit->x(), f.LabelPageLimit->x());
   EXPECT_GT(f.LabelMemoryLimit->y(), f.LabelPageLimit->y());
   EXPECT_GT(f.SpinEditMemoryLimit->x(), f.LabelMemoryLimit->geometry().right());
+  // "只要新结果" opens the third row, off until asked for.
+  ASSERT_EQ(f.findChild<QCheckBox*>("CheckBoxNewOnly"), f.CheckBoxNewOnly);
+  EXPECT_EQ(f.CheckBoxNewOnly->text(), QString::fromUtf8("只要新结果"));
+  EXPECT_FALSE(f.CheckBoxNewOnly->isChecked());
+  EXPECT_EQ(f.CheckBoxNewOnly->y() + 2, f.LabelMemoryLimit->y());
+  f.CheckBoxNewOnly->setChecked(true);
+  EXPECT_TRUE(w.core->CheckBoxNewOnly.Checked());
   const struct {
     int depthSteps, pageLimitSteps, memorySteps;
     bool robots;
@@ -237,9 +244,11 @@ TEST(MainWindow, LinkFollowingControlsAndModelsFollowEachOther) {
   w.core->SpinEditPageLimit.SetValue(300);
   w.core->SpinEditMemoryLimit.SetValue(4096);
   w.core->CheckBoxRobots.SetChecked(false);
+  w.core->CheckBoxNewOnly.SetChecked(false);
   EXPECT_TRUE(ShellWindows::PumpUntil([&] {
     return f.SpinEditDepth->value() == 2 && f.SpinEditPageLimit->value() == 300 &&
-           f.SpinEditMemoryLimit->value() == 4096 && !f.CheckBoxRobots->isChecked();
+           f.SpinEditMemoryLimit->value() == 4096 && !f.CheckBoxRobots->isChecked() &&
+           !f.CheckBoxNewOnly->isChecked();
   }));
 }
 
