@@ -83,4 +83,15 @@ double CurlPagesPerSecond(const qm::test::TempDir& dir, const std::vector<std::s
   return static_cast<double>(urls.size()) / seconds;
 }
 
+std::vector<std::string> TabFields(const std::string& line) {
+  std::vector<std::string> fields;
+  size_t start = 0;
+  for (size_t tab = line.find('\t'); tab != std::string::npos; tab = line.find('\t', start)) {
+    fields.push_back(line.substr(start, tab - start));
+    start = tab + 1;
+  }
+  fields.push_back(line.substr(start));
+  return fields;
+}
+
 }  // namespace qm::bench

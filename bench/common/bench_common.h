@@ -24,4 +24,7 @@ test::NginxServer::Options NginxOptions();
 double CurlPagesPerSecond(const qm::test::TempDir& dir, const std::vector<std::string>& urls,
                           const std::string& extraOptions = {});
 
+// The tab-separated fields of a status or row line.
+std::vector<std::string> TabFields(const std::string& line);
+
 }  // namespace qm::bench

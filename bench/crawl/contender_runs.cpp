@@ -7,6 +7,7 @@
 #include <thread>
 #include <vector>
 
+#include "common/bench_common.h"
 #include "common/child_process.h"
 
 namespace qm::bench {
@@ -27,17 +28,6 @@ std::vector<std::string> Lines(const fs::path& path) {
     if (!line.empty()) lines.push_back(line);
   }
   return lines;
-}
-
-std::vector<std::string> Fields(const std::string& line) {
-  std::vector<std::string> fields;
-  size_t start = 0;
-  for (size_t tab = line.find('\t'); tab != std::string::npos; tab = line.find('\t', start)) {
-    fields.push_back(line.substr(start, tab - start));
-    start = tab + 1;
-  }
-  fields.push_back(line.substr(start));
-  return fields;
 }
 
 std::string HostOf(const std::string& address) {
@@ -78,7 +68,7 @@ ContenderRun RunHarvester(const std::string& cliPath, const LocalWeb& web, const
   }
   // Rows: kind, value as the list holds it, the page it was found on.
   for (const std::string& line : Lines(rows)) {
-    const std::vector<std::string> fields = Fields(line);
+    const std::vector<std::string> fields = TabFields(line);
     if (fields.size() < 2) continue;
     std::string value = fields[1];
     if (fields[0] == "qq") value = value.substr(0, value.find('@'));
@@ -86,7 +76,7 @@ ContenderRun RunHarvester(const std::string& cliPath, const LocalWeb& web, const
   }
   // Status records: line number, then the page's address.
   for (const std::string& line : Lines(status)) {
-    const std::vector<std::string> fields = Fields(line);
+    const std::vector<std::string> fields = TabFields(line);
     if (fields.size() > 1) ++run.PagesPerHost[HostOf(fields[1])];
   }
   return run;

@@ -82,17 +82,6 @@ LogCount CountLogSince(const fs::path& log, std::uintmax_t offset) {
   return count;
 }
 
-std::vector<std::string> Fields(const std::string& line) {
-  std::vector<std::string> fields;
-  size_t start = 0;
-  for (size_t tab = line.find('\t'); tab != std::string::npos; tab = line.find('\t', start)) {
-    fields.push_back(line.substr(start, tab - start));
-    start = tab + 1;
-  }
-  fields.push_back(line.substr(start));
-  return fields;
-}
-
 std::string LastLine(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
   std::string last;
@@ -151,7 +140,7 @@ class Bench {
     run.RobotsRequests = requests.Robots;
     std::ifstream in(status, std::ios::binary);
     for (std::string line; std::getline(in, line);) {
-      const std::vector<std::string> fields = Fields(line);
+      const std::vector<std::string> fields = TabFields(line);
       ++run.Pages;
       if (fields.size() > 6 && !fields[6].empty()) ++run.Failed;
       if (fields.size() > 10 && fields[10] != "0") ++run.Followed;

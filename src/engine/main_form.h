@@ -252,8 +252,8 @@ class TForm1 {
                          std::vector<TTalliedRow>& rows);
   void MarkStoredPositionLocked(TSearchRun& run);
   void EndStoredRun(TSearchRun& run);
-  // Rows of earlier runs kept from the lists (the "new results only" setting).
-  void ExcludeEarlierRows(int64_t run);
+  // Rows the store holds kept from the lists (the "new results only" setting).
+  void ExcludeEarlierRows();
 
   ui::Dialogs& dialogs_;
   TForm1Environment environment_;

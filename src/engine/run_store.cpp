@@ -101,20 +101,18 @@ void TForm1::BeginStoredRun(TSearchRun& run, int32_t firstLine) {
   } else {
     run.StoredRunId = store_->BeginRun(listFile, RunSettingsText(*this), firstLine);
   }
-  if (CheckBoxNewOnly.Checked()) ExcludeEarlierRows(run.StoredRunId);
+  if (CheckBoxNewOnly.Checked()) ExcludeEarlierRows();
   run.StoreWriter = std::make_unique<TStoreWriter>(*store_, run.StoredRunId);
   run.StoreWriter->MarkPosition(firstLine);
 }
 
-void TForm1::ExcludeEarlierRows(int64_t run) {
+void TForm1::ExcludeEarlierRows() {
   std::unordered_set<std::string> earlier[3];
-  store_->ForEachRow(std::nullopt, 7u, [&earlier, run](const TStoredRow& row) {
+  store_->ForEachRow(std::nullopt, 7u, [&earlier](const TStoredRow& row) {
     if (row.Kind < 0 || row.Kind > 2) return;
     const std::string_view suffix = SuffixOfKind(row.Kind);
     std::string_view candidate = row.Value;
     if (!suffix.empty() && candidate.ends_with(suffix)) candidate.remove_suffix(suffix.size());
-    // The run's own rows are restored, not excluded.
-    (void)run;
     earlier[row.Kind].emplace(candidate);
   });
   StringGrid1.ExcludeCandidates(std::move(earlier[0]));

@@ -6,7 +6,6 @@
 #include "crawl/crawl_address.h"
 #include "crawl/page_links.h"
 #include "engine/main_form.h"
-#include "http/url_parts.h"
 #include "http/url_resolve.h"
 
 namespace qm {
@@ -28,13 +27,6 @@ constexpr auto kRoomWait = std::chrono::milliseconds(100);
 constexpr auto kLinkScanTime = std::chrono::seconds(2);
 // How long a page waits for room to look for its links.
 constexpr auto kLinkMemoryWait = std::chrono::seconds(2);
-
-std::string WithoutUserInfo(const std::string& address) {
-  TUriReference parts = ParseUriReference(address);
-  if (!parts.Authority || parts.Authority->find('@') == std::string::npos) return address;
-  parts.Authority = parts.Authority->substr(parts.Authority->rfind('@') + 1);
-  return ComposeUriReference(parts);
-}
 
 }  // namespace
 
@@ -109,8 +101,8 @@ bool TForm1::TakePage(TSearchRun& run, std::unique_lock<std::mutex>& lock,
     if (taken) {
       job.Key = run.PagesTaken++;
       slot.Url = job.Url;
-      run.PagesInFlight[job.Key] = {WithoutPassword(job.Url), std::chrono::steady_clock::now(),
-                                    job.LineNumber, job.Depth, WithoutPassword(job.ListedUrl)};
+      run.PagesInFlight[job.Key] = {job.Url, std::chrono::steady_clock::now(), job.LineNumber,
+                                    job.Depth, job.ListedUrl};
       return true;
     }
     // Without links to follow, no page in flight can give this lane anything more.

@@ -257,9 +257,9 @@ void TForm1::RecordDroppedPages(TSearchRun& run) {
     TAddressStatus status;
     status.LineNumber = page.LineNumber;
     status.Depth = page.Depth;
-    status.ListedUrl = std::move(page.ListedUrl);
-    status.Url = page.Url;
-    status.FinalUrl = std::move(page.Url);
+    status.ListedUrl = WithoutPassword(page.ListedUrl);
+    status.Url = WithoutPassword(page.Url);
+    status.FinalUrl = status.Url;
     status.Milliseconds =
         std::chrono::duration_cast<std::chrono::milliseconds>(now - page.Taken).count();
     status.FailureReason = std::string(kDroppedByHand);

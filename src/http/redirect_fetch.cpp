@@ -44,17 +44,6 @@ bool IsFetchable(const std::string& address) {
   return !TrimView(host.substr(0, host.find(':'))).empty();
 }
 
-// A redirect never hands on credentials: a user name and password in its Location would
-// otherwise be sent, to whatever host it names, as the user's own.
-std::string WithoutUserInfo(const std::string& reference) {
-  TUriReference parts = ParseUriReference(reference);
-  if (!parts.Authority) return reference;
-  const size_t at = parts.Authority->rfind('@');
-  if (at == std::string::npos) return reference;
-  parts.Authority->erase(0, at + 1);
-  return ComposeUriReference(parts);
-}
-
 std::string SizeText(size_t bytes) {
   constexpr size_t kKiB = size_t{1} << 10;
   constexpr size_t kMiB = size_t{1} << 20;
@@ -147,6 +136,7 @@ bool FetchFollowingRedirects(THttpClient& client, const std::string& url,
     // Several Location lines are no list: the first one counts.
     const std::string location = FirstResponseHeaderValue(client.Headers, "Location");
     if (location.empty()) return true;
+    // A redirect never hands on credentials: they would be sent as the user's own.
     const std::string next = ResolveReference(AbsoluteAddress(current), WithoutUserInfo(location));
     // A redirect elsewhere than the web is no page of ours: its own answer stands.
     if (!IsFetchable(next)) return true;

@@ -126,4 +126,13 @@ std::string ResolveReference(std::string_view baseText, std::string_view referen
   return ComposeUriReference(target);
 }
 
+std::string WithoutUserInfo(const std::string& address) {
+  TUriReference parts = ParseUriReference(address);
+  if (!parts.Authority) return address;
+  const size_t at = parts.Authority->rfind('@');
+  if (at == std::string::npos) return address;
+  parts.Authority->erase(0, at + 1);
+  return ComposeUriReference(parts);
+}
+
 }  // namespace qm

@@ -25,4 +25,8 @@ std::string RemoveDotSegments(std::string_view path);
 // strict: a reference with a scheme is taken as it stands).
 std::string ResolveReference(std::string_view base, std::string_view reference);
 
+// `address` without the user name and password before its host: credentials that are not
+// the user's own are never sent on or written.
+std::string WithoutUserInfo(const std::string& address);
+
 }  // namespace qm
