@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "engine/contact_text.h"
-#include "engine/extended_contacts.h"
-#include "engine/extractors.h"
-#include "engine/page_anchors.h"
+#include "contacts/contact_text.h"
+#include "contacts/extended_contacts.h"
+#include "contacts/extractors.h"
+#include "contacts/page_anchors.h"
 #include "fuzz_check.h"
 #include "text/page_lines.h"
 #include "ui/change_notifier.h"

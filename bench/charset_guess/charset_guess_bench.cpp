@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "common/bench_common.h"
-#include "engine/extractors.h"
-#include "engine/result_list.h"
+#include "contacts/extractors.h"
+#include "contacts/result_list.h"
 #include "support/charset_encoding.h"
 #include "text/charset_conversion.h"
 #include "text/cp936.h"

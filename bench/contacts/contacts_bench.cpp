@@ -21,8 +21,8 @@
 #include <vector>
 
 #include "common/ripgrep_run.h"
-#include "engine/extractors.h"
-#include "engine/page_anchors.h"
+#include "contacts/extractors.h"
+#include "contacts/page_anchors.h"
 #include "text/cp936.h"
 #include "text/page_lines.h"
 #include "ui/change_notifier.h"

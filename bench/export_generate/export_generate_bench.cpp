@@ -17,7 +17,7 @@
 #include "common/bench_common.h"
 #include "common/child_process.h"
 #include "common/quiet_dialogs.h"
-#include "engine/result_list.h"
+#include "contacts/result_list.h"
 #include "persistence/export_results.h"
 #include "urllists/generator_form.h"
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "engine/result_list.h"
+#include "contacts/result_list.h"
 
 namespace qm::cli {
 

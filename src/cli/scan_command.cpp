@@ -12,7 +12,7 @@
 #include "cli/command_line.h"
 #include "cli/commands.h"
 #include "cli/row_output.h"
-#include "engine/extractors.h"
+#include "contacts/extractors.h"
 #include "text/line_split.h"
 #include "ui/change_notifier.h"
 

@@ -4,7 +4,6 @@
 
 #include "engine/local_address.h"
 #include "http/fetch_page_lines.h"
-#include "persistence/data_location.h"
 #include "text/program_location.h"
 
 namespace qm {

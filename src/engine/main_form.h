@@ -15,8 +15,8 @@
 
 #include "crawl/robots_rules.h"
 #include "engine/address_status.h"
-#include "engine/result_list.h"
-#include "engine/row_tally.h"
+#include "contacts/result_list.h"
+#include "contacts/row_tally.h"
 #include "engine/search_state.h"
 #include "engine/url_list_reader.h"
 #include "http/fetch_page_lines.h"

@@ -3,7 +3,7 @@
 #include <unordered_set>
 #include <utility>
 
-#include "engine/extractors.h"
+#include "contacts/extractors.h"
 #include "engine/main_form.h"
 
 namespace qm {

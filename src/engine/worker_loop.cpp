@@ -6,10 +6,10 @@
 #include <vector>
 
 #include "crawl/crawl_address.h"
-#include "engine/extractors.h"
+#include "contacts/extractors.h"
 #include "engine/main_form.h"
-#include "engine/page_anchors.h"
-#include "engine/row_tally.h"
+#include "contacts/page_anchors.h"
+#include "contacts/row_tally.h"
 #include "http/url_parts.h"
 
 namespace qm {

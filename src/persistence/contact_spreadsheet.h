@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/result_list.h"
+#include "contacts/result_list.h"
 
 namespace qm {
 

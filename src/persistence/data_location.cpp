@@ -1,8 +1,6 @@
 #include "persistence/data_location.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 
@@ -20,12 +18,6 @@ std::string Variable(const EnvironmentLookup& environment, const char* name) {
 }
 
 }  // namespace
-
-bool DirectoryWritable(const std::string& directory) {
-  struct stat status;
-  if (stat(directory.c_str(), &status) != 0 || !S_ISDIR(status.st_mode)) return false;
-  return faccessat(AT_FDCWD, directory.c_str(), W_OK | X_OK, AT_EACCESS) == 0;
-}
 
 TDataLocation ResolveDataLocation(const std::string& programDirectory,
                                   const EnvironmentLookup& environment,

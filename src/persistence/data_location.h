@@ -6,6 +6,8 @@
 #include <functional>
 #include <string>
 
+#include "text/program_location.h"  // DirectoryWritable
+
 namespace qm {
 
 struct TDataLocation {
@@ -16,9 +18,6 @@ struct TDataLocation {
 // getenv's shape, so tests can hand in their own environment.
 using EnvironmentLookup = std::function<const char*(const char*)>;
 using WritableProbe = std::function<bool(const std::string&)>;
-
-// True when this process may create files in the folder.
-bool DirectoryWritable(const std::string& directory);
 
 // programDirectory ends in "/". The fallback settings folder is $XDG_CONFIG_HOME/qmharvest/
 // when that variable holds an absolute path, else $HOME/.config/qmharvest/; exports go to

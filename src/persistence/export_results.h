@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/result_list.h"
+#include "contacts/result_list.h"
 #include "ui/dialogs.h"
 
 namespace qm {

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/result_list.h"
+#include "contacts/result_list.h"
 
 namespace qm::shell {
 

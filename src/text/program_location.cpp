@@ -1,5 +1,7 @@
 #include "text/program_location.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <vector>
@@ -24,6 +26,12 @@ std::string DirectoryOf(const std::string& path) {
 std::string FileNameOf(const std::string& path) {
   const size_t slash = path.rfind('/');
   return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+bool DirectoryWritable(const std::string& directory) {
+  struct stat status;
+  if (stat(directory.c_str(), &status) != 0 || !S_ISDIR(status.st_mode)) return false;
+  return faccessat(AT_FDCWD, directory.c_str(), W_OK | X_OK, AT_EACCESS) == 0;
 }
 
 }  // namespace qm

@@ -12,4 +12,7 @@ std::string DirectoryOf(const std::string& path);
 // The file name part of a path, after its last "/".
 std::string FileNameOf(const std::string& path);
 
+// True when this process may create files in the folder.
+bool DirectoryWritable(const std::string& directory);
+
 }  // namespace qm

@@ -1,4 +1,4 @@
-#include "engine/extended_contacts.h"
+#include "contacts/extended_contacts.h"
 
 #include <gtest/gtest.h>
 
@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/contact_text.h"
-#include "engine/page_anchors.h"
+#include "contacts/contact_text.h"
+#include "contacts/page_anchors.h"
 #include "text/cp936.h"
 #include "text/page_lines.h"
 #include "ui/change_notifier.h"

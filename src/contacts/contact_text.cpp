@@ -1,8 +1,8 @@
-#include "engine/contact_text.h"
+#include "contacts/contact_text.h"
 
 #include <cstdint>
 
-#include "engine/contact_chars.h"
+#include "contacts/contact_chars.h"
 #include "text/byte_blocks.h"
 #include "text/cp936.h"
 #include "text/integer_syntax.h"

@@ -3,7 +3,7 @@
 // candidate it finds to its result list, which drops a repeat of its last-accepted value.
 #include <string_view>
 
-#include "engine/result_list.h"
+#include "contacts/result_list.h"
 
 namespace qm {
 

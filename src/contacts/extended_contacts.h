@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "engine/extractors.h"
+#include "contacts/extractors.h"
 
 namespace qm {
 

@@ -1,9 +1,9 @@
 // E-mail addresses as pages write them.
 #include <array>
 
-#include "engine/contact_chars.h"
-#include "engine/contact_text.h"
-#include "engine/extended_contacts.h"
+#include "contacts/contact_chars.h"
+#include "contacts/contact_text.h"
+#include "contacts/extended_contacts.h"
 #include "text/integer_syntax.h"
 
 namespace qm {

@@ -1,4 +1,4 @@
-#include "engine/row_tally.h"
+#include "contacts/row_tally.h"
 
 #include <cstddef>
 

@@ -1,4 +1,4 @@
-#include "engine/extractors.h"
+#include "contacts/extractors.h"
 
 #include <gtest/gtest.h>
 

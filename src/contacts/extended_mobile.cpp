@@ -1,7 +1,7 @@
 // Mobile numbers as pages write them: 13812345678, 138-1234-5678, 138 1234 5678,
 // 138-12345678, 1381234-5678, after +86, (+86), (86), 0086 or a trunk "0".
-#include "engine/contact_chars.h"
-#include "engine/extended_contacts.h"
+#include "contacts/contact_chars.h"
+#include "contacts/extended_contacts.h"
 
 namespace qm {
 namespace {

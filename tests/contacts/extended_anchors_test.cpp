@@ -1,11 +1,11 @@
-#include "engine/extended_anchors.h"
+#include "contacts/extended_anchors.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "engine/page_anchors.h"
+#include "contacts/page_anchors.h"
 
 namespace qm {
 namespace {

@@ -1,10 +1,10 @@
-#include "engine/extended_anchors.h"
+#include "contacts/extended_anchors.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "engine/contact_anchors.h"
-#include "engine/extended_anchor_nibbles.h"
+#include "contacts/contact_anchors.h"
+#include "contacts/extended_anchor_nibbles.h"
 #include "text/byte_blocks.h"
 #include "text/charset_conversion.h"
 

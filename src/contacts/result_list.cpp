@@ -1,8 +1,8 @@
-#include "engine/result_list.h"
+#include "contacts/result_list.h"
 
 #include <chrono>
 
-#include "engine/row_tally.h"
+#include "contacts/row_tally.h"
 
 namespace qm {
 namespace {

@@ -1,10 +1,10 @@
-#include "engine/extractors.h"
+#include "contacts/extractors.h"
 
 #include <array>
 #include <cstring>
 
-#include "engine/contact_anchors.h"
-#include "engine/extended_contacts.h"
+#include "contacts/contact_anchors.h"
+#include "contacts/extended_contacts.h"
 #include "text/byte_blocks.h"
 #include "text/cp936.h"
 

@@ -3,9 +3,9 @@
 // links), or as the mail address NUMBER@qq.com.
 #include <algorithm>
 
-#include "engine/contact_chars.h"
-#include "engine/contact_text.h"
-#include "engine/extended_contacts.h"
+#include "contacts/contact_chars.h"
+#include "contacts/contact_text.h"
+#include "contacts/extended_contacts.h"
 
 namespace qm {
 namespace {

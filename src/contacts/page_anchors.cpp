@@ -1,10 +1,10 @@
-#include "engine/page_anchors.h"
+#include "contacts/page_anchors.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "engine/contact_anchors.h"
-#include "engine/extended_anchors.h"
+#include "contacts/contact_anchors.h"
+#include "contacts/extended_anchors.h"
 
 namespace qm {
 namespace {

@@ -1,4 +1,4 @@
-#include "engine/page_anchors.h"
+#include "contacts/page_anchors.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/extractors.h"
+#include "contacts/extractors.h"
 #include "text/page_lines.h"
 #include "ui/change_notifier.h"
 

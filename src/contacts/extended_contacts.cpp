@@ -1,7 +1,7 @@
-#include "engine/extended_contacts.h"
+#include "contacts/extended_contacts.h"
 
-#include "engine/contact_text.h"
-#include "engine/extended_anchors.h"
+#include "contacts/contact_text.h"
+#include "contacts/extended_anchors.h"
 
 namespace qm {
 

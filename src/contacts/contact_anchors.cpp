@@ -1,4 +1,4 @@
-#include "engine/contact_anchors.h"
+#include "contacts/contact_anchors.h"
 
 namespace qm {
 
