@@ -5,6 +5,7 @@
 
 #include "contacts/contact_anchors.h"
 #include "contacts/extended_contacts.h"
+#include "contacts/labelled_kinds.h"
 #include "text/byte_blocks.h"
 #include "text/cp936.h"
 
@@ -343,6 +344,9 @@ unsigned FindAnchors(std::string_view line) {
 }  // namespace
 
 void ExtractContacts(std::string_view line, const TContactLists& lists) {
+  if (lists.WeChatIds != nullptr || lists.Telephones != nullptr) {
+    ExtractLabelledContacts(line, lists);
+  }
   if (lists.Extended) return ExtractExtendedContacts(line, lists);
   const unsigned found = FindAnchors(line);
   if (found == 0) return;

@@ -34,10 +34,15 @@ struct TContactLists {
   // The forms pages write beyond plain lower-case ASCII, in canonical form
   // (extended_contacts.h); off, the three scanners above.
   bool Extended = false;
+  // The kinds beside the three, each read from labels and shapes of its own
+  // (labelled_kinds.h); both left out by default.
+  TResultList* WeChatIds = nullptr;
+  TResultList* Telephones = nullptr;
 };
 
 // The three scanners over one line at once: the same rows as calling each of them, for
-// one pass over the line's bytes when the line holds nothing to look at closer.
+// one pass over the line's bytes when the line holds nothing to look at closer. The
+// WeChat IDs and telephone numbers too when their lists are given.
 void ExtractContacts(std::string_view line, const TContactLists& lists);
 
 }  // namespace qm
