@@ -20,6 +20,64 @@ constexpr const char* kRunColumns =
     "failed_page_count, row_count";
 constexpr const char* kRowColumns = "kind, value, source, listed_url, line_number, found_ms";
 
+// What Write inserts, one page or row per group of parameters.
+constexpr const char* kInsertPageHead =
+    "INSERT INTO pages (run, sequence, line_number, url, final_url, status_code, "
+    "bytes_received, milliseconds, failure_reason, email_rows, mobile_rows, qq_rows, depth, "
+    "listed_url, skipped)";
+constexpr int kPageParameters = 15;
+constexpr const char* kInsertRowHead =
+    "INSERT OR IGNORE INTO rows (run, kind, value, source, listed_url, line_number, found_ms)";
+constexpr int kRowParameters = 7;
+// Pages and rows go in groups of this many a statement: a statement's start and end cost
+// as much as inserting a row does.
+constexpr size_t kInsertGroup = 32;
+
+// `head` followed by `groups` groups of `parameters` numbered parameters each.
+std::string InsertSql(const char* head, int parameters, size_t groups) {
+  std::string sql = head;
+  sql += " VALUES ";
+  int next = 1;
+  for (size_t group = 0; group < groups; ++group) {
+    sql += group == 0 ? "(" : ", (";
+    for (int parameter = 0; parameter < parameters; ++parameter) {
+      if (parameter > 0) sql += ", ";
+      sql += "?" + std::to_string(next++);
+    }
+    sql += ")";
+  }
+  return sql;
+}
+
+void BindPage(store::TStatement& insert, int first, int64_t run, int64_t sequence,
+              const TStoredPage& page) {
+  insert.Bind(first, run);
+  insert.Bind(first + 1, sequence);
+  insert.Bind(first + 2, page.LineNumber);
+  insert.Bind(first + 3, page.Url);
+  insert.Bind(first + 4, page.FinalUrl);
+  insert.Bind(first + 5, page.StatusCode);
+  insert.Bind(first + 6, static_cast<int64_t>(page.BytesReceived));
+  insert.Bind(first + 7, page.Milliseconds);
+  insert.Bind(first + 8, page.FailureReason);
+  insert.Bind(first + 9, page.RowsAdded[0]);
+  insert.Bind(first + 10, page.RowsAdded[1]);
+  insert.Bind(first + 11, page.RowsAdded[2]);
+  insert.Bind(first + 12, page.Depth);
+  insert.Bind(first + 13, page.ListedUrl);
+  insert.Bind(first + 14, page.Skipped ? 1 : 0);
+}
+
+void BindRow(store::TStatement& insert, int first, int64_t run, const TStoredRow& row) {
+  insert.Bind(first, run);
+  insert.Bind(first + 1, row.Kind);
+  insert.Bind(first + 2, row.Value);
+  insert.Bind(first + 3, row.Source);
+  insert.Bind(first + 4, row.ListedUrl);
+  insert.Bind(first + 5, row.LineNumber);
+  insert.Bind(first + 6, row.FoundAtMs);
+}
+
 int64_t NowMs() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(
              std::chrono::system_clock::now().time_since_epoch())
@@ -56,7 +114,12 @@ struct TWriteSide {
     // cut loses at most the last batches, never the file.
     db.QueryText("PRAGMA journal_mode = WAL");
     db.Execute("PRAGMA synchronous = NORMAL");
-    db.Execute("PRAGMA foreign_keys = ON");
+    // Write checks that its run exists once a batch; a check per row would cost more than
+    // the row.
+    db.Execute("PRAGMA foreign_keys = OFF");
+    // The unique index takes rows at random places; a larger cache keeps a long run's
+    // index in memory rather than reading its pages back from the file.
+    db.Execute("PRAGMA cache_size = -32768");
     store::MigrateSchema(db);
     if (options.MaxPages > 0) {
       db.QueryInt(("PRAGMA max_page_count = " + std::to_string(options.MaxPages)).c_str());
@@ -65,15 +128,10 @@ struct TWriteSide {
                            "INSERT INTO runs (list_file, settings, started_ms, saved_position) "
                            "VALUES (?1, ?2, ?3, ?4)");
     pageCount = TStatement(db, "SELECT page_count FROM runs WHERE id = ?1");
-    insertPage = TStatement(
-        db,
-        "INSERT INTO pages (run, sequence, line_number, url, final_url, status_code, "
-        "bytes_received, milliseconds, failure_reason, email_rows, mobile_rows, qq_rows, depth, "
-        "listed_url, skipped) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, "
-        "?14, ?15)");
-    insertRow = TStatement(db,
-                           "INSERT OR IGNORE INTO rows (run, kind, value, source, listed_url, "
-                           "line_number, found_ms) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7)");
+    insertPage = TStatement(db, InsertSql(kInsertPageHead, kPageParameters, 1));
+    insertPageGroup = TStatement(db, InsertSql(kInsertPageHead, kPageParameters, kInsertGroup));
+    insertRow = TStatement(db, InsertSql(kInsertRowHead, kRowParameters, 1));
+    insertRowGroup = TStatement(db, InsertSql(kInsertRowHead, kRowParameters, kInsertGroup));
     addCounts = TStatement(db,
                            "UPDATE runs SET page_count = page_count + ?2, "
                            "failed_page_count = failed_page_count + ?3, "
@@ -91,7 +149,8 @@ struct TWriteSide {
 
   std::mutex mutex;
   TSqliteConnection db;
-  TStatement insertRun, pageCount, insertPage, insertRow, addCounts, endRun, reopenRun;
+  TStatement insertRun, pageCount, insertPage, insertPageGroup, insertRow, insertRowGroup,
+      addCounts, endRun, reopenRun;
 };
 
 // A second connection for the readers, so that a long export does not hold up the batches:
@@ -172,38 +231,30 @@ class TSqliteStore final : public TResultStore {
       sequence = select.Int(0);
     }
     int64_t failedPages = 0;
-    for (const TStoredPage& page : batch.Pages) {
-      TStatement& insert = write_.insertPage;
-      insert.Bind(1, batch.Run);
-      insert.Bind(2, sequence++);
-      insert.Bind(3, page.LineNumber);
-      insert.Bind(4, page.Url);
-      insert.Bind(5, page.FinalUrl);
-      insert.Bind(6, page.StatusCode);
-      insert.Bind(7, static_cast<int64_t>(page.BytesReceived));
-      insert.Bind(8, page.Milliseconds);
-      insert.Bind(9, page.FailureReason);
-      insert.Bind(10, page.RowsAdded[0]);
-      insert.Bind(11, page.RowsAdded[1]);
-      insert.Bind(12, page.RowsAdded[2]);
-      insert.Bind(13, page.Depth);
-      insert.Bind(14, page.ListedUrl);
-      insert.Bind(15, page.Skipped ? 1 : 0);
+    for (size_t first = 0; first < batch.Pages.size();) {
+      const bool group = batch.Pages.size() - first >= kInsertGroup;
+      TStatement& insert = group ? write_.insertPageGroup : write_.insertPage;
+      const size_t count = group ? kInsertGroup : 1;
+      for (size_t i = 0; i < count; ++i) {
+        const TStoredPage& page = batch.Pages[first + i];
+        BindPage(insert, 1 + static_cast<int>(i) * kPageParameters, batch.Run, sequence++, page);
+        if (!page.FailureReason.empty() && !page.Skipped) ++failedPages;
+      }
       insert.Run();
-      if (!page.FailureReason.empty() && !page.Skipped) ++failedPages;
+      first += count;
     }
     int64_t rowsStored = 0;
-    for (const TStoredRow& row : batch.Rows) {
-      TStatement& insert = write_.insertRow;
-      insert.Bind(1, batch.Run);
-      insert.Bind(2, row.Kind);
-      insert.Bind(3, row.Value);
-      insert.Bind(4, row.Source);
-      insert.Bind(5, row.ListedUrl);
-      insert.Bind(6, row.LineNumber);
-      insert.Bind(7, row.FoundAtMs);
+    for (size_t first = 0; first < batch.Rows.size();) {
+      const bool group = batch.Rows.size() - first >= kInsertGroup;
+      TStatement& insert = group ? write_.insertRowGroup : write_.insertRow;
+      const size_t count = group ? kInsertGroup : 1;
+      for (size_t i = 0; i < count; ++i) {
+        BindRow(insert, 1 + static_cast<int>(i) * kRowParameters, batch.Run, batch.Rows[first + i]);
+      }
       insert.Run();
+      // A row the run holds already is left out; Changes counts those taken.
       rowsStored += write_.db.Changes();
+      first += count;
     }
     TStatement& update = write_.addCounts;
     update.Bind(1, batch.Run);
