@@ -9,6 +9,10 @@
 #include "contacts/wechat_ids.h"
 #include "text/byte_blocks.h"
 
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
 namespace qm {
 namespace {
 
@@ -47,6 +51,62 @@ inline __attribute__((always_inline)) AnchorMasks Masks16(const char* p) {
 }
 #endif
 
+#if defined(__x86_64__)
+#define QM_LABELLED_AVX2 __attribute__((target("avx2")))
+
+bool HasAvx2() {
+  static const bool has = [] {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") != 0;
+  }();
+  return has;
+}
+
+QM_LABELLED_AVX2 inline __attribute__((always_inline)) __m256i Load32(const char* p) {
+  return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+}
+QM_LABELLED_AVX2 inline __attribute__((always_inline)) __m256i Is(__m256i bytes, char c) {
+  return _mm256_cmpeq_epi8(bytes, _mm256_set1_epi8(c));
+}
+QM_LABELLED_AVX2 inline __attribute__((always_inline)) __m256i IsDigit32(__m256i bytes) {
+  const __m256i shifted = _mm256_add_epi8(bytes, _mm256_set1_epi8(static_cast<char>(0x80 - '0')));
+  return _mm256_cmpgt_epi8(_mm256_set1_epi8(static_cast<char>(0x80 + 10)), shifted);
+}
+
+// Masks16 for the 32 positions from p; reads p[-1] to p[33].
+QM_LABELLED_AVX2 inline __attribute__((always_inline)) uint32_t AnyMask32(const char* p) {
+  const __m256i before = Load32(p - 1), b0 = Load32(p), b1 = Load32(p + 1), b2 = Load32(p + 2);
+  const __m256i area = _mm256_and_si256(Is(b0, '0'), _mm256_and_si256(IsDigit32(b1), IsDigit32(b2)));
+  const __m256i service = _mm256_and_si256(_mm256_or_si256(Is(b0, '4'), Is(b0, '8')),
+                                           _mm256_and_si256(Is(b1, '0'), Is(b2, '0')));
+  __m256i any = _mm256_andnot_si256(IsDigit32(before), _mm256_or_si256(area, service));
+  any = _mm256_or_si256(any,
+                        _mm256_and_si256(Is(b0, '+'), _mm256_and_si256(Is(b1, '8'), Is(b2, '6'))));
+  any = _mm256_or_si256(any, _mm256_or_si256(_mm256_and_si256(Is(b0, '\xBC'), Is(b1, '\x90')),
+                                             _mm256_and_si256(Is(b0, '\xA3'), Is(b1, '\xB0'))));
+  const __m256i caseBit = _mm256_set1_epi8(0x20);
+  const __m256i l0 = _mm256_or_si256(b0, caseBit), l1 = _mm256_or_si256(b1, caseBit);
+  const __m256i x = _mm256_and_si256(
+      Is(l1, 'x'), _mm256_or_si256(_mm256_or_si256(Is(l0, 'w'), Is(l0, 'v')), Is(l0, 'i')));
+  const __m256i ech = _mm256_and_si256(
+      Is(l0, 'e'), _mm256_and_si256(Is(l1, 'c'), Is(_mm256_or_si256(b2, caseBit), 'h')));
+  const __m256i xin = _mm256_or_si256(_mm256_and_si256(Is(b0, '\xBF'), Is(b1, '\xA1')),
+                                      _mm256_and_si256(Is(b0, '\xD0'), Is(b1, '\xC5')));
+  any = _mm256_or_si256(any, _mm256_or_si256(x, _mm256_or_si256(ech, xin)));
+  return static_cast<uint32_t>(_mm256_movemask_epi8(any));
+}
+
+QM_LABELLED_AVX2 uint64_t WordAvx2(const char* p) {
+  return AnyMask32(p) | static_cast<uint64_t>(AnyMask32(p + 32)) << 32;
+}
+
+QM_LABELLED_AVX2 void WordsAvx2(const char* p, uint64_t* words, size_t count) {
+  for (size_t w = 0; w < count; ++w, p += 64) {
+    words[w] = AnyMask32(p) | static_cast<uint64_t>(AnyMask32(p + 32)) << 32;
+  }
+}
+#endif
+
 // The same a byte at a time.
 [[maybe_unused]] AnchorMasks MasksOneByOne(const char* p, size_t count) {
   const auto at = [&](ptrdiff_t k) { return static_cast<unsigned char>(p[k]); };
@@ -72,6 +132,9 @@ inline __attribute__((always_inline)) AnchorMasks Masks16(const char* p) {
 
 // The anchors at the 64 positions from p; reads p[-1] to p[65].
 uint64_t Word(const char* p) {
+#if defined(__x86_64__)
+  if (HasAvx2()) return WordAvx2(p);
+#endif
   uint64_t word = 0;
   for (int block = 0; block < 4; ++block) {
 #if defined(__SSE2__)
@@ -121,9 +184,17 @@ void TLabelledAnchors::Find(std::string_view text) {
   constexpr size_t kReach = 64 + kLookAhead;
   const size_t n = text.size();
   words_.resize((n + 63) / 64);
+  // Words 1 to inPlace - 1 read inside the text; the first and the last ones from a copy.
+  const size_t inPlace = n >= kReach ? (n - kReach) / 64 + 1 : 0;
+#if defined(__x86_64__)
+  if (HasAvx2() && inPlace > 1) WordsAvx2(text.data() + 64, words_.data() + 1, inPlace - 1);
+#endif
   for (size_t w = 0; w < words_.size(); ++w) {
     const size_t from = 64 * w;
-    if (from >= kLookBehind && from + kReach <= n) {
+    if (w > 0 && w < inPlace) {
+#if defined(__x86_64__)
+      if (HasAvx2()) continue;
+#endif
       words_[w] = Word(text.data() + from);
       continue;
     }

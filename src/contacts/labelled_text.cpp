@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
 #include <vector>
 
+#include "text/byte_blocks.h"
 #include "text/cp936.h"
 
 namespace qm::labelled {
@@ -53,10 +55,8 @@ struct Tables {
   // each double-byte code of code page 936.
   std::array<char, 0x10000> ByCodePoint{};
   std::array<char, 0x10000> ByCp936Code{};
-  // The labels in the form of the text, longest first.
-  std::vector<std::pair<std::string, TLabelKind>> Labels;
-  // For each first byte of a label, whether any label starts with it.
-  std::array<bool, 256> LabelStart{};
+  // The labels in the form of the text by their first byte, longest first.
+  std::array<std::vector<std::pair<std::string, TLabelKind>>, 256> LabelsByFirstByte;
 };
 
 uint32_t CodePointOf(std::string_view utf8) {
@@ -102,11 +102,18 @@ std::unique_ptr<Tables> BuildTables() {
   for (const LabelSpelling& label : kLabels) {
     std::string text;
     WriteLine(label.Text, true, text, *tables);
-    tables->LabelStart[static_cast<unsigned char>(text[0])] = true;
-    tables->Labels.emplace_back(std::move(text), label.Kind);
+    // The scanners' quick tests must let every label through.
+    if (!MayStartLabel(text[0]) ||
+        (label.Kind == TLabelKind::WeChat && !MayStartWeChatLabel(text[0]))) {
+      std::abort();
+    }
+    tables->LabelsByFirstByte[static_cast<unsigned char>(text[0])].emplace_back(std::move(text),
+                                                                                label.Kind);
   }
-  std::stable_sort(tables->Labels.begin(), tables->Labels.end(),
-                   [](const auto& a, const auto& b) { return a.first.size() > b.first.size(); });
+  for (auto& labels : tables->LabelsByFirstByte) {
+    std::stable_sort(labels.begin(), labels.end(),
+                     [](const auto& a, const auto& b) { return a.first.size() > b.first.size(); });
+  }
   return tables;
 }
 
@@ -135,44 +142,63 @@ size_t BlankReference(std::string_view rest) {
   return 0;
 }
 
-// False (and `text` unfinished) when the line is no UTF-8 but was to be read as such.
+// False when the line is no UTF-8 but was to be read as such. No character becomes more
+// than one byte, so `out` has room for the line.
 bool WriteLineChecked(std::string_view line, bool utf8, std::string& text,
                       const Tables& tables) {
-  text.clear();
+  text.resize(line.size());
+  char* out = text.data();
   const auto byte = [&](size_t k) { return static_cast<unsigned char>(line[k]); };
   for (size_t i = 0; i < line.size();) {
+#if defined(__SSE2__)
+    // Sixteen bytes of ASCII without "&" or control characters at a time, the letters
+    // lowered; the byte-high characters compare as negative, so they count as control ones.
+    if (i + 16 <= line.size()) {
+      using namespace blocks;
+      const __m128i bytes = Load16(line.data() + i);
+      const __m128i special =
+          _mm_or_si128(Equal(bytes, '&'), _mm_cmplt_epi8(bytes, _mm_set1_epi8(0x20)));
+      if (Mask(special) == 0) {
+        const __m128i upper = _mm_and_si128(_mm_cmpgt_epi8(bytes, _mm_set1_epi8('A' - 1)),
+                                            _mm_cmplt_epi8(bytes, _mm_set1_epi8('Z' + 1)));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out),
+                         _mm_or_si128(bytes, _mm_and_si128(upper, _mm_set1_epi8(0x20))));
+        out += 16;
+        i += 16;
+        continue;
+      }
+    }
+#endif
     const unsigned char lead = byte(i);
     if (lead < 0x80) {
       if (lead == '&') {
         if (const size_t length = BlankReference(line.substr(i)); length != 0) {
-          text += ' ';
+          *out++ = ' ';
           i += length;
           continue;
         }
       }
-      text += AsciiByte(static_cast<char>(lead));
+      *out++ = AsciiByte(static_cast<char>(lead));
       ++i;
       continue;
     }
+    char mapped = 0;
     if (utf8) {
       const size_t length = Utf8CharacterLength(line, i);
       if (length == 0) return false;
       uint32_t cp = lead & (0x7Fu >> length);
       for (size_t k = 1; k < length; ++k) cp = (cp << 6) | (byte(i + k) & 0x3Fu);
-      const char mapped = cp < 0x10000 ? tables.ByCodePoint[cp] : 0;
-      text += mapped != 0 ? mapped : kOtherByte;
+      if (cp < 0x10000) mapped = tables.ByCodePoint[cp];
       i += length;
-      continue;
-    }
-    if (IsCp936LeadByte(lead) && i + 1 < line.size() && IsCp936TrailByte(byte(i + 1))) {
-      const char mapped = tables.ByCp936Code[lead << 8 | byte(i + 1)];
-      text += mapped != 0 ? mapped : kOtherByte;
+    } else if (IsCp936LeadByte(lead) && i + 1 < line.size() && IsCp936TrailByte(byte(i + 1))) {
+      mapped = tables.ByCp936Code[lead << 8 | byte(i + 1)];
       i += 2;
-      continue;
+    } else {
+      ++i;
     }
-    text += kOtherByte;
-    ++i;
+    *out++ = mapped != 0 ? mapped : kOtherByte;
   }
+  text.resize(static_cast<size_t>(out - text.data()));
   return true;
 }
 
@@ -188,12 +214,11 @@ void LabelledTextOfLine(std::string_view line, std::string& text) {
 }
 
 bool LabelAt(std::string_view text, size_t pos, TLabelKind& kind, size_t& end) {
-  const Tables& tables = TheTables();
-  if (pos >= text.size() || !tables.LabelStart[static_cast<unsigned char>(text[pos])]) {
-    return false;
-  }
+  if (pos >= text.size()) return false;
+  const auto& labels = TheTables().LabelsByFirstByte[static_cast<unsigned char>(text[pos])];
+  if (labels.empty()) return false;
   if (IsLower(text[pos]) && pos > 0 && IsWordChar(text[pos - 1])) return false;
-  for (const auto& [label, labelKind] : tables.Labels) {
+  for (const auto& [label, labelKind] : labels) {
     if (text.compare(pos, label.size(), label) != 0) continue;
     const size_t after = pos + label.size();
     if (IsLower(label.back()) && after < text.size() && IsWordChar(text[after])) continue;

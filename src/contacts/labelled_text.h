@@ -46,6 +46,19 @@ bool LabelAt(std::string_view text, size_t pos, TLabelKind& kind, size_t& end);
 // introduces a value only with a colon or an equals sign between them.
 bool AsciiLabel(std::string_view text, size_t begin, size_t end);
 
+// False for a byte no label starts with, so the scanners pass over most bytes without
+// asking LabelAt.
+inline bool MayStartLabel(char c) {
+  const auto u = static_cast<unsigned char>(c);
+  return (u >= 0x80 && c != kOtherByte) || c == 'f' || c == 'h' || c == 'm' || c == 'p' ||
+         c == 'q' || c == 't' || c == 'v' || c == 'w';
+}
+// The same for WeChat labels.
+inline bool MayStartWeChatLabel(char c) {
+  const auto u = static_cast<unsigned char>(c);
+  return (u >= kWei && u <= kWeiRose) || c == 'v' || c == 'w';
+}
+
 inline bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 inline bool IsLower(char c) { return c >= 'a' && c <= 'z'; }
 

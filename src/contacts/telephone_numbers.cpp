@@ -207,10 +207,13 @@ bool Landline(std::string_view text, const Reading& r, bool labelled, std::strin
     if (r.Count < 2) return false;
     last = 1;
     subscriber = text.substr(r.Groups[1].Begin, r.Groups[1].Length());
-    if (!SubscriberFits(subscriber, areaLength) && r.Count >= 3 &&
-        r.Groups[1].Length() >= 3 && r.Groups[1].Length() <= 4 && r.Groups[2].Length() == 4) {
+    const auto fourAtMost = [&](size_t g) {
+      return r.Groups[g].Length() >= 3 && r.Groups[g].Length() <= 4;
+    };
+    if (!SubscriberFits(subscriber, areaLength) && r.Count >= 3 && fourAtMost(1) &&
+        fourAtMost(2)) {
       last = 2;
-      subscriber += text.substr(r.Groups[2].Begin, 4);
+      subscriber += text.substr(r.Groups[2].Begin, r.Groups[2].Length());
     }
   } else {
     // Area code and number in one run: only after a label, +86 or brackets can it be told
@@ -257,17 +260,19 @@ size_t TakeLabelledNumbers(std::string_view text, size_t pos, TResultList& telep
   std::string row;
   size_t end;
   const size_t limit = std::min(text.size(), pos + kMaxFiller);
+  bool crossedTag = false;
   while (pos < limit && !TelephoneAt(text, pos, true, row, end)) {
     TLabelKind kind;
     size_t labelEnd;
     if (LabelAt(text, pos, kind, labelEnd)) {
-      // "客服QQ：..." gives a QQ number.
-      if (kind == TLabelKind::QQ) return labelEnd;
+      // "客服QQ：..." gives a QQ number; a label in the next cell or paragraph is its own.
+      if (kind == TLabelKind::QQ || crossedTag) return pos;
       pos = labelEnd;
     } else if (text[pos] == '<') {
       const size_t close = text.substr(pos, kMaxTag).find('>');
       if (close == std::string_view::npos) return pos + 1;
       pos += close + 1;
+      crossedTag = true;
     } else if (IsFiller(text[pos])) {
       ++pos;
     } else {
@@ -294,6 +299,11 @@ void ExtractTelephoneNumbers(std::string_view text, TResultList& telephones,
                              std::string_view source) {
   size_t i = 0;
   while (i < text.size()) {
+    const char c = text[i];
+    if (!IsDigit(c) && c != '+' && c != '(' && !MayStartLabel(c)) {
+      ++i;
+      continue;
+    }
     TLabelKind kind;
     size_t labelEnd;
     if (LabelAt(text, i, kind, labelEnd)) {
@@ -301,7 +311,6 @@ void ExtractTelephoneNumbers(std::string_view text, TResultList& telephones,
                                         : labelEnd;
       continue;
     }
-    const char c = text[i];
     if (IsDigit(c) || c == '+' || c == '(') {
       std::string row;
       size_t end;

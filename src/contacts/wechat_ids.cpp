@@ -92,7 +92,7 @@ bool MobileBefore(std::string_view text, size_t labelBegin, std::string& digits)
 size_t TakeId(std::string_view text, size_t labelBegin, size_t labelEnd, TResultList& wechatIds,
               std::string_view source) {
   size_t pos = labelEnd;
-  bool colon = false, sameAsNumber = false;
+  bool colon = false, sameAsNumber = false, crossedTag = false;
   const size_t limit = std::min(text.size(), pos + kMaxFiller);
   while (pos < limit) {
     const char c = text[pos];
@@ -115,7 +115,10 @@ size_t TakeId(std::string_view text, size_t labelBegin, size_t labelEnd, TResult
       const size_t close = text.substr(pos, kMaxTag).find('>');
       if (close == std::string_view::npos) break;
       pos += close + 1;
-    } else if (LabelAt(text, pos, kind, end)) {
+      crossedTag = true;
+    } else if (!crossedTag && !sameAsNumber && LabelAt(text, pos, kind, end)) {
+      // 手机/微信: labels side by side share the value; one in the next cell or paragraph,
+      // or after 同号, has a value of its own.
       pos = end;
     } else {
       break;
@@ -147,7 +150,7 @@ void ExtractWeChatIds(std::string_view text, TResultList& wechatIds, std::string
   while (i < text.size()) {
     TLabelKind kind;
     size_t end;
-    if (LabelAt(text, i, kind, end)) {
+    if (MayStartWeChatLabel(text[i]) && LabelAt(text, i, kind, end)) {
       i = kind == TLabelKind::WeChat ? TakeId(text, i, end, wechatIds, source) : end;
     } else {
       ++i;
