@@ -42,6 +42,7 @@ struct TStoredRow {
   std::string ListedUrl;
   int32_t LineNumber = 0;
   int64_t FoundAtMs = 0;  // milliseconds since 1970-01-01 UTC
+  std::string Checks = {};  // the check flags ("ok", "no-mail,role", ...); empty: unchecked
 };
 
 struct TStoredRun {

@@ -63,6 +63,10 @@ constexpr std::array<const char*, kSqliteStoreSchemaVersion> kMigrations = {
       CREATE UNIQUE INDEX rows_unique_per_run ON rows (run, kind, value);
       CREATE INDEX rows_by_run ON rows (run);
     )sql",
+    // Each row's check flags; rows stored before rows were checked have none.
+    R"sql(
+      ALTER TABLE rows ADD COLUMN checks TEXT NOT NULL DEFAULT '';
+    )sql",
 };
 
 [[noreturn]] void FailNewer(const TSqliteConnection& connection, int64_t version) {

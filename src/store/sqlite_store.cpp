@@ -18,7 +18,8 @@ using store::TWriteTransaction;
 constexpr const char* kRunColumns =
     "id, list_file, settings, started_ms, ended_ms, saved_position, finished, page_count, "
     "failed_page_count, row_count";
-constexpr const char* kRowColumns = "kind, value, source, listed_url, line_number, found_ms";
+constexpr const char* kRowColumns =
+    "kind, value, source, listed_url, line_number, found_ms, checks";
 
 // What Write inserts, one page or row per group of parameters.
 constexpr const char* kInsertPageHead =
@@ -27,8 +28,9 @@ constexpr const char* kInsertPageHead =
     "listed_url, skipped)";
 constexpr int kPageParameters = 15;
 constexpr const char* kInsertRowHead =
-    "INSERT OR IGNORE INTO rows (run, kind, value, source, listed_url, line_number, found_ms)";
-constexpr int kRowParameters = 7;
+    "INSERT OR IGNORE INTO rows (run, kind, value, source, listed_url, line_number, found_ms, "
+    "checks)";
+constexpr int kRowParameters = 8;
 // Pages and rows go in groups of this many a statement: a statement's start and end cost
 // as much as inserting a row does.
 constexpr size_t kInsertGroup = 32;
@@ -76,6 +78,7 @@ void BindRow(store::TStatement& insert, int first, int64_t run, const TStoredRow
   insert.Bind(first + 4, row.ListedUrl);
   insert.Bind(first + 5, row.LineNumber);
   insert.Bind(first + 6, row.FoundAtMs);
+  insert.Bind(first + 7, row.Checks);
 }
 
 int64_t NowMs() {
@@ -306,6 +309,7 @@ class TSqliteStore final : public TResultStore {
       row.ListedUrl = select.Text(3);
       row.LineNumber = static_cast<int32_t>(select.Int(4));
       row.FoundAtMs = select.Int(5);
+      row.Checks = select.Text(6);
       visit(row);
     }
   }

@@ -26,8 +26,9 @@ void KeepCapacity(std::vector<T>& queue, std::vector<T>& written) {
 
 }  // namespace
 
-TStoreWriter::TStoreWriter(TResultStore& store, int64_t run)
-    : store_(store), run_(run), thread_([this] { WriteBatches(); }) {}
+TStoreWriter::TStoreWriter(TResultStore& store, int64_t run, TRowChecker checkRows)
+    : store_(store), run_(run), checkRows_(std::move(checkRows)),
+      thread_([this] { WriteBatches(); }) {}
 
 TStoreWriter::~TStoreWriter() {
   {
@@ -105,6 +106,13 @@ void TStoreWriter::WriteBatches() {
 
     bool written = false;
     std::string failure;
+    if (checkRows_ && !batch.Rows.empty()) {
+      // Rows whose checks failed are stored all the same, without flags.
+      try {
+        checkRows_(batch.Rows);
+      } catch (...) {
+      }
+    }
     try {
       store_.Write(batch);
       written = true;

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -17,7 +18,11 @@ namespace qm {
 // transactions, so the workers hand them over and go on. Any thread may call it.
 class TStoreWriter {
  public:
-  TStoreWriter(TResultStore& store, int64_t run);
+  // Fills in the check flags of a batch's rows on the writing thread, before they are
+  // written; it may wait (for lookups), never the workers.
+  using TRowChecker = std::function<void(std::vector<TStoredRow>&)>;
+
+  TStoreWriter(TResultStore& store, int64_t run, TRowChecker checkRows = {});
   ~TStoreWriter();  // writes what is left, then ends its thread
   TStoreWriter(const TStoreWriter&) = delete;
   TStoreWriter& operator=(const TStoreWriter&) = delete;
@@ -40,6 +45,7 @@ class TStoreWriter {
 
   TResultStore& store_;
   const int64_t run_;
+  const TRowChecker checkRows_;
 
   mutable std::mutex mutex_;
   std::condition_variable wake_;    // the writing thread waits on it for work
