@@ -70,6 +70,12 @@ bool ConvertCounted(std::string_view text, const std::string& charset, size_t ro
   return false;
 }
 
+// A body with NUL bytes near its start is no text in any charset a page is read in (a
+// compressed file served as it is): converting it would only corrupt it.
+bool LooksBinary(std::string_view body) {
+  return body.substr(0, 4096).find('\0') != std::string_view::npos;
+}
+
 // Converts the page's text to UTF-8 by its declared charset. `from` is where the text
 // starts (past a byte-order mark). UTF-8 pages, charsets iconv does not know and
 // undeclared pages (but GB18030 ones) stay as they are; so does text the cap or the budget
@@ -82,7 +88,10 @@ void DecodeCharset(const THttpClient& client, size_t cap, TPageMemory& memory, s
   if (charset.empty()) {
     // Undeclared text is read line by line as UTF-8 or code page 936, which splits the
     // four-byte characters of GB18030; a page that holds one is read as GB18030.
-    if (IsAscii(body) || IsValidUtf8(body) || !HasGb18030FourByteCharacter(body)) return;
+    if (IsAscii(body) || IsValidUtf8(body) || LooksBinary(body) ||
+        !HasGb18030FourByteCharacter(body)) {
+      return;
+    }
     charset = "GB18030";
   }
   const std::string_view text = std::string_view(body).substr(declared.ByteOrderMarkLength);
@@ -124,6 +133,7 @@ bool FetchPageLines(const std::string& url, TPageLines& lines, const TPageFetchO
   TPageMemory memory(result.Memory);
   memory.Start();
   THttpClient client;
+  client.Pool = options.Connections;
   if (!FetchFollowingRedirects(client, url, options, result, &memory)) {
     lines.clear();
     result.Memory.Reset();

@@ -9,6 +9,8 @@
 
 namespace qm {
 
+class TConnectionPool;
+
 // How a page is fetched.
 struct TPageFetchOptions {
   // 301, 302, 303, 307 and 308 are followed with a GET, up to kMaxRedirects hops. Off: the
@@ -18,9 +20,18 @@ struct TPageFetchOptions {
   size_t MaxBodyBytes = size_t{64} << 20;
   // Where the page's buffers are reserved from; none: only the caps bound them.
   TMemoryBudget* Budget = nullptr;
+  // Connections kept alive and limited per host over every page that shares them; none: a
+  // connection of the page's own.
+  TConnectionPool* Connections = nullptr;
   // Asked before a redirect is followed, with the target's absolute address: a non-empty
   // reason ends the fetch there as a failure with that reason.
   std::function<std::string(const std::string&)> RedirectRefusal;
+  // The User-Agent text of every request; empty: the program's own (DefaultUserAgent).
+  std::string UserAgent;
+  // How long each wait for the server may last, in ms; 0: the client's own. The page's
+  // time limit grows to twice this when that is longer, so that a slow server's answer
+  // fits in it after a slow connect.
+  int32_t ReplyTimeoutMs = 0;
 };
 
 // What became of one page fetch, for status lists and for callers that go on from the page.

@@ -4,6 +4,7 @@
 #include <chrono>
 
 #include "http/base64.h"
+#include "http/connection_pool.h"
 #include "http/proxy_tunnel.h"
 #include "http/socket_errors.h"
 #include "http/url_parts.h"
@@ -56,7 +57,9 @@ THttpClient::THttpClient() : Socket(std::make_unique<TTlsSocket>()) {
   ResetDocument();
 }
 
-THttpClient::~THttpClient() = default;
+THttpClient::~THttpClient() {
+  DropRoom();
+}
 
 void THttpClient::ResetDocument() {
   Document.Clear();
@@ -87,12 +90,80 @@ bool THttpClient::Connect() {
     // The socket is gone; nothing may be reused under the old name.
     ConnectedHost.clear();
     ConnectedPort.clear();
+    DropRoom();
     return false;
   }
   ConnectedHost = ServerHost;
   ConnectedPort = ServerPort;
   connectedTls_ = tlsTarget_;
+  connectionRequests_ = 0;
   return true;
+}
+
+void THttpClient::DropRoom() {
+  if (!holdsRoom_) return;
+  holdsRoom_ = false;
+  Pool->Closed(poolHost_);
+}
+
+void THttpClient::CloseConnection() {
+  Socket->ReleaseSocket();
+  ConnectedHost.clear();
+  ConnectedPort.clear();
+  connectedTls_.clear();
+  DropRoom();
+}
+
+bool THttpClient::OpenConnection() {
+  reusedConnection_ = false;
+  const bool sameServer = !ConnectedHost.empty() && ConnectedHost == ServerHost &&
+                          ConnectedPort == ServerPort && connectedTls_ == tlsTarget_;
+  // A kept connection that is readable before the request was closed by its server, or
+  // holds bytes nobody asked for.
+  if (sameServer && !forceNew_ && !Socket->WaitReadable(0)) {
+    reusedConnection_ = true;
+    return true;
+  }
+  if (Pool == nullptr) return Connect();
+  CloseConnection();
+  const std::string key = (tlsTarget_.empty() ? "http://" : "https://" + tlsTarget_ + "@") +
+                          AsciiLower(ServerHost) + ":" + ServerPort;
+  TConnectionPool::TLease lease = Pool->Acquire(key, targetHost_, requestDeadline_);
+  if (!lease.Granted) {
+    Socket->LastSocketError = kWsaTimedOut;
+    return false;
+  }
+  holdsRoom_ = true;
+  poolKey_ = key;
+  poolHost_ = targetHost_;
+  if (lease.Socket && !forceNew_) {
+    Socket = std::move(lease.Socket);
+    Socket->Deadline = requestDeadline_;
+    Socket->MaxLineBytes = kMaxHeaderBytes;
+    Socket->TlsFailure.clear();
+    ConnectedHost = ServerHost;
+    ConnectedPort = ServerPort;
+    connectedTls_ = tlsTarget_;
+    connectionRequests_ = lease.Requests;
+    reusedConnection_ = true;
+    return true;
+  }
+  // The room of a kept connection not taken is ours for the new one.
+  lease.Socket.reset();
+  Socket->Deadline = requestDeadline_;
+  Socket->MaxLineBytes = kMaxHeaderBytes;
+  return Connect();
+}
+
+void THttpClient::ReturnConnection() {
+  if (!holdsRoom_ || ConnectedHost.empty() || !Pool->Options().KeepAlive) return;
+  if (Socket->TlsActive()) Pool->KeepSession(poolKey_, Socket->ResumableSession());
+  holdsRoom_ = false;
+  Pool->GiveBack(poolKey_, poolHost_, std::move(Socket), connectionRequests_);
+  Socket = std::make_unique<TTlsSocket>();
+  ConnectedHost.clear();
+  ConnectedPort.clear();
+  connectedTls_.clear();
 }
 
 bool THttpClient::StartTls() {
@@ -102,9 +173,11 @@ bool THttpClient::StartTls() {
   }
   std::string failure;
   const std::shared_ptr<TTlsContext> context = TTlsContext::ForCaFile(TlsCaFile, failure);
-  if (!Socket->StartTls(tlsHost_, context, Timeout) && !failure.empty()) {
-    Socket->TlsFailure = failure;
-  }
+  Socket->ResumeSession = holdsRoom_ ? Pool->Session(poolKey_) : nullptr;
+  const bool started = Socket->StartTls(tlsHost_, context, Timeout);
+  Socket->ResumeSession = nullptr;
+  if (!started && !failure.empty()) Socket->TlsFailure = failure;
+  if (started && holdsRoom_ && Socket->SessionResumed()) Pool->NoteResumed();
   return Socket->LastSocketError == 0;
 }
 
@@ -218,18 +291,44 @@ bool THttpClient::PerformRequest(const std::string& method, const std::string& u
                                  ? Clock::time_point::max()
                                  : Clock::now() + std::chrono::milliseconds(PageTimeLimit));
   // The socket outlives the request (a kept connection): its limits are ours only meanwhile.
+  // A connection taken from the pool gets them as it is taken.
   struct RequestLimits {
-    TBlockingSocket& socket;
-    RequestLimits(TBlockingSocket& s, Clock::time_point deadline) : socket(s) {
-      socket.Deadline = deadline;
-      socket.MaxLineBytes = kMaxHeaderBytes;
+    THttpClient& client;
+    RequestLimits(THttpClient& c, Clock::time_point deadline) : client(c) {
+      client.requestDeadline_ = deadline;
+      client.Socket->Deadline = deadline;
+      client.Socket->MaxLineBytes = kMaxHeaderBytes;
     }
     ~RequestLimits() {
-      socket.Deadline = Clock::time_point::max();
-      socket.MaxLineBytes = TBlockingSocket::kMaxLineBytes;
+      client.requestDeadline_ = Clock::time_point::max();
+      client.Socket->Deadline = Clock::time_point::max();
+      client.Socket->MaxLineBytes = TBlockingSocket::kMaxLineBytes;
     }
-  } limits(*Socket, deadline);
-  const bool performed = PerformRequestInTime(method, url);
+  } limits(*this, deadline);
+  // Only a request that may safely be sent twice is sent again.
+  const bool repeatable = method == "GET" || method == "HEAD";
+  std::vector<std::string> requestHeaders;
+  std::string requestBody;
+  if (repeatable) {
+    requestHeaders = Headers;
+    requestBody = Document.Data;
+  }
+  const std::string requestMime = MimeType;
+  staleReuse_ = false;
+  forceNew_ = false;
+  bool performed = PerformRequestInTime(method, url);
+  if (staleReuse_ && repeatable && Clock::now() < deadline) {
+    Headers = std::move(requestHeaders);
+    Document.Clear();
+    Document.Write(requestBody);
+    MimeType = requestMime;
+    if (Pool != nullptr) Pool->NoteRetry();
+    forceNew_ = true;
+    performed = PerformRequestInTime(method, url);
+    forceNew_ = false;
+  }
+  staleReuse_ = false;
+  if (Pool != nullptr) ReturnConnection();
   PageTimedOut = Clock::now() >= deadline;
   return performed;
 }
@@ -282,15 +381,18 @@ bool THttpClient::PerformRequestInTime(const std::string& method, const std::str
 
   ServerHost = ProxyHost.empty() ? parts.Host : ProxyHost;
   ServerPort = ProxyHost.empty() ? parts.Port : ProxyPort;
+  targetHost_ = AsciiLower(parts.Host);
 
-  if (ConnectedHost != ServerHost || ConnectedPort != ServerPort || ConnectedHost.empty() ||
-      connectedTls_ != tlsTarget_) {
-    if (!Connect()) return false;
-  } else if (Socket->WaitReadable(0)) {
-    if (!Connect()) return false;
+  if (!OpenConnection()) return false;
+  ++connectionRequests_;
+
+  if (!SendHeaders()) {
+    if (reusedConnection_) {
+      CloseConnection();
+      staleReuse_ = true;
+    }
+    return false;
   }
-
-  if (!SendHeaders()) return false;
 
   std::string status;
   if (expecting) {
@@ -331,10 +433,17 @@ bool THttpClient::PerformRequestInTime(const std::string& method, const std::str
     if (raw.empty() && skipped == 0 && Socket->LastSocketError == kWsaTimedOut) {
       // Not one byte of an answer within the limit: waiting a second time for a body to
       // the close would only double what a silent server costs.
-      Socket->ReleaseSocket();
+      CloseConnection();
       Socket->LastSocketError = kWsaTimedOut;
-      ConnectedHost.clear();
-      ConnectedPort.clear();
+      StatusCode = 0;
+      return false;
+    }
+    if (raw.empty() && skipped == 0 && reusedConnection_ && Socket->LastSocketError != 0) {
+      // A kept connection the server closed as the request went out: no answer was begun.
+      const int32_t error = Socket->LastSocketError;
+      CloseConnection();
+      Socket->LastSocketError = error;
+      staleReuse_ = true;
       StatusCode = 0;
       return false;
     }
@@ -394,11 +503,7 @@ bool THttpClient::PerformRequestInTime(const std::string& method, const std::str
 
   Document.Position = 0;
   // A connection whose response was not read to its end cannot carry another request.
-  if (facts.CloseAfter || !bodyComplete) {
-    Socket->ReleaseSocket();
-    ConnectedHost.clear();
-    ConnectedPort.clear();
-  }
+  if (facts.CloseAfter || !bodyComplete) CloseConnection();
   return true;
 }
 

@@ -16,6 +16,8 @@
 
 namespace qm {
 
+class TConnectionPool;
+
 // A growable byte buffer with a read position.
 struct TMemoryStream {
   std::string Data;
@@ -75,6 +77,11 @@ class THttpClient {
   bool ReadBodyToClose();
   bool ReadBodyOfLength(int32_t length);
   bool ReadBodyChunked();
+  // Closes a connection that holds room under its pool's host limit, so that the client
+  // holds none while it waits for something else.
+  void ReleaseConnection() {
+    if (Pool != nullptr) CloseConnection();
+  }
 
   // Plain TCP for http addresses; TLS once the connection for an https address is made.
   std::unique_ptr<TTlsSocket> Socket;
@@ -118,9 +125,21 @@ class THttpClient {
   bool PageTimedOut = false;
   // For tests only: a CA file that replaces the system's trust store for https addresses.
   std::string TlsCaFile;
+  // Where connections come from and go back to between requests, under its limit per host;
+  // none: the client keeps its one connection for as long as the next request may use it.
+  TConnectionPool* Pool = nullptr;
 
  private:
   bool PerformRequestInTime(const std::string& method, const std::string& url);
+  // The connection for the request: the open one when it serves the same server and was
+  // not closed meanwhile, a kept one of the pool, or a new one.
+  bool OpenConnection();
+  // Closes the connection, giving its room under the host limit back.
+  void CloseConnection();
+  // The room under the host limit, when the connection is gone.
+  void DropRoom();
+  // After a request: a connection the pool keeps goes back to it.
+  void ReturnConnection();
   bool Connect();
   // The TLS part of connecting to an https address: the proxy tunnel, then the handshake.
   bool StartTls();
@@ -139,6 +158,20 @@ class THttpClient {
   std::string tlsPort_;
   // `tlsTarget_` of the open connection; a plain connection is never reused for TLS.
   std::string connectedTls_;
+  // The pool's key and host of the connection's room, while the client holds room.
+  std::string poolKey_;
+  std::string poolHost_;
+  std::string targetHost_;
+  bool holdsRoom_ = false;
+  // Requests the open connection has carried.
+  int connectionRequests_ = 0;
+  // The request went out on a connection that had carried others; it closed before a byte
+  // of the answer came, so the request may go once more on a new one.
+  bool reusedConnection_ = false;
+  bool staleReuse_ = false;
+  bool forceNew_ = false;
+  std::chrono::steady_clock::time_point requestDeadline_ =
+      std::chrono::steady_clock::time_point::max();
 };
 
 }  // namespace qm

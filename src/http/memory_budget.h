@@ -1,8 +1,9 @@
 #pragma once
 #include <chrono>
-#include <condition_variable>
 #include <cstddef>
 #include <mutex>
+
+#include "http/fiber_scheduler.h"
 
 namespace qm {
 
@@ -35,7 +36,8 @@ class TMemoryBudget {
  private:
   const size_t Limit_;
   mutable std::mutex Lock;
-  std::condition_variable Freed;
+  // Fibers wait here too: a page that waits must not stop the pages of its thread.
+  TWaitCondition Freed;
   size_t InUse_ = 0;
   size_t Peak_ = 0;
   bool Cancelled = false;

@@ -6,10 +6,114 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <deque>
+#include <memory>
+#include <thread>
 
+#include "http/fiber_scheduler.h"
 #include "http/socket_errors.h"
 
 namespace qm::sockets {
+namespace {
+
+int32_t ResolveHere(const std::string& host, in_addr& address) {
+  addrinfo hints{};
+  hints.ai_family = AF_INET;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* answer = nullptr;
+  const int result = ::getaddrinfo(host.c_str(), nullptr, &hints, &answer);
+  const int savedErrno = errno;
+  if (result != 0) return WinsockErrorFromResolver(result, savedErrno);
+  int32_t code = kWsaNoData;
+  for (const addrinfo* entry = answer; entry; entry = entry->ai_next) {
+    if (entry->ai_family == AF_INET && entry->ai_addrlen >= sizeof(sockaddr_in)) {
+      address = reinterpret_cast<const sockaddr_in*>(entry->ai_addr)->sin_addr;
+      code = 0;
+      break;
+    }
+  }
+  ::freeaddrinfo(answer);
+  return code;
+}
+
+// Name lookups of fibers run on these threads: a slow resolver must not hold up the other
+// pages of a fiber's thread.
+class TLookupThreads {
+ public:
+  static constexpr int kMaxThreads = 16;
+
+  int32_t Resolve(const std::string& host, in_addr& address) {
+    auto job = std::make_shared<TJob>();
+    job->Host = host;
+    {
+      std::lock_guard guard(lock_);
+      jobs_.push_back(job);
+      if (idle_ == 0 && threads_ < kMaxThreads) {
+        try {
+          std::thread([this] { Serve(); }).detach();
+          ++threads_;
+        } catch (...) {
+          if (threads_ == 0) {
+            jobs_.pop_back();
+            return ResolveHere(host, address);
+          }
+        }
+      }
+    }
+    work_.notify_one();
+    std::unique_lock wait(job->Lock);
+    job->Finished.wait(wait, [&] { return job->Done; });
+    address = job->Address;
+    return job->Code;
+  }
+
+ private:
+  struct TJob {
+    std::string Host;
+    in_addr Address{};
+    int32_t Code = 0;
+    bool Done = false;
+    std::mutex Lock;
+    TWaitCondition Finished;
+  };
+
+  void Serve() {
+    for (;;) {
+      std::shared_ptr<TJob> job;
+      {
+        std::unique_lock wait(lock_);
+        ++idle_;
+        work_.wait(wait, [&] { return !jobs_.empty(); });
+        --idle_;
+        job = std::move(jobs_.front());
+        jobs_.pop_front();
+      }
+      in_addr address{};
+      const int32_t code = ResolveHere(job->Host, address);
+      {
+        std::lock_guard guard(job->Lock);
+        job->Address = address;
+        job->Code = code;
+        job->Done = true;
+      }
+      job->Finished.notify_all();
+    }
+  }
+
+  std::mutex lock_;
+  std::condition_variable work_;
+  std::deque<std::shared_ptr<TJob>> jobs_;
+  int threads_ = 0;
+  int idle_ = 0;
+};
+
+TLookupThreads& LookupThreads() {
+  // Never destroyed: its threads run until the process ends.
+  static auto* const threads = new TLookupThreads();
+  return *threads;
+}
+
+}  // namespace
 
 bool PrepareEntryPoints() {
   return true;
@@ -49,6 +153,17 @@ ssize_t Recv(int fd, void* data, size_t length, int flags) {
 }
 
 int Poll(pollfd* fds, nfds_t count, int timeoutMs) {
+  // A fiber's wait lets the other fibers of its thread run meanwhile.
+  if (count == 1 && timeoutMs != 0) {
+    if (TFiberScheduler* scheduler = TFiberScheduler::Current()) {
+      short revents = 0;
+      const int ready = scheduler->WaitIo(fds[0].fd, fds[0].events, timeoutMs, revents);
+      if (ready != -2) {
+        fds[0].revents = revents;
+        return ready;
+      }
+    }
+  }
   return ::poll(fds, count, timeoutMs);
 }
 
@@ -74,23 +189,8 @@ int BytesWaiting(int fd, int* count) {
 
 int32_t ResolveIPv4(const std::string& host, in_addr& address) {
   if (::inet_pton(AF_INET, host.c_str(), &address) == 1) return 0;
-  addrinfo hints{};
-  hints.ai_family = AF_INET;
-  hints.ai_socktype = SOCK_STREAM;
-  addrinfo* answer = nullptr;
-  const int result = ::getaddrinfo(host.c_str(), nullptr, &hints, &answer);
-  const int savedErrno = errno;
-  if (result != 0) return WinsockErrorFromResolver(result, savedErrno);
-  int32_t code = kWsaNoData;
-  for (const addrinfo* entry = answer; entry; entry = entry->ai_next) {
-    if (entry->ai_family == AF_INET && entry->ai_addrlen >= sizeof(sockaddr_in)) {
-      address = reinterpret_cast<const sockaddr_in*>(entry->ai_addr)->sin_addr;
-      code = 0;
-      break;
-    }
-  }
-  ::freeaddrinfo(answer);
-  return code;
+  if (TFiberScheduler::Current() != nullptr) return LookupThreads().Resolve(host, address);
+  return ResolveHere(host, address);
 }
 
 uint16_t ServicePort(const std::string& name, int protocol) {

@@ -244,6 +244,7 @@ bool TTlsSocket::StartTls(const std::string& host, const std::shared_ptr<TTlsCon
     return false;
   }
   SSL_set_connect_state(ssl_);
+  if (ResumeSession) SSL_set_session(ssl_, ResumeSession.get());
 
   const auto deadline =
       limitMs < 0 ? Clock::time_point::max() : Clock::now() + std::chrono::milliseconds(limitMs);
@@ -279,6 +280,21 @@ bool TTlsSocket::StartTls(const std::string& host, const std::shared_ptr<TTlsCon
   }
   PendingInput.clear();
   return true;
+}
+
+bool TTlsSocket::SessionResumed() const {
+  return ssl_ != nullptr && SSL_session_reused(ssl_) == 1;
+}
+
+std::shared_ptr<ssl_session_st> TTlsSocket::ResumableSession() const {
+  if (ssl_ == nullptr) return nullptr;
+  SSL_SESSION* session = SSL_get1_session(ssl_);
+  if (session == nullptr) return nullptr;
+  if (SSL_SESSION_is_resumable(session) != 1) {
+    SSL_SESSION_free(session);
+    return nullptr;
+  }
+  return std::shared_ptr<ssl_session_st>(session, SSL_SESSION_free);
 }
 
 bool TTlsSocket::Flush() {

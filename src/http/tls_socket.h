@@ -10,6 +10,7 @@
 
 struct ssl_st;
 struct ssl_ctx_st;
+struct ssl_session_st;
 
 namespace qm {
 
@@ -49,6 +50,10 @@ class TTlsSocket : public TTcpSocket {
   bool StartTls(const std::string& host, const std::shared_ptr<TTlsContext>& context,
                 int32_t limitMs);
   bool TlsActive() const { return ssl_ != nullptr; }
+  // True when the last handshake resumed `ResumeSession`.
+  bool SessionResumed() const;
+  // The session of the open connection when it can be resumed; null otherwise.
+  std::shared_ptr<ssl_session_st> ResumableSession() const;
 
   long TransmitBuffer(const void* data, long count, bool moreFollows = false) override;
   void TransmitByte(uint8_t byte) override;
@@ -63,6 +68,8 @@ class TTlsSocket : public TTcpSocket {
   bool WaitReadable(int32_t limitMs) override;
 
   std::string TlsFailure;
+  // Offered to the server by the next handshake, which then skips the key exchange.
+  std::shared_ptr<ssl_session_st> ResumeSession;
 
  protected:
   bool RefillPending(int32_t limitMs) override;
