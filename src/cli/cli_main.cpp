@@ -26,6 +26,8 @@ const char* const kProgramHelp =
     "  runs --store FILE    the runs a result store keeps\n"
     "  export --store FILE --format txt|csv|xlsx --out PATH\n"
     "                       save a stored run's rows as the main window saves its lists\n"
+    "  job submit|work|status|export --db URL ...\n"
+    "                       one list searched by many machines through PostgreSQL\n"
     "\n"
     "  --help               this text; COMMAND --help tells about one command\n"
     "  --version            the program's version\n"
@@ -65,7 +67,8 @@ int main(int argc, char** argv) {
   const Entry entries[] = {
       {"fetch", RunFetch, kFetchHelp},       {"scan", RunScan, kScanHelp},
       {"harvest", RunHarvest, kHarvestHelp}, {"rows", RunRows, kRowsHelp},
-      {"runs", RunRuns, kRunsHelp},          {"export", RunExport, kExportHelp}};
+      {"runs", RunRuns, kRunsHelp},          {"export", RunExport, kExportHelp},
+      {"job", RunJob, kJobHelp}};
   for (const Entry& entry : entries) {
     if (command != entry.Name) continue;
     if (WantsHelp(args)) {

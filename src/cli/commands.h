@@ -16,6 +16,7 @@ int RunHarvest(const std::vector<std::string>& args);
 int RunRows(const std::vector<std::string>& args);
 int RunRuns(const std::vector<std::string>& args);
 int RunExport(const std::vector<std::string>& args);
+int RunJob(const std::vector<std::string>& args);
 
 extern const char* const kFetchHelp;
 extern const char* const kScanHelp;
@@ -23,6 +24,11 @@ extern const char* const kHarvestHelp;
 extern const char* const kRowsHelp;
 extern const char* const kRunsHelp;
 extern const char* const kExportHelp;
+extern const char* const kJobHelp;
+
+// rows --db URL [--job ID]: a job's rows on a PostgreSQL server.
+class ParsedCommand;
+int WriteJobRows(const ParsedCommand& parsed, unsigned kinds);
 
 // True when the arguments ask for the subcommand's help.
 bool WantsHelp(const std::vector<std::string>& args);

@@ -14,6 +14,7 @@ namespace qm::cli {
 
 const char* const kRowsHelp =
     "Usage: qmharvest-cli rows --store FILE [--run N | --all] [--email] [--mobile] [--qq]\n"
+    "       qmharvest-cli rows --db URL [--job ID] [--email] [--mobile] [--qq]\n"
     "\n"
     "Writes the rows the result store FILE keeps (harvest --store FILE) in the order they\n"
     "were found, each as harvest writes it: the kind (email, mobile or qq), a tab, the row\n"
@@ -26,20 +27,24 @@ const char* const kRowsHelp =
     "  --all         the rows of every run, oldest run first\n"
     "  --email       e-mail addresses\n"
     "  --mobile      mobile numbers\n"
-    "  --qq          QQ numbers\n";
+    "  --qq          QQ numbers\n"
+    "  --db URL      the rows of a job on a PostgreSQL server instead (qmharvest-cli job\n"
+    "                --help): those of job ID with --job ID, else of the newest job\n";
 
 int RunRows(const std::vector<std::string>& args) {
   const ParsedCommand parsed =
-      ParseCommand(args, {{"--all", "--email", "--mobile", "--qq"}, {"--store", "--run"}});
+      ParseCommand(args, {{"--all", "--email", "--mobile", "--qq"}, {"--store", "--run", "--db", "--job"}});
   if (!parsed.Operands().empty()) throw UsageError("rows takes no operand");
-  const std::string path = StoreOption(parsed, "rows");
-  const std::optional<int64_t> wanted = RunOption(parsed);
-  if (wanted && parsed.Has("--all")) throw UsageError("rows takes --run or --all, not both");
   unsigned kinds = 0;
   if (parsed.Has("--email")) kinds |= 1u << 0;
   if (parsed.Has("--mobile")) kinds |= 1u << 1;
   if (parsed.Has("--qq")) kinds |= 1u << 2;
   if (kinds == 0) kinds = 0b111;
+  if (parsed.Value("--db")) return WriteJobRows(parsed, kinds);
+  if (parsed.Value("--job")) throw UsageError("rows --job needs --db URL");
+  const std::string path = StoreOption(parsed, "rows");
+  const std::optional<int64_t> wanted = RunOption(parsed);
+  if (wanted && parsed.Has("--all")) throw UsageError("rows takes --run or --all, not both");
 
   const OpenedStore opened = OpenExistingStore(path);
   std::optional<int64_t> run;

@@ -186,6 +186,8 @@ class TForm1 {
   void SyncStoredPosition();
   // The open store, or null.
   TResultStore* ResultStore() { return store_.get(); }
+  // Runs write to `store` instead of a file's (a job's lines worked through a server).
+  void UseResultStore(std::unique_ptr<TResultStore> store) { store_ = std::move(store); }
   // Rows of each list a continued stored run put back before its workers began.
   std::array<size_t, 3> RestoredRows{};
 

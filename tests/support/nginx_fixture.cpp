@@ -119,6 +119,9 @@ bool NginxServer::TryStart(const Options& options, std::string& failure) {
   config += "  sendfile on;\n";
   config += "  server {\n";
   config += "    listen 127.0.0.1:" + std::to_string(port_) + options.ListenParameters + ";\n";
+  for (const std::string& address : options.AlsoListenOn) {
+    config += "    listen " + address + ":" + std::to_string(port_) + options.ListenParameters + ";\n";
+  }
   config += "    server_name localhost;\n";
   config += "    root " + root_.string() + ";\n";
   config += "    " + options.ServerDirectives + "\n";

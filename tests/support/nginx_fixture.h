@@ -7,6 +7,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "support/temp_dir.h"
 
@@ -22,6 +23,8 @@ class NginxServer {
     std::string ServerDirectives;
     // Added to the listen directive after the address, e.g. " ssl".
     std::string ListenParameters;
+    // Further loopback addresses served on the same port (127.0.0.2, ...): sites of their own.
+    std::vector<std::string> AlsoListenOn;
   };
 
   NginxServer();
