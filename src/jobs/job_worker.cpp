@@ -290,7 +290,10 @@ TJobWorkResult WorkJobs(const TJobWorkOptions& options) {
   TLeaseRenewal renewal(queue, dbMutex, options.Lease, options.Report);
   TClaim last;
   std::vector<TLineOutcome> outcomes;
-  auto idleWait = std::chrono::milliseconds(200);
+  // Short: a worker that waits for the others' last lines ends soon after the job does.
+  constexpr auto kLeastIdleWait = std::chrono::milliseconds(100);
+  constexpr auto kMostIdleWait = std::chrono::milliseconds(500);
+  auto idleWait = kLeastIdleWait;
   for (;;) {
     const bool stopping = Stopping(options);
     TClaim claim;
@@ -316,10 +319,10 @@ TJobWorkResult WorkJobs(const TJobWorkOptions& options) {
       while (!Stopping(options) && std::chrono::steady_clock::now() < until) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
       }
-      idleWait = std::min(idleWait * 2, std::chrono::milliseconds(2000));
+      idleWait = std::min(idleWait * 2, kMostIdleWait);
       continue;
     }
-    idleWait = std::chrono::milliseconds(200);
+    idleWait = kLeastIdleWait;
     renewal.SetJob(claim.Job);
     const TJobSettings settings = ParseJobSettings(claim.Settings, claim.Job);
     {
