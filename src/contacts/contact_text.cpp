@@ -166,26 +166,28 @@ size_t SpelledSign(std::string_view text, char& sign) {
   return 0;
 }
 
-// Rewrites the spelled signs in place; blanks around them go too.
-void ReplaceSpelledSigns(std::string& plain) {
+// Rewrites the spelled signs of the `size` bytes at `plain` in place, blanks around them
+// too; the new size.
+size_t ReplaceSpelledSigns(char* plain, size_t size) {
+  const std::string_view text(plain, size);
   // Three searches for one byte each cost less than one for any of three.
-  if (plain.find('[') == std::string::npos && plain.find('(') == std::string::npos &&
-      plain.find('{') == std::string::npos) {
-    return;
+  if (text.find('[') == std::string_view::npos && text.find('(') == std::string_view::npos &&
+      text.find('{') == std::string_view::npos) {
+    return size;
   }
   size_t write = 0;
-  for (size_t read = 0; read < plain.size();) {
+  for (size_t read = 0; read < size;) {
     char sign;
-    if (const size_t length = SpelledSign(std::string_view(plain).substr(read), sign)) {
+    if (const size_t length = SpelledSign(text.substr(read), sign)) {
       while (write > 0 && IsBlank(plain[write - 1])) --write;
       plain[write++] = sign;
       read += length;
-      while (read < plain.size() && IsBlank(plain[read])) ++read;
+      while (read < size && IsBlank(plain[read])) ++read;
       continue;
     }
     plain[write++] = plain[read++];
   }
-  plain.resize(write);
+  return write;
 }
 
 bool StandsForItself(char c) {
@@ -238,13 +240,16 @@ char* WriteLine(std::string_view line, bool utf8, char* out) {
 
 }  // namespace
 
+size_t ContactTextOfLine(std::string_view line, char* plain) {
+  // Read as UTF-8 while it is valid; a line that is not is read again from the start.
+  char* end = WriteLine(line, true, plain);
+  if (end == nullptr) end = WriteLine(line, false, plain);
+  return ReplaceSpelledSigns(plain, static_cast<size_t>(end - plain));
+}
+
 void ContactTextOfLine(std::string_view line, std::string& plain) {
   plain.resize(line.size());
-  // Read as UTF-8 while it is valid; a line that is not is read again from the start.
-  char* end = WriteLine(line, true, plain.data());
-  if (end == nullptr) end = WriteLine(line, false, plain.data());
-  plain.resize(static_cast<size_t>(end - plain.data()));
-  ReplaceSpelledSigns(plain);
+  plain.resize(ContactTextOfLine(line, plain.data()));
 }
 
 }  // namespace qm

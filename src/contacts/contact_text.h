@@ -20,5 +20,7 @@ inline constexpr char kHuanChar = '\x84';   // 换 (as in 把#换成@)
 // case, blanks around them dropped) become "@" and ".". Other characters become one of
 // the bytes above.
 void ContactTextOfLine(std::string_view line, std::string& plain);
+// The same written at `plain`, which has room for line.size() bytes; its length.
+size_t ContactTextOfLine(std::string_view line, char* plain);
 
 }  // namespace qm

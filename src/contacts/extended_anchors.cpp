@@ -5,6 +5,7 @@
 
 #include "contacts/contact_anchors.h"
 #include "contacts/extended_anchor_nibbles.h"
+#include "contacts/wide_line_check.h"
 #include "text/byte_blocks.h"
 #include "text/charset_conversion.h"
 
@@ -195,9 +196,9 @@ uint64_t ExtendedAnchorWord(const char* p) {
 #endif
 }
 
-unsigned ExtendedAnchorKinds(std::string_view text) {
-  // Only a line of ASCII reads the same in its bytes and in its plain text.
-  if (!IsAscii(text)) return kExtendedMobileAnchor | kExtendedOtherAnchor;
+namespace {
+
+unsigned AsciiLineKinds(std::string_view text) {
 #if defined(__x86_64__)
   if (CpuHasAvx2()) return ExtendedAnchorKindsAvx2(text);
 #endif
@@ -225,6 +226,16 @@ unsigned ExtendedAnchorKinds(std::string_view text) {
   (void)text;
   return kExtendedMobileAnchor | kExtendedOtherAnchor;
 #endif
+}
+
+}  // namespace
+
+unsigned ExtendedAnchorKinds(std::string_view text) {
+  if (!IsAscii(text)) return WideLineKinds(text);
+  const unsigned kinds = AsciiLineKinds(text);
+  // Even a line of ASCII may read differently for mobiles in its plain text ("&nbsp;" before
+  // the letters before a number); the wide check knows when.
+  return kinds == kExtendedMobileAnchor ? WideLineKinds(text) : kinds;
 }
 
 }  // namespace qm

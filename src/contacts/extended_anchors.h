@@ -26,10 +26,10 @@ void ExtendedAnchorWords(const char* p, uint64_t* words, size_t count);
 enum : unsigned { kExtendedMobileAnchor = 1, kExtendedOtherAnchor = 2 };
 // Which anchors start in `text`: only a mobile's, another (reported with the mobile bit
 // too, which is then not looked for), or none. A line holding a byte beyond ASCII is
-// reported as holding another anchor, so a line with only mobile anchors reads the same in
-// its bytes and in its plain text. Where the processor has AVX2, the quicker test of
-// ExtendedAnchorWords stands for the other anchors: the few lines it takes needlessly are
-// only read in full.
+// judged by WideLineKinds (wide_line_check.h), so a line reported with only mobile anchors
+// reads the same for them in its bytes and in its plain text. Where the processor has
+// AVX2, the quicker test of ExtendedAnchorWords stands for the other anchors on a line of
+// ASCII: the few lines it takes needlessly are only read in full.
 unsigned ExtendedAnchorKinds(std::string_view text);
 
 }  // namespace qm

@@ -22,14 +22,19 @@ TResultList::TResultList(ui::ChangeNotifier& notifier)
 
 bool TResultList::AcceptCandidate(std::string_view candidate, std::string_view suffix,
                                   std::string_view source) {
-  {
+  const bool excluding = anyExcluded_.load(std::memory_order_acquire);
+  if (uniqueValues_.load(std::memory_order_acquire)) {
+    // The value accepted last is among those seen, so the set alone decides; whoever
+    // inserts a value first appends it.
+    if (excluding && excluded_.Contains(candidate)) return false;
+    if (!seen_.Insert(candidate)) return false;
+    std::lock_guard lock(mutex_);
+    AppendLocked(candidate, suffix, source, NowMs());
+    lastAccepted_.assign(candidate);
+  } else {
     std::lock_guard lock(mutex_);
     if (candidate == lastAccepted_) return false;
-    if (!excluded_.empty() && excluded_.contains(candidate)) return false;
-    if (uniqueValues_) {
-      if (seen_.contains(candidate)) return false;
-      seen_.emplace(candidate);
-    }
+    if (excluding && excluded_.Contains(candidate)) return false;
     AppendLocked(candidate, suffix, source, NowMs());
     lastAccepted_.assign(candidate);
   }
@@ -53,7 +58,7 @@ void TResultList::RestoreRow(std::string_view row, std::string_view suffix,
     std::lock_guard lock(mutex_);
     const std::string_view candidate =
         !suffix.empty() && row.ends_with(suffix) ? row.substr(0, row.size() - suffix.size()) : row;
-    if (uniqueValues_) seen_.emplace(candidate);
+    if (uniqueValues_.load(std::memory_order_relaxed)) seen_.Insert(candidate);
     AppendLocked(candidate, row.substr(candidate.size()), source, foundAtMs);
   }
   notifier_.Changed();
@@ -61,16 +66,18 @@ void TResultList::RestoreRow(std::string_view row, std::string_view suffix,
 
 void TResultList::ExcludeCandidates(std::unordered_set<std::string> candidates) {
   std::lock_guard lock(mutex_);
-  excluded_.clear();
-  for (auto& candidate : candidates) excluded_.insert(std::move(candidate));
+  excluded_.Clear();
+  for (const std::string& candidate : candidates) excluded_.Insert(candidate);
+  anyExcluded_.store(!candidates.empty(), std::memory_order_release);
 }
 
 void TResultList::BeginRun(bool uniqueValues) {
   std::lock_guard lock(mutex_);
   lastAccepted_.clear();
-  uniqueValues_ = uniqueValues;
-  seen_.clear();
-  excluded_.clear();
+  uniqueValues_.store(uniqueValues, std::memory_order_release);
+  seen_.Clear();
+  excluded_.Clear();
+  anyExcluded_.store(false, std::memory_order_release);
 }
 
 uint32_t TResultList::SourceIdLocked(std::string_view source) {

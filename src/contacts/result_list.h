@@ -14,6 +14,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "contacts/unique_values.h"
 #include "ui/change_notifier.h"
 
 namespace qm {
@@ -23,6 +24,7 @@ struct TResultEntry {
   std::string Value;
   std::string Source;  // the page's address; empty when none was given
   int64_t FoundAtMs = 0;  // milliseconds since 1970-01-01 UTC
+  std::string Checks = {};  // the row's check flags, where an export has them; else empty
 };
 
 class TResultList {
@@ -103,14 +105,13 @@ class TResultList {
   std::deque<std::string> sources_;
   std::unordered_map<std::string_view, uint32_t> sourceIds_;
   std::string lastAccepted_;
-  bool uniqueValues_ = false;
-  struct StringHash {
-    using is_transparent = void;
-    size_t operator()(std::string_view text) const { return std::hash<std::string_view>{}(text); }
-  };
-  // With uniqueValues_: every value of this run.
-  std::unordered_set<std::string, StringHash, std::equal_to<>> seen_;
-  std::unordered_set<std::string, StringHash, std::equal_to<>> excluded_;
+  // Set by BeginRun, before the run's workers start.
+  std::atomic<bool> uniqueValues_{false};
+  // With uniqueValues_: every value of this run. It has locks of its own: a repeat, which
+  // most candidates are, is dropped without the list's lock.
+  TUniqueValues seen_;
+  TUniqueValues excluded_;
+  std::atomic<bool> anyExcluded_{false};
   // EntryCount of rows_, written under the mutex: the workers read the counts after every
   // line, and four of them taking the list's lock for it would cost more than the scan.
   std::atomic<int32_t> entryCount_{0};

@@ -12,8 +12,8 @@ namespace {
 
 // Each form placed at every offset of the blocks the scans read at once, and with text or
 // the end of the line after it: the page pass marks the form's first byte, or nothing when
-// it only looks like a form, and the line check reports the kinds the line needs read (any
-// byte beyond ASCII sends the line to be read as plain text).
+// it only looks like a form, and the line check reports the kinds the line needs read (a
+// line with bytes beyond ASCII by what they can give in its plain text).
 TEST(ExtendedAnchors, EachFormIsFoundWhereverItStands) {
   constexpr unsigned kMobile = kExtendedMobileAnchor;
   constexpr unsigned kOther = kExtendedMobileAnchor | kExtendedOtherAnchor;
@@ -43,26 +43,29 @@ TEST(ExtendedAnchors, EachFormIsFoundWhereverItStands) {
       {"UIN=", true, kOther},
       {"13812345678", true, kMobile},
       {"138-1234-5678", true, kMobile},
-      {"\xE6\x8D\xA2", true, kOther},  // 换
-      {"\xBB\xBB", true, kOther},      // 换 in code page 936
+      {"\xE6\x8D\xA2", true, 0},  // 换, which needs an "@" beside it
+      {"\xBB\xBB", true, 0},      // 换 in code page 936
       {"\xEF\xBC\x90", true, kOther},  // ０
       {"\xEF\xBC\x99", true, kOther},  // ９
       {"\xEF\xBC\xA0", true, kOther},  // ＠
-      {"\xEF\xBC\x88", true, kOther},  // （
-      {"\xEF\xBC\xBB", true, kOther},  // ［
+      {"\xEF\xBC\x88", true, 0},  // （ without "at" after it
+      {"\xEF\xBC\x88" "at", true, kOther},
+      {"\xEF\xBC\xBB", true, 0},  // ［
       {"\xEF\xBC\xB1", true, kOther},  // Ｑ
       {"\xEF\xBC\x8D", true, kOther},  // －
       {"\xEF\xBD\x91", true, kOther},  // ｑ
-      {"\xEF\xBD\x9B", true, kOther},  // ｛
+      {"\xEF\xBD\x9B", true, 0},  // ｛
+      {"\xEF\xBD\x9B" "At", true, kOther},
       {"\xA3\xB0", true, kOther},      // ０ in code page 936
       {"\xA3\xB9", true, kOther},
       {"\xA3\xC0", true, kOther},  // ＠
-      {"\xA3\xA8", true, kOther},  // （
+      {"\xA3\xA8", true, 0},  // （
+      {"\xA3\xA8" "at", true, kOther},
       {"\xA3\xAD", true, kOther},  // －
-      {"\xA3\xDB", true, kOther},  // ［
+      {"\xA3\xDB", true, 0},  // ［
       {"\xA3\xD1", true, kOther},  // Ｑ
       {"\xA3\xF1", true, kOther},  // ｑ
-      {"\xA3\xFB", true, kOther},  // ｛
+      {"\xA3\xFB", true, 0},  // ｛
       {"&copy;", false, 0},
       {"&amp;", false, 0},
       {"align=", false, 0},
@@ -72,12 +75,12 @@ TEST(ExtendedAnchors, EachFormIsFoundWhereverItStands) {
       {"cF", false, 0},
       {"q q", false, 0},
       {"1381234567", false, 0},
-      {"\xEF\xBC\x8C", false, kOther},  // ，
-      {"\xEF\xBC\x9A", false, kOther},  // ：
-      {"\xEF\xBC\x89", false, kOther},  // ）
-      {"\xEF\xBC\x9B", false, kOther},  // ；
-      {"\xE6\x8D\xAE", false, kOther},  // 据
-      {"\xA3\xAC", false, kOther},      // ， in code page 936
+      {"\xEF\xBC\x8C", false, 0},  // ，
+      {"\xEF\xBC\x9A", false, 0},  // ：
+      {"\xEF\xBC\x89", false, 0},  // ）
+      {"\xEF\xBC\x9B", false, 0},  // ；
+      {"\xE6\x8D\xAE", false, 0},  // 据
+      {"\xA3\xAC", false, 0},      // ， in code page 936
   };
   for (const auto& form : forms) {
     for (size_t offset = 0; offset <= 80; ++offset) {

@@ -229,3 +229,26 @@ TEST(ResultListUnique, EachValueOnceAcrossThreads) {
 
 }  // namespace
 }  // namespace qm
+
+namespace qm {
+namespace {
+
+// Values of earlier runs are never accepted, with unique values or without, until the
+// next run; a dropped repeat leaves the last-accepted value alone.
+TEST(ResultListUnique, ExcludedValuesAndLastAccepted) {
+  for (const bool unique : {true, false}) {
+    ui::ChangeNotifier notifier;
+    TResultList list(notifier);
+    list.BeginRun(unique);
+    list.ExcludeCandidates({"b", "d"});
+    for (const char* value : {"a", "b", "c", "d", "c"}) list.AcceptCandidate(value);
+    EXPECT_EQ(list.Snapshot(), (std::vector<std::string>{"a", "c"})) << unique;
+    EXPECT_EQ(list.AcceptCandidate("a"), !unique);
+    EXPECT_EQ(list.LastAccepted(), unique ? "c" : "a");
+    list.BeginRun(unique);
+    EXPECT_TRUE(list.AcceptCandidate("b")) << unique;
+  }
+}
+
+}  // namespace
+}  // namespace qm
