@@ -4,7 +4,11 @@
 // same text, and of the page pass alone. Rates are per CPU second (this thread; ripgrep's
 // user and system time).
 //
-//   bench_contacts [MEGABYTES]     (default 100, for the rates)
+// Then qmharvest-cli scan against ripgrep on Chinese company pages in code page 936 and UTF-8,
+// and the cost of unique rows.
+//
+//   bench_contacts [MEGABYTES [GBK_MEGABYTES]]   (default 100 for the rates, 150 for the
+//                                                 company pages; 0 leaves a part out)
 #include <unistd.h>
 
 #include <algorithm>
@@ -21,8 +25,11 @@
 #include <vector>
 
 #include "common/ripgrep_run.h"
+#include "company_text.h"
 #include "contacts/extractors.h"
 #include "contacts/page_anchors.h"
+#include "labelled_kinds_bench.h"
+#include "scan_table.h"
 #include "text/cp936.h"
 #include "text/page_lines.h"
 #include "ui/change_notifier.h"
@@ -33,15 +40,24 @@ using Truth = std::set<std::string>;  // "kind value"
 
 class PageWriter {
  public:
-  // A contact on one line in `contactEvery`, a look-alike on one in `lookAlikeEvery`.
-  PageWriter(uint32_t seed, int contactEvery, int lookAlikeEvery)
-      : rng_(seed), contactEvery_(contactEvery), lookAlikeEvery_(lookAlikeEvery) {}
+  // A contact on one line in `contactEvery`, a look-alike on one in `lookAlikeEvery`; with
+  // `company`, the lines between are those of a Chinese company's site (company_text.h).
+  PageWriter(uint32_t seed, int contactEvery, int lookAlikeEvery, bool company = false)
+      : rng_(seed),
+        contactEvery_(contactEvery),
+        lookAlikeEvery_(lookAlikeEvery),
+        company_(company) {}
 
   // A page of about 8 KB: markup and Chinese text with contacts and look-alikes.
   std::string Page(Truth& truth) {
     std::string page = "<html><head><meta charset=\"utf-8\"><title>企业黄页</title></head><body>\n";
+    if (company_) page = qm::bench::CompanyPageHead(rng_);
     while (page.size() < 8000) {
-      Filler(page);
+      if (company_) {
+        qm::bench::CompanyLine(rng_, page);
+      } else {
+        Filler(page);
+      }
       if (Pick(contactEvery_) == 0) Plant(page, truth);
       if (Pick(lookAlikeEvery_) == 0) LookAlike(page);
       page += '\n';
@@ -236,6 +252,7 @@ class PageWriter {
 
   std::mt19937 rng_;
   int contactEvery_, lookAlikeEvery_;
+  bool company_;
   int serial_ = 0;
 };
 
@@ -307,10 +324,53 @@ double RipgrepRate(const std::string& path, size_t bytes) {
   return failed ? 0 : rate;
 }
 
+
+// Chinese company pages to about `gbkMegabytes` in code page 936, written in that code page and
+// in UTF-8, each scanned by qmharvest-cli and ripgrep; then what unique rows cost a list.
+void CompareOnCompanyPages(size_t gbkMegabytes) {
+  Truth truth;
+  PageWriter writer(17, 30, 30, true);
+  std::string utf8, gbk;
+  while (gbk.size() < gbkMegabytes * 1000 * 1000) {
+    const std::string page = writer.Page(truth);
+    utf8 += page;
+    gbk += qm::Utf8ToCp936(page);
+  }
+  const std::string stem =
+      (std::filesystem::temp_directory_path() / ("bench_contacts." + std::to_string(getpid())))
+          .string();
+  std::vector<qm::bench::ScanFile> files = {{"GBK", stem + ".gbk", gbk.size()},
+                                            {"UTF-8", stem + ".utf8", utf8.size()}};
+  std::ofstream(files[0].Path, std::ios::binary).write(gbk.data(), std::streamsize(gbk.size()));
+  std::ofstream(files[1].Path, std::ios::binary).write(utf8.data(), std::streamsize(utf8.size()));
+  std::printf("\nChinese company pages (%zu planted contacts, one line in 30 with a contact, one "
+              "in 30 with a look-alike)\n",
+              truth.size());
+  qm::bench::PrintScanTable(QM_CLI_PATH, files);
+  // QM_KEEP_CORPUS=1 keeps the files, for a profile.
+  if (std::getenv("QM_KEEP_CORPUS") != nullptr) {
+    for (const qm::bench::ScanFile& file : files) std::printf("  kept %s\n", file.Path.c_str());
+  } else {
+    for (const qm::bench::ScanFile& file : files) std::filesystem::remove(file.Path);
+  }
+
+  std::vector<std::string> values;
+  for (const std::string& t : truth) values.push_back(t.substr(t.find(' ') + 1));
+  std::shuffle(values.begin(), values.end(), std::mt19937(18));
+  values.erase(std::unique(values.begin(), values.end()), values.end());
+  qm::bench::PrintUniqueRowCost(values);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  // bench_contacts [MEGABYTES [GBK_MEGABYTES]]: 0 leaves that part out.
   const size_t megabytes = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 100;
+  const size_t gbkMegabytes = argc > 2 ? std::strtoul(argv[2], nullptr, 10) : 150;
+  if (megabytes == 0) {
+    CompareOnCompanyPages(gbkMegabytes);
+    return 0;
+  }
 
   // Quality: 3000 pages, half of them in code page 936 as undeclared pages come.
   Truth truth;
@@ -387,5 +447,7 @@ int main(int argc, char** argv) {
                 extended ? "page pass alone, extended" : "page pass alone, plain", rate);
   }
   std::filesystem::remove(path);
+  qm::bench::PrintLabelledKinds(megabytes);
+  if (gbkMegabytes > 0) CompareOnCompanyPages(gbkMegabytes);
   return 0;
 }

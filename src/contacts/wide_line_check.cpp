@@ -19,9 +19,9 @@ constexpr unsigned kBoth = kExtendedMobileAnchor | kExtendedOtherAnchor;
 // What a full-width form of an ASCII character does, by that character.
 enum FullWidthRole : uint8_t {
   kNoRole,
-  kSeed,         // a digit, letter, "@" or hyphen: a row may hold it
+  kSeed,          // a digit, letter, "@" or hyphen: a row may hold it
   kSpoilsMobile,  // "(", ")", "+", ".", "_": a mobile reads differently beside it
-  kOpener,       // "(", "[", "{": a spelled sign may follow
+  kOpener,        // "(", "[", "{": a spelled sign may follow
 };
 
 constexpr std::array<uint8_t, 128> MakeRoles() {
@@ -113,7 +113,8 @@ class WideLine {
   bool EndsCharacterReadAsAsciiOrNot(size_t i) const {
     const unsigned c = p_[i];
     if (c >= 0x80) {
-      if (i >= 2 && (FullWidthAt(i - 2) != 0 || (p_[i - 2] == 0xE3 && p_[i - 1] == 0x80 && c == 0x81))) {
+      if (i >= 2 &&
+          (FullWidthAt(i - 2) != 0 || (p_[i - 2] == 0xE3 && p_[i - 1] == 0x80 && c == 0x81))) {
         return true;
       }
       return i >= 1 && (FullWidthAt(i - 1) != 0 || (p_[i - 1] == 0xA1 && c == 0xA2));
@@ -232,19 +233,19 @@ inline unsigned CandidateMask(const char* p) {
   any = Or(any, And(Is(b0, 0xEF), Or(Is(b1, 0xBC), Is(b1, 0xBD))));
   // A3 A1..A3 FE: the second byte, less 0xA1, is below 0x5E.
   const __m128i second = _mm_sub_epi8(b1, _mm_set1_epi8(static_cast<char>(0xA1)));
-  any = Or(any, And(Is(b0, 0xA3),
-                    _mm_cmpeq_epi8(_mm_min_epu8(second, _mm_set1_epi8(0x5D)), second)));
+  any =
+      Or(any, And(Is(b0, 0xA3), _mm_cmpeq_epi8(_mm_min_epu8(second, _mm_set1_epi8(0x5D)), second)));
   // A byte beyond ASCII, ";" or an ASCII sign that can be a second byte, before a letter that
   // could be a hexadecimal digit.
-  const __m128i hexLetter = _mm_cmpeq_epi8(
-      _mm_min_epu8(_mm_sub_epi8(low1, _mm_set1_epi8('a')), _mm_set1_epi8(5)),
-      _mm_sub_epi8(low1, _mm_set1_epi8('a')));
-  const __m128i signs = Or(Or(Is(b0, ';'), Is(b0, '`')),
-                           Or(And(_mm_cmpgt_epi8(b0, _mm_set1_epi8('Z')), _mm_cmplt_epi8(b0, _mm_set1_epi8('_'))),
-                              _mm_cmpgt_epi8(b0, _mm_set1_epi8('z'))));
+  const __m128i hexLetter =
+      _mm_cmpeq_epi8(_mm_min_epu8(_mm_sub_epi8(low1, _mm_set1_epi8('a')), _mm_set1_epi8(5)),
+                     _mm_sub_epi8(low1, _mm_set1_epi8('a')));
+  const __m128i signs =
+      Or(Or(Is(b0, ';'), Is(b0, '`')),
+         Or(And(_mm_cmpgt_epi8(b0, _mm_set1_epi8('Z')), _mm_cmplt_epi8(b0, _mm_set1_epi8('_'))),
+            _mm_cmpgt_epi8(b0, _mm_set1_epi8('z'))));
   any = Or(any, And(hexLetter, Or(signs, _mm_cmplt_epi8(b0, _mm_setzero_si128()))));
-  const __m128i mobile =
-      And(Is(b0, '1'), And(Digits(Load16(p + 5)), Digits(Load16(p + 10))));
+  const __m128i mobile = And(Is(b0, '1'), And(Digits(Load16(p + 5)), Digits(Load16(p + 10))));
   return Mask(Or(any, mobile));
 }
 #endif
@@ -275,7 +276,8 @@ QM_AVX2_INLINE uint32_t CandidateMask32(const char* p) {
   const __m256i b0 = Load32(p), b1 = Load32(p + 1);
   const __m256i low0 = Or32(b0, _mm256_set1_epi8(0x20)), low1 = Or32(b1, _mm256_set1_epi8(0x20));
   __m256i any = Is32(b0, '@');
-  any = Or32(any, And32(Is32(b0, '&'), Or32(Is32(b1, '#'), Or32(Is32(low1, 'c'), Is32(low1, 'p')))));
+  any =
+      Or32(any, And32(Is32(b0, '&'), Or32(Is32(b1, '#'), Or32(Is32(low1, 'c'), Is32(low1, 'p')))));
   any = Or32(any, And32(Is32(b0, '%'), Is32(b1, '4')));
   const __m256i opener = Or32(Is32(b0, '['), Or32(Is32(b0, '('), Is32(b0, '{')));
   any = Or32(any, And32(opener, Or32(Is32(low1, 'a'), Is32(low1, 'd'))));
@@ -290,15 +292,14 @@ QM_AVX2_INLINE uint32_t CandidateMask32(const char* p) {
            Or32(Or32(Below32(b2, 0x90, 10), Below32(b2, 0xA0, 0x1C)), Is32(b2, 0xBF)));
   any = Or32(any, And32(Is32(b0, 0xEF), Or32(And32(Is32(b1, 0xBC), utf8Low),
                                              And32(Is32(b1, 0xBD), Below32(b2, 0x81, 0x1B)))));
-  const __m256i cp936 =
-      Or32(Or32(Or32(Below32(b1, 0xA8, 2), Is32(b1, 0xAB)), Or32(Below32(b1, 0xAD, 2), Is32(b1, 0xDF))),
-           Or32(Or32(Below32(b1, 0xB0, 10), Below32(b1, 0xC0, 0x1C)), Below32(b1, 0xE1, 0x1B)));
+  const __m256i cp936 = Or32(
+      Or32(Or32(Below32(b1, 0xA8, 2), Is32(b1, 0xAB)), Or32(Below32(b1, 0xAD, 2), Is32(b1, 0xDF))),
+      Or32(Or32(Below32(b1, 0xB0, 10), Below32(b1, 0xC0, 0x1C)), Below32(b1, 0xE1, 0x1B)));
   any = Or32(any, And32(Is32(b0, 0xA3), cp936));
-  const __m256i signs = Or32(Or32(Is32(b0, ';'), Is32(b0, '`')),
-                             Or32(Below32(b0, '[', 4), Below32(b0, '{', 0x85)));
+  const __m256i signs =
+      Or32(Or32(Is32(b0, ';'), Is32(b0, '`')), Or32(Below32(b0, '[', 4), Below32(b0, '{', 0x85)));
   any = Or32(any, And32(Below32(low1, 'a', 6), signs));
-  const __m256i digits =
-      And32(Below32(Load32(p + 5), '0', 10), Below32(Load32(p + 10), '0', 10));
+  const __m256i digits = And32(Below32(Load32(p + 5), '0', 10), Below32(Load32(p + 10), '0', 10));
   any = Or32(any, And32(Is32(b0, '1'), digits));
   return static_cast<uint32_t>(_mm256_movemask_epi8(any));
 }
@@ -357,7 +358,7 @@ bool CpuHasAvx512bw() {
 }
 
 __attribute__((target("avx2"))) void CandidateWordsAvx2(const char* p, uint64_t* words,
-                                                         size_t count) {
+                                                        size_t count) {
   for (size_t w = 0; w < count; ++w, p += 64) {
     words[w] = CandidateMask32(p) | static_cast<uint64_t>(CandidateMask32(p + 32)) << 32;
   }

@@ -15,9 +15,15 @@ namespace {
 // 127/128 bytes where a length takes a second byte, a value longer than a block, bytes
 // beyond ASCII and zero bytes. Each is new once, then known, and unlike its neighbours.
 TEST(UniqueValues, EachValueOnceWhateverItsLength) {
-  std::vector<std::string> values = {"", "a", "b", std::string(127, 'x'), std::string(128, 'x'),
-                                     std::string(40000, 'y'), std::string("\0\0", 2),
-                                     std::string("\0", 1), "中文@例子.cn"};
+  std::vector<std::string> values = {"",
+                                     "a",
+                                     "b",
+                                     std::string(127, 'x'),
+                                     std::string(128, 'x'),
+                                     std::string(40000, 'y'),
+                                     std::string("\0\0", 2),
+                                     std::string("\0", 1),
+                                     "中文@例子.cn"};
   for (int i = 0; i < 20000; ++i) values.push_back("user" + std::to_string(i) + "@firm.cn");
   TUniqueValues set;
   for (const std::string& value : values) {

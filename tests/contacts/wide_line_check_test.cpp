@@ -28,8 +28,8 @@ TEST(WideLineCheck, KindsOfChineseLines) {
       {"电话：13812345678，传真：010-62345678", kMobile},
       {"电话 138 1234 5678。", kMobile},
       {"手机：138－1234－5678", kBoth},
-      {"（86）13812345678", kBoth},       // the bracket makes a prefix of the plain text
-      {"13812345678．5元", kBoth},        // and the point an amount
+      {"（86）13812345678", kBoth},  // the bracket makes a prefix of the plain text
+      {"13812345678．5元", kBoth},   // and the point an amount
       {"电话13812345678&period;5", kBoth},
       {"邮箱：info（at）firm.cn", kBoth},
       {"邮箱：info（ＡＴ）firm.cn", kBoth},
@@ -47,7 +47,8 @@ TEST(WideLineCheck, KindsOfChineseLines) {
 }
 
 struct Lists {
-  explicit Lists(ui::ChangeNotifier& notifier) : Emails(notifier), Mobiles(notifier), QQ(notifier) {}
+  explicit Lists(ui::ChangeNotifier& notifier)
+      : Emails(notifier), Mobiles(notifier), QQ(notifier) {}
   std::vector<std::string> Rows() const {
     std::vector<std::string> rows;
     for (const TResultList* list : {&Emails, &Mobiles, &QQ}) {
@@ -75,13 +76,71 @@ std::string Hex(std::string_view text) {
 // anywhere: the line check never passes over a row the plain text gives, and a line it
 // lets be scanned in its bytes gives the same mobiles.
 TEST(WideLineCheck, SameRowsAsThePlainTextOfEveryLine) {
-  const std::vector<std::string> pieces = {
-      "13812345678", "138", "1234", "5678", "86", "0086", "+", "(", ")", "-", " ", ".", "_",
-      "@", "#", "qq", "QQ", "uin=", "[at]", "(dot)", "&#64;", "&period;", "&nbsp;", "%40",
-      "abc", "f", "x", "<b>", ">", ":", ",", "cf", "data-cfemail=", "email-protection#",
-      "firm.cn", "info", "换成@", "号码", "中文", "据", "（", "）", "＋", "－", "．", "１",
-      "３８", "ａｔ", "Ｑ", "ｑ", "＠", "＃", "，", "：", "！", "、", "　", "\xA3", "\x81",
-      "\xB0\xA1", "\xEF\xBC", "\xA3\xA8", "\xA3\xAE", "\xA3\xB1", "\xC0\x40"};
+  const std::vector<std::string> pieces = {"13812345678",
+                                           "138",
+                                           "1234",
+                                           "5678",
+                                           "86",
+                                           "0086",
+                                           "+",
+                                           "(",
+                                           ")",
+                                           "-",
+                                           " ",
+                                           ".",
+                                           "_",
+                                           "@",
+                                           "#",
+                                           "qq",
+                                           "QQ",
+                                           "uin=",
+                                           "[at]",
+                                           "(dot)",
+                                           "&#64;",
+                                           "&period;",
+                                           "&nbsp;",
+                                           "%40",
+                                           "abc",
+                                           "f",
+                                           "x",
+                                           "<b>",
+                                           ">",
+                                           ":",
+                                           ",",
+                                           "cf",
+                                           "data-cfemail=",
+                                           "email-protection#",
+                                           "firm.cn",
+                                           "info",
+                                           "换成@",
+                                           "号码",
+                                           "中文",
+                                           "据",
+                                           "（",
+                                           "）",
+                                           "＋",
+                                           "－",
+                                           "．",
+                                           "１",
+                                           "３８",
+                                           "ａｔ",
+                                           "Ｑ",
+                                           "ｑ",
+                                           "＠",
+                                           "＃",
+                                           "，",
+                                           "：",
+                                           "！",
+                                           "、",
+                                           "　",
+                                           "\xA3",
+                                           "\x81",
+                                           "\xB0\xA1",
+                                           "\xEF\xBC",
+                                           "\xA3\xA8",
+                                           "\xA3\xAE",
+                                           "\xA3\xB1",
+                                           "\xC0\x40"};
   std::mt19937 random(25);
   ui::ChangeNotifier notifier;
   std::string text;  // the lines, each ended by a line feed
