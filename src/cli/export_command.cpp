@@ -11,6 +11,7 @@ namespace qm::cli {
 
 const char* const kExportHelp =
     "Usage: qmharvest-cli export --store FILE [--run N] --format txt|csv|xlsx --out PATH\n"
+    "                            [--valid-only]\n"
     "\n"
     "Saves the rows of a run that the result store FILE keeps (harvest --store FILE) as the\n"
     "main window saves its result lists; the newest run unless --run names one.\n"
@@ -21,12 +22,15 @@ const char* const kExportHelp =
     "                   missing), as harvest --out names them: 电邮N.txt, 手机N.txt,\n"
     "                   QQ邮N.txt, N the list's row count\n"
     "  --format csv     the one file PATH holding all three lists: UTF-8 with a byte-order\n"
-    "                   mark, one row each: kind, value, source address, time found\n"
+    "                   mark, one row each: kind, value, source address, time found,\n"
+    "                   check flags (检查)\n"
     "  --format xlsx    the one workbook PATH with a sheet per kind\n"
-    "  --out PATH       where to write\n";
+    "  --out PATH       where to write\n"
+    "  --valid-only     only rows whose checks find nothing wrong (ok or unchecked), as\n"
+    "                   the window's 只导出有效\n";
 
 int RunExport(const std::vector<std::string>& args) {
-  const ParsedCommand parsed = ParseCommand(args, {{}, {"--store", "--run", "--format", "--out"}});
+  const ParsedCommand parsed = ParseCommand(args, {{"--valid-only"}, {"--store", "--run", "--format", "--out"}});
   if (!parsed.Operands().empty()) throw UsageError("export takes no operand");
   const std::string path = StoreOption(parsed, "export");
   const std::optional<int64_t> wanted = RunOption(parsed);
@@ -46,7 +50,8 @@ int RunExport(const std::vector<std::string>& args) {
   if (!out || out->empty()) throw UsageError("export needs --out PATH");
 
   const OpenedStore opened = OpenExistingStore(path);
-  ExportStoredRows(*opened.Store, ChosenRun(opened, wanted), chosen, *out);
+  ExportStoredRows(*opened.Store, ChosenRun(opened, wanted), chosen, *out,
+                   parsed.Has("--valid-only"));
   return kExitSuccess;
 }
 

@@ -29,6 +29,7 @@
 #include "cli/harvest_progress.h"
 #include "cli/row_output.h"
 #include "cli/status_output.h"
+#include "cli/verify_options.h"
 #include "engine/main_form.h"
 #include "engine/url_list_reader.h"
 #include "persistence/export_results.h"
@@ -82,6 +83,10 @@ const char* const kHarvestHelp =
     "  --resume LIST     go on with the last unfinished run of LIST in the store from\n"
     "                    its saved position, writing only rows new to that run\n"
     "  --new-only        leave out rows that earlier runs in the store found\n"
+    "  --no-verify       ask no DNS server about e-mail domains; the row checks that\n"
+    "                    need none still flag rows, and e-mails are \"unchecked\"\n"
+    "  --resolver ADDR:PORT  the DNS server the checks ask (an IPv4 address or [IPv6]\n"
+    "                    and a port; default the system's resolvers)\n"
     "  --memory-limit MB  memory the pages of the run may hold at once, in MiB, 64 to\n"
     "                    1048576 (default 1024)\n"
     "  --progress        the line of progress even when standard error is no terminal\n"
@@ -270,9 +275,9 @@ int RunHarvest(const std::vector<std::string>& args) {
   const ParsedCommand parsed =
       ParseCommand(args, {{"--email", "--mobile", "--qq", "--save-progress", "--no-online-check",
                            "--no-redirects", "--no-extended", "--no-unique", "--no-robots",
-                           "--new-only", "--progress", "--quiet"},
+                           "--new-only", "--progress", "--quiet", "--no-verify"},
                           {"--threads", "--from", "--out", "--in-flight", "--status", "--depth",
-                           "--page-limit", "--memory-limit", "--store", "--resume"}});
+                           "--page-limit", "--memory-limit", "--store", "--resume", "--resolver"}});
   const std::optional<std::string> resumed = parsed.Value("--resume");
   if (parsed.Operands().size() != (resumed ? 0u : 1u)) {
     throw UsageError(resumed ? "harvest --resume LIST takes no other LIST"
@@ -296,6 +301,7 @@ int RunHarvest(const std::vector<std::string>& args) {
   const int32_t depth = NumberOption(parsed, "--depth", 0, kMostDepth, kDefaultDepth);
   const int32_t pageLimit =
       NumberOption(parsed, "--page-limit", 1, kMostPageLimit, kDefaultPageLimit);
+  const std::string resolver = ResolverOption(parsed);
   if (parsed.Has("--progress") && parsed.Has("--quiet")) {
     throw UsageError("--progress and --quiet exclude each other");
   }
@@ -343,6 +349,8 @@ int RunHarvest(const std::vector<std::string>& args) {
     dialogs.SetInputAnswer(std::to_string(*from));
   }
   form.CheckBoxNewOnly.SetChecked(parsed.Has("--new-only"));
+  form.CheckBoxVerify.SetChecked(!parsed.Has("--no-verify"));
+  form.VerifyResolver = resolver;
   form.Edit5.SetText(list);
   form.SpinEdit1.SetValue(threads);
   form.CheckBox2.SetChecked(parsed.Has("--email") || !anyKind);
@@ -412,10 +420,13 @@ int RunHarvest(const std::vector<std::string>& args) {
     return kExitSuccess;
   }
 
-  // A continued run's rows found before are not written again.
-  ListFollower followers[] = {{form.StringGrid1, kEmailKind, form.RestoredRows[0]},
-                              {form.StringGrid2, kMobileKind, form.RestoredRows[1]},
-                              {form.StringGrid3, kQQKind, form.RestoredRows[2]}};
+  // A continued run's rows found before are not written again. Each row waits for its
+  // checks (never past their deadline) and keeps its list's order.
+  const std::shared_ptr<verify::TContactVerifier> verifier = form.Verifier();
+  ListFollower followers[] = {
+      {form.StringGrid1, kEmailKind, form.RestoredRows[0], verifier, verify::kEmailRow},
+      {form.StringGrid2, kMobileKind, form.RestoredRows[1], verifier, verify::kMobileRow},
+      {form.StringGrid3, kQQKind, form.RestoredRows[2], verifier, verify::kQQRow}};
   ProgressLine progress(!quiet && (parsed.Has("--progress") || ::isatty(STDERR_FILENO) == 1),
                         from.value_or(0));
   RowOutput rows;
@@ -432,11 +443,11 @@ int RunHarvest(const std::vector<std::string>& args) {
     stopped = true;
     form.SpeedButton3Click();
   };
-  auto writeNewRows = [&] {
+  auto writeNewRows = [&](TCheckWait wait = {}) {
     form.Changes.Acknowledge();
     const bool failedBefore = rows.Failed();
     if (progress.SharesTerminalWithRows() && AnyNewRows(followers)) progress.Erase();
-    rows.WriteNewRows(followers);
+    rows.WriteNewRows(followers, wait);
     noteRowFailure(failedBefore);
   };
   auto flushRows = [&] {
@@ -470,7 +481,8 @@ int RunHarvest(const std::vector<std::string>& args) {
       // be done at once.
       const std::optional<std::string> saveFailure =
           CloseRunWithin(form, std::chrono::milliseconds(1000));
-      writeNewRows();
+      // Rows whose lookups are still out are written at once, unchecked.
+      writeNewRows(verify::TContactVerifier::Clock::now());
       progress.Erase();
       if (!quiet) WriteSummary(form, statusPath, recordPath);
       if (out) ExportListsNamingFailure(form, *out, failures);
@@ -494,7 +506,7 @@ int RunHarvest(const std::vector<std::string>& args) {
     if (form.SearchState.CompletedRuns.load() != completedBefore) break;
   }
   stopped = true;  // the run has ended: a late failure of the rows stops nothing
-  writeNewRows();
+  writeNewRows(verify::TContactVerifier::Clock::time_point::max());
   progress.Erase();
   if (!quiet) WriteSummary(form, statusPath, recordPath);
   if (out) ExportListsNamingFailure(form, *out, failures);

@@ -7,32 +7,53 @@
 namespace qm::cli {
 
 void WriteRow(std::FILE* out, std::string_view kind, std::string_view row,
-              std::string_view source) {
+              std::string_view source, std::string_view checks) {
   std::fwrite(kind.data(), 1, kind.size(), out);
   std::fputc('\t', out);
   std::fwrite(row.data(), 1, row.size(), out);
   std::fputc('\t', out);
   // A tab or line break in an address would shift the columns; none is left in one.
   for (char c : source) std::fputc(c == '\t' || c == '\n' || c == '\r' ? ' ' : c, out);
+  std::fputc('\t', out);
+  std::fwrite(checks.data(), 1, checks.size(), out);
   std::fputc('\n', out);
 }
 
-size_t ListFollower::WriteNewRows(std::FILE* out) {
+size_t ListFollower::WriteNewRows(std::FILE* out, TCheckWait wait) {
   size_t rowCount = 0;
   const std::vector<TResultEntry> entries = list_.EntriesFrom(shown_, rowCount);
   // An empty list is one empty row, which the first append fills: nothing to show yet.
   if (entries.empty() && shown_ == 0) return 0;
-  for (const TResultEntry& entry : entries) WriteRow(out, kind_, entry.Value, entry.Source);
-  shown_ = rowCount;
-  return entries.size();
+  if (!verifier_) {
+    for (const TResultEntry& entry : entries) WriteRow(out, kind_, entry.Value, entry.Source);
+    shown_ = rowCount;
+    return entries.size();
+  }
+  for (const TResultEntry& entry : entries) verifier_->Request(checkKind_, entry.Value);
+  size_t written = 0;
+  for (const TResultEntry& entry : entries) {
+    std::optional<verify::TRowCheck> check;
+    if (wait) {
+      check = verifier_->Check(checkKind_, entry.Value, *wait);
+    } else {
+      check = verifier_->CheckIfSettled(checkKind_, entry.Value);
+      // Rows keep their order: the rest waits with this one.
+      if (!check) break;
+    }
+    WriteRow(out, kind_, entry.Value, entry.Source, check->Flags);
+    ++written;
+  }
+  // Rows counted before the first was appended (an empty list's one row) are no rows.
+  shown_ = written == entries.size() ? rowCount : shown_ + written;
+  return written;
 }
 
-bool RowOutput::WriteNewRows(std::span<ListFollower> followers) {
+bool RowOutput::WriteNewRows(std::span<ListFollower> followers, TCheckWait wait) {
   if (Failed()) return false;
   errno = 0;
   bool any = false;
   for (ListFollower& follower : followers) {
-    if (follower.WriteNewRows(stdout) > 0) any = true;
+    if (follower.WriteNewRows(stdout, wait) > 0) any = true;
   }
   if (any) Flush();
   // A write may fail inside the stream while its buffer is emptied, before any flush.

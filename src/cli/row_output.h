@@ -1,12 +1,17 @@
 #pragma once
 // Writing the appends of the result lists to standard output: the kind, a tab, the row as
-// the list holds it, a tab, the address of the page it was found on, a line feed.
+// the list holds it, a tab, the address of the page it was found on, a tab, the row's check
+// flags, a line feed.
+#include <chrono>
 #include <cstdio>
+#include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
 
 #include "contacts/result_list.h"
+#include "verify/contact_verifier.h"
 
 namespace qm::cli {
 
@@ -15,22 +20,33 @@ inline constexpr std::string_view kMobileKind = "mobile";
 inline constexpr std::string_view kQQKind = "qq";
 
 void WriteRow(std::FILE* out, std::string_view kind, std::string_view row,
-              std::string_view source);
+              std::string_view source, std::string_view checks = {});
 
-// Follows one result list that other threads append to, writing each row once.
+// Until when rows wait for their checks: held back while their lookups are pending
+// (nullopt), or written by then with what is known (a lookup still pending: "unchecked").
+using TCheckWait = std::optional<verify::TContactVerifier::Clock::time_point>;
+
+// Follows one result list that other threads append to, writing each row once, in order,
+// with its checks when a verifier is given.
 class ListFollower {
  public:
-  // The first `alreadyShown` rows are not written (rows a resumed run restored).
-  ListFollower(const TResultList& list, std::string_view kind, size_t alreadyShown = 0)
-      : list_(list), kind_(kind), shown_(alreadyShown) {}
-  // Writes the rows appended since the last call; returns how many.
-  size_t WriteNewRows(std::FILE* out);
+  // The first `alreadyShown` rows are not written (rows a resumed run restored). `checkKind`
+  // is the list's kind for the verifier (verify::kEmailRow, ...).
+  ListFollower(const TResultList& list, std::string_view kind, size_t alreadyShown = 0,
+               std::shared_ptr<verify::TContactVerifier> verifier = nullptr, int checkKind = 0)
+      : list_(list), kind_(kind), shown_(alreadyShown), verifier_(std::move(verifier)),
+        checkKind_(checkKind) {}
+  // Writes the rows appended since the last call whose checks are done, or all of them
+  // when `wait` says until when; returns how many.
+  size_t WriteNewRows(std::FILE* out, TCheckWait wait = {});
   bool HasNewRows() const { return static_cast<size_t>(list_.EntryCount()) > shown_; }
 
  private:
   const TResultList& list_;
   std::string_view kind_;
   size_t shown_ = 0;
+  std::shared_ptr<verify::TContactVerifier> verifier_;
+  int checkKind_ = 0;
 };
 
 inline bool AnyNewRows(std::span<const ListFollower> followers) {
@@ -45,7 +61,7 @@ inline bool AnyNewRows(std::span<const ListFollower> followers) {
 class RowOutput {
  public:
   // Writes the rows appended since the last call and flushes them; true when there were any.
-  bool WriteNewRows(std::span<ListFollower> followers);
+  bool WriteNewRows(std::span<ListFollower> followers, TCheckWait wait = {});
   void Flush();
   bool Failed() const { return error_ != 0; }
   // The failure in words.

@@ -55,7 +55,7 @@ int RunRows(const std::vector<std::string>& args) {
     // Once standard output has failed, the rest would be lost as well.
     if (kind.empty() || writeError != 0) return;
     errno = 0;
-    WriteRow(stdout, kind, row.Value, row.Source);
+    WriteRow(stdout, kind, row.Value, row.Source, row.Checks);
     if (std::ferror(stdout)) writeError = errno != 0 ? errno : EIO;
   });
   if (writeError == 0 && std::fflush(stdout) != 0) writeError = errno != 0 ? errno : EIO;

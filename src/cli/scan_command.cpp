@@ -1,10 +1,13 @@
-// qmharvest-cli scan [--email] [--mobile] [--qq] [--no-extended] [--no-unique] FILE...
+// qmharvest-cli scan [--email] [--mobile] [--qq] [--no-extended] [--no-unique] [--no-verify]
+//                    [--resolver ADDR:PORT] FILE...
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <deque>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -12,6 +15,7 @@
 #include "cli/command_line.h"
 #include "cli/commands.h"
 #include "cli/row_output.h"
+#include "cli/verify_options.h"
 #include "contacts/extractors.h"
 #include "text/line_split.h"
 #include "ui/change_notifier.h"
@@ -19,31 +23,60 @@
 namespace qm::cli {
 
 const char* const kScanHelp =
-    "Usage: qmharvest-cli scan [--email] [--mobile] [--qq] [--no-extended] [--no-unique] FILE...\n"
+    "Usage: qmharvest-cli scan [--email] [--mobile] [--qq] [--no-extended] [--no-unique]\n"
+    "                          [--no-verify] [--resolver ADDR:PORT] FILE...\n"
     "\n"
     "Cuts each file (\"-\" is standard input) into lines as a page fetch does and runs the\n"
     "chosen extractors (all three when none is named) on every line in order, with one set\n"
     "of last-accepted values for the whole call, as one worker of a search would. Each\n"
     "append is written as it happens: the kind (email, mobile or qq), a tab, the row as the\n"
-    "result list holds it, a tab, the FILE it was found in, a line feed.\n"
+    "result list holds it, a tab, the FILE it was found in, a tab, the row's check flags\n"
+    "(ok, or no-mail, bad-tld, too-long, role, disposable, bad-range, unchecked joined by\n"
+    "commas), a line feed. A row waits for its e-mail domain's lookup, never past its\n"
+    "deadline, and keeps its order.\n"
     "\n"
     "  --email        e-mail addresses\n"
     "  --mobile       mobile numbers\n"
     "  --qq           QQ numbers (written with their mail suffix)\n"
     "  --no-extended  only the plain lower-case forms of contacts, as the first version\n"
-    "  --no-unique    append a value again unless it repeats the list's last one\n";
+    "  --no-unique    append a value again unless it repeats the list's last one\n"
+    "  --no-verify    ask no DNS server; e-mails that pass the other checks are unchecked\n"
+    "  --resolver ADDR:PORT  the DNS server to ask (default the system's resolvers)\n";
 
 namespace {
 
 struct Kind {
   std::string_view Name;
   TResultList* List;
+  int CheckKind;
+};
+
+// A row found and not yet written: it waits for its check.
+struct PendingRow {
+  std::string_view Kind;
+  int CheckKind;
+  std::string Value;
+  std::string Source;
 };
 
 class Scanner {
  public:
-  Scanner(const TContactLists& lists, std::vector<Kind> kinds)
-      : lists_(lists), kinds_(std::move(kinds)) {}
+  Scanner(const TContactLists& lists, std::vector<Kind> kinds, verify::TContactVerifier& verifier)
+      : lists_(lists), kinds_(std::move(kinds)), verifier_(verifier) {}
+
+  // Writes the rows whose checks are done, in the order found; with `wait`, every row,
+  // waiting for checks until then.
+  void WriteChecked(TCheckWait wait = {}) {
+    while (!pending_.empty()) {
+      const PendingRow& row = pending_.front();
+      std::optional<verify::TRowCheck> check =
+          wait ? verifier_.Check(row.CheckKind, row.Value, *wait)
+               : verifier_.CheckIfSettled(row.CheckKind, row.Value);
+      if (!check) return;
+      WriteRow(stdout, row.Kind, row.Value, row.Source, check->Flags);
+      pending_.pop_front();
+    }
+  }
 
   // The name rows found from now on are credited to.
   void SetSource(const std::string& source) {
@@ -58,17 +91,22 @@ class Scanner {
       for (const Kind& kind : kinds_) {
         // Written and dropped at once; clearing keeps the last-accepted value.
         if (kind.List->EntryCount() == 0) continue;
-        for (const TResultEntry& entry : kind.List->Entries()) {
-          WriteRow(stdout, kind.Name, entry.Value, entry.Source);
+        for (TResultEntry& entry : kind.List->Entries()) {
+          verifier_.Request(kind.CheckKind, entry.Value);
+          pending_.push_back(
+              {kind.Name, kind.CheckKind, std::move(entry.Value), std::move(entry.Source)});
         }
         kind.List->Clear();
       }
+      WriteChecked();
     });
   }
 
  private:
   TContactLists lists_;
   std::vector<Kind> kinds_;
+  verify::TContactVerifier& verifier_;
+  std::deque<PendingRow> pending_;
   std::string source_;
 };
 
@@ -109,7 +147,8 @@ bool ScanFile(int fd, Scanner& scanner) {
 
 int RunScan(const std::vector<std::string>& args) {
   const ParsedCommand parsed = ParseCommand(
-      args, {{"--email", "--mobile", "--qq", "--no-extended", "--no-unique"}, {}});
+      args, {{"--email", "--mobile", "--qq", "--no-extended", "--no-unique", "--no-verify"},
+             {"--resolver"}});
   if (parsed.Operands().empty()) throw UsageError("scan needs at least one FILE");
   const bool all = !parsed.Has("--email") && !parsed.Has("--mobile") && !parsed.Has("--qq");
 
@@ -121,8 +160,14 @@ int RunScan(const std::vector<std::string>& args) {
   if (all || parsed.Has("--qq")) lists.QQNumbers = &qqNumbers;
   lists.Extended = !parsed.Has("--no-extended");
   for (TResultList* list : {&emails, &mobiles, &qqNumbers}) list->BeginRun(!parsed.Has("--no-unique"));
-  std::vector<Kind> kinds = {{kEmailKind, &emails}, {kMobileKind, &mobiles}, {kQQKind, &qqNumbers}};
-  Scanner scanner(lists, std::move(kinds));
+  std::vector<Kind> kinds = {{kEmailKind, &emails, verify::kEmailRow},
+                             {kMobileKind, &mobiles, verify::kMobileRow},
+                             {kQQKind, &qqNumbers, verify::kQQRow}};
+  verify::TVerifyOptions checks;
+  checks.Lookups = !parsed.Has("--no-verify");
+  checks.Resolver = ResolverOption(parsed);
+  verify::TContactVerifier verifier(checks);
+  Scanner scanner(lists, std::move(kinds), verifier);
 
   int status = kExitSuccess;
   for (const std::string& name : parsed.Operands()) {
@@ -136,6 +181,7 @@ int RunScan(const std::vector<std::string>& args) {
     }
     if (fd >= 0 && !standardInput) ::close(fd);
   }
+  scanner.WriteChecked(verify::TContactVerifier::Clock::time_point::max());
   if (std::fflush(stdout) != 0) {
     std::perror("qmharvest-cli: standard output");
     return kExitFailure;

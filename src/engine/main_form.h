@@ -6,6 +6,7 @@
 //   persistence/  creation and destruction, progress save, resume, exporting results
 //   urllists/     choosing the URL list
 #include <array>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -23,10 +24,12 @@
 #include "store/result_store.h"
 #include "ui/control_models.h"
 #include "ui/dialogs.h"
+#include "verify/contact_verifier.h"
 
 namespace qm {
 
 class TPageAnchors;
+struct TExportChecks;
 
 // The most pages a worker keeps in flight.
 inline constexpr int kMaxPagesInFlight = 32;
@@ -124,6 +127,17 @@ class TForm1 {
   // What became of each address the current or last run took.
   TAddressStatusList AddressStatuses;
 
+  // Every row checked (verify/): mail servers of e-mail domains asked of DNS, the mobile
+  // number plan, role and throwaway addresses. Off: no lookups at all; the checks that need
+  // none still flag rows.
+  ui::TCheckBoxModel CheckBoxVerify{Changes, true};
+  // Exports hold only the rows whose checks find nothing wrong ("只导出有效").
+  ui::TCheckBoxModel CheckBoxValidOnly{Changes, false};
+  // The DNS server the checks ask, "ADDR:PORT" (empty: the system's resolvers), and how long
+  // one domain's lookup may take.
+  std::string VerifyResolver;
+  std::chrono::milliseconds VerifyDeadline{5000};
+
   // Creation and destruction (persistence/)
   void FormCreate();
   void FormDestroy();
@@ -190,6 +204,16 @@ class TForm1 {
   void UseResultStore(std::unique_ptr<TResultStore> store) { store_ = std::move(store); }
   // Rows of each list a continued stored run put back before its workers began.
   std::array<size_t, 3> RestoredRows{};
+
+  // The checks of the current or last run's rows (made as the settings are now when no run
+  // has begun). Raises verify::EVerifyError for a resolver that is no ADDR:PORT.
+  std::shared_ptr<verify::TContactVerifier> Verifier();
+  // The check of a row of list `kind` (0 e-mail, 1 mobile, 2 QQ) without waiting; nullopt
+  // while its lookup is pending.
+  std::optional<verify::TRowCheck> RowCheckIfSettled(int kind, std::string_view row);
+  // What the exports add and leave out: the rows' flags, and only valid rows when
+  // CheckBoxValidOnly is ticked.
+  TExportChecks ExportChecks();
 
  private:
   void WorkerLoop(int slot, const std::shared_ptr<TSearchRun>& run);
@@ -277,6 +301,12 @@ class TForm1 {
   // no longer touch their slot, so a new run need not wait for them; joined once finished
   // and in the destructor.
   std::vector<std::unique_ptr<smtpthread>> retiredWorkers_;
+  // A run's checks, made as it begins; the writer's checker and the grid share them.
+  std::mutex verifierMutex_;
+  std::shared_ptr<verify::TContactVerifier> verifier_;
+  void BeginChecks();
+  // Fills in the checks of rows on the store writer's thread.
+  TStoreWriter::TRowChecker StoreRowChecker();
 };
 
 }  // namespace qm

@@ -72,6 +72,7 @@ void TForm1::OpenResultStore() {
 
 void TForm1::BeginStoredRun(TSearchRun& run, int32_t firstLine) {
   const bool continuing = std::exchange(continueStoredRun_, false);
+  BeginChecks();
   RestoredRows = {};
   run.FirstLine = firstLine;
   SearchState.StoredLines.store(store_ ? firstLine : -1);
@@ -102,7 +103,7 @@ void TForm1::BeginStoredRun(TSearchRun& run, int32_t firstLine) {
     run.StoredRunId = store_->BeginRun(listFile, RunSettingsText(*this), firstLine);
   }
   if (CheckBoxNewOnly.Checked()) ExcludeEarlierRows();
-  run.StoreWriter = std::make_unique<TStoreWriter>(*store_, run.StoredRunId);
+  run.StoreWriter = std::make_unique<TStoreWriter>(*store_, run.StoredRunId, StoreRowChecker());
   run.StoreWriter->MarkPosition(firstLine);
 }
 
@@ -124,6 +125,9 @@ void TForm1::StoreFinishedPage(TSearchRun& run, const TAddressStatus& status,
                                std::vector<TTalliedRow>& rows) {
   TStoreWriter* writer = run.StoreWriter.get();
   if (writer == nullptr) return;
+  // The lookups start now; the writer waits for them, the worker never does.
+  const std::shared_ptr<verify::TContactVerifier> verifier = Verifier();
+  for (const TTalliedRow& row : rows) verifier->Request(row.List, row.Value);
   for (TTalliedRow& row : rows) {
     writer->AddRow({row.List, std::move(row.Value), status.FinalUrl, status.ListedUrl,
                     status.LineNumber, row.FoundAtMs});

@@ -20,6 +20,7 @@ constexpr std::string_view kKindHeader = "类型";
 constexpr std::string_view kValueHeader = "联系方式";
 constexpr std::string_view kSourceHeader = "来源网址";
 constexpr std::string_view kTimeHeader = "发现时间";
+constexpr std::string_view kChecksHeader = "检查";
 
 std::string Utf8Text(std::string_view text) {
   return IsValidUtf8(text) ? std::string(text) : Cp936ToUtf8(text);
@@ -142,9 +143,11 @@ class WorkbookWriter {
     worksheet_set_column(sheet, 0, 0, 28, nullptr);
     worksheet_set_column(sheet, 1, 1, 48, nullptr);
     worksheet_set_column(sheet, 2, 2, 20, nullptr);
+    worksheet_set_column(sheet, 3, 3, 24, nullptr);
     worksheet_write_string(sheet, 0, 0, std::string(kValueHeader).c_str(), header_);
     worksheet_write_string(sheet, 0, 1, std::string(kSourceHeader).c_str(), header_);
     worksheet_write_string(sheet, 0, 2, std::string(kTimeHeader).c_str(), header_);
+    worksheet_write_string(sheet, 0, 3, std::string(kChecksHeader).c_str(), header_);
     worksheet_freeze_panes(sheet, 1, 0);
     return sheet;
   }
@@ -163,6 +166,7 @@ class WorkbookWriter {
     when.min = parts.tm_min;
     when.sec = parts.tm_sec;
     worksheet_write_datetime(sheet, row, 2, &when, time_);
+    if (!entry.Checks.empty()) worksheet_write_string(sheet, row, 3, entry.Checks.c_str(), nullptr);
   }
 
   lxw_workbook* workbook_ = nullptr;
@@ -181,11 +185,11 @@ std::string FoundTimeText(int64_t foundAtMs) {
 
 std::string ContactListsCsv(const std::vector<TExportedKind>& kinds) {
   std::string out = "\xEF\xBB\xBF";
-  for (std::string_view header : {kKindHeader, kValueHeader, kSourceHeader}) {
+  for (std::string_view header : {kKindHeader, kValueHeader, kSourceHeader, kTimeHeader}) {
     out += header;
     out += ',';
   }
-  out += kTimeHeader;
+  out += kChecksHeader;
   out += "\r\n";
   for (const TExportedKind& kind : kinds) {
     for (const TResultEntry& entry : kind.Entries) {
@@ -196,6 +200,8 @@ std::string ContactListsCsv(const std::vector<TExportedKind>& kinds) {
       AppendCsvField(out, entry.Source);
       out += ',';
       out += FoundTimeText(entry.FoundAtMs);
+      out += ',';
+      AppendCsvField(out, entry.Checks);
       out += "\r\n";
     }
   }

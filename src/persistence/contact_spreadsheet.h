@@ -1,7 +1,7 @@
 #pragma once
 // The result lists for spreadsheet programs: one CSV file of all kinds (UTF-8 with a
-// byte-order mark; kind, value, source address, time found), or one workbook with a sheet
-// per kind.
+// byte-order mark; kind, value, source address, time found, check flags), or one workbook
+// with a sheet per kind.
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -29,7 +29,7 @@ std::string FoundTimeText(int64_t foundAtMs);
 std::string ContactListsCsv(const std::vector<TExportedKind>& kinds);
 
 // The workbook's bytes: a sheet per kind named after it, with a header row and columns value,
-// source address and time found (a date cell); every value a text cell. Raises EInOutError
+// source address, time found (a date cell) and check flags; every value a text cell. Raises EInOutError
 // when the workbook cannot be made.
 std::string ContactListsWorkbook(const std::vector<TExportedKind>& kinds);
 

@@ -8,6 +8,7 @@
 
 #include "engine/main_form.h"
 #include "persistence/contact_spreadsheet.h"
+#include "verify/check_flags.h"
 #include "persistence/file_replacement.h"
 #include "persistence/status_export.h"
 #include "text/errors.h"
@@ -90,11 +91,27 @@ bool HasExtension(const std::string& path, std::string_view extension) {
   return true;
 }
 
+// A consistent copy of the list's entries with their checks, the invalid ones left out
+// when only valid rows are wanted.
+std::vector<TResultEntry> CheckedEntries(std::string_view kindName, const TResultList& list,
+                                         const TExportChecks& checks) {
+  std::vector<TResultEntry> entries = list.Entries();
+  if (!checks.Fill) return entries;
+  checks.Fill(kindName, entries);
+  if (checks.ValidOnly) {
+    std::erase_if(entries, [](const TResultEntry& entry) {
+      return !verify::IsValidChecks(entry.Checks);
+    });
+  }
+  return entries;
+}
+
 }  // namespace
 
 TListSave SaveResultListOrSpreadsheet(const TResultList& list, std::string_view prefix,
                                       ui::Dialogs& dialogs, const std::string& programDirectory,
-                                      const std::vector<TSpreadsheetKind>& spreadsheetKinds) {
+                                      const std::vector<TSpreadsheetKind>& spreadsheetKinds,
+                                      const TExportChecks& checks) {
   const int32_t count = list.EntryCount();
   if (count == 0) return TListSave::Nothing;
   ui::FileDialogOptions options;
@@ -110,19 +127,29 @@ TListSave SaveResultListOrSpreadsheet(const TResultList& list, std::string_view 
   if (csv || HasExtension(*path, "xlsx")) {
     std::vector<TExportedKind> kinds;
     for (const TSpreadsheetKind& kind : spreadsheetKinds) {
-      kinds.push_back({kind.Name, kind.List->Entries()});
+      kinds.push_back({kind.Name, CheckedEntries(kind.Name, *kind.List, checks)});
     }
     WriteExportFile(*path, csv ? ContactListsCsv(kinds) : ContactListsWorkbook(kinds));
     return TListSave::Spreadsheet;
   }
-  WriteExportFile(*path, list.JoinedEntries("\r\n"));
+  if (!checks.ValidOnly || !checks.Fill) {
+    WriteExportFile(*path, list.JoinedEntries("\r\n"));
+    return TListSave::List;
+  }
+  std::string joined;
+  for (const TResultEntry& entry : CheckedEntries(SpreadsheetKindName(prefix), list, checks)) {
+    joined += entry.Value;
+    joined += "\r\n";
+  }
+  WriteExportFile(*path, joined);
   return TListSave::List;
 }
 
 bool SaveResultList(const TResultList& list, std::string_view prefix, ui::Dialogs& dialogs,
-                    const std::string& programDirectory) {
+                    const std::string& programDirectory, const TExportChecks& checks) {
   return SaveResultListOrSpreadsheet(list, prefix, dialogs, programDirectory,
-                                     {{SpreadsheetKindName(prefix), &list}}) != TListSave::Nothing;
+                                     {{SpreadsheetKindName(prefix), &list}},
+                                     checks) != TListSave::Nothing;
 }
 
 std::string_view SpreadsheetKindName(std::string_view prefix) {
@@ -131,7 +158,7 @@ std::string_view SpreadsheetKindName(std::string_view prefix) {
 
 void SaveAllResultLists(const TResultList& emails, const TResultList& mobiles,
                         const TResultList& qqNumbers, ui::Dialogs& dialogs,
-                        const std::string& programDirectory) {
+                        const std::string& programDirectory, const TExportChecks& checks) {
   EnterProgramDirectory(programDirectory);
   const std::pair<std::string_view, const TResultList*> lists[] = {{kEmailExportPrefix, &emails},
                                                                    {kMobileExportPrefix, &mobiles},
@@ -140,7 +167,7 @@ void SaveAllResultLists(const TResultList& emails, const TResultList& mobiles,
   for (const auto& [prefix, list] : lists) all.push_back({SpreadsheetKindName(prefix), list});
   for (const auto& [prefix, list] : lists) {
     // A spreadsheet file holds every kind: no further dialog.
-    if (SaveResultListOrSpreadsheet(*list, prefix, dialogs, programDirectory, all) ==
+    if (SaveResultListOrSpreadsheet(*list, prefix, dialogs, programDirectory, all, checks) ==
         TListSave::Spreadsheet) {
       return;
     }
@@ -148,23 +175,24 @@ void SaveAllResultLists(const TResultList& emails, const TResultList& mobiles,
 }
 
 void TForm1::SpeedButton5Click() {
-  SaveAllResultLists(StringGrid1, StringGrid2, StringGrid3, dialogs_, ExportDirectory());
+  SaveAllResultLists(StringGrid1, StringGrid2, StringGrid3, dialogs_, ExportDirectory(),
+                     ExportChecks());
   SaveStatusList(AddressStatuses, dialogs_, ExportDirectory());
 }
 
 void TForm1::N1Click() {
   EnterProgramDirectory(ExportDirectory());
-  SaveResultList(StringGrid1, kEmailExportPrefix, dialogs_, ExportDirectory());
+  SaveResultList(StringGrid1, kEmailExportPrefix, dialogs_, ExportDirectory(), ExportChecks());
 }
 
 void TForm1::MenuItem1Click() {
   EnterProgramDirectory(ExportDirectory());
-  SaveResultList(StringGrid2, kMobileExportPrefix, dialogs_, ExportDirectory());
+  SaveResultList(StringGrid2, kMobileExportPrefix, dialogs_, ExportDirectory(), ExportChecks());
 }
 
 void TForm1::MenuItem2Click() {
   EnterProgramDirectory(ExportDirectory());
-  SaveResultList(StringGrid3, kQQExportPrefix, dialogs_, ExportDirectory());
+  SaveResultList(StringGrid3, kQQExportPrefix, dialogs_, ExportDirectory(), ExportChecks());
 }
 
 }  // namespace qm

@@ -2,6 +2,7 @@
 // Saving the result lists to text files: one value per line, each line ending in CR LF, the
 // rows' bytes as they are, no byte-order mark.
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -47,23 +48,34 @@ std::string_view SpreadsheetKindName(std::string_view prefix);
 
 enum class TListSave { Nothing, List, Spreadsheet };
 
+// What an export adds to the rows of the lists and leaves out: each row's check flags (the
+// column "检查"), and, with ValidOnly ("只导出有效"), only the rows whose checks find
+// nothing wrong, in every file type.
+struct TExportChecks {
+  // Fills in Checks of the entries of the kind of that spreadsheet name ("电邮", "手机",
+  // "QQ"); empty: the rows are exported unchecked.
+  std::function<void(std::string_view kindName, std::vector<TResultEntry>& entries)> Fill;
+  bool ValidOnly = false;
+};
+
 // Offers one list in the save dialog. A name ending in .csv or .xlsx gets a spreadsheet file
 // of `spreadsheetKinds` (contact_spreadsheet.h); any other the list's text file. Each list is
 // a consistent copy taken when the writing starts. An empty list is passed over without a
 // dialog. Errors propagate, so a caller saving several lists stops there.
 TListSave SaveResultListOrSpreadsheet(const TResultList& list, std::string_view prefix,
                                       ui::Dialogs& dialogs, const std::string& programDirectory,
-                                      const std::vector<TSpreadsheetKind>& spreadsheetKinds);
+                                      const std::vector<TSpreadsheetKind>& spreadsheetKinds,
+                                      const TExportChecks& checks = {});
 
 // The same with the list alone in a spreadsheet file; true when a file was written.
 bool SaveResultList(const TResultList& list, std::string_view prefix, ui::Dialogs& dialogs,
-                    const std::string& programDirectory);
+                    const std::string& programDirectory, const TExportChecks& checks = {});
 
 // The save-all command: the working directory set once, then the e-mail, mobile and QQ
 // lists in turn, each with its own dialog, until one is saved as a spreadsheet file, which
 // holds all three.
 void SaveAllResultLists(const TResultList& emails, const TResultList& mobiles,
                         const TResultList& qqNumbers, ui::Dialogs& dialogs,
-                        const std::string& programDirectory);
+                        const std::string& programDirectory, const TExportChecks& checks = {});
 
 }  // namespace qm

@@ -8,18 +8,21 @@
 
 #include "persistence/contact_spreadsheet.h"
 #include "persistence/export_results.h"
+#include "verify/check_flags.h"
 
 namespace qm {
 
 void ExportStoredRows(TResultStore& store, int64_t run, TStoredRowsFormat format,
-                      const std::string& path) {
+                      const std::string& path, bool validOnly) {
   constexpr std::array<std::string_view, 3> kPrefixes = {kEmailExportPrefix, kMobileExportPrefix,
                                                          kQQExportPrefix};
   std::array<std::vector<TResultEntry>, 3> lists;
-  store.ForEachRow(run, (1u << lists.size()) - 1, [&lists](const TStoredRow& row) {
+  store.ForEachRow(run, (1u << lists.size()) - 1, [&lists, validOnly](const TStoredRow& row) {
     // A store written by another version may know kinds this one does not.
     if (row.Kind < 0 || static_cast<size_t>(row.Kind) >= lists.size()) return;
-    lists[static_cast<size_t>(row.Kind)].push_back({row.Value, row.Source, row.FoundAtMs});
+    if (validOnly && !verify::IsValidChecks(row.Checks)) return;
+    lists[static_cast<size_t>(row.Kind)].push_back(
+        {row.Value, row.Source, row.FoundAtMs, row.Checks});
   });
 
   if (format == TStoredRowsFormat::Text) {

@@ -45,7 +45,9 @@ class TMailDomainResolver {
   struct Options {
     std::string Server;  // "ADDR:PORT"; empty: the system's resolvers
     std::chrono::milliseconds Deadline{5000};
-    size_t MaxInFlight = 256;  // lookups sent and not yet answered
+    // Lookups sent and not yet answered: more only overrun a small resolver's socket buffer,
+    // whose dropped questions then wait for a retry.
+    size_t MaxInFlight = 64;
   };
 
   // Throws EVerifyError when the server is no "ADDR:PORT" or c-ares cannot start.

@@ -18,8 +18,9 @@ namespace {
 // 2026-12-08 03:45:12 UTC, and the rows found a second apart after it.
 constexpr int64_t kFoundAt = 1796701512000;
 
-TStoredRow Row(int kind, std::string value, std::string source, int64_t second) {
-  return {kind, std::move(value), source, source, 1, kFoundAt + second * 1000};
+TStoredRow Row(int kind, std::string value, std::string source, int64_t second,
+               std::string checks) {
+  return {kind, std::move(value), source, source, 1, kFoundAt + second * 1000, std::move(checks)};
 }
 
 TStoredPage Page(int32_t line, const std::string& url) {
@@ -30,13 +31,13 @@ TStoredPage Page(int32_t line, const std::string& url) {
 }
 
 const char* const kFirstRunRows =
-    "email\tinfo@a.cn\thttp://a.cn/\n"
-    "mobile\t13812345678\thttp://a.cn/\n"
-    "email\tsales@b.cn\thttp://b.cn/联系\n";
+    "email\tinfo@a.cn\thttp://a.cn/\trole\n"
+    "mobile\t13812345678\thttp://a.cn/\tok\n"
+    "email\tsales@b.cn\thttp://b.cn/联系\tno-mail,role\n";
 const char* const kSecondRunRows =
-    "qq\t12345@qq.com\thttp://c.cn/\n"
-    "email\tboss@c.cn\thttp://c.cn/\n"
-    "mobile\t13900001111\thttp://c.cn/\n";
+    "qq\t12345@qq.com\thttp://c.cn/\t\n"
+    "email\tboss@c.cn\thttp://c.cn/\tunchecked\n"
+    "mobile\t13900001111\thttp://c.cn/\tbad-range\n";
 
 // A store of two runs: the first searched its list to the end, the second was stopped.
 // Local time is UTC+8 for the program.
@@ -49,16 +50,19 @@ class StoreCli : public ::testing::Test {
     first_ = store->BeginRun("/lists/first.txt", "", 0);
     store->Write({first_,
                   {Page(1, "http://a.cn/"), Page(2, "http://b.cn/")},
-                  {Row(0, "info@a.cn", "http://a.cn/", 0), Row(1, "13812345678", "http://a.cn/", 1),
-                   Row(0, "sales@b.cn", "http://b.cn/联系", 2)},
+                  {Row(0, "info@a.cn", "http://a.cn/", 0, "role"),
+                   Row(1, "13812345678", "http://a.cn/", 1, "ok"),
+                   Row(0, "sales@b.cn", "http://b.cn/联系", 2, "no-mail,role")},
                   2});
     store->EndRun(first_, 2, true);
     second_ = store->BeginRun("/lists/second.txt", "", 0);
     store->Write(
         {second_,
          {Page(1, "http://c.cn/")},
-         {Row(2, "12345@qq.com", "http://c.cn/", 10), Row(0, "boss@c.cn", "http://c.cn/", 11),
-          Row(1, "13900001111", "http://c.cn/", 12)},
+         // A row stored before rows were checked has no flags.
+         {Row(2, "12345@qq.com", "http://c.cn/", 10, ""),
+          Row(0, "boss@c.cn", "http://c.cn/", 11, "unchecked"),
+          Row(1, "13900001111", "http://c.cn/", 12, "bad-range")},
          1});
     store->EndRun(second_, 1, false);
   }
@@ -86,10 +90,10 @@ TEST_F(StoreCli, RowsOfTheNewestRunOfRunNOrOfAllInTheKindsNamed) {
       {{}, kSecondRunRows},
       {{"--run", first}, kFirstRunRows},
       {{"--all"}, std::string(kFirstRunRows) + kSecondRunRows},
-      {{"--run=" + first, "--mobile"}, "mobile\t13812345678\thttp://a.cn/\n"},
+      {{"--run=" + first, "--mobile"}, "mobile\t13812345678\thttp://a.cn/\tok\n"},
       {{"--all", "--email", "--qq"},
-       "email\tinfo@a.cn\thttp://a.cn/\nemail\tsales@b.cn\thttp://b.cn/联系\n"
-       "qq\t12345@qq.com\thttp://c.cn/\nemail\tboss@c.cn\thttp://c.cn/\n"},
+       "email\tinfo@a.cn\thttp://a.cn/\trole\nemail\tsales@b.cn\thttp://b.cn/联系\tno-mail,role\n"
+       "qq\t12345@qq.com\thttp://c.cn/\t\nemail\tboss@c.cn\thttp://c.cn/\tunchecked\n"},
   };
   for (const auto& row : cases) {
     std::vector<std::string> args = {"rows", "--store", store_};
@@ -148,10 +152,25 @@ TEST_F(StoreCli, ExportsAllThreeListsOfTheNewestRunAsOneCsvOrWorkbook) {
   CliResult result = RunCli({"export", "--store", store_, "--format", "csv", "--out", csv});
   ASSERT_EQ(result.Status, 0) << result.Err;
   EXPECT_EQ(TempDir::Read(csv),
-            "\xEF\xBB\xBF类型,联系方式,来源网址,发现时间\r\n"
-            "电邮,boss@c.cn,http://c.cn/,2026-12-08 11:45:23\r\n"
-            "手机,=\"13900001111\",http://c.cn/,2026-12-08 11:45:24\r\n"
-            "QQ,12345@qq.com,http://c.cn/,2026-12-08 11:45:22\r\n");
+            "\xEF\xBB\xBF类型,联系方式,来源网址,发现时间,检查\r\n"
+            "电邮,boss@c.cn,http://c.cn/,2026-12-08 11:45:23,unchecked\r\n"
+            "手机,=\"13900001111\",http://c.cn/,2026-12-08 11:45:24,bad-range\r\n"
+            "QQ,12345@qq.com,http://c.cn/,2026-12-08 11:45:22,\r\n");
+
+  // Only valid rows: ok, unchecked and rows never checked stay; the flagged ones go.
+  const std::string valid = dir_.File("valid.csv");
+  result = RunCli({"export", "--store", store_, "--run", std::to_string(first_), "--format", "csv",
+                   "--out", valid, "--valid-only"});
+  ASSERT_EQ(result.Status, 0) << result.Err;
+  EXPECT_EQ(TempDir::Read(valid),
+            "\xEF\xBB\xBF类型,联系方式,来源网址,发现时间,检查\r\n"
+            "手机,=\"13812345678\",http://a.cn/,2026-12-08 11:45:13,ok\r\n");
+  const std::string folder = dir_.File("valid");
+  result = RunCli({"export", "--store", store_, "--format", "txt", "--out", folder, "--valid-only"});
+  ASSERT_EQ(result.Status, 0) << result.Err;
+  EXPECT_EQ(TempDir::Read(folder + "/电邮1.txt"), "boss@c.cn\r\n");
+  EXPECT_EQ(TempDir::Read(folder + "/QQ邮1.txt"), "12345@qq.com\r\n");
+  EXPECT_FALSE(std::filesystem::exists(folder + "/手机1.txt"));
 
   const std::string workbook = dir_.File("second.xlsx");
   result = RunCli({"export", "--store", store_, "--format=xlsx", "--out", workbook});

@@ -196,15 +196,15 @@ TEST(CliScan, CodePage936AndUtf8LinesGiveTheExtractorsRows) {
                                                     "QQ" + kLianXiGbk + "123456789 tencent 2024");
   const std::string utf8 =
       dir.Write("utf8.html", "联系：abc@qq.com\n手机：113812345678 手机：13912345678\rQq 55555\n");
-  const CliResult result = RunCli({"scan", "--no-extended", gbk, utf8});
+  const CliResult result = RunCli({"scan", "--no-extended", "--no-verify", gbk, utf8});
   EXPECT_EQ(result.Status, 0) << result.Err;
   EXPECT_EQ(result.Out,
-            "email\tab@cd.ef\t" + gbk + "\n" +
-            "email\tbc@qq.com\t" + gbk + "\n" +
-            "mobile\t13812345678\t" + gbk + "\n" +
-            "qq\t123456789@qq.com\t" + gbk + "\n" +
-            "email\tabc@qq.com\t" + utf8 + "\n" +
-            "mobile\t13912345678\t" + utf8 + "\n");
+            "email\tab@cd.ef\t" + gbk + "\tbad-tld\n" +
+            "email\tbc@qq.com\t" + gbk + "\tunchecked\n" +
+            "mobile\t13812345678\t" + gbk + "\tok\n" +
+            "qq\t123456789@qq.com\t" + gbk + "\tok\n" +
+            "email\tabc@qq.com\t" + utf8 + "\tunchecked\n" +
+            "mobile\t13912345678\t" + utf8 + "\tok\n");
 }
 
 TEST(CliScan, OneSetOfLastAcceptedValuesForTheWholeCall) {
@@ -214,8 +214,8 @@ TEST(CliScan, OneSetOfLastAcceptedValuesForTheWholeCall) {
   const std::string input = dir.Write("stdin", "ab@cd.ef\n");
   const CliResult result = RunCli({"scan", "--email", "--no-unique", a, b, "-"}, input);
   EXPECT_EQ(result.Status, 0);
-  EXPECT_EQ(result.Out, "email\tab@cd.ef\t" + a + "\nemail\tgh@ij.kl\t" + b +
-                            "\nemail\tab@cd.ef\t" + b + "\n");
+  EXPECT_EQ(result.Out, "email\tab@cd.ef\t" + a + "\tbad-tld\nemail\tgh@ij.kl\t" + b +
+                            "\tbad-tld\nemail\tab@cd.ef\t" + b + "\tbad-tld\n");
 }
 
 TEST(CliScan, OnlyTheNamedKindsAndLinesAcrossLargeReads) {
@@ -233,7 +233,7 @@ TEST(CliScan, OnlyTheNamedKindsAndLinesAcrossLargeReads) {
   ASSERT_EQ(lines.size(), 60000u);
   for (int i = 0; i < 60000; i += 7919) {
     EXPECT_EQ(lines[static_cast<size_t>(i)],
-              "mobile\t1" + std::to_string(3800000000LL + i) + "\t" + path);
+              "mobile\t1" + std::to_string(3800000000LL + i) + "\t" + path + "\tok");
   }
 }
 
@@ -261,7 +261,7 @@ TEST(CliScan, AMissingFileIsNamedAndTheOthersAreScanned) {
   const CliResult result = RunCli({"scan", dir.File("missing"), good});
   EXPECT_EQ(result.Status, 1);
   EXPECT_NE(result.Err.find(dir.File("missing")), std::string::npos);
-  EXPECT_EQ(result.Out, "qq\t12345@qq.com\t" + good + "\n");
+  EXPECT_EQ(result.Out, "qq\t12345@qq.com\t" + good + "\tok\n");
 }
 
 // Extended recognition and unique results are on unless switched off.
@@ -284,7 +284,7 @@ TEST(CliScan, ExtendedAndUniqueOptions) {
        "qq\t12345678@qq.com\nqq\t100080@qq.com\n"},
   };
   for (const auto& row : rows) {
-    std::vector<std::string> args = {"scan"};
+    std::vector<std::string> args = {"scan", "--no-verify"};
     args.insert(args.end(), row.Options.begin(), row.Options.end());
     args.push_back(page);
     const CliResult result = RunCli(args);

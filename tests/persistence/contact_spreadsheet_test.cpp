@@ -46,10 +46,10 @@ class UtcZone {
 std::vector<TExportedKind> SampleKinds() {
   return {
       {"电邮",
-       {{"info@company.com", "http://a.cn/联系", kFoundAt},
-        {"-x@y.cn", "http://a.cn/?q=1,2", kFoundAt}}},
+       {{"info@company.com", "http://a.cn/联系", kFoundAt, "role"},
+        {"-x@y.cn", "http://a.cn/?q=1,2", kFoundAt, "no-mail,too-long"}}},
       {"手机", {{"13812345678", "http://b.cn/\xC1\xAA\xCF\xB5", kFoundAt}}},  // 936 "联系"
-      {"QQ", {{"12345678@qq.com", "", kFoundAt}}},
+      {"QQ", {{"12345678@qq.com", "", kFoundAt, "ok"}}},
   };
 }
 
@@ -89,11 +89,11 @@ TEST(ContactCsv, ReadsBackWithNumbersKeptAsText) {
   const std::string csv = ContactListsCsv(SampleKinds());
   ASSERT_EQ(csv.substr(0, 3), "\xEF\xBB\xBF");
   const std::vector<std::vector<std::string>> expected = {
-      {"类型", "联系方式", "来源网址", "发现时间"},
-      {"电邮", "info@company.com", "http://a.cn/联系", "2026-12-08 03:45:12"},
-      {"电邮", "'-x@y.cn", "http://a.cn/?q=1,2", "2026-12-08 03:45:12"},
-      {"手机", "=\"13812345678\"", "http://b.cn/联系", "2026-12-08 03:45:12"},
-      {"QQ", "12345678@qq.com", "", "2026-12-08 03:45:12"},
+      {"类型", "联系方式", "来源网址", "发现时间", "检查"},
+      {"电邮", "info@company.com", "http://a.cn/联系", "2026-12-08 03:45:12", "role"},
+      {"电邮", "'-x@y.cn", "http://a.cn/?q=1,2", "2026-12-08 03:45:12", "no-mail,too-long"},
+      {"手机", "=\"13812345678\"", "http://b.cn/联系", "2026-12-08 03:45:12", ""},
+      {"QQ", "12345678@qq.com", "", "2026-12-08 03:45:12", "ok"},
   };
   EXPECT_EQ(ParseCsv(std::string_view(csv).substr(3)), expected);
   EXPECT_NE(csv.find("\"http://a.cn/?q=1,2\""), std::string::npos);
@@ -156,7 +156,7 @@ TEST(ContactWorkbook, OneSheetPerKindWithTheRowsAsText) {
   // Every value and source a shared string, so no cell holds the mobile as a number.
   const std::string& strings = zip.at("xl/sharedStrings.xml");
   for (const char* text : {"info@company.com", "-x@y.cn", "13812345678", "12345678@qq.com",
-                           "http://b.cn/联系", "联系方式", "发现时间"}) {
+                           "http://b.cn/联系", "联系方式", "发现时间", "检查", "no-mail,too-long"}) {
     EXPECT_NE(strings.find(std::string(">") + text + "<"), std::string::npos) << text;
   }
   const std::string& mobiles = zip.at("xl/worksheets/sheet2.xml");
