@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "crawl/percent_encoding.h"
+#include "crawl/sitemap.h"
 #include "http/url_resolve.h"
 #include "text/trim.h"
 
@@ -240,6 +241,7 @@ bool TRobotsRules::TCompiled::Allows(std::string_view path) const {
 TRobotsRules TRobotsRules::Parse(std::string_view text, std::string_view agentName) {
   text = WholeLinesWithin(text, kMaxRobotsTxtBytes);
   if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
+  const std::string_view wholeText = text;
   const std::string agent = AsciiLower(agentName);
   std::string ourPatterns;
   std::string starPatterns;
@@ -284,6 +286,10 @@ TRobotsRules TRobotsRules::Parse(std::string_view text, std::string_view agentNa
     // Other records (Sitemap, Crawl-delay, ...) neither end a group nor join one.
   }
   TRobotsRules rules;
+  if (std::vector<std::string> sitemaps = RobotsTxtSitemaps(wholeText, kMaxSitemapLines);
+      !sitemaps.empty()) {
+    rules.SitemapLines = std::make_shared<const std::vector<std::string>>(std::move(sitemaps));
+  }
   if (foundOurGroup ? ourRules.empty() : starRules.empty()) return rules;
   rules.Compiled = foundOurGroup
                        ? std::make_shared<const TCompiled>(ourPatterns, std::move(ourRules))
@@ -311,10 +317,19 @@ bool TRobotsRules::Allows(std::string_view pathAndQuery) const {
   return Compiled == nullptr || Compiled->Allows(path);
 }
 
+const std::vector<std::string>& TRobotsRules::Sitemaps() const {
+  static const std::vector<std::string> none;
+  return SitemapLines ? *SitemapLines : none;
+}
+
 size_t TRobotsRules::MemoryBytes() const {
-  if (Compiled == nullptr) return 0;
+  size_t sitemapBytes = 0;
+  if (SitemapLines) {
+    for (const std::string& line : *SitemapLines) sitemapBytes += sizeof(line) + line.capacity();
+  }
+  if (Compiled == nullptr) return sitemapBytes;
   // The shared block's counts and allocator overhead are a guess.
-  return sizeof(TCompiled) + 32 + Compiled->Patterns.capacity() +
+  return sitemapBytes + sizeof(TCompiled) + 32 + Compiled->Patterns.capacity() +
          Compiled->Rules.capacity() * sizeof(TCompiled::TRule) +
          Compiled->Prefixes.capacity() * sizeof(TCompiled::TPrefix);
 }

@@ -3,6 +3,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace qm {
 
@@ -32,9 +33,14 @@ class TRobotsRules {
   // About the bytes the rules hold on the heap; every copy shares them.
   size_t MemoryBytes() const;
 
+  // The file's "Sitemap:" addresses, at most kMaxSitemapLines, whatever group they stand in.
+  static constexpr size_t kMaxSitemapLines = 8;
+  const std::vector<std::string>& Sitemaps() const;
+
  private:
   struct TCompiled;
   std::shared_ptr<const TCompiled> Compiled;
+  std::shared_ptr<const std::vector<std::string>> SitemapLines;
 };
 
 // Where the robots.txt of an address's site is: its scheme and authority, "/robots.txt".

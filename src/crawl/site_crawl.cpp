@@ -30,10 +30,14 @@ bool TSiteCrawl::OpenListedLine(int64_t line, std::string_view listedAddress) {
   return true;
 }
 
-void TSiteCrawl::OfferLinks(const std::vector<TPageLink>& links, int depth, int64_t line) {
-  if (!FollowLinks || depth >= Limits.MaxDepth || Taken >= Limits.PageLimit) return;
+size_t TSiteCrawl::OfferLinks(const std::vector<TPageLink>& links, int depth, int64_t line,
+                              TPageSource source) {
+  if (!FollowLinks || depth >= Limits.MaxDepth) return 0;
   const auto open = OpenLines.find(line);
-  if (open == OpenLines.end()) return;
+  if (open == OpenLines.end()) return 0;
+  // Links are counted even where the limit leaves no room for them.
+  const bool room = Taken < Limits.PageLimit;
+  size_t onSite = 0;
   // A page of a hundred thousand links must not hold memory for pages the limit will never
   // take: the queue keeps ample room for what the limit can take, and beyond that only
   // contact and about pages, up to a bound of its own.
@@ -41,17 +45,37 @@ void TSiteCrawl::OfferLinks(const std::vector<TPageLink>& links, int depth, int6
       std::max<size_t>(64, 8 * static_cast<size_t>(std::max(Limits.PageLimit, 0)));
   const size_t contactRoom = 4 * ordinaryRoom;
   for (const TPageLink& link : links) {
-    if (Queue.size() >= contactRoom) break;
     std::optional<std::string> address = NormaliseCrawlAddress(link.Address);
     if (!address || !Scope_.Admits(*address)) continue;
+    ++onSite;
+    if (!room || Queue.size() >= contactRoom) continue;
     const uint64_t key = KeyOf(*address);
     if (Fetched.contains(key) || Queued.contains(key)) continue;
     const TContactPageRank rank = RankContactPage(link.Text, *address);
     if (rank == TContactPageRank::Other && Queue.size() >= ordinaryRoom) continue;
     Queued.insert(key);
-    Queue.push({TCrawlPage{std::move(*address), depth + 1, line}, rank, NextSequence++});
+    Queue.push({TCrawlPage{std::move(*address), depth + 1, line, source}, rank, NextSequence++});
     ++open->second;
   }
+  return onSite;
+}
+
+size_t TSiteCrawl::CountSitePages(const std::vector<TPageLink>& links, size_t most) const {
+  size_t count = 0;
+  for (const TPageLink& link : links) {
+    if (count >= most) break;
+    const std::optional<std::string> address = NormaliseCrawlAddress(link.Address);
+    if (address && Scope_.Admits(*address)) ++count;
+  }
+  return count;
+}
+
+bool TSiteCrawl::ClaimDiscovery() {
+  if (!FollowLinks || DiscoveryClaimed || Limits.MaxDepth < 1 || Taken >= Limits.PageLimit) {
+    return false;
+  }
+  DiscoveryClaimed = true;
+  return true;
 }
 
 std::optional<TCrawlPage> TSiteCrawl::TakeNext(std::vector<int64_t>& completed) {

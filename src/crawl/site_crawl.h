@@ -20,11 +20,16 @@ struct TSiteCrawlLimits {
   int MaxInFlight = 2;  // followed pages of one site taken and not yet finished
 };
 
+// How a followed page became known: a link of a page, the site's sitemap, or a path where
+// sites usually keep their contact pages (which may well not be there).
+enum class TPageSource : uint8_t { Link, Sitemap, WellKnownPath };
+
 // A followed page to fetch, and the list line whose page led to it.
 struct TCrawlPage {
   std::string Address;  // normalised
   int Depth = 0;
   int64_t Line = 0;
+  TPageSource Source = TPageSource::Link;
 };
 
 // One site's search for the whole run: every list line on its hosts, one set of pages
@@ -47,8 +52,15 @@ class TSiteCrawl {
   // already: the line is not opened and nothing is to be fetched for it.
   bool OpenListedLine(int64_t line, std::string_view listedAddress);
   // The links of a page of depth `depth` found from line `line`: those on the site, within
-  // the depth and not yet fetched or queued join the queue. The line must be open.
-  void OfferLinks(const std::vector<TPageLink>& links, int depth, int64_t line);
+  // the depth and not yet fetched or queued join the queue. The line must be open. Returns
+  // how many of the links lead to pages of the site, queued or not.
+  size_t OfferLinks(const std::vector<TPageLink>& links, int depth, int64_t line,
+                    TPageSource source = TPageSource::Link);
+  // How many of the links lead to pages of the site, counted up to `most`.
+  size_t CountSitePages(const std::vector<TPageLink>& links, size_t most) const;
+  // True once a run: the caller is to look for the site's pages beyond its listed pages'
+  // links (its sitemap, its usual contact paths).
+  bool ClaimDiscovery();
   // The next followed page: none while the site's followed pages in flight are at their
   // limit, the page limit is reached or the queue is empty. Lines left with nothing once
   // pages are dropped are appended to `completed`.
@@ -97,6 +109,7 @@ class TSiteCrawl {
   // Open lines and how many of their pages (listed, queued, in flight) are not yet done.
   std::unordered_map<int64_t, int> OpenLines;
   long NextSequence = 0;
+  bool DiscoveryClaimed = false;
   int Taken = 0;
   int InFlight = 0;
 };
