@@ -10,6 +10,7 @@
 #include "http/socket_errors.h"
 #include "http/url_parts.h"
 #include "http/url_resolve.h"
+#include "http/user_agent.h"
 #include "text/trim.h"
 
 namespace qm {
@@ -115,6 +116,13 @@ bool FetchFollowingRedirects(THttpClient& client, const std::string& url,
   client.MaxBodyBytes = std::min(options.MaxBodyBytes, kLargestBodyCap);
   std::string current = url;
   std::vector<std::string> visited;
+  if (options.ReplyTimeoutMs > 0) {
+    client.Timeout = options.ReplyTimeoutMs;
+    if (client.PageTimeLimit >= 0) {
+      client.PageTimeLimit = std::max(client.PageTimeLimit, 2 * options.ReplyTimeoutMs);
+    }
+  }
+  const std::string userAgent = "User-Agent: " + UserAgentHeaderValue(options.UserAgent);
   // The page's time limit covers all its hops, not each one.
   if (client.PageTimeLimit >= 0) {
     client.PageDeadline =
@@ -125,6 +133,7 @@ bool FetchFollowingRedirects(THttpClient& client, const std::string& url,
     result.StatusCode = 0;
     client.ResetDocument();
     client.Headers.push_back(kAcceptEncoding);
+    client.Headers.push_back(userAgent);
     if (!client.PerformRequest("GET", current)) {
       result.FailureReason = FailureText(client);
       result.CutReason.clear();
@@ -148,6 +157,8 @@ bool FetchFollowingRedirects(THttpClient& client, const std::string& url,
       return false;
     }
     if (options.RedirectRefusal) {
+      // The refusal may fetch from the same host (its robots.txt): no room is held meanwhile.
+      client.ReleaseConnection();
       std::string refusal = options.RedirectRefusal(next);
       if (!refusal.empty()) {
         result.FinalUrl = WithoutPassword(next);
