@@ -283,6 +283,10 @@ TClaim TJobQueue::ClaimFrom(int64_t job, int maxLines) {
             [](const TClaimedLine& a, const TClaimedLine& b) { return a.LineNumber < b.LineNumber; });
   db_.Exec("UPDATE jobs SET first_claim_ms = $2 WHERE id = $1 AND first_claim_ms = 0",
            TPgParams().Add(job).Add(NowMs()));
+  // Seen with every claim, not only when its leases are renewed.
+  db_.Exec("INSERT INTO job_workers (name, job, last_seen) VALUES ($1, $2, now()) "
+           "ON CONFLICT (name) DO UPDATE SET job = excluded.job, last_seen = now()",
+           TPgParams().Add(holder_).Add(job));
   claim.Job = job;
   claim.Run = jobRow.Int(0, 0);
   claim.Settings = jobRow.Text(0, 1);

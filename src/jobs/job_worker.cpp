@@ -324,7 +324,19 @@ TJobWorkResult WorkJobs(const TJobWorkOptions& options) {
     }
     idleWait = kLeastIdleWait;
     renewal.SetJob(claim.Job);
-    const TJobSettings settings = ParseJobSettings(claim.Settings, claim.Job);
+    TJobSettings settings;
+    try {
+      settings = ParseJobSettings(claim.Settings, claim.Job);
+    } catch (const EJobError&) {
+      // A job of a newer program: its lines go back untried, for the workers that know it.
+      std::vector<TLineOutcome> untried;
+      for (const TClaimedLine& line : claim.Lines) {
+        untried.push_back({line.LineNumber, TLineOutcome::TKind::Release, {}});
+      }
+      std::lock_guard lock(dbMutex);
+      queue.FinishAndClaim(claim, untried, options.Job, 0);
+      throw;
+    }
     {
       std::ofstream list(listPath, std::ios::binary | std::ios::trunc);
       for (const TClaimedLine& line : claim.Lines) list << line.Address << '\n';

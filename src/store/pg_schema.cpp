@@ -45,6 +45,8 @@ constexpr std::array<const char*, kPgStoreSchemaVersion> kMigrations = {
         email_rows integer NOT NULL,
         mobile_rows integer NOT NULL,
         qq_rows integer NOT NULL,
+        wechat_rows integer NOT NULL DEFAULT 0,
+        phone_rows integer NOT NULL DEFAULT 0,
         depth integer NOT NULL,
         listed_url text NOT NULL,
         skipped integer NOT NULL

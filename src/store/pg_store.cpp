@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <array>
 #include <chrono>
 #include <mutex>
 
@@ -24,6 +25,13 @@ constexpr const char* kRunSelect =
 constexpr const char* kRunGroup = " GROUP BY r.id ";
 // Rows and pages are read a slice at a time, so that a run of millions is never held whole.
 constexpr int kReadSlice = 5000;
+
+// The pages' columns of rows added, one per kind in the order of the lists.
+constexpr size_t kPageKindColumns = 5;
+
+int32_t RowsOfKind(const TStoredPage& page, size_t kind) {
+  return kind < page.RowsAdded.size() ? page.RowsAdded[kind] : 0;
+}
 
 int64_t NowMs() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -99,7 +107,8 @@ class TPgStore final : public TResultStore {
     TPgParams pages;
     pages.Add(batch.Run);
     {
-      std::vector<int64_t> lines, status, bytes, ms, email, mobile, qq, depth, skipped;
+      std::vector<int64_t> lines, status, bytes, ms, depth, skipped;
+      std::array<std::vector<int64_t>, kPageKindColumns> kinds;
       std::vector<std::string> url, finalUrl, reason, listed;
       for (const TStoredPage& page : batch.Pages) {
         lines.push_back(page.LineNumber);
@@ -109,15 +118,16 @@ class TPgStore final : public TResultStore {
         bytes.push_back(static_cast<int64_t>(page.BytesReceived));
         ms.push_back(page.Milliseconds);
         reason.push_back(page.FailureReason);
-        email.push_back(page.RowsAdded[0]);
-        mobile.push_back(page.RowsAdded[1]);
-        qq.push_back(page.RowsAdded[2]);
+        for (size_t kind = 0; kind < kPageKindColumns; ++kind) {
+          kinds[kind].push_back(RowsOfKind(page, kind));
+        }
         depth.push_back(page.Depth);
         listed.push_back(page.ListedUrl);
         skipped.push_back(page.Skipped ? 1 : 0);
       }
       pages.AddArray(lines).AddArray(url).AddArray(finalUrl).AddArray(status).AddArray(bytes);
-      pages.AddArray(ms).AddArray(reason).AddArray(email).AddArray(mobile).AddArray(qq);
+      pages.AddArray(ms).AddArray(reason);
+      for (const std::vector<int64_t>& counts : kinds) pages.AddArray(counts);
       pages.AddArray(depth).AddArray(listed).AddArray(skipped);
     }
     TPgParams rows;
@@ -150,12 +160,13 @@ class TPgStore final : public TResultStore {
       if (!batch.Pages.empty()) {
         db_.Exec(
             "INSERT INTO pages (run, line_number, url, final_url, status_code, bytes_received, "
-            "milliseconds, failure_reason, email_rows, mobile_rows, qq_rows, depth, listed_url, "
-            "skipped) SELECT $1, p.l, p.u, p.f, p.s, p.b, p.m, p.r, p.e, p.mo, p.q, p.d, p.li, "
-            "p.sk FROM unnest($2::int[], $3::text[], $4::text[], $5::int[], $6::bigint[], "
-            "$7::bigint[], $8::text[], $9::int[], $10::int[], $11::int[], $12::int[], "
-            "$13::text[], $14::int[]) WITH ORDINALITY AS p(l, u, f, s, b, m, r, e, mo, q, d, li, "
-            "sk, n) ORDER BY p.n",
+            "milliseconds, failure_reason, email_rows, mobile_rows, qq_rows, wechat_rows, "
+            "phone_rows, depth, listed_url, skipped) SELECT $1, p.l, p.u, p.f, p.s, p.b, p.m, "
+            "p.r, p.e, p.mo, p.q, p.w, p.ph, p.d, p.li, p.sk FROM unnest($2::int[], $3::text[], "
+            "$4::text[], $5::int[], $6::bigint[], $7::bigint[], $8::text[], $9::int[], "
+            "$10::int[], $11::int[], $12::int[], $13::int[], $14::int[], $15::text[], "
+            "$16::int[]) WITH ORDINALITY AS p(l, u, f, s, b, m, r, e, mo, q, w, ph, d, li, sk, n) "
+            "ORDER BY p.n",
             pages);
       }
       int64_t stored = 0;
@@ -253,8 +264,9 @@ class TPgStore final : public TResultStore {
         std::lock_guard lock(mutex_);
         slice = db_.Exec(
             "SELECT sequence, line_number, url, final_url, status_code, bytes_received, "
-            "milliseconds, failure_reason, email_rows, mobile_rows, qq_rows, depth, listed_url, "
-            "skipped FROM pages WHERE run = $1 AND sequence > $2 ORDER BY sequence LIMIT $3",
+            "milliseconds, failure_reason, email_rows, mobile_rows, qq_rows, wechat_rows, "
+            "phone_rows, depth, listed_url, skipped FROM pages WHERE run = $1 AND sequence > $2 "
+            "ORDER BY sequence LIMIT $3",
             TPgParams().Add(run).Add(after).Add(kReadSlice));
       }
       for (int i = 0; i < slice.Rows(); ++i) {
@@ -266,12 +278,12 @@ class TPgStore final : public TResultStore {
         page.BytesReceived = static_cast<uint64_t>(slice.Int(i, 5));
         page.Milliseconds = slice.Int(i, 6);
         page.FailureReason = slice.Text(i, 7);
-        page.RowsAdded = {static_cast<int32_t>(slice.Int(i, 8)),
-                          static_cast<int32_t>(slice.Int(i, 9)),
-                          static_cast<int32_t>(slice.Int(i, 10))};
-        page.Depth = static_cast<int32_t>(slice.Int(i, 11));
-        page.ListedUrl = slice.Text(i, 12);
-        page.Skipped = slice.Int(i, 13) != 0;
+        for (size_t kind = 0; kind < page.RowsAdded.size() && kind < kPageKindColumns; ++kind) {
+          page.RowsAdded[kind] = static_cast<int32_t>(slice.Int(i, 8 + static_cast<int>(kind)));
+        }
+        page.Depth = static_cast<int32_t>(slice.Int(i, 13));
+        page.ListedUrl = slice.Text(i, 14);
+        page.Skipped = slice.Int(i, 15) != 0;
         visit(page);
       }
       if (slice.Rows() < kReadSlice) return;

@@ -83,12 +83,26 @@ class JobCli : public ::testing::Test {
     store::TPgConnection db(pg_->Url());
     return db.Exec(sql).Int(0, 0);
   }
-  static void ExpectCompleteWithTheOneMachineRows(const std::string& job) {
+  static void ExpectCompleteWithTheOneMachineRows(const std::string& job, int workers) {
     const CliResult status = RunCli({"job", "status", "--db", pg_->Url(), "--job", job});
     ASSERT_EQ(status.Status, 0) << status.Err;
-    const std::string row = status.Out.substr(status.Out.find('\n') + 1);
-    EXPECT_EQ(row.substr(0, row.find("\t", row.find("\t", row.find("\t", row.find("\t") + 1) + 1) + 1)),
-              job + "\tcomplete\t" + std::to_string(kLines) + "\t0") << status.Out;
+    std::vector<std::string> fields;
+    std::string line = status.Out.substr(status.Out.find('\n') + 1);
+    if (line.ends_with('\n')) line.pop_back();
+    std::istringstream row(line);
+    for (std::string field; std::getline(row, field, '\t');) fields.push_back(field);
+    ASSERT_EQ(fields.size(), 13u) << status.Out;
+    // id, state, lines, pending, in flight, done, failed, pages, failed pages, rows, pages/s,
+    // workers, list
+    EXPECT_EQ(fields[0] + " " + fields[1] + " " + fields[2] + " " + fields[3] + " " + fields[4] + " " +
+                  fields[5] + " " + fields[6] + " " + fields[9],
+              job + " complete " + std::to_string(kLines) + " 0 0 " + std::to_string(kLines) + " 0 " +
+                  std::to_string(2 * kLines))
+        << status.Out;
+    EXPECT_GE(std::stoll(fields[7]), 2 * kLines);
+    EXPECT_GT(std::stod(fields[10]), 0.0);
+    EXPECT_EQ(std::stoi(fields[11]), workers);
+    EXPECT_EQ(fields[12], *list_);
     EXPECT_EQ(Count("SELECT count(*) FROM job_lines WHERE job = " + job + " AND state <> 2"), 0);
     const CliResult rows = RunCli({"rows", "--db", pg_->Url(), "--job", job});
     ASSERT_EQ(rows.Status, 0) << rows.Err;
@@ -125,7 +139,7 @@ TEST_F(JobCli, ThreeWorkersOneKilledMidwayFinishEveryLineWithTheOneMachineRows) 
   const CliResult c = third.Finish();
   EXPECT_EQ(a.Status, 0) << a.Err;
   EXPECT_EQ(c.Status, 0) << c.Err;
-  ExpectCompleteWithTheOneMachineRows(job);
+  ExpectCompleteWithTheOneMachineRows(job, 3);
 }
 
 TEST_F(JobCli, AServerRestartedMidJobLosesNothing) {
@@ -141,7 +155,7 @@ TEST_F(JobCli, AServerRestartedMidJobLosesNothing) {
   EXPECT_EQ(a.Status, 0) << a.Err;
   EXPECT_EQ(b.Status, 0) << b.Err;
   EXPECT_NE((a.Err + b.Err).find("connecting again"), std::string::npos) << a.Err << b.Err;
-  ExpectCompleteWithTheOneMachineRows(job);
+  ExpectCompleteWithTheOneMachineRows(job, 2);
   const std::string csv = dir_->File("rows.csv");
   const CliResult exported =
       RunCli({"job", "export", "--db", pg_->Url(), "--job", job, "--format", "csv", "--out", csv});
@@ -177,6 +191,14 @@ TEST_F(JobCli, BadInputIsNamedAndNothingIsLost) {
   const CliResult twice = RunCli({"job", "submit", list, "--db", pg_->Url()});
   EXPECT_EQ(twice.Status, 1);
   EXPECT_NE(twice.Err.find("submitted already"), std::string::npos) << twice.Err;
+  // A worker older than the job gives its lines back untried.
+  const CliResult again = RunCli({"job", "submit", list, "--db", pg_->Url(), "--again"});
+  const std::string job = again.Out.substr(0, again.Out.find('\n'));
+  Count("UPDATE jobs SET settings = 'email=1 wechat=1' WHERE id = " + job + " RETURNING 1");
+  const CliResult older = RunCli({"job", "work", "--db", pg_->Url(), "--job", job, "--no-online-check"});
+  EXPECT_EQ(older.Status, 1);
+  EXPECT_NE(older.Err.find("job " + job + " was submitted by a newer program"), std::string::npos) << older.Err;
+  EXPECT_EQ(Count("SELECT count(*) FROM job_lines WHERE job = " + job + " AND state = 0 AND attempts = 0"), 1);
   // The server gone at the start is named, not waited for without end.
   test::PostgresServer gone;
   const std::string url = gone.Url();

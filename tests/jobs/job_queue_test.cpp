@@ -48,7 +48,8 @@ TEST(PgStore, KeepsRunsPagesAndRowsAsTheFileStoreDoes) {
   page.Url = "http://a.example/\xB0\xA1";  // a list in another code page
   page.FinalUrl = "http://a.example/";
   page.StatusCode = 200;
-  page.RowsAdded = {2, 0, 1};
+  page.RowsAdded[0] = 2;
+  page.RowsAdded[2] = 1;
   batch.Pages.push_back(page);
   page.LineNumber = 2;
   page.FailureReason = "HTTP status 404";
@@ -76,7 +77,8 @@ TEST(PgStore, KeepsRunsPagesAndRowsAsTheFileStoreDoes) {
   store->ForEachPage(run, [&pages](const TStoredPage& stored) { pages.push_back(stored); });
   ASSERT_EQ(pages.size(), 2u);
   EXPECT_EQ(pages[0].Url, "http://a.example/%B0%A1");
-  EXPECT_EQ(pages[0].RowsAdded, (std::array<int32_t, 3>{2, 0, 1}));
+  EXPECT_EQ(pages[0].RowsAdded[0], 2);
+  EXPECT_EQ(pages[0].RowsAdded[2], 1);
   EXPECT_EQ(pages[1].FailureReason, "HTTP status 404");
 
   std::optional<TStoredRun> open = store->LastUnfinishedRun("list.txt");
