@@ -17,6 +17,8 @@
 #include "cli/row_output.h"
 #include "cli/verify_options.h"
 #include "contacts/extractors.h"
+#include "contacts/page_anchors.h"
+#include "contacts/wide_line_check.h"
 #include "text/line_split.h"
 #include "ui/change_notifier.h"
 
@@ -85,7 +87,9 @@ class Scanner {
   }
 
   void ScanLines(std::string_view text) {
+    MarkLines(text);
     ForEachLine(text, [&](size_t begin, size_t end) {
+      if (!MayHaveRows(begin, end)) return WriteChecked();
       const std::string_view line = text.substr(begin, end - begin);
       ExtractContacts(line, lists_);
       for (const Kind& kind : kinds_) {
@@ -103,6 +107,26 @@ class Scanner {
   }
 
  private:
+  // One pass over the text finds the lines the three kinds may take a row from, as a worker's
+  // page pass does; with other kinds every line is looked at.
+  bool OnlyTheThreeKinds() const {
+    return lists_.WeChatIds == nullptr && lists_.Telephones == nullptr;
+  }
+  void MarkLines(std::string_view text) {
+    if (!OnlyTheThreeKinds()) return;
+    if (lists_.Extended) {
+      wideMarks_.Find(text);
+    } else {
+      anchors_.Find(text);
+    }
+  }
+  bool MayHaveRows(size_t begin, size_t end) const {
+    if (!OnlyTheThreeKinds()) return true;
+    return lists_.Extended ? wideMarks_.Kinds(begin, end) != 0 : anchors_.AnyIn(begin, end);
+  }
+
+  TWideLineMarks wideMarks_;
+  TPageAnchors anchors_;
   TContactLists lists_;
   std::vector<Kind> kinds_;
   verify::TContactVerifier& verifier_;
@@ -114,31 +138,32 @@ class Scanner {
 // file of any size is scanned in little memory. False with errno set on a read error.
 bool ScanFile(int fd, Scanner& scanner) {
   constexpr size_t kPiece = 1 << 20;
+  // Grown only for a line longer than what it holds: growing a string for every piece would
+  // fill it with zeros first.
   std::string buffer;
-  size_t scanned = 0;  // bytes of buffer already handed on
+  size_t kept = 0;  // bytes at the front not handed on yet, after the last line feed
   for (;;) {
-    const size_t kept = buffer.size() - scanned;
-    buffer.erase(0, scanned);
-    scanned = 0;
-    buffer.resize(kept + kPiece);
+    if (buffer.size() < kept + kPiece) buffer.resize(kept + kPiece);
     const ssize_t got = ::read(fd, buffer.data() + kept, kPiece);
     if (got < 0) {
-      if (errno == EINTR) {
-        buffer.resize(kept);
-        continue;
-      }
+      if (errno == EINTR) continue;
       return false;
     }
-    buffer.resize(kept + static_cast<size_t>(got));
+    const size_t filled = kept + static_cast<size_t>(got);
+    const std::string_view data(buffer.data(), filled);
     if (got == 0) {
-      scanner.ScanLines(buffer);
+      scanner.ScanLines(data);
       return true;
     }
     // Only the new bytes can hold a line feed: the kept ones follow the last one.
     const void* lastFeed = ::memrchr(buffer.data() + kept, '\n', static_cast<size_t>(got));
+    kept = filled;
     if (lastFeed) {
-      scanned = static_cast<size_t>(static_cast<const char*>(lastFeed) - buffer.data()) + 1;
-      scanner.ScanLines(std::string_view(buffer).substr(0, scanned));
+      const size_t scanned =
+          static_cast<size_t>(static_cast<const char*>(lastFeed) - buffer.data()) + 1;
+      scanner.ScanLines(data.substr(0, scanned));
+      std::memmove(buffer.data(), buffer.data() + scanned, filled - scanned);
+      kept = filled - scanned;
     }
   }
 }
