@@ -8,6 +8,7 @@
 #include "http/redirect_fetch.h"
 #include "http/response_headers.h"
 #include "text/charset_conversion.h"
+#include "text/charset_detection.h"
 #include "text/cp936.h"
 #include "text/page_charset.h"
 
@@ -88,11 +89,16 @@ void DecodeCharset(const THttpClient& client, size_t cap, TPageMemory& memory, s
   if (charset.empty()) {
     // Undeclared text is read line by line as UTF-8 or code page 936, which splits the
     // four-byte characters of GB18030; a page that holds one is read as GB18030.
-    if (IsAscii(body) || IsValidUtf8(body) || LooksBinary(body) ||
-        !HasGb18030FourByteCharacter(body)) {
+    if (IsAscii(body) || IsValidUtf8(body) || LooksBinary(body)) return;
+    if (HasGb18030FourByteCharacter(body)) {
+      charset = "GB18030";
+    } else if (IsPlausibleGb18030(body)) {
       return;
+    } else {
+      // Shift_JIS, EUC-KR, Windows-1251 ...: read as code page 936 they would be garbage.
+      charset = DetectNonChineseCharset(body);
+      if (charset.empty()) return;
     }
-    charset = "GB18030";
   }
   const std::string_view text = std::string_view(body).substr(declared.ByteOrderMarkLength);
   if (charset == "UTF-8" || (IsAsciiCompatible(charset) && IsAscii(text))) {

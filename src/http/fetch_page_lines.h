@@ -56,7 +56,8 @@ struct TPageFetchResult {
   // The charset the page's text was read in and converted to UTF-8 from; empty when the
   // page declared none (its lines are then read one by one, as UTF-8 when valid, else as
   // code page 936), but "GB18030" for an undeclared page with GB18030's four-byte
-  // characters.
+  // characters, and the charset a detector finds for an undeclared page that reads as
+  // neither UTF-8 nor GB18030 (Shift_JIS, EUC-KR, Windows-1251 ...).
   std::string Charset;
   // Why the body is not whole though the answer came (the time limit, the size cap, the
   // memory limit); empty when it is.
