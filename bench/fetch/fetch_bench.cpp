@@ -1,5 +1,8 @@
-// Pages per second for FetchPageLines on 4 threads over 2,000 pages of about 8 KB from a
-// local nginx, next to curl over the same URL list and a bare fetch loop (connect, send,
+// One host's 2,000 pages of about 8 KB from a local nginx. First whole harvests:
+// qmharvest-cli at its default settings (connections kept alive, 8 to the host) beside curl
+// --parallel-max 32 keeping its connections alive and closing each. Then pages per second
+// for FetchPageLines on 4 threads, with a connection per page and with shared kept
+// connections, next to curl over the same URL list and a bare fetch loop (connect, send,
 // read to the close, no parsing), and peak memory at 500 and 2,000 pages.
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -22,6 +25,8 @@
 #include <vector>
 
 #include "common/bench_common.h"
+#include "common/child_process.h"
+#include "http/connection_pool.h"
 #include "http/fetch_page_lines.h"
 #include "support/nginx_fixture.h"
 #include "support/temp_dir.h"
@@ -132,12 +137,77 @@ int main() {
     requests.push_back("GET /p" + std::to_string(i) + ".html HTTP/1.1\r\nHost: " + host +
                        "\r\nConnection: close\r\n\r\n");
   }
-  std::printf("%d pages of %.1f KB on average, %d threads, nginx with 2 workers\n", kPages,
-              bytes / 1024.0 / kPages, kThreads);
+  std::printf("%d pages of %.1f KB on average, nginx with 2 workers\n", kPages,
+              bytes / 1024.0 / kPages);
+
+  // Whole harvests, best of three each.
+  {
+    std::string list, curlConfig;
+    for (const std::string& url : urls) {
+      list += url + "\r\n";
+      curlConfig += "url = \"" + url + "\"\noutput = \"/dev/null\"\n";
+    }
+    const std::string listPath = work.Write("list.txt", list);
+    const std::string curlPath = work.Write("curl-all.conf", curlConfig);
+    struct Contender {
+      const char* Name;
+      std::vector<std::string> Args;
+    };
+    const std::vector<std::string> harvest{QM_CLI_PATH, "harvest", "--email", "--mobile", "--qq",
+                                           "--no-online-check"};
+    auto with = [&](std::vector<std::string> extra) {
+      std::vector<std::string> args = harvest;
+      args.insert(args.end(), extra.begin(), extra.end());
+      args.push_back(listPath);
+      return args;
+    };
+    const std::vector<Contender> contenders{
+        {"qmharvest-cli harvest, default settings", with({})},
+        {"qmharvest-cli harvest --depth 0", with({"--depth", "0"})},
+        {"qmharvest-cli harvest --depth 0 --threads 4", with({"--depth", "0", "--threads", "4"})},
+        {"qmharvest-cli harvest --depth 0 --no-keep-alive",
+         with({"--depth", "0", "--no-keep-alive"})},
+        {"curl --parallel-max 32, kept alive",
+         {"curl", "-s", "--parallel", "--parallel-max", "32", "-K", curlPath}},
+        {"curl --parallel-max 32, Connection: close",
+         {"curl", "-s", "--parallel", "--parallel-max", "32", "-H", "Connection: close", "-K",
+          curlPath}},
+    };
+    std::vector<double> seconds(contenders.size(), 1e9), cpu(contenders.size(), 0);
+    for (int round = 0; round < 3; ++round) {
+      for (size_t c = 0; c < contenders.size(); ++c) {
+        const qm::bench::ChildRun run = qm::bench::RunChild(contenders[c].Args);
+        if (run.ExitCode() != 0) std::printf("  (%s: status %d)\n", contenders[c].Name, run.WaitStatus);
+        if (run.Seconds < seconds[c]) {
+          seconds[c] = run.Seconds;
+          cpu[c] = run.CpuSeconds;
+        }
+      }
+    }
+    std::printf("whole runs over the list, best of 3      seconds   pages/s  CPU us/page\n");
+    for (size_t c = 0; c < contenders.size(); ++c) {
+      std::printf("  %-40s %6.3f %9.0f %9.0f\n", contenders[c].Name, seconds[c],
+                  kPages / seconds[c], cpu[c] / kPages * 1e6);
+    }
+    const size_t curlKept = contenders.size() - 2;
+    std::printf("default settings / curl kept alive: %.2f times as fast (goal >= 2)\n",
+                seconds[curlKept] / seconds[0]);
+    std::printf("listed pages only / curl kept alive: %.2f times as fast\n\n",
+                seconds[curlKept] / seconds[1]);
+    std::fflush(stdout);
+  }
+  std::printf("%d threads in this process:\n", kThreads);
 
   int failures = 0;
   auto fetchLines = [&](int i, qm::TPageLines& lines) {
     return qm::FetchPageLines(urls[i], lines) && lines.size() > 50;
+  };
+  qm::TConnectionPool pool;
+  auto fetchKeptAlive = [&](int i, qm::TPageLines& lines) {
+    qm::TPageFetchOptions options;
+    options.Connections = &pool;
+    qm::TPageFetchResult result;
+    return qm::FetchPageLines(urls[i], lines, options, result) && lines.size() > 50;
   };
   // Peak memory first, before the other methods have run: 500 pages, then 2,000.
   RunThreads(500, fetchLines, failures);
@@ -145,11 +215,12 @@ int main() {
   RunThreads(kPages, fetchLines, failures);
   const long rss2000 = qm::bench::PeakRssKb();
 
-  double best[4] = {0, 0, 0, 0};
-  int failed[4] = {0, 0, 0, 0};
-  double clientCpu[4] = {0, 0, 0, 0};
-  double serverCpu[4] = {0, 0, 0, 0};
-  const std::function<double(int&)> methods[4] = {
+  constexpr int kMethods = 5;
+  double best[kMethods] = {};
+  int failed[kMethods] = {};
+  double clientCpu[kMethods] = {};
+  double serverCpu[kMethods] = {};
+  const std::function<double(int&)> methods[kMethods] = {
       [&](int& f) { return RunThreads(kPages, fetchLines, f); },
       [&](int& f) {
         return RunThreads(
@@ -162,10 +233,11 @@ int main() {
             [&](int i, qm::TPageLines&) { return BareFetch(nginx.Port(), requests[i], true); }, f);
       },
       [&](int&) { return qm::bench::CurlPagesPerSecond(work, urls); },
+      [&](int& f) { return RunThreads(kPages, fetchKeptAlive, f); },
   };
   constexpr int kRounds = 5;
   for (int round = 0; round < kRounds; ++round) {
-    for (int m = 0; m < 4; ++m) {
+    for (int m = 0; m < kMethods; ++m) {
       const double self0 = qm::bench::ProcessCpuSeconds();
       const double server0 = NginxCpuSeconds(nginx.Pid());
       best[m] = std::max(best[m], methods[m](failed[m]));
@@ -173,7 +245,7 @@ int main() {
       serverCpu[m] += NginxCpuSeconds(nginx.Pid()) - server0;
     }
   }
-  for (int m = 0; m < 4; ++m) {
+  for (int m = 0; m < kMethods; ++m) {
     clientCpu[m] = clientCpu[m] / kRounds / kPages * 1e6;
     serverCpu[m] = serverCpu[m] / kRounds / kPages * 1e6;
   }
@@ -190,6 +262,9 @@ int main() {
   std::printf(
       "curl --parallel-max 4    %8.0f pages/s  (curl's own CPU not counted), nginx %5.0f us\n",
       best[3], serverCpu[3]);
+  std::printf(
+      "FetchPageLines kept alive %8.0f pages/s  cpu %5.0f us + nginx %5.0f us  (failures %d)\n",
+      best[4], clientCpu[4], serverCpu[4], failed[4]);
   std::printf("FetchPageLines / curl      %.2f   (goal >= 2)\n", best[0] / best[3]);
   std::printf("FetchPageLines / bare loop %.2f   (goal >= 0.8)\n", best[0] / best[1]);
   std::printf("peak RSS after 500 pages  %ld KB, after 2,000 more %ld KB\n", rss500, rss2000);
