@@ -246,6 +246,11 @@ void TForm1Window::BuildOptionsBar() {
   CheckBoxRobots = makeCheck("CheckBoxRobots", "遵守robots", 502, row2 + 2, core_.CheckBoxRobots);
   CheckBoxRobots->setToolTip(
       QString::fromUtf8("沿链接找到的网页遵守网站robots.txt的限制；列表中的网页总是搜索"));
+  // At the end of the third row, where a short caption fits; the tip says the rest.
+  CheckBoxVerify = makeCheck("CheckBoxVerify", "检查", 552, kThirdRowTop + 2, core_.CheckBoxVerify);
+  CheckBoxVerify->setToolTip(QString::fromUtf8(
+      "检查每个结果：邮箱域名能否收信（查询DNS）、顶级域名、长度、角色邮箱和一次性邮箱，"
+      "手机号段；不选则不查询DNS"));
   // Under the page limit, with the other limits of a run.
   const int row3 = kThirdRowTop;
   CheckBoxNewOnly = makeCheck("CheckBoxNewOnly", "只要新结果", 8, row3 + 2, core_.CheckBoxNewOnly);
@@ -300,6 +305,30 @@ void TForm1Window::BuildResultArea() {
       attachMenu(StringGrid2, "PopupMenu3", "MenuItem1", "导出手机号码", &TForm1::MenuItem1Click);
   PopupMenu4 =
       attachMenu(StringGrid3, "PopupMenu4", "MenuItem2", "导出QQ号保存", &TForm1::MenuItem2Click);
+  QMenu* menus[3] = {PopupMenu2, PopupMenu3, PopupMenu4};
+  for (size_t i = 0; i < ValidOnlyItems.size(); ++i) {
+    QAction* item = menus[i]->addAction(QString::fromUtf8("只导出有效"));
+    item->setObjectName(menus[i]->objectName() + QStringLiteral("ValidOnly"));
+    item->setCheckable(true);
+    item->setChecked(core_.CheckBoxValidOnly.Checked());
+    item->setToolTip(QString::fromUtf8("保存时只写检查没有发现问题的结果"));
+    connect(item, &QAction::toggled, this,
+            [this](bool checked) { core_.CheckBoxValidOnly.SetChecked(checked); });
+    ValidOnlyItems[i] = item;
+  }
+  // A row's tooltip tells its checks as far as they are done.
+  TStringGrid* grids[3] = {StringGrid1, StringGrid2, StringGrid3};
+  for (int kind = 0; kind < 3; ++kind) {
+    grids[kind]->SetCheckText([this, kind](const std::string& row) {
+      const std::optional<verify::TRowCheck> check = core_.RowCheckIfSettled(kind, row);
+      if (!check) return QString::fromUtf8("正在查询");
+      QString text = QString::fromStdString(check->Flags);
+      if (!check->Reason.empty()) {
+        text += QStringLiteral(" (") + QString::fromStdString(check->Reason) + QLatin1Char(')');
+      }
+      return text;
+    });
+  }
 }
 
 void TForm1Window::BuildStatusBar() {
@@ -548,6 +577,8 @@ void TForm1Window::Refresh() {
   CheckBoxExtended->setChecked(core_.CheckBoxExtended.Checked());
   CheckBoxUnique->setChecked(core_.CheckBoxUnique.Checked());
   CheckBoxRobots->setChecked(core_.CheckBoxRobots.Checked());
+  CheckBoxVerify->setChecked(core_.CheckBoxVerify.Checked());
+  for (QAction* item : ValidOnlyItems) item->setChecked(core_.CheckBoxValidOnly.Checked());
   CheckBoxNewOnly->setChecked(core_.CheckBoxNewOnly.Checked());
   const QString path = Utf8(core_.Edit5.Text());
   if (Edit5->text() != path) Edit5->setText(path);

@@ -65,6 +65,9 @@ class TForm1Window : public QWidget {
   QSpinBox* SpinEditMemoryLimit;
   // Result lists: e-mail addresses, mobile numbers, QQ numbers
   TStringGrid *StringGrid1, *StringGrid2, *StringGrid3;
+  // Every row checked; "只导出有效" in each list's menu, one switch for every export
+  QCheckBox* CheckBoxVerify;
+  std::array<QAction*, 3> ValidOnlyItems{};
   QMenu *PopupMenu2, *PopupMenu3, *PopupMenu4;
   // Status bar: six panels
   QFrame* StatusBar1;

@@ -301,14 +301,29 @@ bool TStringGrid::viewportEvent(QEvent* event) {
   if (event->type() == QEvent::ToolTip) {
     const auto* help = static_cast<QHelpEvent*>(event);
     const int row = RowAt(help->pos());
-    const QString source = row >= 0 ? model_.RowSource(row) : QString();
-    if (!source.isEmpty()) {
-      QToolTip::showText(help->globalPos(), QString::fromUtf8("来源：") + source, viewport(),
-                         RowRect(row));
+    const QString tip = row >= 0 ? RowToolTip(row) : QString();
+    if (!tip.isEmpty()) {
+      QToolTip::showText(help->globalPos(), tip, viewport(), RowRect(row));
       return true;
     }
   }
   return QAbstractScrollArea::viewportEvent(event);
+}
+
+QString TStringGrid::RowToolTip(int row) const {
+  const QString source = model_.RowSource(row);
+  QString checks;
+  if (checkText_) {
+    const QString text = model_.RowText(row);
+    if (!text.isEmpty()) checks = checkText_(text.toStdString());
+  }
+  QString tip;
+  if (!source.isEmpty()) tip = QString::fromUtf8("来源：") + source;
+  if (!checks.isEmpty()) {
+    if (!tip.isEmpty()) tip += QLatin1Char('\n');
+    tip += QString::fromUtf8("检查：") + checks;
+  }
+  return tip;
 }
 
 void TStringGrid::mousePressEvent(QMouseEvent* event) {

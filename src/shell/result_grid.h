@@ -6,6 +6,7 @@
 #include <QAbstractScrollArea>
 #include <QAbstractTableModel>
 #include <deque>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -75,6 +76,11 @@ class TStringGrid : public QAbstractScrollArea {
   int RowAt(QPoint viewportPoint) const;
   // Viewport paint events so far, for tests and the benchmark.
   int PaintCount() const { return paintCount_; }
+  // What a row's tooltip says of its checks, given the row's text; none when not set.
+  using CheckText = std::function<QString(const std::string& row)>;
+  void SetCheckText(CheckText checkText) { checkText_ = std::move(checkText); }
+  // A row's tooltip: the page it was found on and its checks; empty for no row.
+  QString RowToolTip(int row) const;
 
  protected:
   void paintEvent(QPaintEvent* event) override;
@@ -82,7 +88,7 @@ class TStringGrid : public QAbstractScrollArea {
   void mousePressEvent(QMouseEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
   void scrollContentsBy(int dx, int dy) override;
-  // A row's tooltip names the page it was found on.
+  // A row's tooltip names the page it was found on and the row's checks.
   bool viewportEvent(QEvent* event) override;
 
  private:
@@ -96,6 +102,7 @@ class TStringGrid : public QAbstractScrollArea {
   int columnWidth_ = 300;
   int currentRow_ = -1;
   int paintCount_ = 0;
+  CheckText checkText_;
 };
 
 }  // namespace qm::shell
