@@ -2,7 +2,8 @@
 // scanners over every line, the one-pass scan over every line, and the one-pass scan over
 // only the lines the page pass marks (as a worker scans a page). Extended recognition too
 // must find on the lines its page pass marks all it finds on every line, and its scanners
-// proper on the plain text of every line, with no look at the line's bytes before them.
+// proper on the plain text of every line, with no look at the line's bytes before them; so
+// must the lines the line check over the whole text (TWideLineMarks) keeps.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -12,6 +13,7 @@
 #include "contacts/extended_contacts.h"
 #include "contacts/extractors.h"
 #include "contacts/page_anchors.h"
+#include "contacts/wide_line_check.h"
 #include "fuzz_check.h"
 #include "text/page_lines.h"
 #include "ui/change_notifier.h"
@@ -52,12 +54,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   ui::ChangeNotifier notifier;
   TThreeLists separate(notifier), together(notifier), marked(notifier);
   TThreeLists extendedAll(notifier), extendedMarked(notifier), extendedProper(notifier);
+  TThreeLists extendedChecked(notifier);
   std::string plain;
   TPageLines lines;
   lines.AssignText(std::string_view(reinterpret_cast<const char*>(data), size));
   TPageAnchors anchors, extendedAnchors;
   anchors.Find(lines.Text());
   extendedAnchors.FindExtended(lines.Text());
+  TWideLineMarks wideMarks;
+  wideMarks.Find(lines.Text());
   for (auto line = lines.begin(); line != lines.end(); ++line) {
     ExtractEmails(*line, separate.Emails);
     ExtractMobiles(*line, separate.Mobiles);
@@ -72,11 +77,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (extendedAnchors.AnyIn(line.Begin(), line.End())) {
       ExtractContacts(*line, extendedMarked.All(true));
     }
+    if (wideMarks.Kinds(line.Begin(), line.End()) != 0) {
+      ExtractContacts(*line, extendedChecked.All(true));
+    }
   }
   CheckSameRows(separate, together, "the one-pass scan differs from the three scanners");
   CheckSameRows(separate, marked, "the page pass passed over a line with rows");
   CheckSameRows(extendedAll, extendedMarked, "the extended page pass passed over a line with rows");
   CheckSameRows(extendedProper, extendedAll,
                 "the extended line check passed over a line with rows");
+  CheckSameRows(extendedProper, extendedChecked,
+                "the line check over the whole text passed over a line with rows");
   return 0;
 }
