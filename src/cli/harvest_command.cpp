@@ -60,10 +60,13 @@ const char* const kHarvestHelp =
     "  --email           collect e-mail addresses (the default when no kind is named)\n"
     "  --mobile          collect mobile numbers\n"
     "  --qq              collect QQ numbers\n"
+    "  --wechat          collect WeChat IDs (after a label: 微信, wx, ...)\n"
+    "  --phone           collect telephone numbers (landline 0755-12345678, service\n"
+    "                    400-123-4567)\n"
     "  --from POS        resume: skip the first POS lines of the list (at least one),\n"
     "                    POS from 0 to 2147483647\n"
     "  --out DIR         also write the non-empty lists to DIR as the program saves them\n"
-    "                    (电邮N.txt, 手机N.txt, QQ邮N.txt)\n"
+    "                    (电邮N.txt, 手机N.txt, QQ邮N.txt, 微信N.txt, 电话N.txt)\n"
     "  --save-progress   keep the progress record in the settings file qmharvest-cli.ini,\n"
     "                    as the window does: beside this program when its folder is\n"
     "                    writable, else in $XDG_CONFIG_HOME/qmharvest/ (or\n"
@@ -94,8 +97,9 @@ const char* const kHarvestHelp =
     "  --status FILE     write what became of every page to FILE as it ends, one line\n"
     "                    each: line number, address, final address, HTTP status, bytes,\n"
     "                    milliseconds, failure reason, the e-mail, mobile and QQ rows the\n"
-    "                    page added, its depth (0: the listed page) and the listed\n"
-    "                    address it was reached from, separated by tabs\n";
+    "                    page added, its depth (0: the listed page), the listed\n"
+    "                    address it was reached from, and the WeChat and telephone\n"
+    "                    rows the page added, separated by tabs\n";
 
 namespace {
 
@@ -208,7 +212,9 @@ void ExportLists(const TForm1& form, const std::string& folder) {
     std::string_view Prefix;
   } lists[] = {{form.StringGrid1, kEmailExportPrefix},
                {form.StringGrid2, kMobileExportPrefix},
-               {form.StringGrid3, kQQExportPrefix}};
+               {form.StringGrid3, kQQExportPrefix},
+               {form.StringGrid4, kWeChatExportPrefix},
+               {form.StringGrid5, kTelephoneExportPrefix}};
   for (const auto& entry : lists) {
     const std::vector<std::string> rows = entry.List.Snapshot();
     if (rows.size() == 1 && rows[0].empty()) continue;
@@ -273,7 +279,8 @@ std::optional<std::string> CloseRunWithin(TForm1& form, std::chrono::millisecond
 
 int RunHarvest(const std::vector<std::string>& args) {
   const ParsedCommand parsed =
-      ParseCommand(args, {{"--email", "--mobile", "--qq", "--save-progress", "--no-online-check",
+      ParseCommand(args, {{"--email", "--mobile", "--qq", "--wechat", "--phone", "--save-progress",
+                           "--no-online-check",
                            "--no-redirects", "--no-extended", "--no-unique", "--no-robots",
                            "--new-only", "--progress", "--quiet", "--no-verify"},
                           {"--threads", "--from", "--out", "--in-flight", "--status", "--depth",
@@ -288,7 +295,8 @@ int RunHarvest(const std::vector<std::string>& args) {
     throw UsageError("--resume needs --store FILE or --save-progress");
   }
   const std::string list = resumed ? *resumed : parsed.Operands().front();
-  const bool anyKind = parsed.Has("--email") || parsed.Has("--mobile") || parsed.Has("--qq");
+  const bool anyKind = parsed.Has("--email") || parsed.Has("--mobile") || parsed.Has("--qq") ||
+                       parsed.Has("--wechat") || parsed.Has("--phone");
   std::optional<int32_t> from;
   if (parsed.Value("--from")) {
     from = NumberOption(parsed, "--from", 0, std::numeric_limits<int32_t>::max(), 0);
@@ -356,6 +364,8 @@ int RunHarvest(const std::vector<std::string>& args) {
   form.CheckBox2.SetChecked(parsed.Has("--email") || !anyKind);
   form.CheckBox3.SetChecked(parsed.Has("--mobile"));
   form.CheckBox4.SetChecked(parsed.Has("--qq"));
+  form.CheckBoxWeChat.SetChecked(parsed.Has("--wechat"));
+  form.CheckBoxPhone.SetChecked(parsed.Has("--phone"));
   form.SpinEditInFlight.SetValue(inFlight);
   form.CheckBoxRedirects.SetChecked(!parsed.Has("--no-redirects"));
   form.CheckBoxExtended.SetChecked(!parsed.Has("--no-extended"));
@@ -426,7 +436,10 @@ int RunHarvest(const std::vector<std::string>& args) {
   ListFollower followers[] = {
       {form.StringGrid1, kEmailKind, form.RestoredRows[0], verifier, verify::kEmailRow},
       {form.StringGrid2, kMobileKind, form.RestoredRows[1], verifier, verify::kMobileRow},
-      {form.StringGrid3, kQQKind, form.RestoredRows[2], verifier, verify::kQQRow}};
+      {form.StringGrid3, kQQKind, form.RestoredRows[2], verifier, verify::kQQRow},
+      {form.StringGrid4, kWeChatKind, form.RestoredRows[kWeChatList], verifier, kWeChatList},
+      {form.StringGrid5, kTelephoneKind, form.RestoredRows[kTelephoneList], verifier,
+       kTelephoneList}};
   ProgressLine progress(!quiet && (parsed.Has("--progress") || ::isatty(STDERR_FILENO) == 1),
                         from.value_or(0));
   RowOutput rows;

@@ -31,12 +31,24 @@ std::string OneDecimal(double value) {
   return written.ec == std::errc() ? std::string(text, written.ptr) : "?";
 }
 
+// The counts of the kinds beyond the first three that the run collects.
+std::string LaterKinds(const HarvestFigures& figures, const char* before, const char* between) {
+  std::string text;
+  if (figures.WeChat >= 0) {
+    text += before + std::string("wechat") + between + std::to_string(figures.WeChat);
+  }
+  if (figures.Telephone >= 0) {
+    text += before + std::string("phone") + between + std::to_string(figures.Telephone);
+  }
+  return text;
+}
+
 std::string ProgressText(const HarvestFigures& figures, int32_t firstLine, double seconds) {
   std::string text =
       "lines " + std::to_string(figures.LinesTaken) + "/" + std::to_string(figures.LinesInList) +
       "  pages " + std::to_string(figures.Pages) + "  email " + std::to_string(figures.Email) +
       "  mobile " + std::to_string(figures.Mobile) + "  qq " + std::to_string(figures.QQ) +
-      "  failed " + std::to_string(figures.FailedPages) + "  " +
+      LaterKinds(figures, "  ", " ") + "  failed " + std::to_string(figures.FailedPages) + "  " +
       OneDecimal(seconds > 0 ? static_cast<double>(figures.Pages) / seconds : 0) + " pages/s  ";
   // Time left from the rate at which lines are taken: pages per line vary with the sites.
   const int64_t linesLeft = int64_t{figures.LinesInList} - figures.LinesTaken;
@@ -71,6 +83,8 @@ HarvestFigures FiguresOf(const TForm1& form) {
   figures.Email = form.StringGrid1.EntryCount();
   figures.Mobile = form.StringGrid2.EntryCount();
   figures.QQ = form.StringGrid3.EntryCount();
+  if (form.CheckBoxWeChat.Checked()) figures.WeChat = form.StringGrid4.EntryCount();
+  if (form.CheckBoxPhone.Checked()) figures.Telephone = form.StringGrid5.EntryCount();
   return figures;
 }
 
@@ -116,7 +130,8 @@ void WriteSummary(const TForm1& form, const std::string& statusPath,
       "lines taken: " + std::to_string(figures.LinesTaken) +
       ", lines in the list: " + std::to_string(figures.LinesInList) +
       ", email: " + std::to_string(figures.Email) + ", mobile: " + std::to_string(figures.Mobile) +
-      ", qq: " + std::to_string(figures.QQ) + ", pages: " + std::to_string(figures.Pages) +
+      ", qq: " + std::to_string(figures.QQ) + LaterKinds(figures, ", ", ": ") +
+      ", pages: " + std::to_string(figures.Pages) +
       ", failed pages: " + std::to_string(figures.FailedPages) + "\n";
   if (!statusPath.empty()) summary += "what became of each page: " + statusPath + "\n";
   if (!recordPath.empty()) summary += "progress record: " + recordPath + "\n";

@@ -18,6 +18,9 @@ struct HarvestFigures {
   int32_t Email = 0;
   int32_t Mobile = 0;
   int32_t QQ = 0;
+  // -1 when the kind is not collected: the line and the summary then leave it out.
+  int32_t WeChat = -1;
+  int32_t Telephone = -1;
 };
 
 HarvestFigures FiguresOf(const TForm1& form);

@@ -18,6 +18,8 @@ namespace qm::cli {
 inline constexpr std::string_view kEmailKind = "email";
 inline constexpr std::string_view kMobileKind = "mobile";
 inline constexpr std::string_view kQQKind = "qq";
+inline constexpr std::string_view kWeChatKind = "wechat";
+inline constexpr std::string_view kTelephoneKind = "phone";
 
 void WriteRow(std::FILE* out, std::string_view kind, std::string_view row,
               std::string_view source, std::string_view checks = {});

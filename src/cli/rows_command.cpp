@@ -1,4 +1,5 @@
-// qmharvest-cli rows --store FILE [--run N | --all] [--email] [--mobile] [--qq]
+// qmharvest-cli rows --store FILE [--run N | --all] [--email] [--mobile] [--qq] [--wechat]
+//                    [--phone]
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -14,13 +15,14 @@ namespace qm::cli {
 
 const char* const kRowsHelp =
     "Usage: qmharvest-cli rows --store FILE [--run N | --all] [--email] [--mobile] [--qq]\n"
+    "                          [--wechat] [--phone]\n"
     "       qmharvest-cli rows --db URL [--job ID] [--email] [--mobile] [--qq]\n"
     "\n"
     "Writes the rows the result store FILE keeps (harvest --store FILE) in the order they\n"
-    "were found, each as harvest writes it: the kind (email, mobile or qq), a tab, the row\n"
-    "as the result list holds it, a tab, the address of the page it was first found on.\n"
-    "The rows of the newest run unless told otherwise; the kinds named, all three when\n"
-    "none is.\n"
+    "were found, each as harvest writes it: the kind (email, mobile, qq, wechat or phone), a\n"
+    "tab, the row as the result list holds it, a tab, the address of the page it was first\n"
+    "found on. The rows of the newest run unless told otherwise; the kinds named, every kind\n"
+    "when none is.\n"
     "\n"
     "  --store FILE  the result store to read\n"
     "  --run N       the rows of run N (qmharvest-cli runs lists them)\n"
@@ -28,18 +30,23 @@ const char* const kRowsHelp =
     "  --email       e-mail addresses\n"
     "  --mobile      mobile numbers\n"
     "  --qq          QQ numbers\n"
+    "  --wechat      WeChat IDs\n"
+    "  --phone       telephone numbers (landline, 400 and 800)\n"
     "  --db URL      the rows of a job on a PostgreSQL server instead (qmharvest-cli job\n"
     "                --help): those of job ID with --job ID, else of the newest job\n";
 
 int RunRows(const std::vector<std::string>& args) {
   const ParsedCommand parsed =
-      ParseCommand(args, {{"--all", "--email", "--mobile", "--qq"}, {"--store", "--run", "--db", "--job"}});
+      ParseCommand(args, {{"--all", "--email", "--mobile", "--qq", "--wechat", "--phone"},
+                          {"--store", "--run", "--db", "--job"}});
   if (!parsed.Operands().empty()) throw UsageError("rows takes no operand");
   unsigned kinds = 0;
   if (parsed.Has("--email")) kinds |= 1u << 0;
   if (parsed.Has("--mobile")) kinds |= 1u << 1;
   if (parsed.Has("--qq")) kinds |= 1u << 2;
-  if (kinds == 0) kinds = 0b111;
+  if (parsed.Has("--wechat")) kinds |= 1u << 3;
+  if (parsed.Has("--phone")) kinds |= 1u << 4;
+  if (kinds == 0) kinds = 0b11111;
   if (parsed.Value("--db")) return WriteJobRows(parsed, kinds);
   if (parsed.Value("--job")) throw UsageError("rows --job needs --db URL");
   const std::string path = StoreOption(parsed, "rows");

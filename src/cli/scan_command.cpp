@@ -1,4 +1,5 @@
-// qmharvest-cli scan [--email] [--mobile] [--qq] [--no-extended] [--no-unique] [--no-verify]
+// qmharvest-cli scan [--email] [--mobile] [--qq] [--wechat] [--phone] [--no-extended]
+//                    [--no-unique] [--no-verify]
 //                    [--resolver ADDR:PORT] FILE...
 #include <fcntl.h>
 #include <unistd.h>
@@ -16,6 +17,7 @@
 #include "cli/commands.h"
 #include "cli/row_output.h"
 #include "cli/verify_options.h"
+#include "contacts/contact_kinds.h"
 #include "contacts/extractors.h"
 #include "contacts/page_anchors.h"
 #include "contacts/wide_line_check.h"
@@ -25,14 +27,16 @@
 namespace qm::cli {
 
 const char* const kScanHelp =
-    "Usage: qmharvest-cli scan [--email] [--mobile] [--qq] [--no-extended] [--no-unique]\n"
-    "                          [--no-verify] [--resolver ADDR:PORT] FILE...\n"
+    "Usage: qmharvest-cli scan [--email] [--mobile] [--qq] [--wechat] [--phone]\n"
+    "                          [--no-extended] [--no-unique] [--no-verify]\n"
+    "                          [--resolver ADDR:PORT] FILE...\n"
     "\n"
     "Cuts each file (\"-\" is standard input) into lines as a page fetch does and runs the\n"
-    "chosen extractors (all three when none is named) on every line in order, with one set\n"
-    "of last-accepted values for the whole call, as one worker of a search would. Each\n"
-    "append is written as it happens: the kind (email, mobile or qq), a tab, the row as the\n"
-    "result list holds it, a tab, the FILE it was found in, a tab, the row's check flags\n"
+    "chosen extractors (e-mail, mobile and QQ when none is named) on every line in order,\n"
+    "with one set of last-accepted values for the whole call, as one worker of a search\n"
+    "would. Each append is written as it happens: the kind (email, mobile, qq, wechat or\n"
+    "phone), a tab, the row as the result list holds it, a tab, the FILE it was found in, a\n"
+    "tab, the row's check flags\n"
     "(ok, or no-mail, bad-tld, too-long, role, disposable, bad-range, unchecked joined by\n"
     "commas), a line feed. A row waits for its e-mail domain's lookup, never past its\n"
     "deadline, and keeps its order.\n"
@@ -40,6 +44,9 @@ const char* const kScanHelp =
     "  --email        e-mail addresses\n"
     "  --mobile       mobile numbers\n"
     "  --qq           QQ numbers (written with their mail suffix)\n"
+    "  --wechat       WeChat IDs after a label (微信, wx, ...), in lower case\n"
+    "  --phone        telephone numbers: landlines as 0755-12345678, 400 and 800 numbers\n"
+    "                 as 400-123-4567\n"
     "  --no-extended  only the plain lower-case forms of contacts, as the first version\n"
     "  --no-unique    append a value again unless it repeats the list's last one\n"
     "  --no-verify    ask no DNS server; e-mails that pass the other checks are unchecked\n"
@@ -172,22 +179,31 @@ bool ScanFile(int fd, Scanner& scanner) {
 
 int RunScan(const std::vector<std::string>& args) {
   const ParsedCommand parsed = ParseCommand(
-      args, {{"--email", "--mobile", "--qq", "--no-extended", "--no-unique", "--no-verify"},
+      args, {{"--email", "--mobile", "--qq", "--wechat", "--phone", "--no-extended",
+              "--no-unique", "--no-verify"},
              {"--resolver"}});
   if (parsed.Operands().empty()) throw UsageError("scan needs at least one FILE");
-  const bool all = !parsed.Has("--email") && !parsed.Has("--mobile") && !parsed.Has("--qq");
+  const bool all = !parsed.Has("--email") && !parsed.Has("--mobile") && !parsed.Has("--qq") &&
+                   !parsed.Has("--wechat") && !parsed.Has("--phone");
 
   ui::ChangeNotifier notifier;
-  TResultList emails(notifier), mobiles(notifier), qqNumbers(notifier);
+  TResultList emails(notifier), mobiles(notifier), qqNumbers(notifier), wechatIds(notifier),
+      telephones(notifier);
   TContactLists lists;
   if (all || parsed.Has("--email")) lists.Emails = &emails;
   if (all || parsed.Has("--mobile")) lists.Mobiles = &mobiles;
   if (all || parsed.Has("--qq")) lists.QQNumbers = &qqNumbers;
+  if (parsed.Has("--wechat")) lists.WeChatIds = &wechatIds;
+  if (parsed.Has("--phone")) lists.Telephones = &telephones;
   lists.Extended = !parsed.Has("--no-extended");
-  for (TResultList* list : {&emails, &mobiles, &qqNumbers}) list->BeginRun(!parsed.Has("--no-unique"));
+  for (TResultList* list : {&emails, &mobiles, &qqNumbers, &wechatIds, &telephones}) {
+    list->BeginRun(!parsed.Has("--no-unique"));
+  }
   std::vector<Kind> kinds = {{kEmailKind, &emails, verify::kEmailRow},
                              {kMobileKind, &mobiles, verify::kMobileRow},
-                             {kQQKind, &qqNumbers, verify::kQQRow}};
+                             {kQQKind, &qqNumbers, verify::kQQRow},
+                             {kWeChatKind, &wechatIds, kWeChatList},
+                             {kTelephoneKind, &telephones, kTelephoneList}};
   verify::TVerifyOptions checks;
   checks.Lookups = !parsed.Has("--no-verify");
   checks.Resolver = ResolverOption(parsed);

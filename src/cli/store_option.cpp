@@ -67,6 +67,10 @@ std::string_view RowKindName(int kind) {
       return kMobileKind;
     case 2:
       return kQQKind;
+    case 3:
+      return kWeChatKind;
+    case 4:
+      return kTelephoneKind;
     default:
       return {};
   }

@@ -9,8 +9,9 @@ thread_local TRowTally* openTally = nullptr;
 
 }  // namespace
 
-TRowTally::TRowTally(const TResultList* first, const TResultList* second, const TResultList* third)
-    : lists_{first, second, third}, previous_(openTally) {
+TRowTally::TRowTally(const TResultList* first, const TResultList* second, const TResultList* third,
+                     const TResultList* fourth, const TResultList* fifth)
+    : lists_{first, second, third, fourth, fifth}, previous_(openTally) {
   openTally = this;
 }
 

@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "contacts/contact_kinds.h"
+
 namespace qm {
 
 class TResultList;
@@ -21,14 +23,16 @@ struct TTalliedRow {
 
 class TRowTally {
  public:
-  // Opens the tally on the calling thread; a null list is not counted.
-  TRowTally(const TResultList* first, const TResultList* second, const TResultList* third);
+  // Opens the tally on the calling thread; a null list is not counted. The lists in the
+  // order of their kinds (contact_kinds.h).
+  TRowTally(const TResultList* first, const TResultList* second, const TResultList* third,
+            const TResultList* fourth = nullptr, const TResultList* fifth = nullptr);
   ~TRowTally();  // closes it; a tally open before it counts again
   TRowTally(const TRowTally&) = delete;
   TRowTally& operator=(const TRowTally&) = delete;
 
   // Rows appended since opening, per list in the order given.
-  const std::array<int32_t, 3>& Counts() const { return counts_; }
+  const TKindCounts& Counts() const { return counts_; }
   // From now on the rows themselves are kept too, for whoever stores them.
   void KeepRows() { keepRows_ = true; }
   std::vector<TTalliedRow>& Rows() { return rows_; }
@@ -37,8 +41,8 @@ class TRowTally {
   static void NoteAppended(const TResultList& list, std::string_view row, int64_t foundAtMs);
 
  private:
-  std::array<const TResultList*, 3> lists_;
-  std::array<int32_t, 3> counts_{};
+  std::array<const TResultList*, kContactKindCount> lists_;
+  TKindCounts counts_{};
   bool keepRows_ = false;
   std::vector<TTalliedRow> rows_;
   TRowTally* previous_;

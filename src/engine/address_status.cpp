@@ -14,7 +14,9 @@ std::array<std::string, kStatusFieldCount> StatusFields(const TAddressStatus& st
           std::to_string(status.RowsAdded[1]),
           std::to_string(status.RowsAdded[2]),
           std::to_string(status.Depth),
-          status.ListedUrl};
+          status.ListedUrl,
+          std::to_string(status.RowsAdded[kWeChatList]),
+          std::to_string(status.RowsAdded[kTelephoneList])};
 }
 
 std::string HttpStatusFailure(int32_t statusCode) {

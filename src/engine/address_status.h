@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "contacts/contact_kinds.h"
+
 namespace qm {
 
 struct TAddressStatus {
@@ -24,8 +26,8 @@ struct TAddressStatus {
   int64_t Milliseconds = 0;  // from the first connection attempt to the end of the answer
   // Empty when the page was read; else why not, in words.
   std::string FailureReason;
-  // Rows the page added to the e-mail, mobile and QQ lists.
-  std::array<int32_t, 3> RowsAdded{};
+  // Rows the page added to each list (e-mail, mobile, QQ, WeChat, telephone).
+  TKindCounts RowsAdded{};
   // A line not fetched by design (a blank line, a page the run had fetched already): its
   // reason says so, but nothing failed.
   bool Skipped = false;
@@ -35,8 +37,9 @@ struct TAddressStatus {
 
 // A record's fields in the order status lists write them: line number, address, final
 // address, HTTP status, bytes, milliseconds, failure reason, the e-mail, mobile and QQ rows
-// added, depth, listed address.
-inline constexpr size_t kStatusFieldCount = 12;
+// added, depth, listed address, the WeChat and telephone rows added (last, so that readers
+// of the first twelve fields read them as before).
+inline constexpr size_t kStatusFieldCount = 14;
 std::array<std::string, kStatusFieldCount> StatusFields(const TAddressStatus& status);
 
 // The reason of a fetch that gave an answer: an error status fails the address as well,

@@ -16,6 +16,7 @@
 
 #include "crawl/robots_rules.h"
 #include "engine/address_status.h"
+#include "contacts/contact_kinds.h"
 #include "contacts/result_list.h"
 #include "contacts/row_tally.h"
 #include "engine/search_state.h"
@@ -29,6 +30,7 @@
 namespace qm {
 
 class TPageAnchors;
+class TLabelledAnchors;
 struct TExportChecks;
 
 // The most pages a worker keeps in flight.
@@ -37,6 +39,8 @@ inline constexpr int kMaxPagesInFlight = 32;
 inline constexpr int kSitePagesInFlight = 2;
 // The status bar panel that shows how many addresses of the run failed, after its caption.
 inline constexpr int kFailedCountPanel = 7;
+// The status bar panel of each list's row count, after its caption.
+inline constexpr int kListCountPanels[] = {1, 3, 5, 9, 11};
 
 // The wait dialog shown while workers finish their pages after a stop.
 class TForm3 {
@@ -81,6 +85,8 @@ class TForm1 {
   ui::TCheckBoxModel CheckBox2{Changes, true};  // e-mail addresses
   ui::TCheckBoxModel CheckBox3{Changes};        // mobile numbers
   ui::TCheckBoxModel CheckBox4{Changes};        // QQ numbers
+  ui::TCheckBoxModel CheckBoxWeChat{Changes};   // WeChat IDs
+  ui::TCheckBoxModel CheckBoxPhone{Changes};    // telephone numbers (landline, 400, 800)
   ui::TEditModel Edit5{Changes};                // URL list path
   // Second row: the capabilities added since the first version
   ui::TCheckBoxModel CheckBoxRedirects{Changes, true};     // follow redirects
@@ -109,10 +115,18 @@ class TForm1 {
 
   ui::TStatusBarModel StatusBar1{Changes};
 
-  // Result lists: e-mail addresses, mobile numbers, QQ numbers
+  // Result lists: e-mail addresses, mobile numbers, QQ numbers, WeChat IDs, telephone numbers
   TResultList StringGrid1{Changes};
   TResultList StringGrid2{Changes};
   TResultList StringGrid3{Changes};
+  TResultList StringGrid4{Changes};
+  TResultList StringGrid5{Changes};
+  // The lists in the order of their kinds (contact_kinds.h).
+  std::array<TResultList*, kContactKindCount> ResultLists() {
+    return {&StringGrid1, &StringGrid2, &StringGrid3, &StringGrid4, &StringGrid5};
+  }
+  // The list of each kind whose box is ticked now, null for the others.
+  std::array<TResultList*, kContactKindCount> CollectedLists();
 
   // Tray menu items "显示主程序(&S)" and "最小化显示(&M)", and the window's own visibility
   ui::TMenuItemModel N17{Changes, false};
@@ -158,6 +172,8 @@ class TForm1 {
   void N1Click();
   void MenuItem1Click();
   void MenuItem2Click();
+  void MenuItemWeChatClick();
+  void MenuItemPhoneClick();
 
   // The wait dialog's close: manual close, then progress save.
   void Form3Close();
@@ -203,7 +219,7 @@ class TForm1 {
   // Runs write to `store` instead of a file's (a job's lines worked through a server).
   void UseResultStore(std::unique_ptr<TResultStore> store) { store_ = std::move(store); }
   // Rows of each list a continued stored run put back before its workers began.
-  std::array<size_t, 3> RestoredRows{};
+  std::array<size_t, kContactKindCount> RestoredRows{};
 
   // The checks of the current or last run's rows (made as the settings are now when no run
   // has begun). Raises verify::EVerifyError for a resolver that is no ADDR:PORT.
@@ -252,7 +268,8 @@ class TForm1 {
   // Unless the run has been closed: scans the fetched page (null when the fetch failed) and
   // adds the address's status record with the rows the page added.
   void FinishPage(TSearchRun& run, int64_t pageKey, TPageLines* page, const TPageAnchors& anchors,
-                  std::array<int32_t, 3>& shown, TAddressStatus& status);
+                  const TLabelledAnchors& labelledAnchors, TKindCounts& shown,
+                  TAddressStatus& status);
   // A page whose fetch or scan raised an error gets a record saying so, unless the run was
   // closed meanwhile or the page's record is in already.
   void RecordBrokenPage(TSearchRun& run, int64_t pageKey, TAddressStatus& status,
@@ -263,7 +280,7 @@ class TForm1 {
   void AddStatus(TAddressStatus status);
   // Once a run is closed by hand: a record for each page it dropped unread.
   void RecordDroppedPages(TSearchRun& run);
-  void ShowCounts(std::array<int32_t, 3>& shown);
+  void ShowCounts(TKindCounts& shown);
   // The completion proper, for the caller that claimed it.
   void FinishRun(const std::shared_ptr<TSearchRun>& run);
   // With RunControl held: closes the current run, if any, and clears the slots' marks.

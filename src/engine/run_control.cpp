@@ -47,9 +47,7 @@ void TForm1::SpeedButton2Click() {
 
   SearchState.StopRequested.store(false);
   SearchState.UrlCounter.store(0);
-  StringGrid1.Clear();
-  StringGrid2.Clear();
-  StringGrid3.Clear();
+  for (TResultList* list : ResultLists()) list->Clear();
   SpeedButton2.SetEnabled(false);
   SpeedButton3.SetEnabled(true);
   SpeedButton4.SetEnabled(false);
@@ -123,9 +121,7 @@ void TForm1::StartRun(std::unique_ptr<TUrlListReader> list) {
     SearchState.StartedWorkers.store(0);
     {
       std::lock_guard counts(countsMutex_);
-      StatusBar1.SetPanel(1, "0");
-      StatusBar1.SetPanel(3, "0");
-      StatusBar1.SetPanel(5, "0");
+      for (int panel : kListCountPanels) StatusBar1.SetPanel(panel, "0");
       AddressStatuses.Clear();
       StatusBar1.SetPanel(kFailedCountPanel, "0");
     }
@@ -133,9 +129,7 @@ void TForm1::StartRun(std::unique_ptr<TUrlListReader> list) {
     // worker instead, a finding of another worker that repeats the previous run's last one
     // would be lost.
     const bool unique = CheckBoxUnique.Checked();
-    StringGrid1.BeginRun(unique);
-    StringGrid2.BeginRun(unique);
-    StringGrid3.BeginRun(unique);
+    for (TResultList* list : ResultLists()) list->BeginRun(unique);
     // A run the store cannot take ends before its first worker, and says why.
     try {
       BeginStoredRun(*run, firstLine);

@@ -43,14 +43,19 @@ TAddressStatus StatusOf(const TStoredPage& page) {
 
 // The mail suffix a kind's rows carry beyond their candidate.
 std::string_view SuffixOfKind(int kind) {
-  return kind == 2 ? QQMailSuffix : std::string_view();
+  return kind == kQQList ? QQMailSuffix : std::string_view();
 }
+
+// Every kind's bit, as the store selects rows.
+constexpr unsigned kAllKinds = (1u << kContactKindCount) - 1;
 
 // The settings a run starts with, as the store keeps them.
 std::string RunSettingsText(TForm1& form) {
   return "thread=" + form.SpinEdit1.Text() + " ifeml=" + (form.CheckBox2.Checked() ? "1" : "0") +
          " ifphone=" + (form.CheckBox3.Checked() ? "1" : "0") +
-         " ifqq=" + (form.CheckBox4.Checked() ? "1" : "0") + " depth=" + form.SpinEditDepth.Text() +
+         " ifqq=" + (form.CheckBox4.Checked() ? "1" : "0") +
+         " ifwechat=" + (form.CheckBoxWeChat.Checked() ? "1" : "0") +
+         " iftel=" + (form.CheckBoxPhone.Checked() ? "1" : "0") + " depth=" + form.SpinEditDepth.Text() +
          " pagelimit=" + form.SpinEditPageLimit.Text() +
          " robots=" + (form.CheckBoxRobots.Checked() ? "1" : "0") +
          " newonly=" + (form.CheckBoxNewOnly.Checked() ? "1" : "0");
@@ -84,20 +89,18 @@ void TForm1::BeginStoredRun(TSearchRun& run, int32_t firstLine) {
     run.StoredRunId = earlier->Id;
     store_->ReopenRun(earlier->Id);
     // The lists and records go on from where the stored run left them.
-    TResultList* lists[3] = {&StringGrid1, &StringGrid2, &StringGrid3};
-    store_->ForEachRow(earlier->Id, 7u, [&lists](const TStoredRow& row) {
-      if (row.Kind < 0 || row.Kind > 2) return;
+    const std::array<TResultList*, kContactKindCount> lists = ResultLists();
+    store_->ForEachRow(earlier->Id, kAllKinds, [&lists](const TStoredRow& row) {
+      if (row.Kind < 0 || row.Kind >= kContactKindCount) return;
       lists[row.Kind]->RestoreRow(row.Value, SuffixOfKind(row.Kind), row.Source, row.FoundAtMs);
     });
     store_->ForEachPage(earlier->Id, [this](const TStoredPage& page) {
       AddressStatuses.Add(StatusOf(page));
     });
-    RestoredRows = {static_cast<size_t>(StringGrid1.EntryCount()),
-                    static_cast<size_t>(StringGrid2.EntryCount()),
-                    static_cast<size_t>(StringGrid3.EntryCount())};
-    StatusBar1.SetPanel(1, std::to_string(StringGrid1.EntryCount()));
-    StatusBar1.SetPanel(3, std::to_string(StringGrid2.EntryCount()));
-    StatusBar1.SetPanel(5, std::to_string(StringGrid3.EntryCount()));
+    for (int kind = 0; kind < kContactKindCount; ++kind) {
+      RestoredRows[kind] = static_cast<size_t>(lists[kind]->EntryCount());
+      StatusBar1.SetPanel(kListCountPanels[kind], std::to_string(lists[kind]->EntryCount()));
+    }
     StatusBar1.SetPanel(kFailedCountPanel, std::to_string(AddressStatuses.FailedCount()));
   } else {
     run.StoredRunId = store_->BeginRun(listFile, RunSettingsText(*this), firstLine);
@@ -108,17 +111,18 @@ void TForm1::BeginStoredRun(TSearchRun& run, int32_t firstLine) {
 }
 
 void TForm1::ExcludeEarlierRows() {
-  std::unordered_set<std::string> earlier[3];
-  store_->ForEachRow(std::nullopt, 7u, [&earlier](const TStoredRow& row) {
-    if (row.Kind < 0 || row.Kind > 2) return;
+  std::unordered_set<std::string> earlier[kContactKindCount];
+  store_->ForEachRow(std::nullopt, kAllKinds, [&earlier](const TStoredRow& row) {
+    if (row.Kind < 0 || row.Kind >= kContactKindCount) return;
     const std::string_view suffix = SuffixOfKind(row.Kind);
     std::string_view candidate = row.Value;
     if (!suffix.empty() && candidate.ends_with(suffix)) candidate.remove_suffix(suffix.size());
     earlier[row.Kind].emplace(candidate);
   });
-  StringGrid1.ExcludeCandidates(std::move(earlier[0]));
-  StringGrid2.ExcludeCandidates(std::move(earlier[1]));
-  StringGrid3.ExcludeCandidates(std::move(earlier[2]));
+  const std::array<TResultList*, kContactKindCount> lists = ResultLists();
+  for (int kind = 0; kind < kContactKindCount; ++kind) {
+    lists[kind]->ExcludeCandidates(std::move(earlier[kind]));
+  }
 }
 
 void TForm1::StoreFinishedPage(TSearchRun& run, const TAddressStatus& status,

@@ -8,6 +8,7 @@
 #include "crawl/crawl_address.h"
 #include "contacts/extractors.h"
 #include "engine/main_form.h"
+#include "contacts/labelled_kinds.h"
 #include "contacts/page_anchors.h"
 #include "contacts/row_tally.h"
 #include "http/url_parts.h"
@@ -87,7 +88,9 @@ void TForm1::RunLane(TWorkerSlot& slot, const std::shared_ptr<TSearchRun>& run,
   TPageJob job;
   TPageLines page;
   TPageAnchors anchors;
-  std::array<int32_t, 3> shown{-1, -1, -1};  // the counts this lane last showed
+  TLabelledAnchors labelledAnchors;
+  TKindCounts shown;  // the counts this lane last showed
+  shown.fill(-1);
   try {
     for (;;) {
       // New pages wait while the run's pages hold all the memory it may use.
@@ -118,7 +121,7 @@ void TForm1::RunLane(TWorkerSlot& slot, const std::shared_ptr<TSearchRun>& run,
         if (job.FetchedAlready || job.BlankLine) {
           status.FailureReason = std::string(job.BlankLine ? kBlankLine : kFetchedAlready);
           status.Skipped = true;
-          FinishPage(*run, job.Key, nullptr, anchors, shown, status);
+          FinishPage(*run, job.Key, nullptr, anchors, labelledAnchors, shown, status);
           continue;
         }
         TPageFetchOptions options;
@@ -156,11 +159,16 @@ void TForm1::RunLane(TWorkerSlot& slot, const std::shared_ptr<TSearchRun>& run,
           } else {
             anchors.Find(page.Text());
           }
+          if (CheckBoxWeChat.Checked() || CheckBoxPhone.Checked()) {
+            labelledAnchors.Find(page.Text());
+          } else {
+            labelledAnchors.Clear();
+          }
         } else {
           status.FailureReason =
               fetched.FailureReason.empty() ? std::string(kNoConnection) : fetched.FailureReason;
         }
-        FinishPage(*run, job.Key, ok ? &page : nullptr, anchors, shown, status);
+        FinishPage(*run, job.Key, ok ? &page : nullptr, anchors, labelledAnchors, shown, status);
       } catch (const std::exception& error) {
         RecordBrokenPage(*run, job.Key, status, error.what());
         throw;
@@ -181,8 +189,8 @@ void TForm1::DropPage(TSearchRun& run, int64_t pageKey) {
 }
 
 void TForm1::FinishPage(TSearchRun& run, int64_t pageKey, TPageLines* page,
-                        const TPageAnchors& anchors, std::array<int32_t, 3>& shown,
-                        TAddressStatus& status) {
+                        const TPageAnchors& anchors, const TLabelledAnchors& labelledAnchors,
+                        TKindCounts& shown, TAddressStatus& status) {
   std::shared_lock gate(run.ScanGate);
   // Closing the run sets the flag before it waits for the gate: past this test the lists
   // are this run's until the gate is released. A page dropped by a manual close leaves
@@ -190,16 +198,19 @@ void TForm1::FinishPage(TSearchRun& run, int64_t pageKey, TPageLines* page,
   if (run.ClosedFlag.load(std::memory_order_acquire)) return;
   std::vector<TTalliedRow> rows;
   if (page != nullptr) {
-    TRowTally tally(&StringGrid1, &StringGrid2, &StringGrid3);
+    TRowTally tally(&StringGrid1, &StringGrid2, &StringGrid3, &StringGrid4, &StringGrid5);
     if (run.StoreWriter) tally.KeepRows();
     // The three boxes are read afresh for every line with anything to look at.
     for (auto line = page->begin(), last = page->end(); line != last; ++line) {
       if (run.ClosedFlag.load(std::memory_order_acquire)) return;
-      if (anchors.AnyIn(line.Begin(), line.End())) {
-        ExtractContacts(*line, {CheckBox2.Checked() ? &StringGrid1 : nullptr,
-                                CheckBox3.Checked() ? &StringGrid2 : nullptr,
-                                CheckBox4.Checked() ? &StringGrid3 : nullptr, status.FinalUrl,
-                                anchors.Extended()});
+      if (anchors.AnyIn(line.Begin(), line.End()) ||
+          labelledAnchors.AnyIn(line.Begin(), line.End())) {
+        const std::array<TResultList*, kContactKindCount> lists = CollectedLists();
+        TContactLists targets{lists[kEmailList], lists[kMobileList], lists[kQQList],
+                              status.FinalUrl, anchors.Extended()};
+        targets.WeChatIds = lists[kWeChatList];
+        targets.Telephones = lists[kTelephoneList];
+        ExtractContacts(*line, targets);
       }
       ShowCounts(shown);
     }
@@ -267,19 +278,29 @@ void TForm1::RecordDroppedPages(TSearchRun& run) {
   }
 }
 
-void TForm1::ShowCounts(std::array<int32_t, 3>& shown) {
+std::array<TResultList*, kContactKindCount> TForm1::CollectedLists() {
+  return {CheckBox2.Checked() ? &StringGrid1 : nullptr,
+          CheckBox3.Checked() ? &StringGrid2 : nullptr,
+          CheckBox4.Checked() ? &StringGrid3 : nullptr,
+          CheckBoxWeChat.Checked() ? &StringGrid4 : nullptr,
+          CheckBoxPhone.Checked() ? &StringGrid5 : nullptr};
+}
+
+void TForm1::ShowCounts(TKindCounts& shown) {
   // Counts only grow during a run. A worker that sees the counts it last showed has nothing
   // to add; one that sees others reads them again under the lock and shows those, so the
   // last rewrite of a run always shows the final counts.
-  if (StringGrid1.EntryCount() == shown[0] && StringGrid2.EntryCount() == shown[1] &&
-      StringGrid3.EntryCount() == shown[2]) {
-    return;
+  const std::array<TResultList*, kContactKindCount> lists = ResultLists();
+  bool same = true;
+  for (int kind = 0; kind < kContactKindCount && same; ++kind) {
+    same = lists[kind]->EntryCount() == shown[kind];
   }
+  if (same) return;
   std::lock_guard lock(countsMutex_);
-  shown = {StringGrid1.EntryCount(), StringGrid2.EntryCount(), StringGrid3.EntryCount()};
-  StatusBar1.SetPanel(1, std::to_string(shown[0]));
-  StatusBar1.SetPanel(3, std::to_string(shown[1]));
-  StatusBar1.SetPanel(5, std::to_string(shown[2]));
+  for (int kind = 0; kind < kContactKindCount; ++kind) {
+    shown[kind] = lists[kind]->EntryCount();
+    StatusBar1.SetPanel(kListCountPanels[kind], std::to_string(shown[kind]));
+  }
 }
 
 }  // namespace qm

@@ -26,17 +26,18 @@ std::string Utf8Text(std::string_view text) {
   return IsValidUtf8(text) ? std::string(text) : Cp936ToUtf8(text);
 }
 
-bool AllDigits(std::string_view text) {
+bool DigitsAndDashes(std::string_view text) {
   if (text.empty()) return false;
   for (char c : text) {
-    if (c < '0' || c > '9') return false;
+    // A telephone number's dashes too: 0755-12345678 is no sum, 2024-06-12 no date.
+    if ((c < '0' || c > '9') && (c != '-' || text[0] == '-')) return false;
   }
   return true;
 }
 
 void AppendCsvField(std::string& out, std::string_view rawText) {
   const std::string text = Utf8Text(rawText);
-  if (AllDigits(text)) {
+  if (DigitsAndDashes(text)) {
     out += "=\"";
     out += text;
     out += '"';

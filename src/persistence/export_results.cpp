@@ -156,15 +156,16 @@ std::string_view SpreadsheetKindName(std::string_view prefix) {
   return prefix == kQQExportPrefix ? std::string_view("QQ") : prefix;
 }
 
-void SaveAllResultLists(const TResultList& emails, const TResultList& mobiles,
-                        const TResultList& qqNumbers, ui::Dialogs& dialogs,
+void SaveAllResultLists(const std::vector<TPrefixedList>& lists, ui::Dialogs& dialogs,
                         const std::string& programDirectory, const TExportChecks& checks) {
   EnterProgramDirectory(programDirectory);
-  const std::pair<std::string_view, const TResultList*> lists[] = {{kEmailExportPrefix, &emails},
-                                                                   {kMobileExportPrefix, &mobiles},
-                                                                   {kQQExportPrefix, &qqNumbers}};
   std::vector<TSpreadsheetKind> all;
-  for (const auto& [prefix, list] : lists) all.push_back({SpreadsheetKindName(prefix), list});
+  for (size_t i = 0; i < lists.size(); ++i) {
+    // The kinds beyond the three of the first version only where they found anything, so
+    // that a search of the three gives the file it always gave.
+    if (i >= 3 && lists[i].List->EntryCount() == 0) continue;
+    all.push_back({SpreadsheetKindName(lists[i].Prefix), lists[i].List});
+  }
   for (const auto& [prefix, list] : lists) {
     // A spreadsheet file holds every kind: no further dialog.
     if (SaveResultListOrSpreadsheet(*list, prefix, dialogs, programDirectory, all, checks) ==
@@ -174,9 +175,22 @@ void SaveAllResultLists(const TResultList& emails, const TResultList& mobiles,
   }
 }
 
+void SaveAllResultLists(const TResultList& emails, const TResultList& mobiles,
+                        const TResultList& qqNumbers, ui::Dialogs& dialogs,
+                        const std::string& programDirectory, const TExportChecks& checks) {
+  SaveAllResultLists({{kEmailExportPrefix, &emails},
+                      {kMobileExportPrefix, &mobiles},
+                      {kQQExportPrefix, &qqNumbers}},
+                     dialogs, programDirectory, checks);
+}
+
 void TForm1::SpeedButton5Click() {
-  SaveAllResultLists(StringGrid1, StringGrid2, StringGrid3, dialogs_, ExportDirectory(),
-                     ExportChecks());
+  std::vector<TPrefixedList> lists;
+  const std::array<TResultList*, kContactKindCount> grids = ResultLists();
+  for (int kind = 0; kind < kContactKindCount; ++kind) {
+    lists.push_back({kExportPrefixes[kind], grids[kind]});
+  }
+  SaveAllResultLists(lists, dialogs_, ExportDirectory(), ExportChecks());
   SaveStatusList(AddressStatuses, dialogs_, ExportDirectory());
 }
 
@@ -193,6 +207,17 @@ void TForm1::MenuItem1Click() {
 void TForm1::MenuItem2Click() {
   EnterProgramDirectory(ExportDirectory());
   SaveResultList(StringGrid3, kQQExportPrefix, dialogs_, ExportDirectory(), ExportChecks());
+}
+
+void TForm1::MenuItemWeChatClick() {
+  EnterProgramDirectory(ExportDirectory());
+  SaveResultList(StringGrid4, kWeChatExportPrefix, dialogs_, ExportDirectory(), ExportChecks());
+}
+
+void TForm1::MenuItemPhoneClick() {
+  EnterProgramDirectory(ExportDirectory());
+  SaveResultList(StringGrid5, kTelephoneExportPrefix, dialogs_, ExportDirectory(),
+                 ExportChecks());
 }
 
 }  // namespace qm

@@ -15,6 +15,12 @@ namespace qm {
 inline constexpr std::string_view kEmailExportPrefix = "电邮";
 inline constexpr std::string_view kMobileExportPrefix = "手机";
 inline constexpr std::string_view kQQExportPrefix = "QQ邮";
+inline constexpr std::string_view kWeChatExportPrefix = "微信";
+inline constexpr std::string_view kTelephoneExportPrefix = "电话";
+// Each list's prefix in the order of the kinds (contact_kinds.h).
+inline constexpr std::string_view kExportPrefixes[] = {kEmailExportPrefix, kMobileExportPrefix,
+                                                       kQQExportPrefix, kWeChatExportPrefix,
+                                                       kTelephoneExportPrefix};
 
 // The name the save dialog proposes: prefix, row count in decimal, ".txt".
 std::string ProposedExportName(std::string_view prefix, int32_t rowCount);
@@ -71,9 +77,18 @@ TListSave SaveResultListOrSpreadsheet(const TResultList& list, std::string_view 
 bool SaveResultList(const TResultList& list, std::string_view prefix, ui::Dialogs& dialogs,
                     const std::string& programDirectory, const TExportChecks& checks = {});
 
-// The save-all command: the working directory set once, then the e-mail, mobile and QQ
-// lists in turn, each with its own dialog, until one is saved as a spreadsheet file, which
-// holds all three.
+// A result list with the prefix of its text file.
+struct TPrefixedList {
+  std::string_view Prefix;
+  const TResultList* List;
+};
+
+// The save-all command: the working directory set once, then the lists in turn (e-mail,
+// mobile, QQ, then WeChat and telephone), each with its own dialog, until one is saved as a
+// spreadsheet file, which holds them all: the first three always, a later one when it has
+// rows.
+void SaveAllResultLists(const std::vector<TPrefixedList>& lists, ui::Dialogs& dialogs,
+                        const std::string& programDirectory, const TExportChecks& checks = {});
 void SaveAllResultLists(const TResultList& emails, const TResultList& mobiles,
                         const TResultList& qqNumbers, ui::Dialogs& dialogs,
                         const std::string& programDirectory, const TExportChecks& checks = {});

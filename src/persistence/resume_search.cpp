@@ -58,9 +58,7 @@ void TForm1::SpeedButton4Click() {
   const int32_t position = StrToInt(*entered);
   SearchState.UrlCounter.store(position);
   // Only now: a cancelled or mistyped position keeps the rows on screen.
-  StringGrid1.Clear();
-  StringGrid2.Clear();
-  StringGrid3.Clear();
+  for (TResultList* list : ResultLists()) list->Clear();
 
   // Listed pages alone: at least the first line is always skipped, whatever the position.
   // Following links, or going on with a run the store keeps, the position counts the lines

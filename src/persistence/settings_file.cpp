@@ -37,13 +37,15 @@ TSettingsRecord ReadSettingsFile(const std::string& path, const TSettingsRecord&
   record.Robots = ini.ReadInteger(kSettingsSection, "robots", defaults.Robots);
   record.MemoryLimit = ini.ReadInteger(kSettingsSection, "memlimit", defaults.MemoryLimit);
   record.NewOnly = ini.ReadInteger(kSettingsSection, "newonly", defaults.NewOnly);
+  record.IfWeChat = ini.ReadInteger(kSettingsSection, "ifwechat", defaults.IfWeChat);
+  record.IfTel = ini.ReadInteger(kSettingsSection, "iftel", defaults.IfTel);
   record.Verify = ini.ReadInteger(kSettingsSection, "verify", defaults.Verify);
   record.ValidOnly = ini.ReadInteger(kSettingsSection, "validonly", defaults.ValidOnly);
   return record;
 }
 
 void WriteSettingsFile(const std::string& path, const TSettingsRecord& record) {
-  const std::array<TIniEntry, 18> entries{{
+  const std::array<TIniEntry, 20> entries{{
       {"urladd", record.UrlAdd},
       {"process", std::to_string(record.Process)},
       {"total", std::to_string(record.Total)},
@@ -60,6 +62,8 @@ void WriteSettingsFile(const std::string& path, const TSettingsRecord& record) {
       {"robots", std::to_string(record.Robots)},
       {"memlimit", std::to_string(record.MemoryLimit)},
       {"newonly", std::to_string(record.NewOnly)},
+      {"ifwechat", std::to_string(record.IfWeChat)},
+      {"iftel", std::to_string(record.IfTel)},
       {"verify", std::to_string(record.Verify)},
       {"validonly", std::to_string(record.ValidOnly)},
   }};
@@ -85,6 +89,8 @@ void LoadSettings(TForm1& form, const TSettingsRecord& defaults) {
   form.CheckBoxRobots.SetChecked(SwitchChecked(record.Robots));
   form.SpinEditMemoryLimit.SetValue(record.MemoryLimit);
   form.CheckBoxNewOnly.SetChecked(SwitchChecked(record.NewOnly));
+  form.CheckBoxWeChat.SetChecked(SwitchChecked(record.IfWeChat));
+  form.CheckBoxPhone.SetChecked(SwitchChecked(record.IfTel));
   form.CheckBoxVerify.SetChecked(SwitchChecked(record.Verify));
   form.CheckBoxValidOnly.SetChecked(SwitchChecked(record.ValidOnly));
 }
@@ -107,6 +113,8 @@ TSettingsRecord CurrentSettings(const TForm1& form) {
   record.Robots = form.CheckBoxRobots.Checked() ? 1 : 0;
   record.MemoryLimit = form.SpinEditMemoryLimit.Value();
   record.NewOnly = form.CheckBoxNewOnly.Checked() ? 1 : 0;
+  record.IfWeChat = form.CheckBoxWeChat.Checked() ? 1 : 0;
+  record.IfTel = form.CheckBoxPhone.Checked() ? 1 : 0;
   record.Verify = form.CheckBoxVerify.Checked() ? 1 : 0;
   record.ValidOnly = form.CheckBoxValidOnly.Checked() ? 1 : 0;
   return record;

@@ -30,6 +30,8 @@ struct TSettingsRecord {
   int32_t Robots = 1;      // obey a site's robots.txt for the links followed
   int32_t MemoryLimit = 1024;  // MiB the pages of a run may hold at once, 64 to 1048576
   int32_t NewOnly = 0;         // leave out rows earlier runs in the result store found
+  int32_t IfWeChat = 0;        // collect WeChat IDs
+  int32_t IfTel = 0;           // collect telephone numbers (landline, 400, 800)
   int32_t Verify = 1;          // check every row; off: no DNS lookups
   int32_t ValidOnly = 0;       // exports hold only rows whose checks find nothing wrong
 };

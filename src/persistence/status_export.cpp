@@ -24,7 +24,7 @@ void AppendField(std::string& csv, std::string_view field) {
 
 std::string StatusListCsv(const std::vector<TAddressStatus>& records) {
   std::string csv = "\xEF\xBB\xBF";
-  csv += "行号,网址,最终网址,HTTP状态,字节数,毫秒,失败原因,邮箱,手机,QQ号,深度,来源网址\r\n";
+  csv += "行号,网址,最终网址,HTTP状态,字节数,毫秒,失败原因,邮箱,手机,QQ号,深度,来源网址,微信,电话\r\n";
   for (const TAddressStatus& record : records) {
     const char* separator = "";
     for (const std::string& field : StatusFields(record)) {

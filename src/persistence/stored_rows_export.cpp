@@ -14,9 +14,7 @@ namespace qm {
 
 void ExportStoredRows(TResultStore& store, int64_t run, TStoredRowsFormat format,
                       const std::string& path, bool validOnly) {
-  constexpr std::array<std::string_view, 3> kPrefixes = {kEmailExportPrefix, kMobileExportPrefix,
-                                                         kQQExportPrefix};
-  std::array<std::vector<TResultEntry>, 3> lists;
+  std::array<std::vector<TResultEntry>, std::size(kExportPrefixes)> lists;
   store.ForEachRow(run, (1u << lists.size()) - 1, [&lists, validOnly](const TStoredRow& row) {
     // A store written by another version may know kinds this one does not.
     if (row.Kind < 0 || static_cast<size_t>(row.Kind) >= lists.size()) return;
@@ -33,7 +31,7 @@ void ExportStoredRows(TResultStore& store, int64_t run, TStoredRowsFormat format
       rows.reserve(lists[kind].size());
       for (TResultEntry& entry : lists[kind]) rows.push_back(std::move(entry.Value));
       const std::string name =
-          ProposedExportName(kPrefixes[kind], static_cast<int32_t>(rows.size()));
+          ProposedExportName(kExportPrefixes[kind], static_cast<int32_t>(rows.size()));
       WriteListFile((std::filesystem::path(path) / name).string(), rows);
     }
     return;
@@ -41,7 +39,9 @@ void ExportStoredRows(TResultStore& store, int64_t run, TStoredRowsFormat format
 
   std::vector<TExportedKind> kinds;
   for (size_t kind = 0; kind < lists.size(); ++kind) {
-    kinds.push_back({SpreadsheetKindName(kPrefixes[kind]), std::move(lists[kind])});
+    // The kinds beyond the first three only where the run found any, as the window saves.
+    if (kind >= 3 && lists[kind].empty()) continue;
+    kinds.push_back({SpreadsheetKindName(kExportPrefixes[kind]), std::move(lists[kind])});
   }
   WriteExportFile(path, format == TStoredRowsFormat::Csv ? ContactListsCsv(kinds)
                                                          : ContactListsWorkbook(kinds));

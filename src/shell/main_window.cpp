@@ -69,10 +69,11 @@ class TSpinEdit : public QSpinBox {
 };
 
 // The options bar's first row holds the design's options and the search depth beside the
-// thread count, the second and third the other capabilities added since.
-constexpr int kOptionsBarHeight = 102;
+// thread count, the second to fourth the other capabilities added since.
+constexpr int kOptionsBarHeight = 130;
 constexpr int kSecondRowTop = 40;
 constexpr int kThirdRowTop = 68;
+constexpr int kFourthRowTop = 96;
 
 struct ToolButtonText {
   const char* caption;
@@ -263,6 +264,14 @@ void TForm1Window::BuildOptionsBar() {
   SpinEditMemoryLimit->setToolTip(
       QString::fromUtf8("一次搜索中所有线程的网页最多占用的内存（64到1048576 MB）"));
   LabelMemoryLimit->setToolTip(SpinEditMemoryLimit->toolTip());
+  // The kinds beyond the first three, off by default as mobile and QQ are.
+  const int row4 = kFourthRowTop;
+  CheckBoxWeChat = makeCheck("CheckBoxWeChat", "微信号", 8, row4 + 2, core_.CheckBoxWeChat);
+  CheckBoxWeChat->setToolTip(
+      QString::fromUtf8("收集“微信”“wx”“V信”等标注后的微信号，以及标为微信的手机号"));
+  CheckBoxPhone = makeCheck("CheckBoxPhone", "电话号码", 100, row4 + 2, core_.CheckBoxPhone);
+  CheckBoxPhone->setToolTip(QString::fromUtf8(
+      "收集带区号的固定电话和400、800服务电话，写成0755-12345678、400-123-4567"));
   Label7 = MakeLabel(Panel2, "Label7", "网址文件路径：", 420, 16);
   Edit5 = new QLineEdit(Panel2);
   Edit5->setObjectName("Edit5");
@@ -274,19 +283,40 @@ void TForm1Window::BuildOptionsBar() {
 void TForm1Window::BuildResultArea() {
   resultArea_ = new QWidget(this);
   resultArea_->setObjectName("ResultArea");
-  auto* row = new QHBoxLayout(resultArea_);
+  auto* rows = new QVBoxLayout(resultArea_);
+  rows->setContentsMargins(0, 0, 0, 0);
+  rows->setSpacing(0);
+  auto* firstRow = new QWidget(resultArea_);
+  firstRow->setObjectName("ResultRow1");
+  rows->addWidget(firstRow, 2);
+  auto* row = new QHBoxLayout(firstRow);
   row->setContentsMargins(0, 0, 0, 0);
   row->setSpacing(0);
-  StringGrid1 = new TStringGrid(core_.StringGrid1, 18, resultArea_);
+  StringGrid1 = new TStringGrid(core_.StringGrid1, 18, firstRow);
   StringGrid1->setObjectName("StringGrid1");
-  StringGrid2 = new TStringGrid(core_.StringGrid2, 18, resultArea_);
+  StringGrid2 = new TStringGrid(core_.StringGrid2, 18, firstRow);
   StringGrid2->setObjectName("StringGrid2");
-  StringGrid3 = new TStringGrid(core_.StringGrid3, 18, resultArea_);
+  StringGrid3 = new TStringGrid(core_.StringGrid3, 18, firstRow);
   StringGrid3->setObjectName("StringGrid3");
   // StringGrid1 and StringGrid3 are docked left; StringGrid2 takes what they leave.
   row->addWidget(StringGrid1);
   row->addWidget(StringGrid3);
   row->addWidget(StringGrid2, 1);
+  // Below the three, in halves: the three keep their places, and the row stays hidden
+  // while neither kind is collected.
+  laterKindsRow_ = new QWidget(resultArea_);
+  laterKindsRow_->setObjectName("ResultRow2");
+  rows->addWidget(laterKindsRow_, 1);
+  auto* secondRow = new QHBoxLayout(laterKindsRow_);
+  secondRow->setContentsMargins(0, 0, 0, 0);
+  secondRow->setSpacing(0);
+  StringGrid4 = new TStringGrid(core_.StringGrid4, 18, laterKindsRow_);
+  StringGrid4->setObjectName("StringGrid4");
+  StringGrid5 = new TStringGrid(core_.StringGrid5, 18, laterKindsRow_);
+  StringGrid5->setObjectName("StringGrid5");
+  secondRow->addWidget(StringGrid4, 1);
+  secondRow->addWidget(StringGrid5, 1);
+  laterKindsRow_->setVisible(false);
 
   auto attachMenu = [this](TStringGrid* grid, const char* menuName, const char* itemName,
                            const char* caption, void (TForm1::*handler)()) {
@@ -305,6 +335,10 @@ void TForm1Window::BuildResultArea() {
       attachMenu(StringGrid2, "PopupMenu3", "MenuItem1", "导出手机号码", &TForm1::MenuItem1Click);
   PopupMenu4 =
       attachMenu(StringGrid3, "PopupMenu4", "MenuItem2", "导出QQ号保存", &TForm1::MenuItem2Click);
+  PopupMenu5 = attachMenu(StringGrid4, "PopupMenu5", "MenuItemWeChat", "导出微信号保存",
+                          &TForm1::MenuItemWeChatClick);
+  PopupMenu6 = attachMenu(StringGrid5, "PopupMenu6", "MenuItemPhone", "导出电话号码保存",
+                          &TForm1::MenuItemPhoneClick);
   QMenu* menus[3] = {PopupMenu2, PopupMenu3, PopupMenu4};
   for (size_t i = 0; i < ValidOnlyItems.size(); ++i) {
     QAction* item = menus[i]->addAction(QString::fromUtf8("只导出有效"));
@@ -338,8 +372,9 @@ void TForm1Window::BuildStatusBar() {
   // a layout would measure all the panels again each time. The last two count the
   // addresses of the run that failed.
   constexpr int kPanels = ui::TStatusBarModel::kPanelCount;
-  const int widths[kPanels] = {40, 60, 40, 60, 40, 50, 40, 50};
-  const char* captions[kPanels] = {"邮箱：", "", "手机：", "", "QQ号：", "", "失败：", ""};
+  const int widths[kPanels] = {40, 60, 40, 60, 40, 50, 40, 50, 40, 50, 40, 50};
+  const char* captions[kPanels] = {"邮箱：", "", "手机：", "", "QQ号：", "", "失败：", "",
+                                   "微信：", "", "电话：", ""};
   int left = 0;
   for (int i = 0; i < kPanels; ++i) {
     auto* panel = new QLabel(QString::fromUtf8(captions[i]), StatusBar1);
@@ -426,6 +461,9 @@ void TForm1Window::ApplyMinimumSize() {
 void TForm1Window::FormResize() {
   const int outer = frameGeometry().width();
   const int width = (outer - 20) / 3;
+  for (TStringGrid* grid : {StringGrid4, StringGrid5}) {
+    grid->SetColumnWidth((outer - 20) / 2 - 5);
+  }
   for (TStringGrid* grid : {StringGrid1, StringGrid2, StringGrid3}) {
     if (grid == StringGrid2) {
       grid->setMinimumWidth(0);
@@ -573,6 +611,8 @@ void TForm1Window::Refresh() {
   CheckBox2->setChecked(core_.CheckBox2.Checked());
   CheckBox3->setChecked(core_.CheckBox3.Checked());
   CheckBox4->setChecked(core_.CheckBox4.Checked());
+  CheckBoxWeChat->setChecked(core_.CheckBoxWeChat.Checked());
+  CheckBoxPhone->setChecked(core_.CheckBoxPhone.Checked());
   CheckBoxRedirects->setChecked(core_.CheckBoxRedirects.Checked());
   CheckBoxExtended->setChecked(core_.CheckBoxExtended.Checked());
   CheckBoxUnique->setChecked(core_.CheckBoxUnique.Checked());
@@ -603,7 +643,15 @@ void TForm1Window::Refresh() {
     if (StatusPanels[static_cast<size_t>(i)]->text() != text)
       StatusPanels[static_cast<size_t>(i)]->setText(text);
   }
-  for (TStringGrid* grid : {StringGrid1, StringGrid2, StringGrid3}) grid->Model().Refresh();
+  for (TStringGrid* grid : {StringGrid1, StringGrid2, StringGrid3, StringGrid4, StringGrid5}) {
+    grid->Model().Refresh();
+  }
+  const bool laterKinds = core_.CheckBoxWeChat.Checked() || core_.CheckBoxPhone.Checked() ||
+                          core_.StringGrid4.EntryCount() > 0 || core_.StringGrid5.EntryCount() > 0;
+  if (laterKindsRow_->isVisible() != laterKinds) {
+    laterKindsRow_->setVisible(laterKinds);
+    FormResize();
+  }
 
   N17->setEnabled(core_.N17.Enabled());
   N18->setEnabled(core_.N18.Enabled());

@@ -63,13 +63,19 @@ class TForm1Window : public QWidget {
   // Options bar, third row
   QLabel* LabelMemoryLimit;
   QSpinBox* SpinEditMemoryLimit;
+  // Options bar, fourth row: the kinds beside the first three
+  QCheckBox *CheckBoxWeChat, *CheckBoxPhone;
   // Result lists: e-mail addresses, mobile numbers, QQ numbers
   TStringGrid *StringGrid1, *StringGrid2, *StringGrid3;
+  // WeChat IDs and telephone numbers, in a second row of lists shown while either kind is
+  // collected or holds rows
+  TStringGrid *StringGrid4, *StringGrid5;
+  QMenu *PopupMenu5, *PopupMenu6;
   // Every row checked; "只导出有效" in each list's menu, one switch for every export
   QCheckBox* CheckBoxVerify;
   std::array<QAction*, 3> ValidOnlyItems{};
   QMenu *PopupMenu2, *PopupMenu3, *PopupMenu4;
-  // Status bar: six panels
+  // Status bar: a caption and a count for each list and for the failed addresses
   QFrame* StatusBar1;
   std::array<QLabel*, ui::TStatusBarModel::kPanelCount> StatusPanels{};
   // Information bar
@@ -125,6 +131,7 @@ class TForm1Window : public QWidget {
   TTrayShell& trayShell_;
   UrlOpener opener_;
   QWidget* resultArea_ = nullptr;
+  QWidget* laterKindsRow_ = nullptr;
   TForm3Window* form3_ = nullptr;
   TForm2* form2_ = nullptr;
   TbbsFormWindow* bbsForm_ = nullptr;

@@ -28,7 +28,7 @@ struct TStoredPage {
   uint64_t BytesReceived = 0;
   int64_t Milliseconds = 0;
   std::string FailureReason;
-  std::array<int32_t, 3> RowsAdded{};  // e-mail, mobile, QQ
+  std::array<int32_t, 5> RowsAdded{};  // e-mail, mobile, QQ, WeChat, telephone
   int32_t Depth = 0;
   std::string ListedUrl;
   bool Skipped = false;  // not fetched by design (a blank line, a page fetched already)
@@ -36,7 +36,7 @@ struct TStoredPage {
 
 // One row as a result list holds it, with where and when it was found.
 struct TStoredRow {
-  int Kind = 0;        // 0 e-mail, 1 mobile, 2 QQ: the order of the three lists
+  int Kind = 0;        // 0 e-mail, 1 mobile, 2 QQ, 3 WeChat, 4 telephone: the lists in order
   std::string Value;   // as the list holds it (a QQ number with its mail suffix)
   std::string Source;  // the page it was first found on
   std::string ListedUrl;

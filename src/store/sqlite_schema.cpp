@@ -67,6 +67,11 @@ constexpr std::array<const char*, kSqliteStoreSchemaVersion> kMigrations = {
     R"sql(
       ALTER TABLE rows ADD COLUMN checks TEXT NOT NULL DEFAULT '';
     )sql",
+    // Each page's WeChat and telephone rows; pages stored before these kinds had none.
+    R"sql(
+      ALTER TABLE pages ADD COLUMN wechat_rows INTEGER NOT NULL DEFAULT 0;
+      ALTER TABLE pages ADD COLUMN phone_rows INTEGER NOT NULL DEFAULT 0;
+    )sql",
 };
 
 [[noreturn]] void FailNewer(const TSqliteConnection& connection, int64_t version) {

@@ -25,8 +25,8 @@ constexpr const char* kRowColumns =
 constexpr const char* kInsertPageHead =
     "INSERT INTO pages (run, sequence, line_number, url, final_url, status_code, "
     "bytes_received, milliseconds, failure_reason, email_rows, mobile_rows, qq_rows, depth, "
-    "listed_url, skipped)";
-constexpr int kPageParameters = 15;
+    "listed_url, skipped, wechat_rows, phone_rows)";
+constexpr int kPageParameters = 17;
 constexpr const char* kInsertRowHead =
     "INSERT OR IGNORE INTO rows (run, kind, value, source, listed_url, line_number, found_ms, "
     "checks)";
@@ -68,6 +68,8 @@ void BindPage(store::TStatement& insert, int first, int64_t run, int64_t sequenc
   insert.Bind(first + 12, page.Depth);
   insert.Bind(first + 13, page.ListedUrl);
   insert.Bind(first + 14, page.Skipped ? 1 : 0);
+  insert.Bind(first + 15, page.RowsAdded[3]);
+  insert.Bind(first + 16, page.RowsAdded[4]);
 }
 
 void BindRow(store::TStatement& insert, int first, int64_t run, const TStoredRow& row) {
@@ -178,8 +180,8 @@ struct TReadSide {
     pagesOfRun =
         TStatement(db,
                    "SELECT line_number, url, final_url, status_code, bytes_received, milliseconds, "
-                   "failure_reason, email_rows, mobile_rows, qq_rows, depth, listed_url, skipped "
-                   "FROM pages WHERE run = ?1 ORDER BY sequence");
+                   "failure_reason, email_rows, mobile_rows, qq_rows, depth, listed_url, skipped, "
+                   "wechat_rows, phone_rows FROM pages WHERE run = ?1 ORDER BY sequence");
   }
 
   std::mutex mutex;
@@ -329,7 +331,8 @@ class TSqliteStore final : public TResultStore {
       page.Milliseconds = select.Int(5);
       page.FailureReason = select.Text(6);
       page.RowsAdded = {static_cast<int32_t>(select.Int(7)), static_cast<int32_t>(select.Int(8)),
-                        static_cast<int32_t>(select.Int(9))};
+                        static_cast<int32_t>(select.Int(9)), static_cast<int32_t>(select.Int(13)),
+                        static_cast<int32_t>(select.Int(14))};
       page.Depth = static_cast<int32_t>(select.Int(10));
       page.ListedUrl = select.Text(11);
       page.Skipped = select.Int(12) != 0;

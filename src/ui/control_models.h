@@ -114,7 +114,8 @@ class TSpinEditModel {
 // The main window's status bar: six panels of text, and two more for the failed addresses.
 class TStatusBarModel {
  public:
-  static constexpr int kPanelCount = 8;
+  // Captions and counts: e-mail, mobile, QQ, failed addresses, WeChat, telephone.
+  static constexpr int kPanelCount = 12;
   explicit TStatusBarModel(ChangeNotifier& n);
   std::string Panel(int index) const;
   void SetPanel(int index, std::string text);

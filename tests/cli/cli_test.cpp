@@ -82,7 +82,7 @@ INSTANTIATE_TEST_SUITE_P(
         UsageRow{"FetchWithoutUrl", {"fetch"}, 2, "Try 'qmharvest-cli fetch --help'."},
         UsageRow{"FetchTwoUrls", {"fetch", "http://a/", "http://b/"}, 2, "exactly one URL"},
         UsageRow{"ScanWithoutFile", {"scan", "--qq"}, 2, "at least one FILE"},
-        UsageRow{"UnknownOption", {"scan", "--phone", "x"}, 2, "unknown option --phone"},
+        UsageRow{"UnknownOption", {"scan", "--fax", "x"}, 2, "unknown option --fax"},
         UsageRow{"FlagWithValue", {"scan", "--qq=1", "x"}, 2, "takes no value"},
         UsageRow{"MissingValue", {"harvest", "list.txt", "--threads"}, 2, "needs a value"},
         UsageRow{"HarvestTwoLists", {"harvest", "a", "b"}, 2, "exactly one LIST"},
@@ -446,7 +446,7 @@ TEST_F(HarvestSite, StatusFileHasOneLinePerAddressTaken) {
     std::vector<std::string> fields;
     std::stringstream stream(line);
     for (std::string field; std::getline(stream, field, '\t');) fields.push_back(field);
-    ASSERT_EQ(fields.size(), 12u) << line;
+    ASSERT_EQ(fields.size(), 14u) << line;
     byLine[fields[0]] = fields;
   }
   ASSERT_EQ(byLine.size(), 4u);
@@ -455,7 +455,7 @@ TEST_F(HarvestSite, StatusFileHasOneLinePerAddressTaken) {
   EXPECT_EQ(byLine["2"][4], std::to_string(PageBody(2).size()));
   EXPECT_EQ(byLine["2"][6], "");
   EXPECT_EQ((std::vector<std::string>(byLine["2"].begin() + 7, byLine["2"].end())),
-            (std::vector<std::string>{"0", "1", "0", "0", nginx.Url("p2.html")}));
+            (std::vector<std::string>{"0", "1", "0", "0", nginx.Url("p2.html"), "0", "0"}));
   EXPECT_EQ(byLine["3"][3], "404");
   EXPECT_EQ(byLine["3"][6], "HTTP status 404");
   EXPECT_EQ(byLine["4"][6], "Connection refused");

@@ -168,7 +168,7 @@ TEST(AddressStatus, OneRecordPerLineWithTheReasonOfEachFailure) {
   EXPECT_EQ(byLine[1].StatusCode, 200);
   EXPECT_EQ(byLine[1].BytesReceived, 26u);
   EXPECT_EQ(byLine[1].FailureReason, "");
-  EXPECT_EQ(byLine[1].RowsAdded, (std::array<int32_t, 3>{2, 0, 0}));
+  EXPECT_EQ(byLine[1].RowsAdded, (TKindCounts{2, 0, 0, 0, 0}));
   EXPECT_EQ(byLine[2].FailureReason, "Connection refused");
   EXPECT_NE(byLine[3].FailureReason, "");
   EXPECT_EQ(byLine[4].FailureReason, "Connection timed out");
@@ -176,7 +176,7 @@ TEST(AddressStatus, OneRecordPerLineWithTheReasonOfEachFailure) {
   EXPECT_LT(byLine[4].Milliseconds, 12000);  // one wait, not two
   EXPECT_EQ(byLine[5].StatusCode, 404);
   EXPECT_EQ(byLine[5].FailureReason, "HTTP status 404");
-  EXPECT_EQ(byLine[5].RowsAdded, (std::array<int32_t, 3>{0, 0, 0}));
+  EXPECT_EQ(byLine[5].RowsAdded, (TKindCounts{}));
   EXPECT_EQ(f.form->AddressStatuses.FailedCount(), 4);
   EXPECT_EQ(f.form->StatusBar1.Panel(kFailedCountPanel), "4");
 }

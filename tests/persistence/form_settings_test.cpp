@@ -125,13 +125,38 @@ TEST(FormCreate, LinkFollowingSettingsLoadIntoRangeAndSave) {
   }
 }
 
+// The kinds beside the three: off unless the file ticks them, saved after the others.
+TEST(FormCreate, WeChatAndTelephoneBoxesLoadAndSave) {
+  const struct {
+    const char* file;
+    bool wechat, phone;
+    const char* saved;
+  } rows[] = {
+      {"[config]\r\nifeml=1\r\n", false, false, "\r\nifwechat=0\r\niftel=0\r\n"},
+      {"[config]\r\nifwechat=1\r\niftel=0\r\n", true, false, "ifwechat=1\r\niftel=0\r\n"},
+      {"[config]\r\nIfTel=1\r\n", false, true, "IfTel=1\r\n"},
+      {"[config]\r\nifwechat=x\r\niftel=\r\n", false, false, "ifwechat=0\r\niftel=0\r\n"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.file);
+    FormHarness h;
+    h.dir.Write(h.SettingsName(), row.file);
+    TForm1& form = h.Create();
+    EXPECT_EQ(form.CheckBoxWeChat.Checked(), row.wechat);
+    EXPECT_EQ(form.CheckBoxPhone.Checked(), row.phone);
+    form.Button10Click();
+    const std::string saved = TempDir::Read(h.SettingsPath());
+    EXPECT_NE(saved.find(row.saved), std::string::npos) << saved;
+  }
+}
+
 TEST(ProgressSave, BeforeAnySearchWritesTheStartUpValues) {
   FormHarness h;
   h.Create().SpeedButton7Click();
   EXPECT_EQ(TempDir::Read(h.SettingsPath()),
             "[config]\r\nurladd=\r\nprocess=0\r\ntotal=0\r\nthread=1\r\nifeml=1\r\nifphone=0\r\n"
             "ifqq=0\r\nredirect=1\r\nextended=1\r\nunique=1\r\ninflight=8\r\ndepth=1\r\n"
-            "pagelimit=20\r\nrobots=1\r\nmemlimit=1024\r\nnewonly=0\r\nverify=1\r\n"
+            "pagelimit=20\r\nrobots=1\r\nmemlimit=1024\r\nnewonly=0\r\nifwechat=0\r\niftel=0\r\nverify=1\r\n"
             "validonly=0\r\n");
   ASSERT_EQ(h.dialogs.Kinds(), std::vector<std::string>{"message"});
   EXPECT_EQ(h.dialogs.Messages(), std::vector<std::string>{"已经保存当前网络搜索进程"});
@@ -154,7 +179,7 @@ TEST(ProgressSave, WritesTheValuesOfTheMomentInPlace) {
             "[config]\r\nurladd=/data/\xcd\xf8\xd6\xb7.txt\r\nprocess=57\r\ntotal=100\r\n"
             "thread=1\r\nifeml=0\r\nifphone=0\r\nifqq=1\r\nredirect=1\r\nextended=1\r\n"
             "unique=1\r\ninflight=8\r\ndepth=1\r\npagelimit=20\r\nrobots=1\r\nmemlimit=1024\r\n"
-            "newonly=0\r\nverify=1\r\nvalidonly=0\r\n[other]\r\nkeep=1\r\n");
+            "newonly=0\r\nifwechat=0\r\niftel=0\r\nverify=1\r\nvalidonly=0\r\n[other]\r\nkeep=1\r\n");
   EXPECT_TRUE(h.dialogs.Kinds().empty());
 
   // The code page 936 path comes back as the same UI text.

@@ -29,7 +29,7 @@ TEST(SettingsFile, FirstWriteHoldsTheSevenKeysThenTheLaterOnesInOrder) {
             "[config]\r\nurladd=/data/\xd6\xd0.txt\r\nprocess=57\r\ntotal=100\r\nthread=3\r\n"
             "ifeml=1\r\nifphone=0\r\nifqq=1\r\nredirect=0\r\nextended=1\r\nunique=0\r\n"
             "inflight=32\r\ndepth=0\r\npagelimit=500\r\nrobots=0\r\nmemlimit=4096\r\n"
-            "newonly=1\r\nverify=1\r\nvalidonly=0\r\n");
+            "newonly=1\r\nifwechat=0\r\niftel=0\r\nverify=1\r\nvalidonly=0\r\n");
 }
 
 TEST(SettingsFile, LaterWritesReplaceInPlaceAndKeepOtherLines) {
@@ -43,7 +43,7 @@ TEST(SettingsFile, LaterWritesReplaceInPlaceAndKeepOtherLines) {
             "; kept\r\n[window]\r\nleft=10\r\n\r\n[Config]\r\nIfQQ=0\r\nPROCESS=-1\r\nextra=x\r\n"
             "urladd=l.txt\r\ntotal=8\r\nthread=4\r\nifeml=0\r\nifphone=1\r\nredirect=1\r\n"
             "extended=1\r\nunique=1\r\ninflight=8\r\ndepth=1\r\npagelimit=20\r\nrobots=1\r\n"
-            "memlimit=1024\r\nnewonly=0\r\nverify=1\r\nvalidonly=0\r\n\r\n"
+            "memlimit=1024\r\nnewonly=0\r\nifwechat=0\r\niftel=0\r\nverify=1\r\nvalidonly=0\r\n\r\n"
             "[later]\r\ny=2\r\n");
 }
 

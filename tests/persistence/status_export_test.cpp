@@ -15,7 +15,7 @@ namespace qm {
 namespace {
 
 const std::string kHeader =
-    "\xEF\xBB\xBF行号,网址,最终网址,HTTP状态,字节数,毫秒,失败原因,邮箱,手机,QQ号,深度,来源网址\r\n";
+    "\xEF\xBB\xBF行号,网址,最终网址,HTTP状态,字节数,毫秒,失败原因,邮箱,手机,QQ号,深度,来源网址,微信,电话\r\n";
 
 TAddressStatus Record(int32_t line, std::string url, std::string reason = {}) {
   TAddressStatus status;
@@ -32,7 +32,7 @@ TEST(StatusListCsv, OneRowPerRecordQuotedWhereNeededAndInUtf8) {
   good.StatusCode = 200;
   good.BytesReceived = 5120;
   good.Milliseconds = 81;
-  good.RowsAdded = {2, 1, 0};
+  good.RowsAdded = {2, 1, 0, 4, 3};
   TAddressStatus followed = Record(5, "http://e/contact.html");
   followed.Depth = 2;
   followed.ListedUrl = "http://e/?p=1,2";
@@ -46,8 +46,9 @@ TEST(StatusListCsv, OneRowPerRecordQuotedWhereNeededAndInUtf8) {
       {{}, ""},
       {{good}, "3,http://a/,https://a/index.html,200,5120,81,,2,1,0,0,\r\n"},
       {{Record(1, "http://b/", "Connection refused")},
-       "1,http://b/,http://b/,0,0,0,Connection refused,0,0,0,0,\r\n"},
-      // The depth and the listed address come last, so earlier columns keep their places.
+       "1,http://b/,http://b/,0,0,0,Connection refused,0,0,0,0,,0,0\r\n"},
+      // The depth and the listed address follow the first three counts, so earlier columns
+      // keep their places; the WeChat and telephone counts come last.
       {{followed, followedInCp936},
        "5,http://e/contact.html,http://e/contact.html,0,0,0,,0,0,0,2,\"http://e/?p=1,2\"\r\n"
        "6,http://f/about,http://f/about,0,0,0,,0,0,0,1,http://f/中\r\n"},

@@ -40,7 +40,7 @@ TEST(MainWindow, LayoutFollowsTheDesign) {
     EXPECT_TRUE(button->autoRaise());
   }
   EXPECT_EQ(f.CoolBar1->height(), 65);
-  EXPECT_EQ(f.Panel2->height(), 102);
+  EXPECT_EQ(f.Panel2->height(), 130);
   EXPECT_EQ(f.StatusBar1->height(), 19);
   EXPECT_EQ(f.Panel1->height(), 25);
   const int widths[] = {40, 60, 40, 60, 40, 50};

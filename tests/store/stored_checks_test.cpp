@@ -35,7 +35,9 @@ TEST(StoredChecks, AStoreWithoutTheColumnIsBroughtUpToDateAndKeepsItsRows) {
     store->Write({run, {}, {Row("old@x.cn")}, 1});
   }
   // What the first version of the store looked like.
-  test::RawDatabase(path).Execute("ALTER TABLE rows DROP COLUMN checks; PRAGMA user_version = 1");
+  test::RawDatabase(path).Execute(
+      "ALTER TABLE rows DROP COLUMN checks; ALTER TABLE pages DROP COLUMN wechat_rows; "
+      "ALTER TABLE pages DROP COLUMN phone_rows; PRAGMA user_version = 1");
   auto store = OpenSqliteStore(path);
   EXPECT_EQ(test::RawDatabase(path).Text("PRAGMA user_version"),
             std::to_string(kSqliteStoreSchemaVersion));
