@@ -21,11 +21,13 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # The shared libraries the programs link come from dpkg-shlibdeps; the rest are what they
-# load at run time: the toolkit's Chinese translations and a font with Chinese characters.
+# load at run time: the Public Suffix List the row checks read, the toolkit's Chinese
+# translations and a font with Chinese characters.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "publicsuffix")
 if(QM_BUILD_GUI)
-  set(CPACK_DEBIAN_PACKAGE_DEPENDS
-    "qt6-translations-l10n, fonts-wqy-microhei | fonts-wqy-zenhei | fonts-noto-cjk")
+  string(APPEND CPACK_DEBIAN_PACKAGE_DEPENDS
+    ", qt6-translations-l10n, fonts-wqy-microhei | fonts-wqy-zenhei | fonts-noto-cjk")
 endif()
 set(CPACK_STRIP_FILES ON)
 include(CPack)
