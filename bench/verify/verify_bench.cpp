@@ -3,7 +3,8 @@
 // rows costs: the same search of 10,000 pages, each with an address at a domain of its
 // own, with the checks asking that dnsmasq and with lookups off.
 //
-//   bench_verify [DOMAINS]   (default 10,000)
+//   bench_verify [DOMAINS [IN-FLIGHT]]   (default 10,000 domains, the resolver's default
+//                                        lookups in flight for the lookup rounds)
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -67,9 +68,10 @@ struct LookupFigures {
   uint64_t Queries = 0;
 };
 
-LookupFigures Lookups(const std::string& server, int domains) {
+LookupFigures Lookups(const std::string& server, int domains, size_t inFlight) {
   qm::verify::TMailDomainResolver::Options options;
   options.Server = server;
+  options.MaxInFlight = inFlight;
   options.Deadline = std::chrono::seconds(30);
   qm::verify::TMailDomainResolver resolver(options);
   LookupFigures figures;
@@ -117,6 +119,8 @@ double HarvestSeconds(const qm::test::TempDir& dir, const std::string& listPath,
 
 int main(int argc, char** argv) {
   const int domains = argc > 1 ? std::max(1, std::atoi(argv[1])) : 10000;
+  const size_t inFlight = argc > 2 ? static_cast<size_t>(std::max(1, std::atoi(argv[2])))
+                                   : qm::verify::TMailDomainResolver::Options{}.MaxInFlight;
   qm::test::DnsmasqServer dns(Records(domains));
   std::printf("bench_verify: %d domains served by a local dnsmasq (MX 10%%, A only 85%%, null MX "
               "2.5%%, missing 2.5%%)\n",
@@ -124,7 +128,7 @@ int main(int argc, char** argv) {
 
   std::vector<double> rates;
   for (int round = 1; round <= kRounds; ++round) {
-    LookupFigures figures = Lookups(dns.Address(), domains);
+    LookupFigures figures = Lookups(dns.Address(), domains, inFlight);
     rates.push_back(figures.PerSecond);
     std::printf("  round %d: %8.0f lookups/s, %llu queries; mail %d, no mail %d, unchecked %d\n",
                 round, figures.PerSecond, static_cast<unsigned long long>(figures.Queries),
@@ -132,8 +136,9 @@ int main(int argc, char** argv) {
                 figures.Answers[qm::verify::TMailAnswer::NoMail],
                 figures.Answers[qm::verify::TMailAnswer::Unchecked]);
   }
-  std::printf("lookups: median %.0f domains/s (each domain once; MX, then A when no MX)\n",
-              qm::bench::Median(rates));
+  std::printf("lookups: median %.0f domains/s, %zu in flight (each domain once; MX, then A "
+              "when no MX)\n",
+              qm::bench::Median(rates), inFlight);
 
   // The same domains found in a harvest: a contact page per domain, as a list of company
   // sites gives them.
