@@ -44,20 +44,20 @@ TEST(StatusListCsv, OneRowPerRecordQuotedWhereNeededAndInUtf8) {
     std::string rows;
   } cases[] = {
       {{}, ""},
-      {{good}, "3,http://a/,https://a/index.html,200,5120,81,,2,1,0,0,\r\n"},
+      {{good}, "3,http://a/,https://a/index.html,200,5120,81,,2,1,0,0,,4,3\r\n"},
       {{Record(1, "http://b/", "Connection refused")},
        "1,http://b/,http://b/,0,0,0,Connection refused,0,0,0,0,,0,0\r\n"},
       // The depth and the listed address follow the first three counts, so earlier columns
       // keep their places; the WeChat and telephone counts come last.
       {{followed, followedInCp936},
-       "5,http://e/contact.html,http://e/contact.html,0,0,0,,0,0,0,2,\"http://e/?p=1,2\"\r\n"
-       "6,http://f/about,http://f/about,0,0,0,,0,0,0,1,http://f/中\r\n"},
+       "5,http://e/contact.html,http://e/contact.html,0,0,0,,0,0,0,2,\"http://e/?p=1,2\",0,0\r\n"
+       "6,http://f/about,http://f/about,0,0,0,,0,0,0,1,http://f/中,0,0\r\n"},
       // A comma, a quote and a line break each need quotes; quotes inside are doubled.
       {{Record(2, "http://c/?a=1,2", "said \"no\"\r\n")},
-       "2,\"http://c/?a=1,2\",\"http://c/?a=1,2\",0,0,0,\"said \"\"no\"\"\r\n\",0,0,0,0,\r\n"},
+       "2,\"http://c/?a=1,2\",\"http://c/?a=1,2\",0,0,0,\"said \"\"no\"\"\r\n\",0,0,0,0,,0,0\r\n"},
       // A list line in code page 936 comes out as UTF-8.
       {{Record(4, "http://d/\xD6\xD0\xCE\xC4")},
-       "4,http://d/中文,http://d/中文,0,0,0,,0,0,0,0,\r\n"},
+       "4,http://d/中文,http://d/中文,0,0,0,,0,0,0,0,,0,0\r\n"},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(StatusListCsv(c.records), kHeader + c.rows);
@@ -88,8 +88,8 @@ TEST(StatusListCsv, SaveAllOffersTheStatusListAfterTheThreeLists) {
   EXPECT_EQ(history[1].FileOptions.DefaultExtension, "csv");
   EXPECT_TRUE(history[1].FileOptions.ConfirmOverwrite);
   EXPECT_EQ(test::TempDir::Read(dir.File("status.csv")),
-            kHeader + "1,http://a/,http://a/,0,0,0,,0,0,0,0,\r\n" +
-                "2,http://b/,http://b/,0,0,0,Connection refused,0,0,0,0,\r\n");
+            kHeader + "1,http://a/,http://a/,0,0,0,,0,0,0,0,,0,0\r\n" +
+                "2,http://b/,http://b/,0,0,0,Connection refused,0,0,0,0,,0,0\r\n");
 }
 
 }  // namespace
