@@ -1,5 +1,5 @@
 #pragma once
-// Counts the rows the calling thread appends to each of three result lists while a tally
+// Counts the rows the calling thread appends to each of the result lists while a tally
 // is open on it: what one page added, for the page's status record, with other threads
 // appending to the same lists at the same time.
 #include <array>
