@@ -63,9 +63,12 @@ class DelayedServer {
         std::this_thread::sleep_for(kDelay);
         const size_t start = request.find(' ') + 1;
         const std::string path = request.substr(start, request.find(' ', start) - start);
-        const std::string body = "<p>mail" + std::to_string(std::hash<std::string>()(path)) + "@example.com</p>\n";
-        const std::string reply = "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nConnection: close\r\n"
-                                  "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+        const std::string body =
+            "<p>mail" + std::to_string(std::hash<std::string>()(path)) + "@example.com</p>\n";
+        const std::string reply =
+            "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nConnection: close\r\n"
+            "Content-Length: " +
+            std::to_string(body.size()) + "\r\n\r\n" + body;
         [[maybe_unused]] const ssize_t sent = write(client, reply.data(), reply.size());
         close(client);
       }).detach();
@@ -96,7 +99,8 @@ int Wait(pid_t pid) {
 }
 
 int64_t Commits(qm::store::TPgConnection& db) {
-  return db.Exec("SELECT xact_commit FROM pg_stat_database WHERE datname = current_database()").Int(0, 0);
+  return db.Exec("SELECT xact_commit FROM pg_stat_database WHERE datname = current_database()")
+      .Int(0, 0);
 }
 
 }  // namespace
@@ -108,17 +112,20 @@ int main() {
   std::string list;
   for (int line = 0; line < kHosts * kLinesPerHost; ++line) {
     const int host = line % kHosts;
-    list += "http://127.0." + std::to_string(1 + host / 250) + "." + std::to_string(1 + host % 250) + ":" +
-            std::to_string(server.Port()) + "/p" + std::to_string(line) + ".html\n";
+    list += "http://127.0." + std::to_string(1 + host / 250) + "." +
+            std::to_string(1 + host % 250) + ":" + std::to_string(server.Port()) + "/p" +
+            std::to_string(line) + ".html\n";
   }
   const std::string listPath = dir.Write("list.txt", list);
-  std::printf("bench_jobs: %d lines on %d loopback hosts, each page answered after %lld ms; "
-              "workers: --threads 1 --in-flight 8, depth 0\n",
-              kHosts * kLinesPerHost, kHosts, static_cast<long long>(kDelay.count()));
+  std::printf(
+      "bench_jobs: %d lines on %d loopback hosts, each page answered after %lld ms; "
+      "workers: --threads 1 --in-flight 8, depth 0\n",
+      kHosts * kLinesPerHost, kHosts, static_cast<long long>(kDelay.count()));
   std::printf("%-8s %10s %10s %12s %10s\n", "workers", "seconds", "pages/s", "speed-up", "tx/page");
   double single = 0;
   for (const int workers : {1, 2, 4}) {
-    const pid_t submit = Spawn({QM_CLI_PATH, "job", "submit", listPath, "--db", pg.Url(), "--depth", "0", "--again"});
+    const pid_t submit = Spawn(
+        {QM_CLI_PATH, "job", "submit", listPath, "--db", pg.Url(), "--depth", "0", "--again"});
     if (Wait(submit) != 0) {
       std::fprintf(stderr, "bench_jobs: job submit failed\n");
       return 1;
@@ -129,21 +136,24 @@ int main() {
     const auto start = std::chrono::steady_clock::now();
     std::vector<pid_t> pids;
     for (int w = 0; w < workers; ++w) {
-      pids.push_back(Spawn({QM_CLI_PATH, "job", "work", "--db", pg.Url(), "--job", job, "--no-online-check",
-                            "--in-flight", "8"}));
+      pids.push_back(Spawn({QM_CLI_PATH, "job", "work", "--db", pg.Url(), "--job", job,
+                            "--no-online-check", "--in-flight", "8"}));
     }
     bool failed = false;
     for (const pid_t pid : pids) failed |= Wait(pid) != 0;
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     const int64_t commits = Commits(db) - commitsBefore;
-    const int64_t pages =
-        db.Exec("SELECT coalesce(sum(page_count), 0) FROM run_tallies t JOIN jobs j ON j.run = t.run WHERE j.id = " + job)
-            .Int(0, 0);
+    const int64_t pages = db.Exec(
+                                "SELECT coalesce(sum(page_count), 0) FROM run_tallies t JOIN jobs "
+                                "j ON j.run = t.run WHERE j.id = " +
+                                job)
+                              .Int(0, 0);
     const double rate = pages / seconds;
     if (workers == 1) single = rate;
     std::printf("%-8d %10.2f %10.1f %11.2fx %10.3f%s\n", workers, seconds, rate, rate / single,
-                static_cast<double>(commits) / static_cast<double>(pages), failed ? "  (a worker failed)" : "");
+                static_cast<double>(commits) / static_cast<double>(pages),
+                failed ? "  (a worker failed)" : "");
   }
   return 0;
 }

@@ -61,7 +61,8 @@ namespace {
 
 std::string DbOption(const ParsedCommand& parsed, const std::string& command) {
   const std::optional<std::string> url = parsed.Value("--db");
-  if (!url || url->empty()) throw UsageError(command + " needs --db postgresql://USER@HOST/DATABASE");
+  if (!url || url->empty())
+    throw UsageError(command + " needs --db postgresql://USER@HOST/DATABASE");
   // Said before anything connects: a password here is already in the process list.
   store::CheckNoPasswordIn(*url);
   return *url;
@@ -145,10 +146,9 @@ void OnStopSignal(int) {
 }
 
 int Work(const std::vector<std::string>& args) {
-  const ParsedCommand parsed =
-      ParseCommand(args, {{"--no-online-check"},
-                          {"--db", "--job", "--threads", "--in-flight", "--memory-limit",
-                           "--lease", "--batch"}});
+  const ParsedCommand parsed = ParseCommand(args, {{"--no-online-check"},
+                                                   {"--db", "--job", "--threads", "--in-flight",
+                                                    "--memory-limit", "--lease", "--batch"}});
   if (!parsed.Operands().empty()) throw UsageError("job work takes no operand");
   TJobWorkOptions options;
   options.Job = JobOption(parsed);
@@ -162,9 +162,10 @@ int Work(const std::vector<std::string>& args) {
   options.Url = DbOption(parsed, "job work");
   if (!parsed.Has("--no-online-check") && GetLocalAddress() == "127.0.0.1") {
     // Every line it claimed would fail here and use up a try of the job's.
-    std::fputs("qmharvest-cli: this machine has no network address but 127.0.0.1: it would "
-               "fail every line it claims (--no-online-check to work all the same)\n",
-               stderr);
+    std::fputs(
+        "qmharvest-cli: this machine has no network address but 127.0.0.1: it would "
+        "fail every line it claims (--no-online-check to work all the same)\n",
+        stderr);
     return kExitFailure;
   }
   options.Stop = &stopRequested;
@@ -192,8 +193,9 @@ int Status(const std::vector<std::string>& args) {
   const std::string url = DbOption(parsed, "job status");
   const std::unique_ptr<store::TPgConnection> db = ReaderConnection(url);
   const std::vector<int64_t> jobs = wanted ? std::vector<int64_t>{*wanted} : TJobQueue::Jobs(*db);
-  std::printf("job\tstate\tlines\tpending\tin_flight\tdone\tfailed\tpages\tfailed_pages\trows\t"
-              "pages_per_second\tworkers\tlist\n");
+  std::printf(
+      "job\tstate\tlines\tpending\tin_flight\tdone\tfailed\tpages\tfailed_pages\trows\t"
+      "pages_per_second\tworkers\tlist\n");
   for (const int64_t job : jobs) {
     const TJobStatus s = TJobQueue::Status(*db, job);
     std::printf("%lld\t%s\t%lld\t%lld\t%lld\t%lld\t%lld\t%lld\t%lld\t%lld\t%.1f\t%lld\t%s\n",
@@ -202,8 +204,7 @@ int Status(const std::vector<std::string>& args) {
                 static_cast<long long>(s.InFlight), static_cast<long long>(s.Done),
                 static_cast<long long>(s.Failed), static_cast<long long>(s.Pages),
                 static_cast<long long>(s.FailedPages), static_cast<long long>(s.Rows),
-                s.PagesPerSecond, static_cast<long long>(s.WorkersLastMinute),
-                s.ListFile.c_str());
+                s.PagesPerSecond, static_cast<long long>(s.WorkersLastMinute), s.ListFile.c_str());
   }
   return std::fflush(stdout) == 0 ? kExitSuccess : kExitFailure;
 }

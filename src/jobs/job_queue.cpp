@@ -99,8 +99,8 @@ TSubmittedJob TJobQueue::Submit(TPgConnection& db, const std::string& listPath,
   int32_t number = 0;
   while (reader->ReadLine(line)) {
     if (number == std::numeric_limits<int32_t>::max()) {
-      throw EJobError(listPath + " has more lines than a job can hold (" +
-                      std::to_string(number) + ")");
+      throw EJobError(listPath + " has more lines than a job can hold (" + std::to_string(number) +
+                      ")");
     }
     ++number;
     const std::string_view address = UrlOfLine(line);
@@ -129,37 +129,35 @@ TSubmittedJob TJobQueue::Submit(TPgConnection& db, const std::string& listPath,
         "ORDER BY id DESC LIMIT 1",
         TPgParams().Add(digest).Add(settings));
     if (earlier.Rows() > 0 && !again) {
-      throw EJobError("this list was submitted already with the same settings, as job " +
-                      earlier.Text(0, 0) +
-                      (earlier.Int(0, 1) == 0 ? " (still open: its workers go on with it)"
-                                              : " (complete)") +
-                      "; to submit it once more as a new job, add --again");
+      throw EJobError(
+          "this list was submitted already with the same settings, as job " + earlier.Text(0, 0) +
+          (earlier.Int(0, 1) == 0 ? " (still open: its workers go on with it)" : " (complete)") +
+          "; to submit it once more as a new job, add --again");
     }
-    const int64_t run =
-        db.Exec("INSERT INTO runs (list_file, settings, started_ms, saved_position) "
-                "VALUES ($1, $2, $3, 0) RETURNING id",
-                TPgParams().Add(listPath).Add(settings).Add(NowMs()))
-            .Int(0, 0);
-    job.Id = db.Exec("INSERT INTO jobs (run, list_file, list_digest, settings, line_count, "
-                     "created_ms) VALUES ($1, $2, $3, $4, $5, $6) RETURNING id",
-                     TPgParams()
-                         .Add(run)
-                         .Add(listPath)
-                         .Add(digest)
-                         .Add(settings)
-                         .Add(job.Lines)
-                         .Add(NowMs()))
+    const int64_t run = db.Exec(
+                              "INSERT INTO runs (list_file, settings, started_ms, saved_position) "
+                              "VALUES ($1, $2, $3, 0) RETURNING id",
+                              TPgParams().Add(listPath).Add(settings).Add(NowMs()))
+                            .Int(0, 0);
+    job.Id = db.Exec(
+                   "INSERT INTO jobs (run, list_file, list_digest, settings, line_count, "
+                   "created_ms) VALUES ($1, $2, $3, $4, $5, $6) RETURNING id",
+                   TPgParams().Add(run).Add(listPath).Add(digest).Add(settings).Add(job.Lines).Add(
+                       NowMs()))
                  .Int(0, 0);
     // COPY has no parameters: the job's id is filled in after.
-    db.Exec("CREATE TEMPORARY TABLE IF NOT EXISTS submitted_lines (line_number integer, "
-            "address text, site text, state smallint, reason text) ON COMMIT DELETE ROWS");
+    db.Exec(
+        "CREATE TEMPORARY TABLE IF NOT EXISTS submitted_lines (line_number integer, "
+        "address text, site text, state smallint, reason text) ON COMMIT DELETE ROWS");
     db.Copy("COPY submitted_lines FROM STDIN", copy);
-    db.Exec("INSERT INTO job_lines (job, line_number, address, site, state, reason) "
-            "SELECT $1, line_number, address, site, state, reason FROM submitted_lines",
-            TPgParams().Add(job.Id));
-    db.Exec("INSERT INTO job_sites (job, site, first_line) SELECT job, site, min(line_number) "
-            "FROM job_lines WHERE job = $1 AND state = 0 GROUP BY job, site",
-            TPgParams().Add(job.Id));
+    db.Exec(
+        "INSERT INTO job_lines (job, line_number, address, site, state, reason) "
+        "SELECT $1, line_number, address, site, state, reason FROM submitted_lines",
+        TPgParams().Add(job.Id));
+    db.Exec(
+        "INSERT INTO job_sites (job, site, first_line) SELECT job, site, min(line_number) "
+        "FROM job_lines WHERE job = $1 AND state = 0 GROUP BY job, site",
+        TPgParams().Add(job.Id));
   });
   return job;
 }
@@ -189,44 +187,50 @@ void TJobQueue::RecordOutcomes(const TClaim& last, const std::vector<TLineOutcom
   // Rows of a line are stored before it is done; a line another worker took over after
   // this one's lease ran out is done all the same, as its rows are.
   if (!done.empty()) {
-    db_.Exec("UPDATE job_lines SET state = 2, lease_holder = '', lease_expiry = NULL, "
-             "reason = '' WHERE job = $1 AND line_number = ANY($2::int[]) AND state <> 2",
-             TPgParams().Add(last.Job).AddArray(done));
+    db_.Exec(
+        "UPDATE job_lines SET state = 2, lease_holder = '', lease_expiry = NULL, "
+        "reason = '' WHERE job = $1 AND line_number = ANY($2::int[]) AND state <> 2",
+        TPgParams().Add(last.Job).AddArray(done));
   }
   if (!retried.empty()) {
-    db_.Exec("UPDATE job_lines l SET state = CASE WHEN l.attempts >= $4 THEN 3 ELSE 0 END, "
-             "lease_holder = '', lease_expiry = NULL, reason = o.r FROM unnest($2::int[], "
-             "$3::text[]) AS o(n, r) WHERE l.job = $1 AND l.line_number = o.n AND l.state < 2",
-             TPgParams().Add(last.Job).AddArray(retried).AddArray(retryReasons).Add(kLineAttempts));
+    db_.Exec(
+        "UPDATE job_lines l SET state = CASE WHEN l.attempts >= $4 THEN 3 ELSE 0 END, "
+        "lease_holder = '', lease_expiry = NULL, reason = o.r FROM unnest($2::int[], "
+        "$3::text[]) AS o(n, r) WHERE l.job = $1 AND l.line_number = o.n AND l.state < 2",
+        TPgParams().Add(last.Job).AddArray(retried).AddArray(retryReasons).Add(kLineAttempts));
   }
   if (!failed.empty()) {
-    db_.Exec("UPDATE job_lines l SET state = 3, lease_holder = '', lease_expiry = NULL, "
-             "reason = o.r FROM unnest($2::int[], $3::text[]) AS o(n, r) "
-             "WHERE l.job = $1 AND l.line_number = o.n AND l.state < 2",
-             TPgParams().Add(last.Job).AddArray(failed).AddArray(failReasons));
+    db_.Exec(
+        "UPDATE job_lines l SET state = 3, lease_holder = '', lease_expiry = NULL, "
+        "reason = o.r FROM unnest($2::int[], $3::text[]) AS o(n, r) "
+        "WHERE l.job = $1 AND l.line_number = o.n AND l.state < 2",
+        TPgParams().Add(last.Job).AddArray(failed).AddArray(failReasons));
   }
   // A line this worker did not search does not count as one of its tries.
   if (!released.empty()) {
-    db_.Exec("UPDATE job_lines SET state = 0, lease_holder = '', lease_expiry = NULL, "
-             "attempts = greatest(attempts - 1, 0) WHERE job = $1 AND "
-             "line_number = ANY($2::int[]) AND state = 1 AND lease_holder = $3",
-             TPgParams().Add(last.Job).AddArray(released).Add(holder_));
+    db_.Exec(
+        "UPDATE job_lines SET state = 0, lease_holder = '', lease_expiry = NULL, "
+        "attempts = greatest(attempts - 1, 0) WHERE job = $1 AND "
+        "line_number = ANY($2::int[]) AND state = 1 AND lease_holder = $3",
+        TPgParams().Add(last.Job).AddArray(released).Add(holder_));
   }
   if (!last.Sites.empty()) {
-    db_.Exec("UPDATE job_sites s SET holder = '', lease_expiry = NULL, open = EXISTS "
-             "(SELECT 1 FROM job_lines l WHERE l.job = s.job AND l.site = s.site AND "
-             "l.state < 2) WHERE s.job = $1 AND s.site = ANY($2::text[]) AND s.holder = $3",
-             TPgParams().Add(last.Job).AddArray(last.Sites).Add(holder_));
+    db_.Exec(
+        "UPDATE job_sites s SET holder = '', lease_expiry = NULL, open = EXISTS "
+        "(SELECT 1 FROM job_lines l WHERE l.job = s.job AND l.site = s.site AND "
+        "l.state < 2) WHERE s.job = $1 AND s.site = ANY($2::text[]) AND s.holder = $3",
+        TPgParams().Add(last.Job).AddArray(last.Sites).Add(holder_));
   }
 }
 
 void TJobQueue::FailExhaustedLines(int64_t job) {
   // Lines whose workers ended (or lost the server) before finishing them, too often.
-  db_.Exec("UPDATE job_lines SET state = 3, reason = 'its worker ended before searching it, "
-           "' || attempts || ' times (last: ' || lease_holder || ')', lease_holder = '', "
-           "lease_expiry = NULL WHERE job = $1 AND state = 1 AND lease_expiry < now() AND "
-           "attempts >= $2",
-           TPgParams().Add(job).Add(kLineAttempts));
+  db_.Exec(
+      "UPDATE job_lines SET state = 3, reason = 'its worker ended before searching it, "
+      "' || attempts || ' times (last: ' || lease_holder || ')', lease_holder = '', "
+      "lease_expiry = NULL WHERE job = $1 AND state = 1 AND lease_expiry < now() AND "
+      "attempts >= $2",
+      TPgParams().Add(job).Add(kLineAttempts));
 }
 
 TClaim TJobQueue::ClaimFrom(int64_t job, int maxLines) {
@@ -273,20 +277,23 @@ TClaim TJobQueue::ClaimFrom(int64_t job, int maxLines) {
   }
   // Sites picked beyond the lines claimed, or with nothing left to claim, go back at once.
   if (!idle.empty()) {
-    db_.Exec("UPDATE job_sites s SET holder = '', lease_expiry = NULL, open = EXISTS "
-             "(SELECT 1 FROM job_lines l WHERE l.job = s.job AND l.site = s.site AND "
-             "l.state < 2) WHERE s.job = $1 AND s.site = ANY($2::text[])",
-             TPgParams().Add(job).AddArray(idle));
+    db_.Exec(
+        "UPDATE job_sites s SET holder = '', lease_expiry = NULL, open = EXISTS "
+        "(SELECT 1 FROM job_lines l WHERE l.job = s.job AND l.site = s.site AND "
+        "l.state < 2) WHERE s.job = $1 AND s.site = ANY($2::text[])",
+        TPgParams().Add(job).AddArray(idle));
   }
   if (claim.Lines.empty()) return claim;
-  std::sort(claim.Lines.begin(), claim.Lines.end(),
-            [](const TClaimedLine& a, const TClaimedLine& b) { return a.LineNumber < b.LineNumber; });
+  std::sort(
+      claim.Lines.begin(), claim.Lines.end(),
+      [](const TClaimedLine& a, const TClaimedLine& b) { return a.LineNumber < b.LineNumber; });
   db_.Exec("UPDATE jobs SET first_claim_ms = $2 WHERE id = $1 AND first_claim_ms = 0",
            TPgParams().Add(job).Add(NowMs()));
   // Seen with every claim, not only when its leases are renewed.
-  db_.Exec("INSERT INTO job_workers (name, job, last_seen) VALUES ($1, $2, now()) "
-           "ON CONFLICT (name) DO UPDATE SET job = excluded.job, last_seen = now()",
-           TPgParams().Add(holder_).Add(job));
+  db_.Exec(
+      "INSERT INTO job_workers (name, job, last_seen) VALUES ($1, $2, now()) "
+      "ON CONFLICT (name) DO UPDATE SET job = excluded.job, last_seen = now()",
+      TPgParams().Add(holder_).Add(job));
   claim.Job = job;
   claim.Run = jobRow.Int(0, 0);
   claim.Settings = jobRow.Text(0, 1);
@@ -314,13 +321,14 @@ TClaim TJobQueue::FinishAndClaim(const TClaim& last, const std::vector<TLineOutc
 
 void TJobQueue::Renew(int64_t job) {
   db_.Transaction([&] {
-    db_.Exec("WITH l AS (UPDATE job_lines SET lease_expiry = now() + $3::int * interval "
-             "'1 second' WHERE job = $1 AND state = 1 AND lease_holder = $2 RETURNING 1), "
-             "s AS (UPDATE job_sites SET lease_expiry = now() + $3::int * interval '1 second' "
-             "WHERE job = $1 AND holder = $2 RETURNING 1) "
-             "INSERT INTO job_workers (name, job, last_seen) VALUES ($2, $1, now()) "
-             "ON CONFLICT (name) DO UPDATE SET job = excluded.job, last_seen = now()",
-             TPgParams().Add(job).Add(holder_).Add(lease_));
+    db_.Exec(
+        "WITH l AS (UPDATE job_lines SET lease_expiry = now() + $3::int * interval "
+        "'1 second' WHERE job = $1 AND state = 1 AND lease_holder = $2 RETURNING 1), "
+        "s AS (UPDATE job_sites SET lease_expiry = now() + $3::int * interval '1 second' "
+        "WHERE job = $1 AND holder = $2 RETURNING 1) "
+        "INSERT INTO job_workers (name, job, last_seen) VALUES ($2, $1, now()) "
+        "ON CONFLICT (name) DO UPDATE SET job = excluded.job, last_seen = now()",
+        TPgParams().Add(job).Add(holder_).Add(lease_));
   });
 }
 
@@ -371,8 +379,9 @@ TJobStatus TJobQueue::Status(TPgConnection& db, int64_t job) {
     const int64_t run = row.Int(0, 4);
     const int64_t firstClaim = row.Int(0, 5);
     const int64_t ended = row.Int(0, 6);
-    const TPgResult states = db.Exec(
-        "SELECT state, count(*) FROM job_lines WHERE job = $1 GROUP BY state", TPgParams().Add(job));
+    const TPgResult states =
+        db.Exec("SELECT state, count(*) FROM job_lines WHERE job = $1 GROUP BY state",
+                TPgParams().Add(job));
     for (int i = 0; i < states.Rows(); ++i) {
       const int64_t count = states.Int(i, 1);
       switch (states.Int(i, 0)) {
@@ -398,18 +407,17 @@ TJobStatus TJobQueue::Status(TPgConnection& db, int64_t job) {
     status.FailedPages = tallies.Int(0, 1);
     status.Rows = tallies.Int(0, 2);
     const int64_t lastWrite = tallies.Int(0, 3);
-    const int64_t until = status.Complete ? std::max(ended > 0 ? std::min(ended, lastWrite) : 0,
-                                                     lastWrite)
-                                          : NowMs();
+    const int64_t until =
+        status.Complete ? std::max(ended > 0 ? std::min(ended, lastWrite) : 0, lastWrite) : NowMs();
     if (firstClaim > 0 && until > firstClaim) {
-      status.PagesPerSecond = static_cast<double>(status.Pages) * 1000.0 /
-                              static_cast<double>(until - firstClaim);
+      status.PagesPerSecond =
+          static_cast<double>(status.Pages) * 1000.0 / static_cast<double>(until - firstClaim);
     }
-    status.WorkersLastMinute =
-        db.Exec("SELECT count(*) FROM job_workers WHERE job = $1 AND "
-                "last_seen > now() - interval '1 minute'",
-                TPgParams().Add(job))
-            .Int(0, 0);
+    status.WorkersLastMinute = db.Exec(
+                                     "SELECT count(*) FROM job_workers WHERE job = $1 AND "
+                                     "last_seen > now() - interval '1 minute'",
+                                     TPgParams().Add(job))
+                                   .Int(0, 0);
   });
   return status;
 }

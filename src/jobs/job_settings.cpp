@@ -15,11 +15,10 @@ const char* Flag(bool on) {
 }  // namespace
 
 std::string JobSettingsText(const TJobSettings& s) {
-  return std::string("email=") + Flag(s.Email) + " mobile=" + Flag(s.Mobile) +
-         " qq=" + Flag(s.QQ) + " redirects=" + Flag(s.Redirects) +
-         " extended=" + Flag(s.Extended) + " unique=" + Flag(s.Unique) +
-         " depth=" + std::to_string(s.Depth) + " pagelimit=" + std::to_string(s.PageLimit) +
-         " robots=" + Flag(s.Robots);
+  return std::string("email=") + Flag(s.Email) + " mobile=" + Flag(s.Mobile) + " qq=" + Flag(s.QQ) +
+         " redirects=" + Flag(s.Redirects) + " extended=" + Flag(s.Extended) +
+         " unique=" + Flag(s.Unique) + " depth=" + std::to_string(s.Depth) +
+         " pagelimit=" + std::to_string(s.PageLimit) + " robots=" + Flag(s.Robots);
 }
 
 TJobSettings ParseJobSettings(const std::string& text, int64_t job) {

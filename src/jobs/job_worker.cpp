@@ -62,10 +62,11 @@ class TScratchFolder {
  public:
   TScratchFolder() {
     const char* base = ::getenv("TMPDIR");
-    std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") +
-                          "/qmharvest-job-XXXXXX";
+    std::string pattern =
+        std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/qmharvest-job-XXXXXX";
     if (::mkdtemp(pattern.data()) == nullptr) {
-      throw EStoreError("Cannot make a temporary folder in " + pattern.substr(0, pattern.rfind('/')));
+      throw EStoreError("Cannot make a temporary folder in " +
+                        pattern.substr(0, pattern.rfind('/')));
     }
     path_ = pattern;
   }
@@ -196,8 +197,11 @@ class TLeaseRenewal {
  public:
   TLeaseRenewal(TJobQueue& queue, std::mutex& dbMutex, std::chrono::seconds lease,
                 std::function<void(const std::string&)> report)
-      : queue_(queue), dbMutex_(dbMutex), interval_(std::chrono::milliseconds(lease) / 3),
-        report_(std::move(report)), thread_([this] { Loop(); }) {}
+      : queue_(queue),
+        dbMutex_(dbMutex),
+        interval_(std::chrono::milliseconds(lease) / 3),
+        report_(std::move(report)),
+        thread_([this] { Loop(); }) {}
   ~TLeaseRenewal() {
     {
       std::lock_guard lock(mutex_);
@@ -375,8 +379,8 @@ TJobWorkResult WorkJobs(const TJobWorkOptions& options) {
           continue;
         }
         const auto listed = claimRun.Listed.find(static_cast<int32_t>(i + 1));
-        outcomes.push_back(OutcomeOf(jobLine, listed == claimRun.Listed.end() ? nullptr
-                                                                                : &listed->second));
+        outcomes.push_back(
+            OutcomeOf(jobLine, listed == claimRun.Listed.end() ? nullptr : &listed->second));
         ++result.Lines;
       }
       result.Pages = claimRun.PagesStored;

@@ -28,8 +28,8 @@ struct TJobWorkOptions {
 };
 
 struct TJobWorkResult {
-  int64_t Lines = 0;   // lines this worker searched
-  int64_t Pages = 0;   // pages it stored
+  int64_t Lines = 0;  // lines this worker searched
+  int64_t Pages = 0;  // pages it stored
   bool Stopped = false;
 };
 

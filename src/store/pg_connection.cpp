@@ -204,14 +204,20 @@ void TPgConnection::Connect() {
   if (conn_ != nullptr) PQfinish(conn_);
   // Defaults the connection string may override: a server that does not answer is given
   // up within seconds, and a connection cut without a word is noticed by its keepalives.
-  const char* keywords[] = {"connect_timeout", "keepalives_idle", "keepalives_interval",
-                            "keepalives_count", "application_name", "dbname", nullptr};
+  const char* keywords[] = {"connect_timeout",
+                            "keepalives_idle",
+                            "keepalives_interval",
+                            "keepalives_count",
+                            "application_name",
+                            "dbname",
+                            nullptr};
   const char* values[] = {"10", "30", "10", "3", "qmharvest", url_.c_str(), nullptr};
   conn_ = PQconnectdbParams(keywords, values, /*expand_dbname=*/1);
   if (conn_ != nullptr && PQstatus(conn_) == CONNECTION_OK) {
     PQsetClientEncoding(conn_, "UTF8");
     // Notices (an index that exists already) are not for the user.
-    PQsetNoticeProcessor(conn_, [](void*, const char*) {}, nullptr);
+    PQsetNoticeProcessor(
+        conn_, [](void*, const char*) {}, nullptr);
     return;
   }
   std::string reason = conn_ != nullptr ? PQerrorMessage(conn_) : "out of memory";
@@ -220,11 +226,13 @@ void TPgConnection::Connect() {
   const size_t failed = detail.find(" failed: ");
   if (failed != std::string::npos) detail = detail.substr(failed + 9);
   if (reason.find("password authentication failed") != std::string::npos) {
-    detail += " (the password is read from the environment variable PGPASSWORD or from "
-              "~/.pgpass, or the file PGPASSFILE names)";
+    detail +=
+        " (the password is read from the environment variable PGPASSWORD or from "
+        "~/.pgpass, or the file PGPASSFILE names)";
   } else if (reason.find("no password supplied") != std::string::npos) {
-    detail = "the server asks for a password: put it in ~/.pgpass (or the file PGPASSFILE "
-             "names) or in the environment variable PGPASSWORD";
+    detail =
+        "the server asks for a password: put it in ~/.pgpass (or the file PGPASSFILE "
+        "names) or in the environment variable PGPASSWORD";
   }
   PQfinish(conn_);
   conn_ = nullptr;
@@ -245,13 +253,11 @@ void TPgConnection::Fail(pg_result* result, const std::string& sql) {
                     state.starts_with("08") || state == "57P01" || state == "57P02" ||
                     state == "57P03";
   if (lost) {
-    throw EPgConnectionLost("The PostgreSQL server " + ShownUrl(url_) +
-                            " went away: " + message);
+    throw EPgConnectionLost("The PostgreSQL server " + ShownUrl(url_) + " went away: " + message);
   }
   if (state == "40001" || state == "40P01") throw EPgConflict(message);
   (void)sql;
-  throw EStoreError("The PostgreSQL server " + ShownUrl(url_) + " refused a statement: " +
-                    message);
+  throw EStoreError("The PostgreSQL server " + ShownUrl(url_) + " refused a statement: " + message);
 }
 
 TPgResult TPgConnection::Exec(const std::string& sql, const TPgParams& params) {
@@ -262,7 +268,7 @@ TPgResult TPgConnection::Exec(const std::string& sql, const TPgParams& params) {
     values.push_back(value ? value->c_str() : nullptr);
   }
   pg_result* result = PQexecParams(conn_, sql.c_str(), static_cast<int>(values.size()), nullptr,
-                                    values.data(), nullptr, nullptr, 0);
+                                   values.data(), nullptr, nullptr, 0);
   const ExecStatusType status = result != nullptr ? PQresultStatus(result) : PGRES_FATAL_ERROR;
   if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) Fail(result, sql);
   return TPgResult(result);

@@ -133,9 +133,8 @@ constexpr std::array<const char*, kPgStoreSchemaVersion> kMigrations = {
 
 [[noreturn]] void FailNewer(const TPgConnection& connection, int64_t version) {
   throw EStoreError("The PostgreSQL database " + ShownUrl(connection.Url()) +
-                    " was prepared by a newer program (schema version " +
-                    std::to_string(version) + ", this program knows up to " +
-                    std::to_string(kPgStoreSchemaVersion) +
+                    " was prepared by a newer program (schema version " + std::to_string(version) +
+                    ", this program knows up to " + std::to_string(kPgStoreSchemaVersion) +
                     "); update qmharvest on this machine before it works there");
 }
 

@@ -73,9 +73,10 @@ class TPgStore final : public TResultStore {
     std::lock_guard lock(mutex_);
     int64_t id = 0;
     db_.Transaction([&] {
-      id = db_.Exec("INSERT INTO runs (list_file, settings, started_ms, saved_position) "
-                    "VALUES ($1, $2, $3, $4) RETURNING id",
-                    TPgParams().Add(listFile).Add(settings).Add(NowMs()).Add(startPosition))
+      id = db_.Exec(
+                  "INSERT INTO runs (list_file, settings, started_ms, saved_position) "
+                  "VALUES ($1, $2, $3, $4) RETURNING id",
+                  TPgParams().Add(listFile).Add(settings).Add(NowMs()).Add(startPosition))
                .Int(0, 0);
     });
     return id;
@@ -84,8 +85,8 @@ class TPgStore final : public TResultStore {
   std::optional<TStoredRun> LastUnfinishedRun(const std::string& listFile) override {
     std::lock_guard lock(mutex_);
     const TPgResult result =
-        db_.Exec(std::string(kRunSelect) + "WHERE r.list_file = $1 AND r.finished = 0" +
-                     kRunGroup + "ORDER BY r.id DESC LIMIT 1",
+        db_.Exec(std::string(kRunSelect) + "WHERE r.list_file = $1 AND r.finished = 0" + kRunGroup +
+                     "ORDER BY r.id DESC LIMIT 1",
                  TPgParams().Add(listFile));
     if (result.Rows() == 0) return std::nullopt;
     return ReadRun(result, 0);
@@ -95,9 +96,9 @@ class TPgStore final : public TResultStore {
     std::lock_guard lock(mutex_);
     int64_t changed = 0;
     db_.Transaction([&] {
-      changed = db_.Exec("UPDATE runs SET ended_ms = 0, finished = 0 WHERE id = $1",
-                         TPgParams().Add(run))
-                    .AffectedRows();
+      changed =
+          db_.Exec("UPDATE runs SET ended_ms = 0, finished = 0 WHERE id = $1", TPgParams().Add(run))
+              .AffectedRows();
     });
     if (changed == 0) FailNoRun(run);
   }
@@ -171,13 +172,14 @@ class TPgStore final : public TResultStore {
       }
       int64_t stored = 0;
       if (!batch.Rows.empty()) {
-        stored = db_.Exec("INSERT INTO rows (run, kind, value, source, listed_url, line_number, "
-                          "found_ms, checks) SELECT $1, r.k, r.v, r.s, r.li, r.l, r.f, r.c FROM "
-                          "unnest($2::int[], $3::text[], $4::text[], $5::text[], $6::int[], "
-                          "$7::bigint[], $8::text[]) WITH ORDINALITY AS r(k, v, s, li, l, f, c, n) "
-                          "ORDER BY r.n "
-                          "ON CONFLICT (run, kind, value) DO NOTHING",
-                          rows)
+        stored = db_.Exec(
+                        "INSERT INTO rows (run, kind, value, source, listed_url, line_number, "
+                        "found_ms, checks) SELECT $1, r.k, r.v, r.s, r.li, r.l, r.f, r.c FROM "
+                        "unnest($2::int[], $3::text[], $4::text[], $5::text[], $6::int[], "
+                        "$7::bigint[], $8::text[]) WITH ORDINALITY AS r(k, v, s, li, l, f, c, n) "
+                        "ORDER BY r.n "
+                        "ON CONFLICT (run, kind, value) DO NOTHING",
+                        rows)
                      .AffectedRows();
       }
       db_.Exec(
@@ -205,9 +207,10 @@ class TPgStore final : public TResultStore {
     std::lock_guard lock(mutex_);
     int64_t changed = 0;
     db_.Transaction([&] {
-      changed = db_.Exec("UPDATE runs SET ended_ms = $2, saved_position = $3, finished = $4 "
-                         "WHERE id = $1",
-                         TPgParams().Add(run).Add(NowMs()).Add(savedPosition).Add(finished ? 1 : 0))
+      changed = db_.Exec(
+                       "UPDATE runs SET ended_ms = $2, saved_position = $3, finished = $4 "
+                       "WHERE id = $1",
+                       TPgParams().Add(run).Add(NowMs()).Add(savedPosition).Add(finished ? 1 : 0))
                     .AffectedRows();
     });
     if (changed == 0) FailNoRun(run);

@@ -35,7 +35,8 @@ std::string RunCapturing(const std::string& command) {
   FILE* pipe = popen((command + " 2>&1").c_str(), "r");
   if (pipe == nullptr) throw std::runtime_error("cannot run " + command);
   std::array<char, 4096> buffer;
-  while (size_t read = fread(buffer.data(), 1, buffer.size(), pipe)) output.append(buffer.data(), read);
+  while (size_t read = fread(buffer.data(), 1, buffer.size(), pipe))
+    output.append(buffer.data(), read);
   const int status = pclose(pipe);
   if (status != 0) throw std::runtime_error(command + " failed: " + output);
   return output;
@@ -69,10 +70,15 @@ PostgresServer::PostgresServer() : bin_(kBinFolder) {
   // The programs under test find the password where a user would keep it: one file for the
   // process, a line for each server.
   static const std::string passFile = [] {
-    const std::string path = (std::filesystem::temp_directory_path() /
-                              ("qm-test-pgpass-" + std::to_string(getpid()))).string();
-    std::atexit([] { std::remove(("" + (std::filesystem::temp_directory_path() /
-                                        ("qm-test-pgpass-" + std::to_string(getpid()))).string()).c_str()); });
+    const std::string path =
+        (std::filesystem::temp_directory_path() / ("qm-test-pgpass-" + std::to_string(getpid())))
+            .string();
+    std::atexit([] {
+      std::remove(("" + (std::filesystem::temp_directory_path() /
+                         ("qm-test-pgpass-" + std::to_string(getpid())))
+                            .string())
+                      .c_str());
+    });
     return path;
   }();
   {
