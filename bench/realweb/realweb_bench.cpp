@@ -19,6 +19,7 @@
 #include "common/quiet_dialogs.h"
 #include "common/search_run.h"
 #include "compression_support.h"
+#include "reach_figures.h"
 #include "engine/main_form.h"
 #include "http/fetch_page_lines.h"
 #include "http/http_client.h"
@@ -158,7 +159,11 @@ bool UndecodedFetch(const std::string& url, qm::TPageLines& lines) {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+  // "reach": only the figures of sites a plain fetch cannot get past.
+  const bool reachOnly = argc > 1 && std::string(argv[1]) == "reach";
+  qm::bench::PrintReachFigures();
+  if (reachOnly) return 0;
   qm::test::NginxServer::Options options = qm::bench::NginxOptions();
   options.ServerDirectives =
       "location /r/ { rewrite ^/r/(.*)$ /$1 permanent; }\n"

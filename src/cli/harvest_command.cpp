@@ -72,7 +72,10 @@ const char* const kHarvestHelp =
     "                    writable, else in $XDG_CONFIG_HOME/qmharvest/ (or\n"
     "                    ~/.config/qmharvest/)\n"
     "  --no-online-check do not require an address other than 127.0.0.1 for this host\n"
-    "  --in-flight K     pages each worker keeps in flight, 1 to 32 (default 8)\n"
+    "  --in-flight K     pages each worker keeps in flight, 1 to 4096 (default 1024)\n"
+    "  --host-limit N    connections open to one host at once over all pages, 1 to 64\n"
+    "                    (default 8)\n"
+    "  --no-keep-alive   a connection of its own for every page, closed when it ends\n"
     "  --no-redirects    scan a redirect's own body instead of following it\n"
     "  --no-extended     only the plain lower-case forms of contacts, as the first version\n"
     "  --no-unique       append a value again unless it repeats the list's last one\n"
@@ -92,6 +95,15 @@ const char* const kHarvestHelp =
     "                    and a port; default the system's resolvers)\n"
     "  --memory-limit MB  memory the pages of the run may hold at once, in MiB, 64 to\n"
     "                    1048576 (default 1024)\n"
+    "  --timeout S       seconds each wait for a server may last, 1 to 120 (default\n"
+    "                    20); a page may take twice this, or 60 s when that is longer\n"
+    "  --user-agent TEXT the User-Agent of every request, robots.txt's included\n"
+    "                    (default qmharvest/VERSION); robots.txt groups are matched\n"
+    "                    for its first product's name\n"
+    "  --no-render       never render a page in the headless browser (by default a page\n"
+    "                    left without contacts whose scripts seem to write its text is\n"
+    "                    rendered by chromium-headless-shell when it is installed, one\n"
+    "                    page of a site at most, two at once)\n"
     "  --progress        the line of progress even when standard error is no terminal\n"
     "  --quiet           no progress and no summary: standard error has only failures\n"
     "  --status FILE     write what became of every page to FILE as it ends, one line\n"
@@ -111,7 +123,8 @@ constexpr int32_t kMostDepth = 3;
 constexpr int32_t kDefaultDepth = 1;
 constexpr int32_t kMostPageLimit = 1000;
 constexpr int32_t kDefaultPageLimit = 20;
-constexpr int32_t kDefaultPagesInFlight = 8;
+constexpr int32_t kMostTimeout = 120;  // seconds
+constexpr int32_t kDefaultTimeout = 20;
 
 std::string ListFailure(const std::string& list, const std::string& reason) {
   return "cannot read the URL list " + list + ": " + reason;
@@ -282,9 +295,11 @@ int RunHarvest(const std::vector<std::string>& args) {
       ParseCommand(args, {{"--email", "--mobile", "--qq", "--wechat", "--phone", "--save-progress",
                            "--no-online-check",
                            "--no-redirects", "--no-extended", "--no-unique", "--no-robots",
-                           "--new-only", "--progress", "--quiet", "--no-verify"},
+                           "--new-only", "--progress", "--quiet", "--no-keep-alive", "--no-verify",
+                           "--no-render"},
                           {"--threads", "--from", "--out", "--in-flight", "--status", "--depth",
-                           "--page-limit", "--memory-limit", "--store", "--resume", "--resolver"}});
+                           "--page-limit", "--memory-limit", "--store", "--resume", "--timeout", "--host-limit",
+                           "--user-agent", "--resolver"}});
   const std::optional<std::string> resumed = parsed.Value("--resume");
   if (parsed.Operands().size() != (resumed ? 0u : 1u)) {
     throw UsageError(resumed ? "harvest --resume LIST takes no other LIST"
@@ -309,6 +324,10 @@ int RunHarvest(const std::vector<std::string>& args) {
   const int32_t depth = NumberOption(parsed, "--depth", 0, kMostDepth, kDefaultDepth);
   const int32_t pageLimit =
       NumberOption(parsed, "--page-limit", 1, kMostPageLimit, kDefaultPageLimit);
+  const int32_t timeout = NumberOption(parsed, "--timeout", 1, kMostTimeout, kDefaultTimeout);
+  const int32_t hostLimit =
+      NumberOption(parsed, "--host-limit", TConnectionPool::kLeastHostLimit,
+                   TConnectionPool::kMostHostLimit, TConnectionPool::kDefaultHostLimit);
   const std::string resolver = ResolverOption(parsed);
   if (parsed.Has("--progress") && parsed.Has("--quiet")) {
     throw UsageError("--progress and --quiet exclude each other");
@@ -359,6 +378,8 @@ int RunHarvest(const std::vector<std::string>& args) {
   form.CheckBoxNewOnly.SetChecked(parsed.Has("--new-only"));
   form.CheckBoxVerify.SetChecked(!parsed.Has("--no-verify"));
   form.VerifyResolver = resolver;
+  form.CheckBoxKeepAlive.SetChecked(!parsed.Has("--no-keep-alive"));
+  form.SpinEditHostLimit.SetValue(hostLimit);
   form.Edit5.SetText(list);
   form.SpinEdit1.SetValue(threads);
   form.CheckBox2.SetChecked(parsed.Has("--email") || !anyKind);
@@ -374,6 +395,9 @@ int RunHarvest(const std::vector<std::string>& args) {
   form.SpinEditPageLimit.SetValue(pageLimit);
   form.CheckBoxRobots.SetChecked(!parsed.Has("--no-robots"));
   form.SpinEditMemoryLimit.SetValue(memoryLimit);
+  form.SpinEditTimeout.SetValue(timeout);
+  form.EditUserAgent.SetText(parsed.Value("--user-agent").value_or(""));
+  form.CheckBoxRender.SetChecked(!parsed.Has("--no-render") && !FindHeadlessBrowser().empty());
   // Records are written as they come, never read back: a list of a million lines need not
   // hold a million of them.
   form.AddressStatuses.SetKeepRecords(false);

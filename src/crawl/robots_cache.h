@@ -1,5 +1,4 @@
 #pragma once
-#include <condition_variable>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -7,6 +6,7 @@
 #include <unordered_map>
 
 #include "crawl/robots_rules.h"
+#include "http/fiber_scheduler.h"
 #include "http/memory_budget.h"
 
 namespace qm {
@@ -30,7 +30,8 @@ class TRobotsCache {
     TMemoryReservation Memory;
   };
   std::mutex Lock;
-  std::condition_variable Answered;
+  // Lanes that are fibers of one thread wait here for each other.
+  TWaitCondition Answered;
   std::unordered_map<std::string, TEntry> Entries;
 };
 

@@ -12,6 +12,7 @@ TForm1::TForm1(ui::Dialogs& dialogs, TForm1Environment environment)
     : dialogs_(dialogs), environment_(std::move(environment)) {
   if (environment_.ProgramPath.empty()) environment_.ProgramPath = ProgramFilePath();
   if (!environment_.LocalAddress) environment_.LocalAddress = GetLocalAddress;
+  lanesAsFibers_ = !environment_.FetchPageWithResult && !environment_.FetchPage;
   if (!environment_.FetchPageWithResult) {
     if (environment_.FetchPage) {
       environment_.FetchPageWithResult = [fetch = environment_.FetchPage](
@@ -29,6 +30,7 @@ TForm1::TForm1(ui::Dialogs& dialogs, TForm1Environment environment)
   if (!environment_.FetchPage) {
     environment_.FetchPage = static_cast<bool (*)(const std::string&, TPageLines&)>(FetchPageLines);
   }
+  if (!environment_.RenderPage) environment_.RenderPage = RenderPage;
   if (!environment_.Environment) {
     environment_.Environment = [](const char* name) -> const char* { return std::getenv(name); };
   }

@@ -22,6 +22,7 @@
 #include "engine/search_state.h"
 #include "engine/url_list_reader.h"
 #include "http/fetch_page_lines.h"
+#include "render/headless_browser.h"
 #include "store/result_store.h"
 #include "ui/control_models.h"
 #include "ui/dialogs.h"
@@ -33,8 +34,12 @@ class TPageAnchors;
 class TLabelledAnchors;
 struct TExportChecks;
 
-// The most pages a worker keeps in flight.
-inline constexpr int kMaxPagesInFlight = 32;
+// The most pages a worker keeps in flight, and the default: a list of many sites has
+// hundreds of pages waiting for their servers at once.
+inline constexpr int kMaxPagesInFlight = 4096;
+inline constexpr int kDefaultPagesInFlight = 1024;
+// A fetch the environment supplies may block its thread: its lanes are threads, this many.
+inline constexpr int kMaxLaneThreads = 32;
 // The most pages of one site in flight at once, over all workers.
 inline constexpr int kSitePagesInFlight = 2;
 // The status bar panel that shows how many addresses of the run failed, after its caption.
@@ -68,6 +73,8 @@ struct TForm1Environment {
   // process environment (getenv) and a test of a folder's writability by default.
   std::function<const char*(const char*)> Environment;
   std::function<bool(const std::string&)> DirectoryWritable;
+  // Renders a page in the headless browser. Defaults to RenderPage.
+  std::function<TRenderResult(const std::string&, const TRenderOptions&)> RenderPage;
 };
 
 class TForm1 {
@@ -92,7 +99,8 @@ class TForm1 {
   ui::TCheckBoxModel CheckBoxRedirects{Changes, true};     // follow redirects
   ui::TCheckBoxModel CheckBoxExtended{Changes, true};      // extended recognition of contacts
   ui::TCheckBoxModel CheckBoxUnique{Changes, true};        // no value twice in a list
-  ui::TSpinEditModel SpinEditInFlight{Changes, 1, 32, 8};  // pages in flight per worker
+  // Pages in flight per worker.
+  ui::TSpinEditModel SpinEditInFlight{Changes, 1, kMaxPagesInFlight, kDefaultPagesInFlight};
   // Following a listed page's links on its site: how deep (0: only the listed page), how
   // many pages of one site at most, and whether the site's robots.txt is obeyed.
   ui::TSpinEditModel SpinEditDepth{Changes, 0, 3, 1};
@@ -102,6 +110,17 @@ class TForm1 {
   ui::TSpinEditModel SpinEditMemoryLimit{Changes, 64, 1048576, 1024};
   // Rows that earlier runs in the result store found are not appended.
   ui::TCheckBoxModel CheckBoxNewOnly{Changes, false};
+  // Connections kept alive between pages of the same server, and the most open to one host
+  // at once over all pages of the run.
+  ui::TCheckBoxModel CheckBoxKeepAlive{Changes, true};
+  ui::TSpinEditModel SpinEditHostLimit{Changes, 1, 64, 8};
+  // Seconds each wait for a server may last, and the User-Agent text of every request
+  // (empty: the program's name and version).
+  ui::TSpinEditModel SpinEditTimeout{Changes, 1, 120, 20};
+  ui::TEditModel EditUserAgent{Changes};
+  // Pages whose contacts a script writes are rendered in the headless browser; on when the
+  // browser is installed.
+  ui::TCheckBoxModel CheckBoxRender{Changes, !FindHeadlessBrowser().empty()};
 
   // Tool bar
   ui::TButtonModel SpeedButton1{Changes}, SpeedButton2{Changes}, SpeedButton3{Changes},
@@ -239,13 +258,27 @@ class TForm1 {
                std::atomic<bool>& ending);
   // With the run's ListLock held by `lock`: the next page for a lane, a followed page of an
   // open site before a new line of the list. While only pages in flight can give more, it
-  // waits for one to finish. False when the lane is to end.
+  // waits for one to finish, giving the lane's `room` back meanwhile and taking it again
+  // before a page. False when the lane is to end.
   bool TakePage(TSearchRun& run, std::unique_lock<std::mutex>& lock,
-                const std::atomic<bool>& ending, TWorkerSlot& slot, TPageJob& job);
+                const std::atomic<bool>& ending, TWorkerSlot& slot, TPageJob& job,
+                TMemoryReservation& room);
   // After a page of a site is fetched from `pageAddress` (after redirects): a listed page's
   // host joins its site, and the links of a page that answered 2xx are offered to the site.
   void FollowLinks(TSearchRun& run, const TPageJob& job, const TPageLines& page,
                    int32_t statusCode, const std::string& pageAddress);
+  // Once a run for each site whose listed page failed (`listedPageFailed`) or gave few
+  // links: the pages its sitemap lists, and when the page failed the paths where sites
+  // usually keep their contact pages, join the site's queue as links of that page, along
+  // with the page's own `links`, which join it in any case.
+  void DiscoverSitePages(TSearchRun& run, const TPageJob& job, const std::string& pageAddress,
+                         bool listedPageFailed, const std::vector<TPageLink>& links);
+  // A page that answered 2xx, that static reading leaves without contacts and that shows
+  // signs of script-written text, rendered once for its site when the run renders: `page`
+  // becomes the rendered document, or `status` says why it stays as it was.
+  void RenderIfScriptWritten(TSearchRun& run, TPageLines& page, int32_t statusCode,
+                             const std::string& pageAddress, TAddressStatus& status);
+  bool PageHasContacts(const TPageLines& page);
   // The robots.txt rules for a page of a site, read once a run for each origin it is fetched
   // from.
   std::shared_ptr<const TRobotsRules> RobotsRulesFor(TSearchRun& run, TRunSite& site,
@@ -259,6 +292,9 @@ class TForm1 {
   // to end instead.
   bool ReserveRoomForPage(TSearchRun& run, const std::atomic<bool>& ending,
                           TMemoryReservation& room);
+  // The lanes a worker may start of the `wanted`: the room of every lane of every worker
+  // takes at most half the run's memory, so that their pages have the rest to grow in.
+  int LanesWithinBudget(const TSearchRun& run, int wanted, int workers) const;
   // The page is done with (`gaveBack`: not fetched after all, as robots.txt forbids it): its
   // line counts as searched once nothing of it is left, and lanes waiting for pages are
   // woken.
@@ -300,6 +336,9 @@ class TForm1 {
 
   ui::Dialogs& dialogs_;
   TForm1Environment environment_;
+  // The program's own fetch, which waits on sockets as a fiber does: a worker's lanes are
+  // then fibers of its thread, not threads.
+  bool lanesAsFibers_ = false;
   // A run's writer writes to the store until the run ends, and every run is ended (by its
   // completion, a close, or the destructor) before the store goes.
   std::string storePath_;

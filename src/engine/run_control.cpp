@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "engine/main_form.h"
+#include "http/user_agent.h"
 
 namespace qm {
 namespace {
@@ -82,7 +83,17 @@ void TForm1::StartRun(std::unique_ptr<TUrlListReader> list) {
   auto run = std::make_shared<TSearchRun>(std::move(list));
   run->CrawlLimits = {SpinEditDepth.Value(), SpinEditPageLimit.Value(), kSitePagesInFlight};
   run->RobotsObeyed = CheckBoxRobots.Checked();
+  run->UserAgent = EditUserAgent.Text();
+  run->RobotsAgent = RobotsProductToken(run->UserAgent);
+  run->ReplyTimeoutMs = SpinEditTimeout.Value() * 1000;
+  if (CheckBoxRender.Checked()) {
+    run->Renders = std::make_unique<TRenderGate>(FindHeadlessBrowser(), kRendersAtOnce);
+  }
   if (run->CrawlLimits.MaxDepth > 0) run->Sites = std::make_unique<TSiteRegistry>(run->CrawlLimits);
+  TConnectionPoolOptions connections;
+  connections.KeepAlive = CheckBoxKeepAlive.Checked();
+  connections.HostLimit = SpinEditHostLimit.Value();
+  run->Connections = std::make_unique<TConnectionPool>(connections);
   run->Memory = std::make_unique<TMemoryBudget>(
       static_cast<size_t>(std::max(SpinEditMemoryLimit.Value(), 1)) << 20);
   // Lines are counted as UrlCounter counts them, from where the caller set it.

@@ -20,6 +20,9 @@
 #include "crawl/completed_list_lines.h"
 #include "crawl/robots_rules.h"
 #include "crawl/site_registry.h"
+#include "engine/page_render.h"
+#include "http/connection_pool.h"
+#include "http/fiber_scheduler.h"
 #include "http/memory_budget.h"
 #include "store/store_writer.h"
 #include "engine/url_list_reader.h"
@@ -44,6 +47,7 @@ struct TPageJob {
   // A listed page the run has fetched already, or a blank line: not fetched, only recorded.
   bool FetchedAlready = false;
   bool BlankLine = false;
+  TPageSource Source = TPageSource::Link;  // how a followed page became known
 };
 
 // A list line whose site is being searched: what its followed pages' records need.
@@ -86,14 +90,23 @@ class TSearchRun {
   // What the run's pages may hold at once; fixed before the first worker begins, and
   // declared before everything that holds a part of it.
   std::unique_ptr<TMemoryBudget> Memory;
+  // The connections of the run's pages: kept alive, and limited per host over all of them.
+  std::unique_ptr<TConnectionPool> Connections;
   // Following links on the listed pages' sites; fixed before the first worker begins.
   TSiteCrawlLimits CrawlLimits{0, 1, 2};
   bool RobotsObeyed = true;
+  // Every request's User-Agent text (empty: the program's own), the name its robots.txt
+  // groups are matched for, and each wait's limit in ms; fixed before the first worker.
+  std::string UserAgent;
+  std::string RobotsAgent = "qmharvest";
+  int32_t ReplyTimeoutMs = 20000;
+  // Renders of pages whose contacts a script writes; null when the run renders none.
+  std::unique_ptr<TRenderGate> Renders;
   // The list has given its last line. Guarded by ListLock.
   bool ListEnded = false;
   // Signalled, with ListLock, whenever a page of a site finishes: lanes that have nothing
   // to take but pages still in flight wait for it.
-  std::condition_variable PageFinished;
+  TWaitCondition PageFinished;
   // The sites of the lines taken, when links are followed (null at depth 0), and the lines
   // whose sites still have pages of theirs to fetch or in flight. Guarded by ListLock.
   std::unique_ptr<TSiteRegistry> Sites;

@@ -11,8 +11,6 @@
 namespace qm {
 namespace {
 
-// The name the robots.txt groups are matched against.
-constexpr std::string_view kRobotsAgentName = "qmharvest";
 // Links are looked for in a page's first bytes only.
 constexpr size_t kMaxLinkSearchBytes = 4u << 20;
 // How long a lane with nothing to take waits before it looks at stop and close again.
@@ -23,6 +21,8 @@ constexpr auto kIdleLaneWait = std::chrono::milliseconds(100);
 constexpr size_t kPageRoom = 512u << 10;
 // How long a lane waits for room before it looks at stop and close again.
 constexpr auto kRoomWait = std::chrono::milliseconds(100);
+// Fewer links of its site than this on a listed page, and its sitemap is read as well.
+constexpr size_t kFewLinks = 3;
 // How long a page's links may be looked for: a hostile page keeps the links found by then.
 constexpr auto kLinkScanTime = std::chrono::seconds(2);
 // How long a page waits for room to look for its links.
@@ -39,12 +39,25 @@ bool TForm1::ReserveRoomForPage(TSearchRun& run, const std::atomic<bool>& ending
   return false;
 }
 
+int TForm1::LanesWithinBudget(const TSearchRun& run, int wanted, int workers) const {
+  if (!run.Memory) return wanted;
+  const size_t lanes = run.Memory->Limit() / 2 / kPageRoom / static_cast<size_t>(std::max(workers, 1));
+  return static_cast<int>(std::clamp<size_t>(lanes, 1, static_cast<size_t>(std::max(wanted, 1))));
+}
+
 bool TForm1::TakePage(TSearchRun& run, std::unique_lock<std::mutex>& lock,
-                      const std::atomic<bool>& ending, TWorkerSlot& slot, TPageJob& job) {
+                      const std::atomic<bool>& ending, TWorkerSlot& slot, TPageJob& job,
+                      TMemoryReservation& room) {
   std::string line;
   std::vector<int64_t> completed;
   for (;;) {
     if (run.Closed || SearchState.StopRequested.load() || ending.load()) return false;
+    if (room.Bytes() < kPageRoom && !room.TryGrowTo(kPageRoom)) {
+      lock.unlock();
+      const bool roomy = room.GrowTo(kPageRoom, std::chrono::steady_clock::now() + kRoomWait);
+      lock.lock();
+      if (!roomy) continue;
+    }
     job = {};
     bool taken = false;
     // A followed page of a site before a new line of the list.
@@ -57,6 +70,7 @@ bool TForm1::TakePage(TSearchRun& run, std::unique_lock<std::mutex>& lock,
         job.Site = std::move(site);
         job.Url = std::move(page->Address);
         job.Depth = page->Depth;
+        job.Source = page->Source;
         job.LineIndex = page->Line;
         job.LineNumber = owner.LineNumber;
         job.ListedUrl = owner.ListedUrl;
@@ -107,6 +121,9 @@ bool TForm1::TakePage(TSearchRun& run, std::unique_lock<std::mutex>& lock,
     }
     // Without links to follow, no page in flight can give this lane anything more.
     if (!run.Sites || run.OpenLines.empty()) return false;
+    // A lane waiting for pages holds no room: with many lanes, idle ones would hold the
+    // memory the pages in flight need.
+    room.Reset();
     run.PageFinished.wait_for(lock, kIdleLaneWait);
   }
 }
@@ -122,8 +139,10 @@ void TForm1::FollowLinks(TSearchRun& run, const TPageJob& job, const TPageLines&
     if (job.Depth == 0) run.Sites->JoinHost(job.Site, absolute);
     job.Site->Crawl.MarkFetched(absolute);
   }
-  if (statusCode < 200 || statusCode > 299 || job.Depth >= run.CrawlLimits.MaxDepth ||
-      !job.Site->Crawl.FollowsLinks()) {
+  if (job.Depth >= run.CrawlLimits.MaxDepth || !job.Site->Crawl.FollowsLinks()) return;
+  if (statusCode < 200 || statusCode > 299) {
+    // An error home page does not say the site has nothing: its usual pages may be there.
+    if (job.Depth == 0 && statusCode >= 400) DiscoverSitePages(run, job, absolute, true, {});
     return;
   }
   const std::string_view text = page.Text().substr(0, kMaxLinkSearchBytes);
@@ -138,12 +157,26 @@ void TForm1::FollowLinks(TSearchRun& run, const TPageJob& job, const TPageLines&
   limits.Deadline = std::chrono::steady_clock::now() + kLinkScanTime;
   limits.Stop = &SearchState.StopRequested;
   const std::vector<TPageLink> links = ExtractPageLinks(text, absolute, limits);
-  std::lock_guard lock(run.ListLock);
-  // The stop may have cut the scan short: the line is then searched again on resuming.
-  if (SearchState.StopRequested.load()) job.Site->Crawl.KeepOpen(job.LineIndex);
-  if (links.empty()) return;
-  job.Site->Crawl.OfferLinks(links, job.Depth, job.LineIndex);
-  run.Sites->Update(job.Site);
+  size_t onSite = kFewLinks;
+  {
+    std::lock_guard lock(run.ListLock);
+    // The stop may have cut the scan short: the line is then searched again on resuming.
+    if (SearchState.StopRequested.load()) {
+      job.Site->Crawl.KeepOpen(job.LineIndex);
+      return;
+    }
+    // A listed page with few links of its site leaves its contact pages to be found
+    // elsewhere: its links join the queue with what the sitemap lists, ranked together.
+    if (job.Depth == 0) onSite = job.Site->Crawl.CountSitePages(links, kFewLinks);
+    if (onSite >= kFewLinks) {
+      if (!links.empty()) {
+        job.Site->Crawl.OfferLinks(links, job.Depth, job.LineIndex);
+        run.Sites->Update(job.Site);
+      }
+      return;
+    }
+  }
+  DiscoverSitePages(run, job, absolute, onSite == 0, links);
 }
 
 std::shared_ptr<const TRobotsRules> TForm1::RobotsRulesFor(TSearchRun& run, TRunSite& site,
@@ -161,10 +194,13 @@ TRobotsRules TForm1::FetchRobotsRules(TSearchRun& run, const std::string& robots
   TPageFetchOptions options;
   options.MaxBodyBytes = TRobotsRules::kMaxRobotsTxtBytes;
   options.Budget = run.Memory.get();
+  options.Connections = run.Connections.get();
+  options.UserAgent = run.UserAgent;
+  options.ReplyTimeoutMs = run.ReplyTimeoutMs;
   const bool answered = environment_.FetchPageWithResult(robotsAddress, body, options, fetched);
   // A fetch that failed on a redirect chain still tells its last status.
   TRobotsRules rules = TRobotsRules::FromAnswer(
-      fetched.StatusCode, answered ? body.Text() : std::string_view(), kRobotsAgentName);
+      fetched.StatusCode, answered ? body.Text() : std::string_view(), run.RobotsAgent);
   memory = TMemoryReservation(run.Memory.get());
   // Without room the rules are kept all the same: they are needed, and bounded by the cap.
   memory.TryGrowTo(rules.MemoryBytes());

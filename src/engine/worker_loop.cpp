@@ -11,6 +11,7 @@
 #include "contacts/labelled_kinds.h"
 #include "contacts/page_anchors.h"
 #include "contacts/row_tally.h"
+#include "http/fiber_scheduler.h"
 #include "http/url_parts.h"
 
 namespace qm {
@@ -27,6 +28,8 @@ constexpr std::string_view kDroppedByHand = "dropped: the search was closed by h
 // The reason of a listed page the run fetched already, listed or followed.
 constexpr std::string_view kFetchedAlready = "fetched already in this run";
 constexpr std::string_view kBlankLine = "blank line";
+// Before the status of a usual contact path the site does not have.
+constexpr std::string_view kGuessedPathMissing = "no such contact path on the site: ";
 
 }  // namespace
 
@@ -51,20 +54,43 @@ void TForm1::WorkerLoop(int index, const std::shared_ptr<TSearchRun>& run) {
     Form3.ProgressBar1.SetMax(SearchState.StartedWorkers.fetch_add(1) + 1);
   }
 
-  // The worker keeps up to K pages in flight: K lanes, this thread and K - 1 more, each
-  // taking lines as a worker does. The worker ends once all its lanes have.
-  const int pagesInFlight = std::clamp(SpinEditInFlight.Value(), 1, kMaxPagesInFlight);
+  // The worker keeps up to K pages in flight: K lanes, each taking lines as a worker does.
+  // The worker ends once all its lanes have.
   std::atomic<bool> ending{false};
-  std::vector<std::thread> lanes;
-  for (int i = 1; i < pagesInFlight; ++i) {
-    try {
-      lanes.emplace_back([this, &slot, &run, &ending] { RunLane(slot, run, ending); });
-    } catch (...) {
-      break;  // fewer pages in flight; the lanes already started go on
+  if (lanesAsFibers_) {
+    // Fibers of this thread: a page waiting for its server costs a stack's touched pages,
+    // not a thread.
+    const int pagesInFlight =
+        LanesWithinBudget(*run, std::clamp(SpinEditInFlight.Value(), 1, kMaxPagesInFlight),
+                          std::clamp(SpinEdit1.Value(), 1, kWorkerSlotCount));
+    TFiberScheduler lanes;
+    int started = 0;
+    for (; started < pagesInFlight; ++started) {
+      try {
+        if (!lanes.Spawn([this, &slot, &run, &ending] { RunLane(slot, run, ending); })) break;
+      } catch (...) {
+        break;  // fewer pages in flight; the lanes already made go on
+      }
     }
+    if (started > 0) {
+      lanes.Run();
+    } else {
+      RunLane(slot, run, ending);
+    }
+  } else {
+    // This thread and K - 1 more.
+    const int pagesInFlight = std::clamp(SpinEditInFlight.Value(), 1, kMaxLaneThreads);
+    std::vector<std::thread> lanes;
+    for (int i = 1; i < pagesInFlight; ++i) {
+      try {
+        lanes.emplace_back([this, &slot, &run, &ending] { RunLane(slot, run, ending); });
+      } catch (...) {
+        break;  // fewer pages in flight; the lanes already started go on
+      }
+    }
+    RunLane(slot, run, ending);
+    for (std::thread& lane : lanes) lane.join();
   }
-  RunLane(slot, run, ending);
-  for (std::thread& lane : lanes) lane.join();
 
   bool claimed;
   {
@@ -98,7 +124,7 @@ void TForm1::RunLane(TWorkerSlot& slot, const std::shared_ptr<TSearchRun>& run,
       if (!ReserveRoomForPage(*run, ending, room)) break;
       {
         std::unique_lock lock(run->ListLock);
-        if (!TakePage(*run, lock, ending, slot, job)) break;
+        if (!TakePage(*run, lock, ending, slot, job, room)) break;
       }
       // The page is finished with its site whatever becomes of it, or its line would never
       // count as searched and lanes waiting for its pages would wait for ever.
@@ -127,6 +153,9 @@ void TForm1::RunLane(TWorkerSlot& slot, const std::shared_ptr<TSearchRun>& run,
         TPageFetchOptions options;
         options.FollowRedirects = CheckBoxRedirects.Checked();
         options.Budget = run->Memory.get();
+        options.Connections = run->Connections.get();
+        options.UserAgent = run->UserAgent;
+        options.ReplyTimeoutMs = run->ReplyTimeoutMs;
         if (job.Depth > 0) {
           // A followed page stays on its site and within what its robots.txt allows, also
           // where its redirects lead.
@@ -152,7 +181,13 @@ void TForm1::RunLane(TWorkerSlot& slot, const std::shared_ptr<TSearchRun>& run,
         status.BytesReceived = fetched.BytesReceived;
         if (ok) {
           status.FailureReason = HttpStatusFailure(fetched.StatusCode);
+          // A contact path tried on the chance that it exists is no failure when it does not.
+          if (job.Source == TPageSource::WellKnownPath && fetched.StatusCode >= 400) {
+            status.FailureReason = std::string(kGuessedPathMissing) + status.FailureReason;
+            status.Skipped = true;
+          }
           if (status.FailureReason.empty()) status.FailureReason = fetched.CutReason;
+          RenderIfScriptWritten(*run, page, fetched.StatusCode, finalUrl, status);
           FollowLinks(*run, job, page, fetched.StatusCode, finalUrl);
           if (CheckBoxExtended.Checked()) {
             anchors.FindExtended(page.Text());
@@ -200,7 +235,7 @@ void TForm1::FinishPage(TSearchRun& run, int64_t pageKey, TPageLines* page,
   if (page != nullptr) {
     TRowTally tally(&StringGrid1, &StringGrid2, &StringGrid3, &StringGrid4, &StringGrid5);
     if (run.StoreWriter) tally.KeepRows();
-    // The three boxes are read afresh for every line with anything to look at.
+    // The boxes are read afresh for every line with anything to look at.
     for (auto line = page->begin(), last = page->end(); line != last; ++line) {
       if (run.ClosedFlag.load(std::memory_order_acquire)) return;
       if (anchors.AnyIn(line.Begin(), line.End()) ||

@@ -37,6 +37,11 @@ TSettingsRecord ReadSettingsFile(const std::string& path, const TSettingsRecord&
   record.Robots = ini.ReadInteger(kSettingsSection, "robots", defaults.Robots);
   record.MemoryLimit = ini.ReadInteger(kSettingsSection, "memlimit", defaults.MemoryLimit);
   record.NewOnly = ini.ReadInteger(kSettingsSection, "newonly", defaults.NewOnly);
+  record.KeepAlive = ini.ReadInteger(kSettingsSection, "keepalive", defaults.KeepAlive);
+  record.HostLimit = ini.ReadInteger(kSettingsSection, "hostlimit", defaults.HostLimit);
+  record.Timeout = ini.ReadInteger(kSettingsSection, "timeout", defaults.Timeout);
+  record.UserAgent = ini.ReadString(kSettingsSection, "useragent", defaults.UserAgent);
+  record.Render = ini.ReadInteger(kSettingsSection, "render", defaults.Render);
   record.IfWeChat = ini.ReadInteger(kSettingsSection, "ifwechat", defaults.IfWeChat);
   record.IfTel = ini.ReadInteger(kSettingsSection, "iftel", defaults.IfTel);
   record.Verify = ini.ReadInteger(kSettingsSection, "verify", defaults.Verify);
@@ -45,7 +50,7 @@ TSettingsRecord ReadSettingsFile(const std::string& path, const TSettingsRecord&
 }
 
 void WriteSettingsFile(const std::string& path, const TSettingsRecord& record) {
-  const std::array<TIniEntry, 20> entries{{
+  const std::array<TIniEntry, 25> entries{{
       {"urladd", record.UrlAdd},
       {"process", std::to_string(record.Process)},
       {"total", std::to_string(record.Total)},
@@ -62,6 +67,11 @@ void WriteSettingsFile(const std::string& path, const TSettingsRecord& record) {
       {"robots", std::to_string(record.Robots)},
       {"memlimit", std::to_string(record.MemoryLimit)},
       {"newonly", std::to_string(record.NewOnly)},
+      {"keepalive", std::to_string(record.KeepAlive)},
+      {"hostlimit", std::to_string(record.HostLimit)},
+      {"timeout", std::to_string(record.Timeout)},
+      {"useragent", record.UserAgent},
+      {"render", std::to_string(record.Render)},
       {"ifwechat", std::to_string(record.IfWeChat)},
       {"iftel", std::to_string(record.IfTel)},
       {"verify", std::to_string(record.Verify)},
@@ -89,6 +99,12 @@ void LoadSettings(TForm1& form, const TSettingsRecord& defaults) {
   form.CheckBoxRobots.SetChecked(SwitchChecked(record.Robots));
   form.SpinEditMemoryLimit.SetValue(record.MemoryLimit);
   form.CheckBoxNewOnly.SetChecked(SwitchChecked(record.NewOnly));
+  form.CheckBoxKeepAlive.SetChecked(SwitchChecked(record.KeepAlive));
+  form.SpinEditHostLimit.SetValue(record.HostLimit);
+  form.SpinEditTimeout.SetValue(record.Timeout);
+  form.EditUserAgent.SetText(Cp936ToUtf8(record.UserAgent));
+  form.CheckBoxRender.SetChecked(record.Render < 0 ? !FindHeadlessBrowser().empty()
+                                                   : SwitchChecked(record.Render));
   form.CheckBoxWeChat.SetChecked(SwitchChecked(record.IfWeChat));
   form.CheckBoxPhone.SetChecked(SwitchChecked(record.IfTel));
   form.CheckBoxVerify.SetChecked(SwitchChecked(record.Verify));
@@ -113,6 +129,11 @@ TSettingsRecord CurrentSettings(const TForm1& form) {
   record.Robots = form.CheckBoxRobots.Checked() ? 1 : 0;
   record.MemoryLimit = form.SpinEditMemoryLimit.Value();
   record.NewOnly = form.CheckBoxNewOnly.Checked() ? 1 : 0;
+  record.KeepAlive = form.CheckBoxKeepAlive.Checked() ? 1 : 0;
+  record.HostLimit = form.SpinEditHostLimit.Value();
+  record.Timeout = form.SpinEditTimeout.Value();
+  record.UserAgent = Utf8ToCp936(form.EditUserAgent.Text());
+  record.Render = form.CheckBoxRender.Checked() ? 1 : 0;
   record.IfWeChat = form.CheckBoxWeChat.Checked() ? 1 : 0;
   record.IfTel = form.CheckBoxPhone.Checked() ? 1 : 0;
   record.Verify = form.CheckBoxVerify.Checked() ? 1 : 0;

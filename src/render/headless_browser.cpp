@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <vector>
 
+#include "http/fiber_scheduler.h"
 #include "http/socket_calls.h"
 #include "text/trim.h"
 
@@ -96,7 +97,8 @@ int Reap(pid_t pid, Clock::time_point deadline) {
       }
       break;
     }
-    sockets::Poll(nullptr, 0, 10);
+    // A fiber's wait lets the other fibers of its thread run meanwhile.
+    ParkUntil(Clock::now() + std::chrono::milliseconds(10));
   }
   // Whatever of the browser's children is left goes with it.
   ::kill(-pid, SIGKILL);

@@ -20,10 +20,15 @@ class EngineFixture {
  public:
   using FetchFunction = std::function<bool(const std::string&, TPageLines&)>;
 
+  using RenderFunction = std::function<TRenderResult(const std::string&, const TRenderOptions&)>;
+
   // fetch: the page fetch the workers use; empty for the real FetchPageLines. program: the
-  // program file's path below the fixture's directory.
-  explicit EngineFixture(FetchFunction fetch = {}, const std::string& program = "qmharvest") {
+  // program file's path below the fixture's directory. render: the page render; empty for
+  // the real RenderPage.
+  explicit EngineFixture(FetchFunction fetch = {}, const std::string& program = "qmharvest",
+                         RenderFunction render = {}) {
     TForm1Environment environment;
+    environment.RenderPage = std::move(render);
     environment.ProgramPath = dir.File(program);
     // No user folders: a program folder that cannot be written stays the settings' folder.
     environment.Environment = [](const char*) -> const char* { return nullptr; };
@@ -57,6 +62,8 @@ class EngineFixture {
     form->SpinEditInFlight.SetValue(1);
     // Only the listed pages, as the first version read: tests that follow links say so.
     form->SpinEditDepth.SetValue(0);
+    // Nothing rendered in a browser: tests of rendering say so.
+    form->CheckBoxRender.SetChecked(false);
   }
   ~EngineFixture() { form.reset(); }
 

@@ -58,10 +58,11 @@ TEST(PagesInFlight, EachWorkerKeepsKConnectionsOpenAtOnce) {
       // or a while when fewer are (the list's tail).
       changed.wait_for(lock, std::chrono::milliseconds(1000),
                        [&] { return open >= kWorkers * kPerWorker; });
+      // Counted out before the answer goes: the client may open its next connection as soon
+      // as the answer has come.
+      --open;
     }
     c.Send("HTTP/1.1 200 OK\r\nContent-Length: 13\r\nConnection: close\r\n\r\nmail a@b.com\n");
-    std::lock_guard lock(mutex);
-    --open;
   });
   EngineFixture f;
   f.form->SpinEdit1.SetValue(kWorkers);
@@ -153,6 +154,7 @@ TEST(AddressStatus, OneRecordPerLineWithTheReasonOfEachFailure) {
   const std::string refused = "http://127.0.0.1:" + std::to_string(closed.Port()) + "/";
   EngineFixture f;
   f.form->SpinEditInFlight.SetValue(8);
+  f.form->SpinEditTimeout.SetValue(6);
   f.UseList(good.Url("a") + "\r\n" + refused + "\r\nhttp://no-such-host.invalid/\r\n" +
             silent.Url() + "\r\n" + missing.Url("gone") + "\r\n");
   f.form->SpeedButton2Click();

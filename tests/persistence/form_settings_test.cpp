@@ -75,12 +75,12 @@ TEST(FormCreate, ReadsSavedValuesByTheReadingRules) {
 TEST(FormCreate, LaterCapabilitiesLoadAndSaveWithTheirKeys) {
   FormHarness h;
   h.dir.Write(h.SettingsName(),
-              "[config]\r\nredirect=0\r\nextended=0\r\nunique=256\r\ninflight=99\r\n");
+              "[config]\r\nredirect=0\r\nextended=0\r\nunique=256\r\ninflight=9000\r\n");
   TForm1& form = h.Create();
   EXPECT_FALSE(form.CheckBoxRedirects.Checked());
   EXPECT_FALSE(form.CheckBoxExtended.Checked());
   EXPECT_FALSE(form.CheckBoxUnique.Checked());
-  EXPECT_EQ(form.SpinEditInFlight.Value(), 32);  // brought into 1 to 32
+  EXPECT_EQ(form.SpinEditInFlight.Value(), 4096);  // brought into 1 to 4096
   form.CheckBoxExtended.SetChecked(true);
   form.SpinEditInFlight.SetText("junk");  // counts as the minimum
   form.Button10Click();
@@ -88,6 +88,34 @@ TEST(FormCreate, LaterCapabilitiesLoadAndSaveWithTheirKeys) {
   EXPECT_NE(saved.find("redirect=0\r\nextended=1\r\nunique=0\r\ninflight=1\r\n"),
             std::string::npos)
       << saved;
+}
+
+// Connections kept alive and the limit per host: missing keys give the defaults, values
+// out of range are brought into it, and both are saved under their keys.
+TEST(FormCreate, ConnectionSettingsLoadIntoRangeAndSave) {
+  const struct {
+    const char* file;
+    bool keepAlive;
+    int32_t hostLimit;
+    const char* saved;
+  } rows[] = {
+      {"[config]\r\n", true, 8, "keepalive=1\r\nhostlimit=8\r\n"},
+      {"[config]\r\nkeepalive=0\r\nhostlimit=0\r\n", false, 1, "keepalive=0\r\nhostlimit=1\r\n"},
+      {"[config]\r\nkeepalive=256\r\nhostlimit=65\r\n", false, 64,
+       "keepalive=0\r\nhostlimit=64\r\n"},
+      {"[config]\r\nkeepalive=\r\nhostlimit=x\r\n", true, 8, "keepalive=1\r\nhostlimit=8\r\n"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.file);
+    FormHarness h;
+    h.dir.Write(h.SettingsName(), row.file);
+    TForm1& form = h.Create();
+    EXPECT_EQ(form.CheckBoxKeepAlive.Checked(), row.keepAlive);
+    EXPECT_EQ(form.SpinEditHostLimit.Value(), row.hostLimit);
+    form.Button10Click();
+    const std::string saved = TempDir::Read(h.SettingsPath());
+    EXPECT_NE(saved.find(row.saved), std::string::npos) << saved;
+  }
 }
 
 // The crawl's settings: link following and the memory limit of a run.
@@ -150,14 +178,55 @@ TEST(FormCreate, WeChatAndTelephoneBoxesLoadAndSave) {
   }
 }
 
+// How a run reaches servers: each wait's limit in seconds and the User-Agent text.
+TEST(FormCreate, ReplyTimeoutAndUserAgentLoadIntoRangeAndSave) {
+  const struct {
+    const char* file;
+    int32_t timeout;
+    const char* userAgent;
+    const char* saved;
+  } rows[] = {
+      {"[config]\r\n", 20, "", "timeout=20\r\nuseragent=\r\n"},
+      {"[config]\r\ntimeout=0\r\nuseragent=Finder/3.1 (+http://f.example)\r\n", 1,
+       "Finder/3.1 (+http://f.example)", "timeout=1\r\nuseragent=Finder/3.1 (+http://f.example)\r\n"},
+      {"[config]\r\ntimeout=500\r\n", 120, "", "timeout=120\r\n"},
+      {"[config]\r\ntimeout=abc\r\n", 20, "", "timeout=20\r\n"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.file);
+    FormHarness h;
+    h.dir.Write(h.SettingsName(), row.file);
+    TForm1& form = h.Create();
+    EXPECT_EQ(form.SpinEditTimeout.Value(), row.timeout);
+    EXPECT_EQ(form.EditUserAgent.Text(), row.userAgent);
+    form.Button10Click();
+    const std::string saved = TempDir::Read(h.SettingsPath());
+    EXPECT_NE(saved.find(row.saved), std::string::npos) << saved;
+  }
+  // Rendering as the file says; without the key, as the browser's installation says.
+  for (const auto& [file, checked] : std::vector<std::pair<std::string, bool>>{
+           {"[config]\r\nrender=0\r\n", false},
+           {"[config]\r\nrender=1\r\n", true},
+           {"[config]\r\n", !FindHeadlessBrowser().empty()}}) {
+    FormHarness h;
+    h.dir.Write(h.SettingsName(), file);
+    EXPECT_EQ(h.Create().CheckBoxRender.Checked(), checked) << file;
+  }
+}
+
+// A file without the render key renders when the browser is installed.
+std::string RenderKey() {
+  return FindHeadlessBrowser().empty() ? "render=0\r\n" : "render=1\r\n";
+}
+
 TEST(ProgressSave, BeforeAnySearchWritesTheStartUpValues) {
   FormHarness h;
   h.Create().SpeedButton7Click();
   EXPECT_EQ(TempDir::Read(h.SettingsPath()),
             "[config]\r\nurladd=\r\nprocess=0\r\ntotal=0\r\nthread=1\r\nifeml=1\r\nifphone=0\r\n"
-            "ifqq=0\r\nredirect=1\r\nextended=1\r\nunique=1\r\ninflight=8\r\ndepth=1\r\n"
-            "pagelimit=20\r\nrobots=1\r\nmemlimit=1024\r\nnewonly=0\r\nifwechat=0\r\niftel=0\r\nverify=1\r\n"
-            "validonly=0\r\n");
+            "ifqq=0\r\nredirect=1\r\nextended=1\r\nunique=1\r\ninflight=1024\r\ndepth=1\r\n"
+            "pagelimit=20\r\nrobots=1\r\nmemlimit=1024\r\nnewonly=0\r\nkeepalive=1\r\nhostlimit=8\r\ntimeout=20\r\n"
+            "useragent=\r\n" + RenderKey() + "ifwechat=0\r\niftel=0\r\nverify=1\r\nvalidonly=0\r\n");
   ASSERT_EQ(h.dialogs.Kinds(), std::vector<std::string>{"message"});
   EXPECT_EQ(h.dialogs.Messages(), std::vector<std::string>{"已经保存当前网络搜索进程"});
 }
@@ -178,8 +247,9 @@ TEST(ProgressSave, WritesTheValuesOfTheMomentInPlace) {
   EXPECT_EQ(TempDir::Read(h.SettingsPath()),
             "[config]\r\nurladd=/data/\xcd\xf8\xd6\xb7.txt\r\nprocess=57\r\ntotal=100\r\n"
             "thread=1\r\nifeml=0\r\nifphone=0\r\nifqq=1\r\nredirect=1\r\nextended=1\r\n"
-            "unique=1\r\ninflight=8\r\ndepth=1\r\npagelimit=20\r\nrobots=1\r\nmemlimit=1024\r\n"
-            "newonly=0\r\nifwechat=0\r\niftel=0\r\nverify=1\r\nvalidonly=0\r\n[other]\r\nkeep=1\r\n");
+            "unique=1\r\ninflight=1024\r\ndepth=1\r\npagelimit=20\r\nrobots=1\r\nmemlimit=1024\r\n"
+            "newonly=0\r\nkeepalive=1\r\nhostlimit=8\r\ntimeout=20\r\nuseragent=\r\n" +
+                RenderKey() + "ifwechat=0\r\niftel=0\r\nverify=1\r\nvalidonly=0\r\n[other]\r\nkeep=1\r\n");
   EXPECT_TRUE(h.dialogs.Kinds().empty());
 
   // The code page 936 path comes back as the same UI text.

@@ -29,7 +29,8 @@ TEST(SettingsFile, FirstWriteHoldsTheSevenKeysThenTheLaterOnesInOrder) {
             "[config]\r\nurladd=/data/\xd6\xd0.txt\r\nprocess=57\r\ntotal=100\r\nthread=3\r\n"
             "ifeml=1\r\nifphone=0\r\nifqq=1\r\nredirect=0\r\nextended=1\r\nunique=0\r\n"
             "inflight=32\r\ndepth=0\r\npagelimit=500\r\nrobots=0\r\nmemlimit=4096\r\n"
-            "newonly=1\r\nifwechat=0\r\niftel=0\r\nverify=1\r\nvalidonly=0\r\n");
+            "newonly=1\r\nkeepalive=1\r\nhostlimit=8\r\ntimeout=20\r\nuseragent=\r\n"
+            "render=-1\r\nifwechat=0\r\niftel=0\r\nverify=1\r\nvalidonly=0\r\n");
 }
 
 TEST(SettingsFile, LaterWritesReplaceInPlaceAndKeepOtherLines) {
@@ -42,8 +43,9 @@ TEST(SettingsFile, LaterWritesReplaceInPlaceAndKeepOtherLines) {
   EXPECT_EQ(test::TempDir::Read(path),
             "; kept\r\n[window]\r\nleft=10\r\n\r\n[Config]\r\nIfQQ=0\r\nPROCESS=-1\r\nextra=x\r\n"
             "urladd=l.txt\r\ntotal=8\r\nthread=4\r\nifeml=0\r\nifphone=1\r\nredirect=1\r\n"
-            "extended=1\r\nunique=1\r\ninflight=8\r\ndepth=1\r\npagelimit=20\r\nrobots=1\r\n"
-            "memlimit=1024\r\nnewonly=0\r\nifwechat=0\r\niftel=0\r\nverify=1\r\nvalidonly=0\r\n\r\n"
+            "extended=1\r\nunique=1\r\ninflight=1024\r\ndepth=1\r\npagelimit=20\r\nrobots=1\r\n"
+            "memlimit=1024\r\nnewonly=0\r\nkeepalive=1\r\nhostlimit=8\r\ntimeout=20\r\n"
+            "useragent=\r\nrender=-1\r\nifwechat=0\r\niftel=0\r\nverify=1\r\nvalidonly=0\r\n\r\n"
             "[later]\r\ny=2\r\n");
 }
 
@@ -69,6 +71,18 @@ TEST(SettingsFile, ReadsBackWhatWasWritten) {
   EXPECT_EQ(read.PageLimit, written.PageLimit);
   EXPECT_EQ(read.Robots, written.Robots);
   EXPECT_EQ(read.MemoryLimit, written.MemoryLimit);
+
+  TSettingsRecord identity;
+  identity.Timeout = 120;
+  identity.UserAgent = "Finder/3.1 (+http://f.example/bot)";
+  identity.KeepAlive = 0;
+  identity.HostLimit = 64;
+  WriteSettingsFile(path, identity);
+  const TSettingsRecord back = ReadSettingsFile(path, CreationDefaults());
+  EXPECT_EQ(back.Timeout, 120);
+  EXPECT_EQ(back.UserAgent, identity.UserAgent);
+  EXPECT_EQ(back.KeepAlive, 0);
+  EXPECT_EQ(back.HostLimit, 64);
 }
 
 TEST(SettingsFile, MissingOrOddValuesTakeTheirDefaults) {
@@ -93,11 +107,15 @@ TEST(SettingsFile, MissingOrOddValuesTakeTheirDefaults) {
     EXPECT_EQ(record.Redirect, 1);
     EXPECT_EQ(record.Extended, 1);
     EXPECT_EQ(record.Unique, 1);
-    EXPECT_EQ(record.InFlight, 8);
+    EXPECT_EQ(record.InFlight, 1024);
+    EXPECT_EQ(record.KeepAlive, 1);
+    EXPECT_EQ(record.HostLimit, 8);
     EXPECT_EQ(record.Depth, 1);
     EXPECT_EQ(record.PageLimit, 20);
     EXPECT_EQ(record.Robots, 1);
     EXPECT_EQ(record.MemoryLimit, 1024);
+    EXPECT_EQ(record.Timeout, 20);
+    EXPECT_EQ(record.UserAgent, "");
   }
 }
 

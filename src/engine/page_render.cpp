@@ -1,0 +1,91 @@
+// Pages that static reading left without contacts and whose scripts seem to write their
+// text are rendered in the headless browser, and the rendered document is scanned instead.
+#include "engine/page_render.h"
+
+#include <chrono>
+
+#include "contacts/extractors.h"
+#include "crawl/crawl_address.h"
+#include "engine/main_form.h"
+#include "http/fiber_scheduler.h"
+#include "http/user_agent.h"
+#include "render/script_signs.h"
+
+namespace qm {
+namespace {
+
+// How often a page waiting for a render looks at stop and close.
+constexpr int kRenderWaitLookMs = 20;
+constexpr std::string_view kNotRendered = "not rendered, the static page kept: ";
+
+}  // namespace
+
+bool TRenderGate::ClaimSite(const std::string& host) {
+  std::lock_guard lock(Lock);
+  return Hosts.insert(host).second;
+}
+
+bool TRenderGate::Acquire(const std::atomic<bool>& stop, const std::atomic<bool>& closed) {
+  while (!stop.load() && !closed.load()) {
+    {
+      std::lock_guard lock(Lock);
+      if (Free > 0) {
+        --Free;
+        Started.fetch_add(1);
+        return true;
+      }
+    }
+    // A lane that is a fiber lets the others of its thread run meanwhile.
+    ParkUntil(std::chrono::steady_clock::now() + std::chrono::milliseconds(kRenderWaitLookMs));
+  }
+  return false;
+}
+
+void TRenderGate::Release() {
+  std::lock_guard lock(Lock);
+  ++Free;
+}
+
+bool TForm1::PageHasContacts(const TPageLines& page) {
+  ui::ChangeNotifier scratch;
+  TResultList emails(scratch), mobiles(scratch), qqNumbers(scratch);
+  const TContactLists lists{CheckBox2.Checked() ? &emails : nullptr,
+                            CheckBox3.Checked() ? &mobiles : nullptr,
+                            CheckBox4.Checked() ? &qqNumbers : nullptr, {},
+                            CheckBoxExtended.Checked()};
+  for (auto line = page.begin(), last = page.end(); line != last; ++line) {
+    ExtractContacts(*line, lists);
+    if (emails.EntryCount() + mobiles.EntryCount() + qqNumbers.EntryCount() > 0) return true;
+  }
+  return false;
+}
+
+void TForm1::RenderIfScriptWritten(TSearchRun& run, TPageLines& page, int32_t statusCode,
+                                   const std::string& pageAddress, TAddressStatus& status) {
+  if (!run.Renders || statusCode < 200 || statusCode > 299) return;
+  if (FindScriptSign(page.Text()) == TScriptSign::None || PageHasContacts(page)) return;
+  if (!run.Renders->ClaimSite(SiteHostOf(pageAddress))) return;
+  if (!run.Renders->Acquire(SearchState.StopRequested, run.ClosedFlag)) return;
+  TRenderOptions options;
+  options.BrowserPath = run.Renders->BrowserPath;
+  options.UserAgent = UserAgentHeaderValue(run.UserAgent);
+  options.TimeLimit = std::chrono::seconds(kRenderSeconds);
+  options.Stop = &SearchState.StopRequested;
+  TRenderResult rendered;
+  try {
+    rendered = environment_.RenderPage(pageAddress, options);
+  } catch (...) {
+    run.Renders->Release();
+    throw;
+  }
+  run.Renders->Release();
+  if (!rendered.Rendered) {
+    if (status.FailureReason.empty()) {
+      status.FailureReason = std::string(kNotRendered) + rendered.FailureReason;
+    }
+    return;
+  }
+  page.TakeText(std::move(rendered.Document));
+}
+
+}  // namespace qm
