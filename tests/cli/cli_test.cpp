@@ -111,7 +111,12 @@ INSTANTIATE_TEST_SUITE_P(
         UsageRow{"InFlightBelowRange",
                  {"harvest", "--in-flight", "0", "l.txt"},
                  2,
-                 "option --in-flight takes a whole number from 1 to 32, not '0'"},
+                 "option --in-flight takes a whole number from 1 to 4096, not '0'"},
+        UsageRow{"HostLimitAboveRange",
+                 {"harvest", "--host-limit", "65", "l.txt"},
+                 2,
+                 "option --host-limit takes a whole number from 1 to 64, not '65'"},
+        UsageRow{"HostLimitBelowRange", {"harvest", "--host-limit=0", "l.txt"}, 2, "not '0'"},
         UsageRow{"DepthAboveRange",
                  {"harvest", "--depth", "7", "l.txt"},
                  2,
@@ -464,6 +469,59 @@ TEST_F(HarvestSite, StatusFileHasOneLinePerAddressTaken) {
       << result.Err;
 }
 
+// Six pages of one host: kept connections carry them all, and never more connections are
+// open to the host than its limit. Each request is held a moment for the others to come.
+TEST_F(HarvestSite, ConnectionsToOneHostAsTheOptionsSay) {
+  const struct {
+    std::vector<std::string> options;
+    size_t connections;
+  } rows[] = {
+      {{"--host-limit", "2"}, 2},
+      {{"--no-keep-alive", "--host-limit", "2"}, 6},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.options.front());
+    std::atomic<int> answering{0}, mostAnswering{0};
+    ScriptedServer server([&](ScriptedConnection& c) {
+      const auto headCount = [](const std::string& received) {
+        size_t count = 0;
+        for (size_t at = received.find("\r\n\r\n"); at != std::string::npos;
+             at = received.find("\r\n\r\n", at + 4)) {
+          ++count;
+        }
+        return count;
+      };
+      for (size_t heads = 1;; ++heads) {
+        while (headCount(c.Received()) < heads) {
+          if (!c.ReadTotal(c.Received().size() + 1, std::chrono::seconds(5))) return;
+        }
+        const int now = ++answering;
+        for (int most = mostAnswering; now > most && !mostAnswering.compare_exchange_weak(most, now);) {
+        }
+        WaitUntil([&] { return answering.load() > 2; }, std::chrono::milliseconds(200));
+        const std::string request = c.Received();
+        const size_t path = request.rfind("GET /p") + 6;
+        const std::string body = PageBody(std::atoi(request.c_str() + path));
+        --answering;
+        if (!c.Send("HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) +
+                    "\r\n\r\n" + body)) {
+          return;
+        }
+      }
+    });
+    std::vector<std::string> args{"harvest", "--depth", "0", "--no-online-check"};
+    args.insert(args.end(), row.options.begin(), row.options.end());
+    args.push_back(WriteList(server.Url(), 6));
+    const CliResult result = RunCli(args);
+    ASSERT_EQ(result.Status, 0) << result.Err;
+    std::multiset<std::string> expected;
+    for (int page = 1; page <= 6; ++page) expected.insert(Email(page));
+    EXPECT_EQ(RowsOfKind(result.Out, "email"), expected);
+    EXPECT_EQ(server.ConnectionCount(), row.connections);
+    EXPECT_EQ(mostAnswering.load(), 2);
+  }
+}
+
 TEST_F(HarvestSite, StatusFileThatCannotBeCreatedFailsBeforeSearching) {
   const CliResult result = RunCli({"harvest", "--status", dir.File("no/such/folder/status.tsv"),
                                    "--no-online-check", WriteList("http://127.0.0.1:9/", 1)});
@@ -675,8 +733,9 @@ TEST_F(HarvestSite, CtrlCOnceLetsTheWorkersFinishTheirPages) {
                           200, std::chrono::milliseconds(40));
   });
   constexpr int kPages = 200;
-  CliProcess process(
-      {"harvest", "--threads", "4", "--no-online-check", WriteList(server.Url(), kPages)});
+  // Fewer pages in flight than the list has, so that the stop leaves lines untaken.
+  CliProcess process({"harvest", "--threads", "4", "--in-flight", "8", "--depth", "0",
+                      "--no-online-check", WriteList(server.Url(), kPages)});
   ASSERT_TRUE(WaitUntil([&] { return !RowsOfKind(process.OutSoFar(), "email").empty(); }));
   ASSERT_EQ(::kill(process.Pid(), SIGINT), 0);
   const CliResult result = process.Finish();
