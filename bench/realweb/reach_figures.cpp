@@ -115,10 +115,11 @@ void PrintReachFigures() {
     errorList += url(s, s % 2 ? "broken/" : "index.php") + "\r\n";
   }
   const TRun errors = Harvest(errorList, dir, "errors", nullptr, 1);
-  std::printf("error home pages: %d sites (404 and 500), contacts found / planted %d / %d: "
-              "recall %.2f (goal >= 0.8) in %.1f s\n",
-              kErrorHomeSites, errors.Found, 2 * kErrorHomeSites,
-              errors.Found / (2.0 * kErrorHomeSites), errors.Seconds);
+  std::printf(
+      "error home pages: %d sites (404 and 500), contacts found / planted %d / %d: "
+      "recall %.2f (goal >= 0.8) in %.1f s\n",
+      kErrorHomeSites, errors.Found, 2 * kErrorHomeSites, errors.Found / (2.0 * kErrorHomeSites),
+      errors.Seconds);
 
   // Slow servers: every answer 8 s late.
   std::vector<std::unique_ptr<test::ScriptedServer>> slow;
@@ -134,10 +135,11 @@ void PrintReachFigures() {
     slowList += slow.back()->Url("home") + "\r\n";
   }
   const TRun slowRun = Harvest(slowList, dir, "slow", nullptr, 0);
-  std::printf("slow servers: %d sites answering 8 s late, listed pages only, contacts found / "
-              "planted %d / %d: recall %.2f (goal >= 0.8) in %.1f s\n",
-              kSlowSites, slowRun.Found, 2 * kSlowSites, slowRun.Found / (2.0 * kSlowSites),
-              slowRun.Seconds);
+  std::printf(
+      "slow servers: %d sites answering 8 s late, listed pages only, contacts found / "
+      "planted %d / %d: recall %.2f (goal >= 0.8) in %.1f s\n",
+      kSlowSites, slowRun.Found, 2 * kSlowSites, slowRun.Found / (2.0 * kSlowSites),
+      slowRun.Seconds);
   slow.clear();
 
   if (FindHeadlessBrowser().empty()) {
@@ -160,16 +162,16 @@ void PrintReachFigures() {
                  "'+String.fromCharCode(64)+'" + domain + " " + mobile + "';";
         break;
       case 1:
-        script = "document.write('<p>'+'" + at + "'+'&#64;'+'" + domain + "</p><p>" + mobile +
-                 "</p>');";
+        script =
+            "document.write('<p>'+'" + at + "'+'&#64;'+'" + domain + "</p><p>" + mobile + "</p>');";
         break;
       case 2:
         script = "var p=document.createElement('p');p.textContent=['" + domain + "','" + at +
                  "'].reverse().join('@')+' '+'" + mobile + "';document.body.appendChild(p);";
         break;
       default:
-        script = "document.getElementById('app').innerHTML='<a href=\"mail'+'to:" + at +
-                 "'+'@'+'" + domain + "\">mail</a> " + mobile + "';";
+        script = "document.getElementById('app').innerHTML='<a href=\"mail'+'to:" + at + "'+'@'+'" +
+                 domain + "\">mail</a> " + mobile + "';";
         break;
     }
     write(s, "index.html",
@@ -179,11 +181,11 @@ void PrintReachFigures() {
   }
   TRenderCount scriptedRenders;
   const TRun scripted = Harvest(scriptedList, dir, "scripted", &scriptedRenders, 1);
-  std::printf("script-written pages: %d sites, contacts found / planted %d / %d: recall %.2f "
-              "(goal >= 0.8), %d pages rendered in %.1f s\n",
-              kScriptedSites, scripted.Found, 2 * kScriptedSites,
-              scripted.Found / (2.0 * kScriptedSites), scriptedRenders.Renders.load(),
-              scripted.Seconds);
+  std::printf(
+      "script-written pages: %d sites, contacts found / planted %d / %d: recall %.2f "
+      "(goal >= 0.8), %d pages rendered in %.1f s\n",
+      kScriptedSites, scripted.Found, 2 * kScriptedSites, scripted.Found / (2.0 * kScriptedSites),
+      scriptedRenders.Renders.load(), scripted.Seconds);
 
   // An ordinary mix: static contacts on most pages, a counter script on many, and one page
   // in twenty without contacts whose counter writes with document.write.
@@ -209,17 +211,18 @@ void PrintReachFigures() {
   TRenderCount mixRenders;
   const TRun mix = Harvest(mixList, dir, "mix", &mixRenders, 0);
   const int rendered = mixRenders.Renders.load();
-  std::printf("ordinary mix: %d pages on %d sites, %d rendered: %.1f%% of pages (goal <= 5%%); "
-              "%d rows in %.1f s\n",
-              mixPages, kMixSites, rendered, 100.0 * rendered / mixPages, mix.Found, mix.Seconds);
+  std::printf(
+      "ordinary mix: %d pages on %d sites, %d rendered: %.1f%% of pages (goal <= 5%%); "
+      "%d rows in %.1f s\n",
+      mixPages, kMixSites, rendered, 100.0 * rendered / mixPages, mix.Found, mix.Seconds);
   const int renders = scriptedRenders.Renders.load() + rendered;
   if (renders > 0) {
-    std::printf("cost per rendered page: %.0f ms in the browser on average (%d renders, two at "
-                "once at most)\n",
-                static_cast<double>(scriptedRenders.Milliseconds.load() +
-                                    mixRenders.Milliseconds.load()) /
-                    renders,
-                renders);
+    std::printf(
+        "cost per rendered page: %.0f ms in the browser on average (%d renders, two at "
+        "once at most)\n",
+        static_cast<double>(scriptedRenders.Milliseconds.load() + mixRenders.Milliseconds.load()) /
+            renders,
+        renders);
   }
 }
 

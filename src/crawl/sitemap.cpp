@@ -20,8 +20,8 @@ std::string TagName(std::string_view text, size_t at, bool& closing) {
   closing = i < text.size() && text[i] == '/';
   if (closing) ++i;
   const size_t start = i;
-  while (i < text.size() && text[i] != '>' && text[i] != '/' && text[i] != ' ' &&
-         text[i] != '\t' && text[i] != '\r' && text[i] != '\n') {
+  while (i < text.size() && text[i] != '>' && text[i] != '/' && text[i] != ' ' && text[i] != '\t' &&
+         text[i] != '\r' && text[i] != '\n') {
     ++i;
   }
   std::string_view name = text.substr(start, i - start);

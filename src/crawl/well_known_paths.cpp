@@ -7,7 +7,7 @@ namespace qm {
 const std::vector<std::string_view>& WellKnownContactPaths() {
   // English names first, then the pinyin ones Chinese sites use (联系我们, 关于我们).
   static const std::vector<std::string_view> paths = {
-      "/contact",     "/contact.html", "/contact-us", "/contactus",  "/contact.php",
+      "/contact",     "/contact.html", "/contact-us", "/contactus",   "/contact.php",
       "/contact.htm", "/lianxi",       "/lxwm",       "/lianxi.html", "/about",
       "/about.html",  "/aboutus",      "/about-us",   "/gywm"};
   return paths;

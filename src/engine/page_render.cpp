@@ -51,7 +51,8 @@ bool TForm1::PageHasContacts(const TPageLines& page) {
   TResultList emails(scratch), mobiles(scratch), qqNumbers(scratch);
   const TContactLists lists{CheckBox2.Checked() ? &emails : nullptr,
                             CheckBox3.Checked() ? &mobiles : nullptr,
-                            CheckBox4.Checked() ? &qqNumbers : nullptr, {},
+                            CheckBox4.Checked() ? &qqNumbers : nullptr,
+                            {},
                             CheckBoxExtended.Checked()};
   for (auto line = page.begin(), last = page.end(); line != last; ++line) {
     ExtractContacts(*line, lists);

@@ -25,9 +25,8 @@ std::vector<TPageLink> AsLinks(std::vector<std::string> addresses) {
 
 }  // namespace
 
-void TForm1::DiscoverSitePages(TSearchRun& run, const TPageJob& job,
-                               const std::string& pageAddress, bool listedPageFailed,
-                               const std::vector<TPageLink>& links) {
+void TForm1::DiscoverSitePages(TSearchRun& run, const TPageJob& job, const std::string& pageAddress,
+                               bool listedPageFailed, const std::vector<TPageLink>& links) {
   {
     std::lock_guard lock(run.ListLock);
     if (!job.Site->Crawl.ClaimDiscovery()) {

@@ -28,8 +28,7 @@ constexpr std::string_view kBrowserName = "chromium-headless-shell";
 constexpr int kStopLookMs = 100;
 
 bool IsExecutable(const std::string& path) {
-  return !path.empty() && ::access(path.c_str(), X_OK) == 0 &&
-         !std::filesystem::is_directory(path);
+  return !path.empty() && ::access(path.c_str(), X_OK) == 0 && !std::filesystem::is_directory(path);
 }
 
 std::string SecondsText(std::chrono::milliseconds time) {
@@ -119,9 +118,8 @@ std::string FindHeadlessBrowser() {
       if (IsExecutable(candidate)) return candidate;
     }
   }
-  for (const std::string candidate :
-       {"/usr/bin/chromium-headless-shell",
-        "/usr/lib/chromium-headless-shell/chromium-headless-shell"}) {
+  for (const std::string candidate : {"/usr/bin/chromium-headless-shell",
+                                      "/usr/lib/chromium-headless-shell/chromium-headless-shell"}) {
     if (IsExecutable(candidate)) return candidate;
   }
   return {};
@@ -195,8 +193,8 @@ TRenderResult RenderPage(const std::string& address, const TRenderOptions& optio
   posix_spawnattr_setflags(&attributes,
                            POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
   pid_t pid = -1;
-  const int spawned = ::posix_spawn(&pid, browser.c_str(), &actions, &attributes, argv.data(),
-                                    envp.data());
+  const int spawned =
+      ::posix_spawn(&pid, browser.c_str(), &actions, &attributes, argv.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);
   posix_spawnattr_destroy(&attributes);
   ::close(pipeFds[1]);
@@ -228,7 +226,8 @@ TRenderResult RenderPage(const std::string& address, const TRenderOptions& optio
     const ssize_t got = ::read(pipeFds[0], buffer, sizeof buffer);
     if (got < 0 && errno == EINTR) continue;
     if (got <= 0) break;
-    const size_t room = options.MaxDocumentBytes - std::min(options.MaxDocumentBytes, document.size());
+    const size_t room =
+        options.MaxDocumentBytes - std::min(options.MaxDocumentBytes, document.size());
     document.append(buffer, std::min(static_cast<size_t>(got), room));
   }
   ::close(pipeFds[0]);

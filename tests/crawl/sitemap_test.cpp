@@ -51,7 +51,9 @@ TEST(Sitemap, ReadsPagesAndNestedSitemapsOfEveryForm) {
        test::Gzip("<urlset><url><loc>http://a.cn/z</loc></url></urlset>"),
        {"http://a.cn/z"},
        {}},
-      {"cut off", "<urlset><url><loc>http://a.cn/a</loc></url><url><loc>http://a.cn/b", {"http://a.cn/a"},
+      {"cut off",
+       "<urlset><url><loc>http://a.cn/a</loc></url><url><loc>http://a.cn/b",
+       {"http://a.cn/a"},
        {}},
       {"corrupt gzip", std::string("\x1F\x8B\x08\x00garbage", 12), {}, {}},
       {"empty", "", {}, {}},
@@ -67,7 +69,8 @@ TEST(Sitemap, ReadsPagesAndNestedSitemapsOfEveryForm) {
 
 TEST(Sitemap, StaysWithinItsBoundsOnHugeAndHostileBodies) {
   std::string many = "<urlset>";
-  for (int i = 0; i < 50000; ++i) many += "<url><loc>http://a.cn/" + std::to_string(i) + "</loc></url>";
+  for (int i = 0; i < 50000; ++i)
+    many += "<url><loc>http://a.cn/" + std::to_string(i) + "</loc></url>";
   many += "</urlset>";
   EXPECT_EQ(ReadSitemap(many, 2000).Pages.size(), 2000u);
   // A gzip bomb inflates only to the cap.
@@ -107,8 +110,7 @@ TEST(WellKnownPaths, OnTheListedPagesOriginContactPathsRankFirst) {
         "http://a.cn:81/contactus", "http://a.cn:81/about", "http://a.cn:81/about.html",
         "http://a.cn:81/aboutus", "http://a.cn:81/lianxi", "http://a.cn:81/lxwm",
         "http://a.cn:81/contact.php"}) {
-    EXPECT_NE(std::find(addresses.begin(), addresses.end(), expected), addresses.end())
-        << expected;
+    EXPECT_NE(std::find(addresses.begin(), addresses.end(), expected), addresses.end()) << expected;
   }
   // Offered to a site, the contact paths are taken before the about paths, and none twice.
   TSiteCrawl site("http://a.cn:81/", {1, 100, 100}, true);

@@ -99,16 +99,17 @@ TEST(SiteReach, ASiteKnownOnlyByItsSitemapsIndexAndGzip) {
   NginxServer::Options options;
   options.ServerDirectives = "location = / { return 500; }";
   NginxServer site(options);
-  site.WriteFile("robots.txt", "User-agent: *\nDisallow: /private/\nSitemap: " +
-                                   site.Url("maps/index.xml") + "\nSitemap: http://other.example/x.xml\n");
-  site.WriteFile("maps/index.xml",
-                 "<?xml version=\"1.0\"?><sitemapindex><sitemap><loc>" + site.Url("maps/pages.xml.gz") +
-                     "</loc></sitemap></sitemapindex>");
-  site.WriteFile("maps/pages.xml.gz",
-                 test::Gzip("<urlset><url><loc>" + site.Url("deep/news.html") +
-                            "</loc></url><url><loc>" + site.Url("deep/people-contact.html") +
-                            "</loc></url><url><loc>" + site.Url("private/p.html") +
-                            "</loc></url></urlset>"));
+  site.WriteFile("robots.txt",
+                 "User-agent: *\nDisallow: /private/\nSitemap: " + site.Url("maps/index.xml") +
+                     "\nSitemap: http://other.example/x.xml\n");
+  site.WriteFile("maps/index.xml", "<?xml version=\"1.0\"?><sitemapindex><sitemap><loc>" +
+                                       site.Url("maps/pages.xml.gz") +
+                                       "</loc></sitemap></sitemapindex>");
+  site.WriteFile(
+      "maps/pages.xml.gz",
+      test::Gzip("<urlset><url><loc>" + site.Url("deep/news.html") + "</loc></url><url><loc>" +
+                 site.Url("deep/people-contact.html") + "</loc></url><url><loc>" +
+                 site.Url("private/p.html") + "</loc></url></urlset>"));
   site.WriteFile("deep/people-contact.html", "<p>deep@map.cn</p>\n");
   site.WriteFile("deep/news.html", "<p>news@map.cn</p>\n");
   site.WriteFile("private/p.html", "<p>private@map.cn</p>\n");
@@ -127,8 +128,9 @@ TEST(SiteReach, ASitemapFeedsTheRankingWhenTheListedPageHasFewLinks) {
   NginxServer site;
   site.WriteFile("index.html", "<a href=/news.html>news</a> welcome\n");
   site.WriteFile("news.html", "<p>news@few.cn</p>\n");
-  site.WriteFile("sitemap.xml", "<urlset><url><loc>" + site.Url("a.html") + "</loc></url><url><loc>" +
-                                    site.Url("company/contact-info.html") + "</loc></url></urlset>");
+  site.WriteFile("sitemap.xml",
+                 "<urlset><url><loc>" + site.Url("a.html") + "</loc></url><url><loc>" +
+                     site.Url("company/contact-info.html") + "</loc></url></urlset>");
   site.WriteFile("a.html", "<p>a@few.cn</p>\n");
   site.WriteFile("company/contact-info.html", "<p>office@few.cn</p>\n");
   EngineFixture f;
@@ -149,8 +151,9 @@ TEST(SiteReach, EveryRequestNamesTheProgramAndRobotsTxtGroupsMatchItsProductToke
   NginxServer site;
   site.WriteFile("robots.txt",
                  "User-agent: finder\nDisallow: /finder-only/\n\nUser-agent: *\nDisallow: /all/\n");
-  site.WriteFile("index.html",
-                 "<a href=/finder-only/a.html>a</a> <a href=/all/b.html>b</a> <a href=/c.html>c</a>\n");
+  site.WriteFile(
+      "index.html",
+      "<a href=/finder-only/a.html>a</a> <a href=/all/b.html>b</a> <a href=/c.html>c</a>\n");
   site.WriteFile("finder-only/a.html", "a@ua.cn\n");
   site.WriteFile("all/b.html", "b@ua.cn\n");
   site.WriteFile("c.html", "c@ua.cn\n");
@@ -182,7 +185,8 @@ TEST(SiteReach, ASlowServerIsWaitedForWithinTheReplyTimeout) {
   ScriptedServer slow([](ScriptedConnection& c) {
     if (!c.ReadHead()) return;
     c.StaySilent(2500ms);
-    c.Send("HTTP/1.1 200 OK\r\nContent-Length: 20\r\nConnection: close\r\n\r\nmail late@slow.cn\r\n");
+    c.Send(
+        "HTTP/1.1 200 OK\r\nContent-Length: 20\r\nConnection: close\r\n\r\nmail late@slow.cn\r\n");
   });
   for (const int timeout : {5, 1}) {
     SCOPED_TRACE(timeout);
@@ -221,8 +225,9 @@ TEST(SiteReach, ScriptWrittenContactsAreRenderedOncePerSite) {
     return RenderPage(url, o);
   });
   f.form->CheckBoxRender.SetChecked(true);
-  Harvest(f, site.Url("a.html") + "\r\n" + site.Url("b.html") + "\r\n" + site.Url("plain.html") +
-                 "\r\n" + site.Url("static.html") + "\r\n",
+  Harvest(f,
+          site.Url("a.html") + "\r\n" + site.Url("b.html") + "\r\n" + site.Url("plain.html") +
+              "\r\n" + site.Url("static.html") + "\r\n",
           0);
   EXPECT_EQ(RowSet(f.form->StringGrid1),
             (std::set<std::string>{"sales@shop.cn", "static@shop.cn"}));

@@ -18,7 +18,8 @@ std::string Page(const std::string& body) {
 
 TEST(UndeclaredCharset, DetectedOnlyForPagesThatAreNeitherUtf8NorGb18030) {
   const std::string japanese =
-      "<p>お問い合わせはこちらのメールアドレスまでご連絡ください。会社概要、採用情報、製品のご案内、"
+      "<p>"
+      "お問い合わせはこちらのメールアドレスまでご連絡ください。会社概要、採用情報、製品のご案内、"
       "技術サポート。メール：info@jp.example</p>";
   const std::string chinese =
       "<p>欢迎访问我们的网站，联系我们请写信到这个邮箱，公司地址在北京市海淀区中关村大街。"

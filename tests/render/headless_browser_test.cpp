@@ -26,7 +26,8 @@ bool BrowserInstalled() {
 // Render profiles left behind in the temporary folder.
 size_t ProfilesLeft() {
   size_t count = 0;
-  for (const auto& entry : std::filesystem::directory_iterator(std::filesystem::temp_directory_path())) {
+  for (const auto& entry :
+       std::filesystem::directory_iterator(std::filesystem::temp_directory_path())) {
     if (entry.path().filename().string().rfind("qmharvest-render.", 0) == 0) ++count;
   }
   return count;
@@ -115,10 +116,10 @@ TEST(HeadlessBrowser, FailuresSayWhy) {
   options.UserAgent = "Finder/3.1";
   const TRenderResult echoed = RenderPage("http://a.cn/x", options);
   ASSERT_TRUE(echoed.Rendered) << echoed.FailureReason;
-  EXPECT_NE(echoed.Document.find("--user-data-dir=" +
-                                 std::filesystem::temp_directory_path().string() +
-                                 "/qmharvest-render."),
-            std::string::npos)
+  EXPECT_NE(
+      echoed.Document.find("--user-data-dir=" + std::filesystem::temp_directory_path().string() +
+                           "/qmharvest-render."),
+      std::string::npos)
       << echoed.Document;
   EXPECT_NE(echoed.Document.find("\n--timeout=6000\n"), std::string::npos);
   EXPECT_NE(echoed.Document.find("\n--user-agent=Finder/3.1\n"), std::string::npos);

@@ -18,7 +18,8 @@ TEST(ScriptSigns, EachSignAndPagesWithoutOne) {
   } rows[] = {
       {"mailto in a script", "<p>" + kText + "</p><script>location='mailto:'+u</script>",
        TScriptSign::ContactScript},
-      {"at sign", "<p>" + kText + "</p><script>x = u + '@' + d</script>", TScriptSign::ContactScript},
+      {"at sign", "<p>" + kText + "</p><script>x = u + '@' + d</script>",
+       TScriptSign::ContactScript},
       {"邮箱", "<p>" + kText + "</p><script>show('邮箱')</script>", TScriptSign::ContactScript},
       {"fromCharCode", "<p>" + kText + "</p><SCRIPT>String.FromCharCode(64)</SCRIPT>",
        TScriptSign::ContactScript},
