@@ -279,11 +279,11 @@ int main(int argc, char** argv) {
     return Run(args, work.File("harvest.err"));
   };
   const Figures ours = harvest({});
-  show("qmharvest-cli, default settings (1 x 256 in flight)", ours);
+  show("qmharvest-cli, default settings (1 x 1024 in flight)", ours);
   show("qmharvest-cli --depth 0 (listed pages only)", harvest({"--depth", "0"}));
   show("qmharvest-cli --depth 0 --host-limit 64", harvest({"--depth", "0", "--host-limit", "64"}));
   const Figures thousand = harvest({"--threads", "4"});
-  show("qmharvest-cli --threads 4 (4 x 256 in flight)", thousand);
+  show("qmharvest-cli --threads 4 (4 x 256: the memory limit's share)", thousand);
   show("qmharvest-cli --threads 4 --in-flight 32 (the old ceiling)",
        harvest({"--threads", "4", "--in-flight", "32"}));
   Figures curl[2];
