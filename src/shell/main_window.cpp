@@ -136,6 +136,7 @@ TForm1Window::~TForm1Window() {
   disconnect(SpinEditDepth, nullptr, this, nullptr);
   disconnect(SpinEditPageLimit, nullptr, this, nullptr);
   disconnect(SpinEditMemoryLimit, nullptr, this, nullptr);
+  disconnect(SpinEditHostLimit, nullptr, this, nullptr);
   TrayIcon1.reset();
 }
 
@@ -239,7 +240,7 @@ void TForm1Window::BuildOptionsBar() {
   CheckBoxUnique->setToolTip(QString::fromUtf8("已在列表中的结果不再添加"));
   LabelInFlight = MakeLabel(Panel2, "LabelInFlight", "每线程并发：", 250, row2 + 4);
   SpinEditInFlight = makeSpin("SpinEditInFlight", 324, row2, 48, core_.SpinEditInFlight);
-  SpinEditInFlight->setToolTip(QString::fromUtf8("每个线程同时下载的页面数（1到32）"));
+  SpinEditInFlight->setToolTip(QString::fromUtf8("每个线程同时下载的页面数（1到4096）"));
   LabelPageLimit = MakeLabel(Panel2, "LabelPageLimit", "每站页数：", 380, row2 + 4);
   SpinEditPageLimit = makeSpin("SpinEditPageLimit", 442, row2, 52, core_.SpinEditPageLimit);
   SpinEditPageLimit->setToolTip(
@@ -256,6 +257,16 @@ void TForm1Window::BuildOptionsBar() {
   const int row3 = kThirdRowTop;
   CheckBoxNewOnly = makeCheck("CheckBoxNewOnly", "只要新结果", 8, row3 + 2, core_.CheckBoxNewOnly);
   CheckBoxNewOnly->setToolTip(QString::fromUtf8("以前的搜索已经找到的结果不再添加"));
+  CheckBoxKeepAlive =
+      makeCheck("CheckBoxKeepAlive", "保持连接", 100, row3 + 2, core_.CheckBoxKeepAlive);
+  CheckBoxKeepAlive->setToolTip(
+      QString::fromUtf8("同一网站的下一个网页沿用已打开的连接；不选则每个网页新开一个连接"));
+  LabelHostLimit = MakeLabel(Panel2, "LabelHostLimit", "每站连接：", 190, row3 + 4);
+  SpinEditHostLimit = makeSpin("SpinEditHostLimit", LabelHostLimit->geometry().right() + 4, row3,
+                               44, core_.SpinEditHostLimit);
+  SpinEditHostLimit->setToolTip(
+      QString::fromUtf8("所有线程对同一网站最多同时打开的连接数（1到64）"));
+  LabelHostLimit->setToolTip(SpinEditHostLimit->toolTip());
   LabelMemoryLimit = MakeLabel(Panel2, "LabelMemoryLimit", "内存上限(MB)：", 380, row3 + 4);
   SpinEditMemoryLimit = makeSpin("SpinEditMemoryLimit", LabelMemoryLimit->geometry().right() + 4,
                                  row3, 76, core_.SpinEditMemoryLimit);
@@ -608,6 +619,7 @@ void TForm1Window::Refresh() {
   showSpin(SpinEditDepth, core_.SpinEditDepth);
   showSpin(SpinEditPageLimit, core_.SpinEditPageLimit);
   showSpin(SpinEditMemoryLimit, core_.SpinEditMemoryLimit);
+  showSpin(SpinEditHostLimit, core_.SpinEditHostLimit);
   CheckBox2->setChecked(core_.CheckBox2.Checked());
   CheckBox3->setChecked(core_.CheckBox3.Checked());
   CheckBox4->setChecked(core_.CheckBox4.Checked());
@@ -620,6 +632,7 @@ void TForm1Window::Refresh() {
   CheckBoxVerify->setChecked(core_.CheckBoxVerify.Checked());
   for (QAction* item : ValidOnlyItems) item->setChecked(core_.CheckBoxValidOnly.Checked());
   CheckBoxNewOnly->setChecked(core_.CheckBoxNewOnly.Checked());
+  CheckBoxKeepAlive->setChecked(core_.CheckBoxKeepAlive.Checked());
   const QString path = Utf8(core_.Edit5.Text());
   if (Edit5->text() != path) Edit5->setText(path);
 

@@ -63,6 +63,9 @@ class TForm1Window : public QWidget {
   // Options bar, third row
   QLabel* LabelMemoryLimit;
   QSpinBox* SpinEditMemoryLimit;
+  QCheckBox* CheckBoxKeepAlive;
+  QLabel* LabelHostLimit;
+  QSpinBox* SpinEditHostLimit;
   // Options bar, fourth row: the kinds beside the first three
   QCheckBox *CheckBoxWeChat, *CheckBoxPhone;
   // Result lists: e-mail addresses, mobile numbers, QQ numbers

@@ -194,9 +194,37 @@ TEST(MainWindow, UserEditsReachTheModels) {
   EXPECT_FALSE(w.core->CheckBoxRedirects.Checked());
   EXPECT_FALSE(w.core->CheckBoxExtended.Checked());
   EXPECT_TRUE(w.core->CheckBoxUnique.Checked());
-  EXPECT_EQ(f.SpinEditInFlight->value(), 8);
-  f.SpinEditInFlight->stepBy(40);
-  EXPECT_EQ(w.core->SpinEditInFlight.Value(), 32);
+  EXPECT_EQ(f.SpinEditInFlight->value(), 1024);
+  f.SpinEditInFlight->stepBy(5000);
+  EXPECT_EQ(w.core->SpinEditInFlight.Value(), 4096);
+}
+
+// Keeping connections alive and the limit of connections to one host, in the third row:
+// the arrows stop at 1 and 64, and values set on the models show.
+TEST(MainWindow, ConnectionControlsAndModelsFollowEachOther) {
+  ShellWindows w;
+  TForm1Window& f = *w.form1;
+  ASSERT_EQ(f.findChild<QCheckBox*>("CheckBoxKeepAlive"), f.CheckBoxKeepAlive);
+  ASSERT_EQ(f.findChild<QSpinBox*>("SpinEditHostLimit"), f.SpinEditHostLimit);
+  EXPECT_EQ(f.CheckBoxKeepAlive->text(), QString::fromUtf8("保持连接"));
+  EXPECT_EQ(f.findChild<QLabel*>("LabelHostLimit")->text(), QString::fromUtf8("每站连接："));
+  EXPECT_TRUE(f.CheckBoxKeepAlive->isChecked());
+  EXPECT_EQ(f.SpinEditHostLimit->value(), 8);
+  EXPECT_EQ(f.CheckBoxKeepAlive->y(), f.CheckBoxNewOnly->y());
+  EXPECT_GT(f.CheckBoxKeepAlive->x(), f.CheckBoxNewOnly->geometry().right());
+  EXPECT_GT(f.LabelHostLimit->x(), f.CheckBoxKeepAlive->geometry().right());
+  EXPECT_LT(f.SpinEditHostLimit->geometry().right(), f.LabelMemoryLimit->x());
+  f.CheckBoxKeepAlive->setChecked(false);
+  EXPECT_FALSE(w.core->CheckBoxKeepAlive.Checked());
+  f.SpinEditHostLimit->stepBy(100);
+  EXPECT_EQ(w.core->SpinEditHostLimit.Value(), 64);
+  f.SpinEditHostLimit->stepBy(-100);
+  EXPECT_EQ(w.core->SpinEditHostLimit.Value(), 1);
+  w.core->CheckBoxKeepAlive.SetChecked(true);
+  w.core->SpinEditHostLimit.SetValue(12);
+  EXPECT_TRUE(ShellWindows::PumpUntil([&] {
+    return f.CheckBoxKeepAlive->isChecked() && f.SpinEditHostLimit->value() == 12;
+  }));
 }
 
 // Depth beside the thread count, page limit, robots and the memory limit: the arrows stop at
