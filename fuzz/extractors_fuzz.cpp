@@ -39,6 +39,10 @@ std::vector<std::string> Rows(const TResultList& list) {
   return list.EntryCount() == 0 ? std::vector<std::string>{} : list.Snapshot();
 }
 
+int32_t RowCount(const TThreeLists& lists) {
+  return lists.Emails.EntryCount() + lists.Mobiles.EntryCount() + lists.QQNumbers.EntryCount();
+}
+
 void CheckSameRows(TThreeLists& a, TThreeLists& b, const char* what) {
   Check(Rows(a.Emails) == Rows(b.Emails), what);
   Check(Rows(a.Mobiles) == Rows(b.Mobiles), what);
@@ -69,7 +73,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ExtractQQNumbers(*line, separate.QQNumbers);
     ExtractContacts(*line, together.All());
     if (anchors.AnyIn(line.Begin(), line.End())) ExtractContacts(*line, marked.All());
+    // Per line, not only the rows of the whole page: a row another line repeats must not
+    // hide the line the page pass passed over.
+    const int32_t extendedBefore = RowCount(extendedAll);
     ExtractContacts(*line, extendedAll.All(true));
+    Check(
+        RowCount(extendedAll) == extendedBefore || extendedAnchors.AnyIn(line.Begin(), line.End()),
+        "the extended page pass passed over a line that gave a new row");
     ContactTextOfLine(*line, plain);
     ExtractEmailsExtended(plain, extendedProper.Emails, {});
     ExtractMobilesExtended(plain, extendedProper.Mobiles, {});

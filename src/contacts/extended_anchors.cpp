@@ -56,21 +56,23 @@ inline __attribute__((always_inline)) __m128i OtherAnchorBytes(const char* p) {
   any = Or(any, And(Is(b0, 'c'), Is(b1, 'f')));
   any = Or(any, And(Is(b0, 'n'), Is(b1, '#')));
   any = Or(any, And(Is(low0, 'q'), Is(low1, 'q')));
-  any = Or(any, And(And(Is(low0, 'u'), Is(low1, 'i')), And(Is(low2, 'n'), Is(b3, '='))));
-  // 换 in UTF-8 and code page 936.
-  any = Or(any, And(Is(b0, 0xE6), And(Is(b1, 0x8D), Is(b2, 0xA2))));
-  any = Or(any, And(Is(b0, 0xBB), Is(b1, 0xBB)));
-  // Full-width digits, ＠, （, ［, Ｑ, － in UTF-8 (EF BC xx), ｑ and ｛ (EF BD xx).
-  const __m128i fullWidthLow = Or(Or(InRange(b2, 0x90, 0x99), Or(Is(b2, 0xA0), Is(b2, 0x8D))),
-                                  Or(Or(Is(b2, 0x88), Is(b2, 0xBB)), Is(b2, 0xB1)));
-  const __m128i fullWidthHigh = Or(Is(b2, 0x91), Is(b2, 0x9B));
+  const __m128i equals = Or(Is(b3, '='), Or(Is(b3, 0xEF), Is(b3, 0xA3)));  // or ＝
+  any = Or(any, And(And(Is(low0, 'u'), Is(low1, 'i')), And(Is(low2, 'n'), equals)));
+  // Full-width digits, ＠, letters, （, ［, ＃, － in UTF-8 (EF BC xx), letters and ｛ (EF BD xx).
+  const __m128i fullWidthLow = Or(Or(InRange(b2, 0x90, 0x99), InRange(b2, 0xA0, 0xBB)),
+                                  Or(Or(Is(b2, 0x88), Is(b2, 0x8D)), Is(b2, 0x83)));
+  const __m128i fullWidthHigh = InRange(b2, 0x81, 0x9B);
   any = Or(any, And(Is(b0, 0xEF),
                     Or(And(Is(b1, 0xBC), fullWidthLow), And(Is(b1, 0xBD), fullWidthHigh))));
-  // The same in code page 936 (A3 xx).
-  const __m128i gbk =
-      Or(Or(InRange(b1, 0xB0, 0xB9), Or(Is(b1, 0xC0), Is(b1, 0xAD))),
-         Or(Or(Is(b1, 0xA8), Is(b1, 0xDB)), Or(Is(b1, 0xFB), Or(Is(b1, 0xD1), Is(b1, 0xF1)))));
-  return Or(any, And(Is(b0, 0xA3), gbk));
+  // The same in code page 936 (A3 xx); the letters only before ASCII or another full-width
+  // form, for the reason extended_anchor_nibbles.h gives.
+  const __m128i gbk = Or(Or(Or(InRange(b1, 0xB0, 0xB9), Or(Is(b1, 0xA3), Is(b1, 0xAD))),
+                            Or(Or(Is(b1, 0xA8), Is(b1, 0xDB)), Or(Is(b1, 0xFB), Is(b1, 0xC0)))),
+                         Or(Is(b1, 0xD1), Is(b1, 0xF1)));
+  const __m128i beforeAsciiOrForm = Or(_mm_cmpgt_epi8(b2, _mm_set1_epi8(-1)), Is(b2, 0xA3));
+  const __m128i letter =
+      And(Or(InRange(b1, 0xC1, 0xDA), InRange(b1, 0xE1, 0xFA)), beforeAsciiOrForm);
+  return Or(any, And(Is(b0, 0xA3), Or(gbk, letter)));
 }
 
 inline __attribute__((always_inline)) __m128i AnchorBytes(const char* p) {

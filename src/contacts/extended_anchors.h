@@ -1,12 +1,12 @@
 #pragma once
 // The bytes that make text worth a look by the extended scanners: every finding of theirs
 // holds one. For e-mail: an "@", a character reference "&#", "&com" (&commat;) or "&per"
-// (&period;), "%4" (%40), a spelled "[at" "(at" "{at" "[do" "(do" "{do", the 换 of
-// "把#换成@", "cf" (data-cfemail) and "n#"
-// (email-protection#); for mobiles: a "1" with digits five and ten bytes on, as the plain
-// scanners; for QQ numbers: "qq" and "uin=" in any case; and the full-width forms
-// that stand for digits, "＠", brackets, "ｑ" and the hyphen of a grouped mobile, in UTF-8
-// and code page 936.
+// (&period;), "%4" (%40), a spelled "[at" "(at" "{at" "[do" "(do" "{do", "cf"
+// (data-cfemail) and "n#" (email-protection#); for mobiles: a "1" with digits five and ten bytes
+// on, as the plain scanners; for QQ numbers: "qq" and "uin=" (or "uin＝") in any case; and the
+// full-width forms that stand for digits, letters, "＠", "＃", brackets and the hyphen of a grouped
+// mobile, in UTF-8 and code page 936: a letter's form may stand in any anchor ("ｕｉｎ=",
+// "[ａｔ]", "data-ｃｆemail"). The 换 of "把#换成@" is none: that line holds an "@" too.
 #include <cstddef>
 #include <cstdint>
 #include <string_view>

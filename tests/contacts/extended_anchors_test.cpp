@@ -43,8 +43,6 @@ TEST(ExtendedAnchors, EachFormIsFoundWhereverItStands) {
       {"UIN=", true, kOther},
       {"13812345678", true, kMobile},
       {"138-1234-5678", true, kMobile},
-      {"\xE6\x8D\xA2", true, 0},  // 换, which needs an "@" beside it
-      {"\xBB\xBB", true, 0},      // 换 in code page 936
       {"\xEF\xBC\x90", true, kOther},  // ０
       {"\xEF\xBC\x99", true, kOther},  // ９
       {"\xEF\xBC\xA0", true, kOther},  // ＠
@@ -66,6 +64,15 @@ TEST(ExtendedAnchors, EachFormIsFoundWhereverItStands) {
       {"\xA3\xD1", true, kOther},  // Ｑ
       {"\xA3\xF1", true, kOther},  // ｑ
       {"\xA3\xFB", true, 0},  // ｛
+      {"\xEF\xBC\xA1", true, kOther},  // Ａ
+      {"\xEF\xBD\x81", true, kOther},  // ａ
+      {"\xEF\xBC\x83", true, 0},       // ＃
+      {"uin\xEF\xBC\x9D", true, kOther},  // uin＝
+      {"\xA3\xC1", true, kOther},       // Ａ in code page 936
+      {"\xA3\xE1", true, kOther},       // ａ
+      {"\xA3\xE1\xA3\xF4", true, kOther},  // ａｔ
+      {"\xA3\xA3", true, 0},            // ＃
+      {"uin\xA3\xBD", true, kOther},    // uin＝
       {"&copy;", false, 0},
       {"&amp;", false, 0},
       {"align=", false, 0},
@@ -81,6 +88,9 @@ TEST(ExtendedAnchors, EachFormIsFoundWhereverItStands) {
       {"\xEF\xBC\x9B", false, 0},  // ；
       {"\xE6\x8D\xAE", false, 0},  // 据
       {"\xA3\xAC", false, 0},      // ， in code page 936
+      {"\xE6\x8D\xA2", false, 0},  // 换, which needs an "@" beside it
+      {"\xBB\xBB", false, 0},      // 换 in code page 936
+      {"\xE4\xB8\xA3\xE4\xB8\xAD", false, 0},  // 丣中: A3 E4 without a full-width form
   };
   for (const auto& form : forms) {
     for (size_t offset = 0; offset <= 80; ++offset) {

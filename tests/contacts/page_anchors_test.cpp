@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "contacts/extractors.h"
+#include "text/cp936.h"
 #include "text/page_lines.h"
 #include "ui/change_notifier.h"
 
@@ -66,6 +67,54 @@ TEST(PageAnchors, LinesPassedOverHoldNothingTheScannersWouldTake) {
   for (int kind = 0; kind < 3; ++kind) {
     ASSERT_GT(full[kind].EntryCount(), 0);
     EXPECT_EQ(marked[kind].Snapshot(), full[kind].Snapshot()) << "kind " << kind;
+  }
+}
+
+// Lines whose only anchor is written in full-width forms give rows with extended
+// recognition; the extended page pass marks them wherever they stand on a page, in UTF-8
+// and in code page 936.
+TEST(PageAnchors, ExtendedPassMarksLinesWhoseAnchorIsFullWidth) {
+  const std::string lines[] = {
+      "联系邮箱：info[ａｔ]firm.cn",
+      "联系邮箱：info[aｔ]firm.cn",
+      "联系邮箱：info(ａt)firm.cn",
+      "联系邮箱：info［at］firm.cn",
+      "客服 ｕｉｎ=12345 在线",
+      "客服 ｕｉn=12345",
+      "客服 uｉｎ=12345",
+      "客服 uin＝12345",
+      "客服 Ｕｉｎ＝12345",
+      "客服 ｑq：12345",
+      "<span data-ｃｆemail=\"5a33343c351a3f223b372a363f74393537\">邮箱</span>",
+      "<span data-cｆemail=\"5a33343c351a3f223b372a363f74393537\">邮箱</span>",
+      "<a href=\"/cdn-cgi/l/email-protection＃5a33343c351a3f223b372a363f74393537\">邮箱</a>",
+      "<a href=\"/cdn-cgi/l/email-protectioｎ#5a33343c351a3f223b372a363f74393537\">邮箱</a>",
+  };
+  const std::string filler = "本公司主营电子产品，欢迎来电咨询：地址北京市海淀区中关村大街";
+  ui::ChangeNotifier notifier;
+  TPageLines page;
+  TPageAnchors anchors;
+  for (const std::string& utf8 : lines) {
+    for (const std::string& line : {utf8, Utf8ToCp936(utf8)}) {
+      for (size_t lead = 0; lead <= 70; lead += 7) {
+        SCOPED_TRACE(utf8 + ", " + std::to_string(lead) + " bytes before it" +
+                     (line == utf8 ? "" : ", code page 936"));
+        TResultList emails(notifier), mobiles(notifier), qq(notifier);
+        const std::string fill = line == utf8 ? filler : Utf8ToCp936(filler);
+        page.AssignText(fill + "\n" + std::string(lead, ' ') + line + "\n" + fill);
+        anchors.FindExtended(page.Text());
+        size_t rows = 0, marked = 0;
+        for (auto at = page.begin(); at != page.end(); ++at) {
+          const int before = emails.EntryCount() + qq.EntryCount();
+          ExtractContacts(*at, {&emails, &mobiles, &qq, {}, true});
+          if (emails.EntryCount() + qq.EntryCount() == before) continue;
+          ++rows;
+          if (anchors.AnyIn(at.Begin(), at.End())) ++marked;
+        }
+        EXPECT_EQ(rows, 1u);
+        EXPECT_EQ(marked, rows);
+      }
+    }
   }
 }
 

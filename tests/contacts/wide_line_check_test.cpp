@@ -9,6 +9,7 @@
 #include "contacts/contact_text.h"
 #include "contacts/extended_anchors.h"
 #include "contacts/extended_contacts.h"
+#include "contacts/page_anchors.h"
 #include "text/cp936.h"
 #include "ui/change_notifier.h"
 
@@ -124,6 +125,19 @@ TEST(WideLineCheck, SameRowsAsThePlainTextOfEveryLine) {
                                            "１",
                                            "３８",
                                            "ａｔ",
+                                           "ｔ",
+                                           "ｕｉｎ",
+                                           "ｕｉｎ＝12345",
+                                           "uｉn=12345",
+                                           "info[ａｔ]firm.cn",
+                                           "[aｔ]",
+                                           "(ａt)",
+                                           "ｃｆ",
+                                           "ｅｍａｉｌ",
+                                           "＝",
+                                           "[",
+                                           "u",
+                                           "in",
                                            "Ｑ",
                                            "ｑ",
                                            "＠",
@@ -145,6 +159,7 @@ TEST(WideLineCheck, SameRowsAsThePlainTextOfEveryLine) {
   ui::ChangeNotifier notifier;
   std::string text;  // the lines, each ended by a line feed
   std::vector<unsigned> kinds;
+  std::vector<bool> givesRows;
   for (int n = 0; n < 40000; ++n) {
     std::string line;
     const size_t count = 1 + random() % 14;
@@ -164,15 +179,22 @@ TEST(WideLineCheck, SameRowsAsThePlainTextOfEveryLine) {
     if (line.find('\n') == std::string::npos) {
       text += line + "\n";
       kinds.push_back(WideLineKinds(line));
+      givesRows.push_back(checked.Rows() != Lists(notifier).Rows());
     }
   }
-  // Marked over the whole text at once, each line is judged as on its own.
+  // Marked over the whole text at once, each line is judged as on its own; and the page
+  // pass of a harvest marks every line that gives a row.
   TWideLineMarks marks;
   marks.Find(text);
+  TPageAnchors anchors;
+  anchors.FindExtended(text);
   size_t begin = 0;
-  for (unsigned lineKinds : kinds) {
+  for (size_t k = 0; k < kinds.size(); ++k) {
     const size_t end = text.find('\n', begin);
-    ASSERT_EQ(marks.Kinds(begin, end), lineKinds) << Hex(text.substr(begin, end - begin));
+    ASSERT_EQ(marks.Kinds(begin, end), kinds[k]) << Hex(text.substr(begin, end - begin));
+    if (givesRows[k]) {
+      ASSERT_TRUE(anchors.AnyIn(begin, end)) << Hex(text.substr(begin, end - begin));
+    }
     begin = end + 1;
   }
 }
