@@ -45,7 +45,8 @@ const char* const kJobHelp =
     "\n"
     "submit   makes LIST a job and writes its id to standard output. HARVEST OPTIONS are\n"
     "         those of harvest that decide what a line yields: --email --mobile --qq\n"
-    "         --no-redirects --no-extended --no-unique --depth D --page-limit N --no-robots.\n"
+    "         --wechat --phone --no-redirects --no-extended --no-unique --depth D\n"
+    "         --page-limit N --no-robots.\n"
     "         The same list with the same settings is refused unless --again.\n"
     "work     works the open jobs (or job ID) until every line is done or failed; exit 0.\n"
     "         Ctrl-C stops it: the pages being fetched end, the rest goes back to the job.\n"
@@ -102,16 +103,19 @@ int64_t NewestJob(store::TPgConnection& db) {
 
 int Submit(const std::vector<std::string>& args) {
   const ParsedCommand parsed =
-      ParseCommand(args, {{"--email", "--mobile", "--qq", "--no-redirects", "--no-extended",
+      ParseCommand(args, {{"--email", "--mobile", "--qq", "--wechat", "--phone", "--no-redirects", "--no-extended",
                            "--no-unique", "--no-robots", "--again"},
                           {"--db", "--depth", "--page-limit"}});
   if (parsed.Operands().size() != 1) throw UsageError("job submit takes exactly one LIST");
   const std::string list = parsed.Operands().front();
   TJobSettings settings;
-  const bool anyKind = parsed.Has("--email") || parsed.Has("--mobile") || parsed.Has("--qq");
+  const bool anyKind = parsed.Has("--email") || parsed.Has("--mobile") || parsed.Has("--qq") ||
+                       parsed.Has("--wechat") || parsed.Has("--phone");
   settings.Email = parsed.Has("--email") || !anyKind;
   settings.Mobile = parsed.Has("--mobile");
   settings.QQ = parsed.Has("--qq");
+  settings.WeChat = parsed.Has("--wechat");
+  settings.Phone = parsed.Has("--phone");
   settings.Redirects = !parsed.Has("--no-redirects");
   settings.Extended = !parsed.Has("--no-extended");
   settings.Unique = !parsed.Has("--no-unique");

@@ -15,7 +15,7 @@ const char* Flag(bool on) {
 }  // namespace
 
 std::string JobSettingsText(const TJobSettings& s) {
-  return std::string("email=") + Flag(s.Email) + " mobile=" + Flag(s.Mobile) + " qq=" + Flag(s.QQ) +
+  return std::string("email=") + Flag(s.Email) + " mobile=" + Flag(s.Mobile) + " qq=" + Flag(s.QQ) + " wechat=" + Flag(s.WeChat) + " phone=" + Flag(s.Phone) +
          " redirects=" + Flag(s.Redirects) + " extended=" + Flag(s.Extended) +
          " unique=" + Flag(s.Unique) + " depth=" + std::to_string(s.Depth) +
          " pagelimit=" + std::to_string(s.PageLimit) + " robots=" + Flag(s.Robots);
@@ -53,6 +53,10 @@ TJobSettings ParseJobSettings(const std::string& text, int64_t job) {
       flag(settings.Mobile);
     } else if (key == "qq") {
       flag(settings.QQ);
+    } else if (key == "wechat") {
+      flag(settings.WeChat);
+    } else if (key == "phone") {
+      flag(settings.Phone);
     } else if (key == "redirects") {
       flag(settings.Redirects);
     } else if (key == "extended") {

@@ -10,6 +10,8 @@ struct TJobSettings {
   bool Email = true;
   bool Mobile = false;
   bool QQ = false;
+  bool WeChat = false;
+  bool Phone = false;
   bool Redirects = true;
   bool Extended = true;
   bool Unique = true;

@@ -183,6 +183,8 @@ void ApplySettings(TForm1& form, const TJobSettings& settings) {
   form.CheckBox2.SetChecked(settings.Email);
   form.CheckBox3.SetChecked(settings.Mobile);
   form.CheckBox4.SetChecked(settings.QQ);
+  form.CheckBoxWeChat.SetChecked(settings.WeChat);
+  form.CheckBoxPhone.SetChecked(settings.Phone);
   form.CheckBoxRedirects.SetChecked(settings.Redirects);
   form.CheckBoxExtended.SetChecked(settings.Extended);
   form.CheckBoxUnique.SetChecked(settings.Unique);

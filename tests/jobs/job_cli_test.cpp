@@ -206,7 +206,7 @@ TEST_F(JobCli, BadInputIsNamedAndNothingIsLost) {
   // A worker older than the job gives its lines back untried.
   const CliResult again = RunCli({"job", "submit", list, "--db", pg_->Url(), "--again"});
   const std::string job = again.Out.substr(0, again.Out.find('\n'));
-  Count("UPDATE jobs SET settings = 'email=1 wechat=1' WHERE id = " + job + " RETURNING 1");
+  Count("UPDATE jobs SET settings = 'email=1 fax=1' WHERE id = " + job + " RETURNING 1");
   const CliResult older =
       RunCli({"job", "work", "--db", pg_->Url(), "--job", job, "--no-online-check"});
   EXPECT_EQ(older.Status, 1);

@@ -349,7 +349,7 @@ TEST(JobQueue, SettingsOfANewerProgramAreRefusedNotHalfUnderstood) {
   EXPECT_TRUE(read.QQ);
   EXPECT_EQ(read.Depth, 2);
   EXPECT_NE(ErrorOf([] {
-              ParseJobSettings("email=1 wechat=1", 7);
+              ParseJobSettings("email=1 fax=1", 7);
             }).find("job 7 was submitted by a newer program"),
             std::string::npos);
   EXPECT_NE(ErrorOf([] { ParseJobSettings("depth=9", 7); }), "");
