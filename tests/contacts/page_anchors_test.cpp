@@ -85,10 +85,10 @@ TEST(PageAnchors, ExtendedPassMarksLinesWhoseAnchorIsFullWidth) {
       "客服 uin＝12345",
       "客服 Ｕｉｎ＝12345",
       "客服 ｑq：12345",
-      "<span data-ｃｆemail=\"5a33343c351a3f223b372a363f74393537\">邮箱</span>",
-      "<span data-cｆemail=\"5a33343c351a3f223b372a363f74393537\">邮箱</span>",
-      "<a href=\"/cdn-cgi/l/email-protection＃5a33343c351a3f223b372a363f74393537\">邮箱</a>",
-      "<a href=\"/cdn-cgi/l/email-protectioｎ#5a33343c351a3f223b372a363f74393537\">邮箱</a>",
+      "<span data-ｃｆemail=\"20494e464f604649524d0e434e\">邮箱</span>",
+      "<span data-cｆemail=\"20494e464f604649524d0e434e\">邮箱</span>",
+      "<a href=\"/cdn-cgi/l/email-protection＃20494e464f604649524d0e434e\">邮箱</a>",
+      "<a href=\"/cdn-cgi/l/email-protectioｎ#20494e464f604649524d0e434e\">邮箱</a>",
   };
   const std::string filler = "本公司主营电子产品，欢迎来电咨询：地址北京市海淀区中关村大街";
   ui::ChangeNotifier notifier;
