@@ -105,7 +105,7 @@ TEST(Sitemap, RobotsTxtSitemapLinesAndTheDefaultPlace) {
 TEST(WellKnownPaths, OnTheListedPagesOriginContactPathsRankFirst) {
   const Strings addresses = WellKnownContactAddresses("http://a.cn:81/x/index.php?id=3#top");
   ASSERT_EQ(addresses.size(), WellKnownContactPaths().size());
-  for (const std::string& expected :
+  for (const char* expected :
        {"http://a.cn:81/contact", "http://a.cn:81/contact.html", "http://a.cn:81/contact-us",
         "http://a.cn:81/contactus", "http://a.cn:81/about", "http://a.cn:81/about.html",
         "http://a.cn:81/aboutus", "http://a.cn:81/lianxi", "http://a.cn:81/lxwm",
