@@ -42,7 +42,9 @@ TEST(CharsetDetection, PlausibleGb18030AndWhatTheOthersAreTakenFor) {
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
     EXPECT_EQ(IsPlausibleGb18030(row.bytes), row.plausible);
-    if (!row.plausible) EXPECT_EQ(DetectNonChineseCharset(row.bytes), row.detected);
+    if (!row.plausible) {
+      EXPECT_EQ(DetectNonChineseCharset(row.bytes), row.detected);
+    }
   }
   // Chinese text and text the detector cannot place give nothing to convert from.
   EXPECT_EQ(DetectNonChineseCharset(EncodeUtf8As(kChinese + kChinese, "GBK")), "");
