@@ -137,6 +137,7 @@ TForm1Window::~TForm1Window() {
   disconnect(SpinEditPageLimit, nullptr, this, nullptr);
   disconnect(SpinEditMemoryLimit, nullptr, this, nullptr);
   disconnect(SpinEditHostLimit, nullptr, this, nullptr);
+  disconnect(SpinEditTimeout, nullptr, this, nullptr);
   TrayIcon1.reset();
 }
 
@@ -283,6 +284,30 @@ void TForm1Window::BuildOptionsBar() {
   CheckBoxPhone = makeCheck("CheckBoxPhone", "电话号码", 100, row4 + 2, core_.CheckBoxPhone);
   CheckBoxPhone->setToolTip(QString::fromUtf8(
       "收集带区号的固定电话和400、800服务电话，写成0755-12345678、400-123-4567"));
+  // How a page is fetched: how long a reply is waited for, whether a page whose contacts a
+  // script writes is rendered, and the name the requests give.
+  LabelTimeout = MakeLabel(Panel2, "LabelTimeout", "超时(秒)：", 190, row4 + 4);
+  SpinEditTimeout = makeSpin("SpinEditTimeout", LabelTimeout->geometry().right() + 4, row4, 44,
+                             core_.SpinEditTimeout);
+  SpinEditTimeout->setToolTip(
+      QString::fromUtf8("等待服务器应答的最长时间（1到120秒）；整个网页最多等60秒或超时的两倍"));
+  LabelTimeout->setToolTip(SpinEditTimeout->toolTip());
+  CheckBoxRender = makeCheck("CheckBoxRender", "渲染网页", SpinEditTimeout->geometry().right() + 12,
+                             row4 + 2, core_.CheckBoxRender);
+  CheckBoxRender->setToolTip(QString::fromUtf8(
+      "网页上的联系方式由脚本写出时，用无界面浏览器打开该网页再搜索（每个网站最多一页）"));
+  LabelUserAgent = MakeLabel(Panel2, "LabelUserAgent", "浏览器标识：",
+                             CheckBoxRender->geometry().right() + 12, row4 + 4);
+  EditUserAgent = new QLineEdit(Panel2);
+  EditUserAgent->setObjectName("EditUserAgent");
+  EditUserAgent->setGeometry(LabelUserAgent->geometry().right() + 4, row4, 150, 22);
+  EditUserAgent->setText(Utf8(core_.EditUserAgent.Text()));
+  EditUserAgent->setPlaceholderText(QString::fromUtf8("默认：本程序的名称和版本"));
+  EditUserAgent->setToolTip(
+      QString::fromUtf8("每个请求的User-Agent；空着则用本程序的名称和版本"));
+  LabelUserAgent->setToolTip(EditUserAgent->toolTip());
+  connect(EditUserAgent, &QLineEdit::textEdited, this,
+          [this](const QString& text) { core_.EditUserAgent.SetText(text.toStdString()); });
   Label7 = MakeLabel(Panel2, "Label7", "网址文件路径：", 420, 16);
   Edit5 = new QLineEdit(Panel2);
   Edit5->setObjectName("Edit5");
@@ -620,6 +645,7 @@ void TForm1Window::Refresh() {
   showSpin(SpinEditPageLimit, core_.SpinEditPageLimit);
   showSpin(SpinEditMemoryLimit, core_.SpinEditMemoryLimit);
   showSpin(SpinEditHostLimit, core_.SpinEditHostLimit);
+  showSpin(SpinEditTimeout, core_.SpinEditTimeout);
   CheckBox2->setChecked(core_.CheckBox2.Checked());
   CheckBox3->setChecked(core_.CheckBox3.Checked());
   CheckBox4->setChecked(core_.CheckBox4.Checked());
@@ -633,6 +659,11 @@ void TForm1Window::Refresh() {
   for (QAction* item : ValidOnlyItems) item->setChecked(core_.CheckBoxValidOnly.Checked());
   CheckBoxNewOnly->setChecked(core_.CheckBoxNewOnly.Checked());
   CheckBoxKeepAlive->setChecked(core_.CheckBoxKeepAlive.Checked());
+  CheckBoxRender->setChecked(core_.CheckBoxRender.Checked());
+  if (!EditUserAgent->hasFocus()) {
+    const QString userAgent = Utf8(core_.EditUserAgent.Text());
+    if (EditUserAgent->text() != userAgent) EditUserAgent->setText(userAgent);
+  }
   const QString path = Utf8(core_.Edit5.Text());
   if (Edit5->text() != path) Edit5->setText(path);
 

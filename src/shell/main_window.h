@@ -66,6 +66,11 @@ class TForm1Window : public QWidget {
   QCheckBox* CheckBoxKeepAlive;
   QLabel* LabelHostLimit;
   QSpinBox* SpinEditHostLimit;
+  QLabel* LabelTimeout;
+  QSpinBox* SpinEditTimeout;
+  QCheckBox* CheckBoxRender;
+  QLabel* LabelUserAgent;
+  QLineEdit* EditUserAgent;
   // Options bar, fourth row: the kinds beside the first three
   QCheckBox *CheckBoxWeChat, *CheckBoxPhone;
   // Result lists: e-mail addresses, mobile numbers, QQ numbers

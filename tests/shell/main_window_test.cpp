@@ -227,6 +227,44 @@ TEST(MainWindow, ConnectionControlsAndModelsFollowEachOther) {
   }));
 }
 
+// The reply timeout, rendering and the User-Agent in the fourth row, after the two kinds:
+// edits reach the models, the arrows stop at 1 and 120 s, and values set on the models show.
+TEST(MainWindow, FetchControlsAndModelsFollowEachOther) {
+  ShellWindows w;
+  TForm1Window& f = *w.form1;
+  ASSERT_EQ(f.findChild<QSpinBox*>("SpinEditTimeout"), f.SpinEditTimeout);
+  ASSERT_EQ(f.findChild<QCheckBox*>("CheckBoxRender"), f.CheckBoxRender);
+  ASSERT_EQ(f.findChild<QLineEdit*>("EditUserAgent"), f.EditUserAgent);
+  EXPECT_EQ(f.findChild<QLabel*>("LabelTimeout")->text(), QString::fromUtf8("超时(秒)："));
+  EXPECT_EQ(f.CheckBoxRender->text(), QString::fromUtf8("渲染网页"));
+  EXPECT_EQ(f.SpinEditTimeout->value(), 20);
+  EXPECT_EQ(f.CheckBoxRender->isChecked(), w.core->CheckBoxRender.Checked());
+  EXPECT_TRUE(f.EditUserAgent->text().isEmpty());
+  EXPECT_EQ(f.LabelTimeout->y() - 2, f.CheckBoxPhone->y());
+  EXPECT_GT(f.LabelTimeout->x(), f.CheckBoxPhone->geometry().right());
+  EXPECT_GT(f.CheckBoxRender->x(), f.SpinEditTimeout->geometry().right());
+  EXPECT_GT(f.EditUserAgent->x(), f.CheckBoxRender->geometry().right());
+  EXPECT_LE(f.EditUserAgent->geometry().right(), f.width());
+
+  f.SpinEditTimeout->stepBy(500);
+  EXPECT_EQ(w.core->SpinEditTimeout.Value(), 120);
+  f.SpinEditTimeout->stepBy(-500);
+  EXPECT_EQ(w.core->SpinEditTimeout.Value(), 1);
+  f.CheckBoxRender->setChecked(!f.CheckBoxRender->isChecked());
+  EXPECT_EQ(w.core->CheckBoxRender.Checked(), f.CheckBoxRender->isChecked());
+  QTest::keyClicks(f.EditUserAgent, "Firm/1.0");
+  EXPECT_EQ(w.core->EditUserAgent.Text(), "Firm/1.0");
+
+  w.core->SpinEditTimeout.SetValue(45);
+  w.core->CheckBoxRender.SetChecked(false);
+  w.core->EditUserAgent.SetText("Other/2.0");
+  f.EditUserAgent->clearFocus();
+  EXPECT_TRUE(ShellWindows::PumpUntil([&] {
+    return f.SpinEditTimeout->value() == 45 && !f.CheckBoxRender->isChecked() &&
+           f.EditUserAgent->text() == "Other/2.0";
+  }));
+}
+
 // Depth beside the thread count, page limit, robots and the memory limit: the arrows stop at
 // the models' ranges, and values set on the models (a loaded settings file) show.
 TEST(MainWindow, LinkFollowingControlsAndModelsFollowEachOther) {
