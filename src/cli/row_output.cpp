@@ -8,14 +8,15 @@ namespace qm::cli {
 
 void WriteRow(std::FILE* out, std::string_view kind, std::string_view row,
               std::string_view source, std::string_view checks) {
-  std::fwrite(kind.data(), 1, kind.size(), out);
+  if (!kind.empty()) std::fwrite(kind.data(), 1, kind.size(), out);
   std::fputc('\t', out);
-  std::fwrite(row.data(), 1, row.size(), out);
+  if (!row.empty()) std::fwrite(row.data(), 1, row.size(), out);
   std::fputc('\t', out);
   // A tab or line break in an address would shift the columns; none is left in one.
   for (char c : source) std::fputc(c == '\t' || c == '\n' || c == '\r' ? ' ' : c, out);
   std::fputc('\t', out);
-  std::fwrite(checks.data(), 1, checks.size(), out);
+  // An empty view may hold no pointer at all, which fwrite must not be given.
+  if (!checks.empty()) std::fwrite(checks.data(), 1, checks.size(), out);
   std::fputc('\n', out);
 }
 
