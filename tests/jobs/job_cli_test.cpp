@@ -174,6 +174,10 @@ TEST_F(JobCli, AServerRestartedMidJobLosesNothing) {
 TEST_F(JobCli, BadInputIsNamedAndNothingIsLost) {
   test::TempDir dir;
   const std::string list = dir.Write("small.txt", "http://127.0.0.1:1/\n");
+  // A database that holds a job, so that an unknown one is named as such.
+  const CliResult submitted = RunCli(
+      {"job", "submit", dir.Write("other.txt", "http://127.0.0.1:2/\n"), "--db", pg_->Url()});
+  ASSERT_EQ(submitted.Status, 0) << submitted.Err;
   struct Case {
     std::vector<std::string> Args;
     int Status;

@@ -143,8 +143,10 @@ TEST(PgStore, BadServersAndDatabasesAreNamedClearly) {
             }).find("Cannot connect to the PostgreSQL server " + closedUrl),
             std::string::npos);
 
+  // The server first: starting it clears PGPASSWORD.
+  const std::string url = Server().Url();
   setenv("PGPASSWORD", "not-the-password", 1);
-  const std::string refused = ErrorOf([] { OpenPostgresStore(Server().Url()); });
+  const std::string refused = ErrorOf([&url] { OpenPostgresStore(url); });
   unsetenv("PGPASSWORD");
   EXPECT_NE(refused.find("password authentication failed"), std::string::npos) << refused;
   EXPECT_NE(refused.find("PGPASSWORD or from ~/.pgpass"), std::string::npos) << refused;
