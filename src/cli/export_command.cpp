@@ -34,23 +34,11 @@ int RunExport(const std::vector<std::string>& args) {
   if (!parsed.Operands().empty()) throw UsageError("export takes no operand");
   const std::string path = StoreOption(parsed, "export");
   const std::optional<int64_t> wanted = RunOption(parsed);
-  const std::optional<std::string> format = parsed.Value("--format");
-  if (!format) throw UsageError("export needs --format txt, csv or xlsx");
-  TStoredRowsFormat chosen;
-  if (*format == "txt") {
-    chosen = TStoredRowsFormat::Text;
-  } else if (*format == "csv") {
-    chosen = TStoredRowsFormat::Csv;
-  } else if (*format == "xlsx") {
-    chosen = TStoredRowsFormat::Workbook;
-  } else {
-    throw UsageError("option --format takes txt, csv or xlsx, not '" + *format + "'");
-  }
-  const std::optional<std::string> out = parsed.Value("--out");
-  if (!out || out->empty()) throw UsageError("export needs --out PATH");
+  const TStoredRowsFormat chosen = FormatOption(parsed, "export");
+  const std::string out = OutOption(parsed, "export");
 
   const OpenedStore opened = OpenExistingStore(path);
-  ExportStoredRows(*opened.Store, ChosenRun(opened, wanted), chosen, *out,
+  ExportStoredRows(*opened.Store, ChosenRun(opened, wanted), chosen, out,
                    parsed.Has("--valid-only"));
   return kExitSuccess;
 }

@@ -4,10 +4,8 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <charconv>
 #include <cstdio>
 #include <cstring>
-#include <limits>
 
 #include "cli/command_line.h"
 #include "cli/commands.h"
@@ -70,17 +68,7 @@ std::string DbOption(const ParsedCommand& parsed, const std::string& command) {
 }
 
 std::optional<int64_t> JobOption(const ParsedCommand& parsed) {
-  const std::optional<std::string> text = parsed.Value("--job");
-  if (!text) return std::nullopt;
-  int64_t value = 0;
-  const char* const end = text->data() + text->size();
-  const bool digits = !text->empty() && text->find_first_not_of("0123456789") == std::string::npos;
-  const std::from_chars_result read = std::from_chars(text->data(), end, value);
-  if (!digits || read.ec != std::errc() || read.ptr != end || value < 1) {
-    throw UsageError("option --job takes a whole number from 1 to " +
-                     std::to_string(std::numeric_limits<int64_t>::max()) + ", not '" + *text + "'");
-  }
-  return value;
+  return IdOption(parsed, "--job");
 }
 
 // A connection for readers: a database without our tables holds no job.
@@ -225,25 +213,13 @@ int Export(const std::vector<std::string>& args) {
   if (!parsed.Operands().empty()) throw UsageError("job export takes no operand");
   const std::optional<int64_t> job = JobOption(parsed);
   if (!job) throw UsageError("job export needs --job ID");
-  const std::optional<std::string> format = parsed.Value("--format");
-  if (!format) throw UsageError("job export needs --format txt, csv or xlsx");
-  TStoredRowsFormat chosen;
-  if (*format == "txt") {
-    chosen = TStoredRowsFormat::Text;
-  } else if (*format == "csv") {
-    chosen = TStoredRowsFormat::Csv;
-  } else if (*format == "xlsx") {
-    chosen = TStoredRowsFormat::Workbook;
-  } else {
-    throw UsageError("option --format takes txt, csv or xlsx, not '" + *format + "'");
-  }
-  const std::optional<std::string> out = parsed.Value("--out");
-  if (!out || out->empty()) throw UsageError("job export needs --out PATH");
+  const TStoredRowsFormat chosen = FormatOption(parsed, "job export");
+  const std::string out = OutOption(parsed, "job export");
   const std::string url = DbOption(parsed, "job export");
   const std::unique_ptr<store::TPgConnection> db = ReaderConnection(url);
   const int64_t run = TJobQueue::RunOfJob(*db, *job);
   const std::unique_ptr<TResultStore> store = ReaderStore(url);
-  ExportStoredRows(*store, run, chosen, *out);
+  ExportStoredRows(*store, run, chosen, out);
   return kExitSuccess;
 }
 

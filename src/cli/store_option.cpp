@@ -20,18 +20,37 @@ std::string StoreOption(const ParsedCommand& parsed, std::string_view command) {
 }
 
 std::optional<int64_t> RunOption(const ParsedCommand& parsed) {
-  const std::optional<std::string> text = parsed.Value("--run");
+  return IdOption(parsed, "--run");
+}
+
+std::optional<int64_t> IdOption(const ParsedCommand& parsed, const std::string& option) {
+  const std::optional<std::string> text = parsed.Value(option);
   if (!text) return std::nullopt;
-  // Run ids are 64-bit, beyond what NumberOption reads.
+  // Ids are 64-bit, beyond what NumberOption reads.
   int64_t value = 0;
   const char* const end = text->data() + text->size();
   const bool digits = !text->empty() && text->find_first_not_of("0123456789") == std::string::npos;
   const std::from_chars_result read = std::from_chars(text->data(), end, value);
   if (!digits || read.ec != std::errc() || read.ptr != end || value < 1) {
-    throw UsageError("option --run takes a whole number from 1 to " +
+    throw UsageError("option " + option + " takes a whole number from 1 to " +
                      std::to_string(std::numeric_limits<int64_t>::max()) + ", not '" + *text + "'");
   }
   return value;
+}
+
+TStoredRowsFormat FormatOption(const ParsedCommand& parsed, std::string_view command) {
+  const std::optional<std::string> format = parsed.Value("--format");
+  if (!format) throw UsageError(std::string(command) + " needs --format txt, csv or xlsx");
+  if (*format == "txt") return TStoredRowsFormat::Text;
+  if (*format == "csv") return TStoredRowsFormat::Csv;
+  if (*format == "xlsx") return TStoredRowsFormat::Workbook;
+  throw UsageError("option --format takes txt, csv or xlsx, not '" + *format + "'");
+}
+
+std::string OutOption(const ParsedCommand& parsed, std::string_view command) {
+  const std::optional<std::string> out = parsed.Value("--out");
+  if (!out || out->empty()) throw UsageError(std::string(command) + " needs --out PATH");
+  return *out;
 }
 
 OpenedStore OpenExistingStore(const std::string& path) {

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "cli/command_line.h"
+#include "persistence/stored_rows_export.h"
 #include "store/result_store.h"
 
 namespace qm::cli {
@@ -16,6 +17,11 @@ namespace qm::cli {
 std::string StoreOption(const ParsedCommand& parsed, std::string_view command);
 // The run id --run gives, if any; a usage error for anything but a run id.
 std::optional<int64_t> RunOption(const ParsedCommand& parsed);
+// The id `option` (--run, --job) gives, if any: a whole number from 1 up, 64 bits wide.
+std::optional<int64_t> IdOption(const ParsedCommand& parsed, const std::string& option);
+// The file format --format names (txt, csv, xlsx) and the path --out gives, both required.
+TStoredRowsFormat FormatOption(const ParsedCommand& parsed, std::string_view command);
+std::string OutOption(const ParsedCommand& parsed, std::string_view command);
 
 struct OpenedStore {
   std::string Path;
