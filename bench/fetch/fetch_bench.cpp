@@ -4,7 +4,12 @@
 // for FetchPageLines on 4 threads, with a connection per page and with shared kept
 // connections, next to curl over the same URL list and a bare fetch loop (connect, send,
 // read to the close, no parsing), and peak memory at 500 and 2,000 pages.
+//
+// QM_BASELINE_CLI=PATH adds an older qmharvest-cli's harvests beside this one's, with the
+// options both know. `bench_fetch --keep-site` only serves the site: it prints the list and
+// the harvest's command line, for a profiler, and stops nginx at SIGINT or SIGTERM.
 #include <arpa/inet.h>
+#include <signal.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/resource.h>
@@ -15,6 +20,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -115,9 +121,27 @@ double NginxCpuSeconds(pid_t master) {
   return total;
 }
 
+// Blocks until SIGINT or SIGTERM; the caller's objects then end as at a normal return.
+void WaitForStopSignal() {
+  sigset_t stops;
+  sigemptyset(&stops);
+  sigaddset(&stops, SIGINT);
+  sigaddset(&stops, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &stops, nullptr);
+  int received = 0;
+  sigwait(&stops, &received);
+}
+
+std::string CommandLine(const std::vector<std::string>& args) {
+  std::string line;
+  for (const std::string& arg : args) line += (line.empty() ? "" : " ") + arg;
+  return line;
+}
+
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+  const bool keepSite = argc > 1 && std::strcmp(argv[1], "--keep-site") == 0;
   qm::test::NginxServer nginx(qm::bench::NginxOptions());
   qm::test::TempDir work;
 
@@ -153,15 +177,22 @@ int main() {
       const char* Name;
       std::vector<std::string> Args;
     };
-    const std::vector<std::string> harvest{QM_CLI_PATH, "harvest", "--email", "--mobile", "--qq",
-                                           "--no-online-check"};
-    auto with = [&](std::vector<std::string> extra) {
-      std::vector<std::string> args = harvest;
+    auto harvestWith = [&](const char* cli, std::vector<std::string> extra) {
+      std::vector<std::string> args{cli, "harvest", "--email", "--mobile", "--qq",
+                                    "--no-online-check"};
       args.insert(args.end(), extra.begin(), extra.end());
       args.push_back(listPath);
       return args;
     };
-    const std::vector<Contender> contenders{
+    auto with = [&](std::vector<std::string> extra) { return harvestWith(QM_CLI_PATH, extra); };
+    if (keepSite) {
+      std::printf("list %s\n%s\n%s\nSIGINT or SIGTERM stops nginx\n", listPath.c_str(),
+                  CommandLine(with({})).c_str(), CommandLine(with({"--depth", "0"})).c_str());
+      std::fflush(stdout);
+      WaitForStopSignal();
+      return 0;
+    }
+    std::vector<Contender> contenders{
         {"qmharvest-cli harvest, default settings", with({})},
         {"qmharvest-cli harvest --depth 0", with({"--depth", "0"})},
         {"qmharvest-cli harvest --depth 0 --threads 4", with({"--depth", "0", "--threads", "4"})},
@@ -173,6 +204,12 @@ int main() {
          {"curl", "-s", "--parallel", "--parallel-max", "32", "-H", "Connection: close", "-K",
           curlPath}},
     };
+    // Options an older version knows too; its own defaults otherwise.
+    if (const char* baseline = std::getenv("QM_BASELINE_CLI")) {
+      contenders.push_back({"QM_BASELINE_CLI harvest, its defaults", harvestWith(baseline, {})});
+      contenders.push_back(
+          {"QM_BASELINE_CLI harvest --depth 0", harvestWith(baseline, {"--depth", "0"})});
+    }
     std::vector<double> seconds(contenders.size(), 1e9), cpu(contenders.size(), 0);
     for (int round = 0; round < 3; ++round) {
       for (size_t c = 0; c < contenders.size(); ++c) {
@@ -189,7 +226,7 @@ int main() {
       std::printf("  %-40s %6.3f %9.0f %9.0f\n", contenders[c].Name, seconds[c],
                   kPages / seconds[c], cpu[c] / kPages * 1e6);
     }
-    const size_t curlKept = contenders.size() - 2;
+    constexpr size_t curlKept = 4;
     std::printf("default settings / curl kept alive: %.2f times as fast (goal >= 2)\n",
                 seconds[curlKept] / seconds[0]);
     std::printf("listed pages only / curl kept alive: %.2f times as fast\n\n",
