@@ -9,9 +9,9 @@
 // options both know. `bench_fetch --keep-site` only serves the site: it prints the list and
 // the harvest's command line, for a profiler, and stops nginx at SIGINT or SIGTERM.
 #include <arpa/inet.h>
-#include <signal.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <signal.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -178,8 +178,8 @@ int main(int argc, char** argv) {
       std::vector<std::string> Args;
     };
     auto harvestWith = [&](const char* cli, std::vector<std::string> extra) {
-      std::vector<std::string> args{cli, "harvest", "--email", "--mobile", "--qq",
-                                    "--no-online-check"};
+      std::vector<std::string> args{cli,        "harvest", "--email",
+                                    "--mobile", "--qq",    "--no-online-check"};
       args.insert(args.end(), extra.begin(), extra.end());
       args.push_back(listPath);
       return args;
@@ -214,7 +214,8 @@ int main(int argc, char** argv) {
     for (int round = 0; round < 3; ++round) {
       for (size_t c = 0; c < contenders.size(); ++c) {
         const qm::bench::ChildRun run = qm::bench::RunChild(contenders[c].Args);
-        if (run.ExitCode() != 0) std::printf("  (%s: status %d)\n", contenders[c].Name, run.WaitStatus);
+        if (run.ExitCode() != 0)
+          std::printf("  (%s: status %d)\n", contenders[c].Name, run.WaitStatus);
         if (run.Seconds < seconds[c]) {
           seconds[c] = run.Seconds;
           cpu[c] = run.CpuSeconds;
