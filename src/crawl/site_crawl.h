@@ -1,4 +1,5 @@
 #pragma once
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <queue>
@@ -75,6 +76,10 @@ class TSiteCrawl {
   void KeepOpen(int64_t line);
   // After a redirect: its target counts as fetched too.
   void MarkFetched(std::string_view absoluteAddress);
+
+  // The site's search began before this run (in an earlier run of the same search, or on
+  // another machine), where it took `pages` followed pages of its limit.
+  void CountFollowedBefore(int pages) { Taken = std::max(Taken, pages); }
 
   // TakeNext would give a page now.
   bool HasPageToTake() const;

@@ -21,8 +21,20 @@ std::shared_ptr<TRunSite> TSiteRegistry::SiteOf(std::string_view listedAddress) 
 void TSiteRegistry::JoinHost(const std::shared_ptr<TRunSite>& site, std::string_view address) {
   const std::string host = SiteHostOf(address);
   if (host.empty()) return;
+  const bool added = !site->Crawl.Scope().IsOnSite(address);
   site->Crawl.JoinSiteOf(address);
   ByHost.try_emplace(host, site);
+  if (added && OnHostJoined) OnHostJoined(site->Crawl.Scope().Hosts().front(), host);
+}
+
+void TSiteRegistry::AddKnownSite(const std::vector<std::string>& hosts, int followedBefore) {
+  if (hosts.empty()) return;
+  auto addressOf = [](const std::string& host) { return "http://" + host + "/"; };
+  auto site = std::make_shared<TRunSite>(addressOf(hosts.front()), Limits, true);
+  for (const std::string& host : hosts) site->Crawl.JoinSiteOf(addressOf(host));
+  site->Crawl.CountFollowedBefore(followedBefore);
+  for (const std::string& host : site->Crawl.Scope().Hosts()) ByHost.try_emplace(host, site);
+  Busy.insert(site.get());
 }
 
 std::shared_ptr<TRunSite> TSiteRegistry::NextSiteWithPage() {

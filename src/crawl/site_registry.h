@@ -1,12 +1,14 @@
 #pragma once
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <list>
 #include <memory>
 #include <string>
 #include <string_view>
 #include <unordered_map>
 #include <unordered_set>
+#include <vector>
 
 #include "crawl/robots_cache.h"
 #include "crawl/site_crawl.h"
@@ -18,7 +20,7 @@ struct TRunSite {
   TRunSite(std::string_view siteAddress, TSiteCrawlLimits limits, bool followLinks)
       : Crawl(siteAddress, limits, followLinks) {}
 
-  TSiteCrawl Crawl;    // under the run's lock
+  TSiteCrawl Crawl;     // under the run's lock
   TRobotsCache Robots;  // locks itself
 
  private:
@@ -44,6 +46,11 @@ class TSiteRegistry {
   std::shared_ptr<TRunSite> SiteOf(std::string_view listedAddress);
   // A host the site's listed page was redirected to joins it, unless it has a site already.
   void JoinHost(const std::shared_ptr<TRunSite>& site, std::string_view address);
+  // A site whose search began before this run: its hosts (the first names it) answer for it
+  // from the start, and the followed pages it took then count against its page limit.
+  void AddKnownSite(const std::vector<std::string>& hosts, int followedBefore);
+  // Told of each host that JoinHost adds to a site, with the site's first host.
+  std::function<void(const std::string& site, const std::string& host)> OnHostJoined;
   // A site with a followed page to take; the next call starts with another. Null for none.
   std::shared_ptr<TRunSite> NextSiteWithPage();
   // To be called after anything of a site changed.

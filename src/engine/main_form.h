@@ -237,6 +237,9 @@ class TForm1 {
   TResultStore* ResultStore() { return store_.get(); }
   // Runs write to `store` instead of a file's (a job's lines worked through a server).
   void UseResultStore(std::unique_ptr<TResultStore> store) { store_ = std::move(store); }
+  // Called with each run's sites before its first page, when it follows links: a run that
+  // goes on with sites searched elsewhere makes them known there.
+  std::function<void(TSiteRegistry&)> PrepareRunSites;
   // Rows of each list a continued stored run put back before its workers began.
   std::array<size_t, kContactKindCount> RestoredRows{};
 

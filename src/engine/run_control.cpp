@@ -89,7 +89,10 @@ void TForm1::StartRun(std::unique_ptr<TUrlListReader> list) {
   if (CheckBoxRender.Checked()) {
     run->Renders = std::make_unique<TRenderGate>(FindHeadlessBrowser(), kRendersAtOnce);
   }
-  if (run->CrawlLimits.MaxDepth > 0) run->Sites = std::make_unique<TSiteRegistry>(run->CrawlLimits);
+  if (run->CrawlLimits.MaxDepth > 0) {
+    run->Sites = std::make_unique<TSiteRegistry>(run->CrawlLimits);
+    if (PrepareRunSites) PrepareRunSites(*run->Sites);
+  }
   TConnectionPoolOptions connections;
   connections.KeepAlive = CheckBoxKeepAlive.Checked();
   connections.HostLimit = SpinEditHostLimit.Value();

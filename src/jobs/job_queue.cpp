@@ -162,7 +162,8 @@ TSubmittedJob TJobQueue::Submit(TPgConnection& db, const std::string& listPath,
   return job;
 }
 
-void TJobQueue::RecordOutcomes(const TClaim& last, const std::vector<TLineOutcome>& outcomes) {
+void TJobQueue::RecordOutcomes(const TClaim& last, const std::vector<TLineOutcome>& outcomes,
+                               const std::vector<TJoinedHost>& joined, bool givingUp) {
   if (last.Job == 0) return;
   std::vector<int64_t> done, released, retried, failed;
   std::vector<std::string> retryReasons, failReasons;
@@ -195,7 +196,8 @@ void TJobQueue::RecordOutcomes(const TClaim& last, const std::vector<TLineOutcom
   if (!retried.empty()) {
     db_.Exec(
         "UPDATE job_lines l SET state = CASE WHEN l.attempts >= $4 THEN 3 ELSE 0 END, "
-        "lease_holder = '', lease_expiry = NULL, reason = o.r FROM unnest($2::int[], "
+        "lease_holder = '', lease_expiry = NULL, reason = o.r, "
+        "failed_searches = l.failed_searches + 1 FROM unnest($2::int[], "
         "$3::text[]) AS o(n, r) WHERE l.job = $1 AND l.line_number = o.n AND l.state < 2",
         TPgParams().Add(last.Job).AddArray(retried).AddArray(retryReasons).Add(kLineAttempts));
   }
@@ -214,13 +216,85 @@ void TJobQueue::RecordOutcomes(const TClaim& last, const std::vector<TLineOutcom
         "line_number = ANY($2::int[]) AND state = 1 AND lease_holder = $3",
         TPgParams().Add(last.Job).AddArray(released).Add(holder_));
   }
-  if (!last.Sites.empty()) {
+  // Lines open again keep their sites open, whoever holds them now.
+  std::vector<int64_t> reopened = retried;
+  reopened.insert(reopened.end(), released.begin(), released.end());
+  if (!reopened.empty()) {
     db_.Exec(
-        "UPDATE job_sites s SET holder = '', lease_expiry = NULL, open = EXISTS "
-        "(SELECT 1 FROM job_lines l WHERE l.job = s.job AND l.site = s.site AND "
-        "l.state < 2) WHERE s.job = $1 AND s.site = ANY($2::text[]) AND s.holder = $3",
-        TPgParams().Add(last.Job).AddArray(last.Sites).Add(holder_));
+        "UPDATE job_sites s SET open = true WHERE s.job = $1 AND NOT s.open AND s.site IN "
+        "(SELECT site FROM job_lines WHERE job = $1 AND line_number = ANY($2::int[]) AND "
+        "state = 0)",
+        TPgParams().Add(last.Job).AddArray(reopened));
   }
+  RecordJoinedHosts(last.Job, joined);
+  // A site with lines left stays with this worker, whose next claim goes on with it, unless
+  // the worker gives up.
+  std::vector<std::string> sites;
+  for (const TClaimedSite& site : last.Sites) sites.push_back(site.Name);
+  db_.Exec(
+      "UPDATE job_sites s SET open = o.open, holder = CASE WHEN o.open AND NOT $4 THEN "
+      "s.holder ELSE '' END, lease_expiry = CASE WHEN o.open AND NOT $4 THEN s.lease_expiry "
+      "END FROM (SELECT x.site, EXISTS (SELECT 1 FROM job_lines l WHERE l.job = x.job AND "
+      "l.site = x.site AND l.state < 2) AS open FROM job_sites x WHERE x.job = $1 AND "
+      "x.holder = $3 AND ($4 OR x.site = ANY($2::text[]))) o WHERE s.job = $1 AND "
+      "s.site = o.site",
+      TPgParams().Add(last.Job).AddArray(sites).Add(holder_).Add(givingUp));
+}
+
+void TJobQueue::RecordJoinedHosts(int64_t job, const std::vector<TJoinedHost>& joined) {
+  if (joined.empty()) return;
+  std::vector<std::string> sites, hosts;
+  for (const TJoinedHost& join : joined) {
+    sites.push_back(join.Site);
+    hosts.push_back(join.Host);
+  }
+  // A site that is itself another's host hands its new host on to that one, so that every
+  // host names the site that takes its lines directly.
+  db_.Exec(
+      "INSERT INTO job_site_hosts (job, host, site) SELECT $1, j.h, coalesce(o.site, j.s) FROM "
+      "unnest($2::text[], $3::text[]) AS j(s, h) LEFT JOIN job_site_hosts o ON o.job = $1 AND "
+      "o.host = j.s WHERE j.h <> coalesce(o.site, j.s) ON CONFLICT (job, host) DO NOTHING",
+      TPgParams().Add(job).AddArray(sites).AddArray(hosts));
+}
+
+void TJobQueue::MergeRedirectHosts(int64_t job) {
+  const TPgResult found = db_.Exec(
+      "SELECT s.site, h.site, s.first_line FROM job_site_hosts h JOIN job_sites s ON "
+      "s.job = h.job AND s.site = h.host WHERE h.job = $1 AND s.open AND h.site <> s.site AND "
+      "(s.holder = '' OR s.lease_expiry < now()) FOR UPDATE OF s SKIP LOCKED",
+      TPgParams().Add(job));
+  if (found.Rows() == 0) return;
+  std::vector<std::string> hosts, sites;
+  std::vector<int64_t> firstLines;
+  for (int i = 0; i < found.Rows(); ++i) {
+    hosts.push_back(found.Text(i, 0));
+    sites.push_back(found.Text(i, 1));
+    firstLines.push_back(found.Int(i, 2));
+  }
+  const TPgParams moves = TPgParams().Add(job).AddArray(hosts).AddArray(sites).AddArray(firstLines);
+  db_.Exec(
+      "UPDATE job_lines l SET site = m.site FROM unnest($2::text[], $3::text[], $4::int[]) AS "
+      "m(host, site, first) WHERE l.job = $1 AND l.site = m.host AND l.state < 2",
+      moves);
+  db_.Exec(
+      "UPDATE job_sites SET open = false, holder = '', lease_expiry = NULL WHERE job = $1 AND "
+      "site = ANY($2::text[])",
+      TPgParams().Add(job).AddArray(hosts));
+  // Its followed pages were of the site too.
+  db_.Exec(
+      "UPDATE job_sites t SET open = true, first_line = least(t.first_line, m.first), "
+      "followed_pages = t.followed_pages + m.followed FROM (SELECT u.site, min(u.first) AS first, "
+      "sum(h.followed_pages)::int AS followed FROM unnest($2::text[], $3::text[], $4::int[]) AS "
+      "u(host, site, first) JOIN job_sites h ON h.job = $1 AND h.site = u.host GROUP BY u.site) "
+      "m WHERE t.job = $1 AND t.site = m.site",
+      moves);
+  db_.Exec("UPDATE job_sites SET followed_pages = 0 WHERE job = $1 AND site = ANY($2::text[])",
+           TPgParams().Add(job).AddArray(hosts));
+  // Hosts that named a merged site name the site it joined.
+  db_.Exec(
+      "UPDATE job_site_hosts h SET site = m.site FROM unnest($2::text[], $3::text[]) AS "
+      "m(host, site) WHERE h.job = $1 AND h.site = m.host",
+      TPgParams().Add(job).AddArray(hosts).AddArray(sites));
 }
 
 void TJobQueue::FailExhaustedLines(int64_t job) {
@@ -233,25 +307,46 @@ void TJobQueue::FailExhaustedLines(int64_t job) {
       TPgParams().Add(job).Add(kLineAttempts));
 }
 
-TClaim TJobQueue::ClaimFrom(int64_t job, int maxLines) {
-  TClaim claim;
-  const TPgResult jobRow =
-      db_.Exec("SELECT run, settings FROM jobs WHERE id = $1 AND state = 0", TPgParams().Add(job));
-  if (jobRow.Rows() == 0) return claim;
-  FailExhaustedLines(job);
-  const TPgResult sites = db_.Exec(
-      "WITH picked AS (SELECT site FROM job_sites WHERE job = $1 AND open AND "
-      "(holder = '' OR lease_expiry < now()) ORDER BY first_line LIMIT $3 "
-      "FOR UPDATE SKIP LOCKED) "
-      "UPDATE job_sites s SET holder = $2, lease_expiry = now() + $4::int * interval '1 second' "
-      "FROM picked WHERE s.job = $1 AND s.site = picked.site RETURNING s.site, s.first_line",
-      TPgParams().Add(job).Add(holder_).Add(maxLines).Add(lease_));
-  if (sites.Rows() == 0) return claim;
-  std::vector<std::pair<int64_t, std::string>> ordered;
-  for (int i = 0; i < sites.Rows(); ++i) ordered.emplace_back(sites.Int(i, 1), sites.Text(i, 0));
-  std::sort(ordered.begin(), ordered.end());
-  std::vector<std::string> picked;
-  for (auto& [first, site] : ordered) picked.push_back(std::move(site));
+namespace {
+
+// The columns every query that hands out sites returns: name, first line, followed pages
+// and its other hosts, one a line.
+constexpr const char* kSiteColumns =
+    "s.site, s.first_line, s.followed_pages, coalesce((SELECT string_agg(h.host, E'\\n' "
+    "ORDER BY h.host) FROM job_site_hosts h WHERE h.job = s.job AND h.site = s.site), '')";
+
+std::vector<TClaimedSite> SitesOf(const TPgResult& result) {
+  std::vector<std::pair<int64_t, TClaimedSite>> ordered;
+  for (int i = 0; i < result.Rows(); ++i) {
+    TClaimedSite site;
+    site.Name = result.Text(i, 0);
+    site.FollowedPages = static_cast<int32_t>(result.Int(i, 2));
+    const std::string hosts = result.Text(i, 3);
+    for (size_t start = 0; start < hosts.size();) {
+      const size_t end = std::min(hosts.find('\n', start), hosts.size());
+      site.OtherHosts.push_back(hosts.substr(start, end - start));
+      start = end + 1;
+    }
+    ordered.emplace_back(result.Int(i, 1), std::move(site));
+  }
+  std::sort(ordered.begin(), ordered.end(),
+            [](const auto& a, const auto& b) { return a.first < b.first; });
+  std::vector<TClaimedSite> sites;
+  for (auto& [first, site] : ordered) sites.push_back(std::move(site));
+  return sites;
+}
+
+std::vector<std::string> NamesOf(const std::vector<TClaimedSite>& sites) {
+  std::vector<std::string> names;
+  for (const TClaimedSite& site : sites) names.push_back(site.Name);
+  return names;
+}
+
+}  // namespace
+
+void TJobQueue::ClaimLinesOf(int64_t job, const std::vector<TClaimedSite>& sites, int room,
+                             TClaim& claim, std::set<std::string>& withLines) {
+  if (sites.empty() || room <= 0) return;
   const TPgResult lines = db_.Exec(
       "UPDATE job_lines l SET state = 1, lease_holder = $2, "
       "lease_expiry = now() + $5::int * interval '1 second', attempts = l.attempts + 1 "
@@ -261,16 +356,46 @@ TClaim TJobQueue::ClaimFrom(int64_t job, int maxLines) {
       "FOR UPDATE SKIP LOCKED) c "
       "WHERE l.job = $1 AND l.line_number = c.line_number RETURNING l.line_number, l.address, "
       "l.site",
-      TPgParams().Add(job).Add(holder_).AddArray(picked).Add(maxLines).Add(lease_));
-  std::set<std::string> withLines;
+      TPgParams().Add(job).Add(holder_).AddArray(NamesOf(sites)).Add(room).Add(lease_));
   for (int i = 0; i < lines.Rows(); ++i) {
     claim.Lines.push_back({static_cast<int32_t>(lines.Int(i, 0)), lines.Text(i, 1)});
     withLines.insert(lines.Text(i, 2));
   }
+}
+
+TClaim TJobQueue::ClaimFrom(int64_t job, int maxLines) {
+  TClaim claim;
+  const TPgResult jobRow =
+      db_.Exec("SELECT run, settings FROM jobs WHERE id = $1 AND state = 0", TPgParams().Add(job));
+  if (jobRow.Rows() == 0) return claim;
+  FailExhaustedLines(job);
+  MergeRedirectHosts(job);
+  std::set<std::string> withLines;
+  // The sites this worker holds go on first: a site is searched by one worker until its
+  // lines are all searched.
+  std::vector<TClaimedSite> sites = SitesOf(db_.Exec(
+      std::string("UPDATE job_sites s SET lease_expiry = now() + $3::int * interval '1 second' "
+                  "WHERE s.job = $1 AND s.holder = $2 AND s.open RETURNING ") +
+          kSiteColumns,
+      TPgParams().Add(job).Add(holder_).Add(lease_)));
+  ClaimLinesOf(job, sites, maxLines, claim, withLines);
+  const int room = maxLines - static_cast<int>(claim.Lines.size());
+  if (room > 0) {
+    std::vector<TClaimedSite> picked = SitesOf(db_.Exec(
+        std::string("WITH picked AS (SELECT site FROM job_sites WHERE job = $1 AND open AND "
+                    "(holder = '' OR lease_expiry < now()) ORDER BY first_line LIMIT $3 "
+                    "FOR UPDATE SKIP LOCKED) "
+                    "UPDATE job_sites s SET holder = $2, lease_expiry = now() + $4::int * interval "
+                    "'1 second' FROM picked WHERE s.job = $1 AND s.site = picked.site RETURNING ") +
+            kSiteColumns,
+        TPgParams().Add(job).Add(holder_).Add(room).Add(lease_)));
+    ClaimLinesOf(job, picked, room, claim, withLines);
+    for (TClaimedSite& site : picked) sites.push_back(std::move(site));
+  }
   std::vector<std::string> idle;
-  for (std::string& site : picked) {
-    if (withLines.count(site) == 0) {
-      idle.push_back(std::move(site));
+  for (TClaimedSite& site : sites) {
+    if (withLines.count(site.Name) == 0) {
+      idle.push_back(std::move(site.Name));
     } else {
       claim.Sites.push_back(std::move(site));
     }
@@ -301,19 +426,23 @@ TClaim TJobQueue::ClaimFrom(int64_t job, int maxLines) {
 }
 
 TClaim TJobQueue::FinishAndClaim(const TClaim& last, const std::vector<TLineOutcome>& outcomes,
-                                 std::optional<int64_t> job, int maxLines) {
+                                 std::optional<int64_t> job, int maxLines,
+                                 const std::vector<TJoinedHost>& joined) {
   TClaim claim;
   db_.Transaction([&] {
     claim = {};
-    RecordOutcomes(last, outcomes);
+    RecordOutcomes(last, outcomes, joined, maxLines <= 0);
     if (maxLines <= 0) return;
     if (job) {
       claim = ClaimFrom(*job, maxLines);
       return;
     }
+    // The last claim's job first: the sites this worker holds there go on.
+    if (last.Job != 0) claim = ClaimFrom(last.Job, maxLines);
+    if (!claim.Lines.empty()) return;
     const TPgResult open = db_.Exec("SELECT id FROM jobs WHERE state = 0 ORDER BY id");
     for (int i = 0; i < open.Rows() && claim.Lines.empty(); ++i) {
-      claim = ClaimFrom(open.Int(i, 0), maxLines);
+      if (open.Int(i, 0) != last.Job) claim = ClaimFrom(open.Int(i, 0), maxLines);
     }
   });
   return claim;

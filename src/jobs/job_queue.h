@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdint>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -30,13 +31,29 @@ struct TClaimedLine {
   std::string Address;
 };
 
+// A site of a claim: held by one worker at a time over the whole job, until its lines are
+// all searched or given back, so that its search goes on from claim to claim.
+struct TClaimedSite {
+  std::string Name;
+  // Hosts its listed pages redirected to, in this claim or earlier: their lines are its.
+  std::vector<std::string> OtherHosts;
+  // Followed pages of the site stored so far in the job, against its page limit.
+  int32_t FollowedPages = 0;
+};
+
 // Lines of one job, claimed together with the leases of their sites.
 struct TClaim {
   int64_t Job = 0;
   int64_t Run = 0;  // where the job's pages and rows are stored
   std::string Settings;
   std::vector<TClaimedLine> Lines;  // in list order
-  std::vector<std::string> Sites;
+  std::vector<TClaimedSite> Sites;
+};
+
+// A host a listed page of the site redirected to.
+struct TJoinedHost {
+  std::string Site;
+  std::string Host;
 };
 
 // What became of a claimed line.
@@ -80,11 +97,14 @@ class TJobQueue {
   static TSubmittedJob Submit(store::TPgConnection& db, const std::string& listPath,
                               const std::string& settings, bool again);
 
-  // In one transaction: records the outcomes of the last claim, then claims up to
-  // `maxLines` lines of open sites of `job` (or of the oldest open job that has some).
-  // An empty claim when none is free now.
+  // In one transaction: records the outcomes of the last claim and the hosts its sites were
+  // found to have, then claims up to `maxLines` lines, those of the sites this worker holds
+  // first, then of open sites of `job` (or of the last claim's job, else the oldest open job
+  // that has some). An empty claim when none is free now. With `maxLines` 0 the worker
+  // gives back every site it holds.
   TClaim FinishAndClaim(const TClaim& last, const std::vector<TLineOutcome>& outcomes,
-                        std::optional<int64_t> job, int maxLines);
+                        std::optional<int64_t> job, int maxLines,
+                        const std::vector<TJoinedHost>& joined = {});
   // Extends the leases this worker holds and says it is alive.
   void Renew(int64_t job);
   // True when the job (or every job) has no line left pending or in flight; marks such a
@@ -100,8 +120,15 @@ class TJobQueue {
   const std::string& Holder() const { return holder_; }
 
  private:
-  void RecordOutcomes(const TClaim& last, const std::vector<TLineOutcome>& outcomes);
+  void RecordOutcomes(const TClaim& last, const std::vector<TLineOutcome>& outcomes,
+                      const std::vector<TJoinedHost>& joined, bool givingUp);
+  void RecordJoinedHosts(int64_t job, const std::vector<TJoinedHost>& joined);
+  // Sites named as another's redirect hosts, held by nobody, hand their open lines to it.
+  void MergeRedirectHosts(int64_t job);
   TClaim ClaimFrom(int64_t job, int maxLines);
+  // Leases up to `room` open lines of `sites` (in that order of sites) into `claim`.
+  void ClaimLinesOf(int64_t job, const std::vector<TClaimedSite>& sites, int room, TClaim& claim,
+                    std::set<std::string>& withLines);
   void FailExhaustedLines(int64_t job);
 
   store::TPgConnection& db_;

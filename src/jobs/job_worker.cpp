@@ -11,6 +11,7 @@
 #include <random>
 #include <thread>
 
+#include "crawl/site_registry.h"
 #include "engine/local_address.h"
 #include "engine/main_form.h"
 #include "jobs/job_queue.h"
@@ -93,6 +94,8 @@ struct TClaimRun {
   int64_t SavedPosition = 0;
   bool Ended = false;
   int64_t PagesStored = 0;
+  // Hosts the run's listed pages were redirected to, joining their sites.
+  std::vector<TJoinedHost> JoinedHosts;
 
   int32_t JobLineOf(int32_t runLine) const {
     if (runLine < 1 || static_cast<size_t>(runLine) > JobLines.size()) return runLine;
@@ -246,6 +249,25 @@ class TLeaseRenewal {
   std::thread thread_;  // last: starts once the rest is made
 };
 
+// Each run of a claim knows the claim's sites as the job knows them: the hosts that joined
+// them and the followed pages they took in earlier claims, here or on other machines; the
+// hosts its listed pages are redirected to are told back to the job.
+void PrepareSitesOfClaim(TSiteRegistry& registry, const std::vector<TClaimedSite>& sites,
+                         TClaimRun& claimRun) {
+  for (const TClaimedSite& site : sites) {
+    // A line without a host is a site of its own, "#" and its number.
+    if (site.Name.starts_with('#')) continue;
+    if (site.OtherHosts.empty() && site.FollowedPages == 0) continue;
+    std::vector<std::string> hosts = {site.Name};
+    hosts.insert(hosts.end(), site.OtherHosts.begin(), site.OtherHosts.end());
+    registry.AddKnownSite(hosts, site.FollowedPages);
+  }
+  registry.OnHostJoined = [&claimRun](const std::string& site, const std::string& host) {
+    std::lock_guard lock(claimRun.Mutex);
+    claimRun.JoinedHosts.push_back({site, host});
+  };
+}
+
 bool Stopping(const TJobWorkOptions& options) {
   return options.Stop != nullptr && options.Stop->load();
 }
@@ -296,6 +318,7 @@ TJobWorkResult WorkJobs(const TJobWorkOptions& options) {
   TLeaseRenewal renewal(queue, dbMutex, options.Lease, options.Report);
   TClaim last;
   std::vector<TLineOutcome> outcomes;
+  std::vector<TJoinedHost> joined;
   // Short: a worker that waits for the others' last lines ends soon after the job does.
   constexpr auto kLeastIdleWait = std::chrono::milliseconds(100);
   constexpr auto kMostIdleWait = std::chrono::milliseconds(500);
@@ -305,10 +328,11 @@ TJobWorkResult WorkJobs(const TJobWorkOptions& options) {
     TClaim claim;
     {
       std::lock_guard lock(dbMutex);
-      claim = queue.FinishAndClaim(last, outcomes, options.Job, stopping ? 0 : batchLines);
+      claim = queue.FinishAndClaim(last, outcomes, options.Job, stopping ? 0 : batchLines, joined);
     }
     last = {};
     outcomes.clear();
+    joined.clear();
     if (stopping) {
       result.Stopped = true;
       break;
@@ -355,6 +379,9 @@ TJobWorkResult WorkJobs(const TJobWorkOptions& options) {
       for (const TClaimedLine& line : claim.Lines) claimRun.JobLines.push_back(line.LineNumber);
     }
     ApplySettings(form, settings);
+    form.PrepareRunSites = [sites = claim.Sites, &claimRun](TSiteRegistry& registry) {
+      PrepareSitesOfClaim(registry, sites, claimRun);
+    };
     form.Edit5.SetText(listPath);
     const int64_t completedBefore = form.SearchState.CompletedRuns.load();
     form.SpeedButton2Click();
@@ -386,12 +413,13 @@ TJobWorkResult WorkJobs(const TJobWorkOptions& options) {
         ++result.Lines;
       }
       result.Pages = claimRun.PagesStored;
+      joined = std::exchange(claimRun.JoinedHosts, {});
     }
     if (failure) {
       // The lines go back (if the server takes that now; else their leases run out).
       try {
         std::lock_guard lock(dbMutex);
-        queue.FinishAndClaim(last, outcomes, options.Job, 0);
+        queue.FinishAndClaim(last, outcomes, options.Job, 0, joined);
       } catch (const std::exception&) {
       }
       throw EStoreError(*failure);

@@ -129,6 +129,28 @@ constexpr std::array<const char*, kPgStoreSchemaVersion> kMigrations = {
         last_seen timestamptz NOT NULL
       );
     )sql",
+    R"sql(
+      -- A page is recorded once for each search of its line: a worker that dies after
+      -- storing some of a line's pages leaves them to the worker that searches the line
+      -- again, while a search after a failed one records its pages anew. Records made
+      -- before this version have no search and stay as they are.
+      ALTER TABLE pages ADD COLUMN search integer;
+      CREATE UNIQUE INDEX pages_once_per_search ON pages (run, line_number, search, md5(url));
+      CREATE INDEX jobs_by_run ON jobs (run);
+      -- The searches of a line that ended with its listed page failed.
+      ALTER TABLE job_lines ADD COLUMN failed_searches integer NOT NULL DEFAULT 0;
+      CREATE INDEX job_lines_by_site ON job_lines (job, site);
+      -- The followed pages of a site over the whole job, counted as they are stored, so its
+      -- page limit holds over claims and workers.
+      ALTER TABLE job_sites ADD COLUMN followed_pages integer NOT NULL DEFAULT 0;
+      -- Hosts a listed page of a site redirected to: their lines are that site's.
+      CREATE TABLE job_site_hosts (
+        job bigint NOT NULL REFERENCES jobs (id),
+        host text NOT NULL,
+        site text NOT NULL,
+        PRIMARY KEY (job, host)
+      );
+    )sql",
 };
 
 [[noreturn]] void FailNewer(const TPgConnection& connection, int64_t version) {

@@ -6,7 +6,7 @@
 namespace qm::store {
 
 // The schema version this program writes; a database of a higher one is refused.
-inline constexpr int kPgStoreSchemaVersion = 1;
+inline constexpr int kPgStoreSchemaVersion = 2;
 
 // Brings the database up to the version this program writes, in one transaction under a
 // lock that other programs migrating at the same moment wait for. Throws EStoreError for a

@@ -26,6 +26,28 @@ constexpr const char* kRunGroup = " GROUP BY r.id ";
 // Rows and pages are read a slice at a time, so that a run of millions is never held whole.
 constexpr int kReadSlice = 5000;
 
+// A page is stored once for each search of its line (in a job, the line's failed searches
+// so far; elsewhere 0), so a page written again (by the worker that takes over a dead one's
+// line) is not recorded twice. A job's followed pages are added to their site's count in the
+// same statement. Gives the pages recorded and those of them that failed.
+constexpr const char* kPagesInsert =
+    "WITH job AS (SELECT id FROM jobs WHERE run = $1), "
+    "stored AS (INSERT INTO pages (run, line_number, search, url, final_url, status_code, "
+    "bytes_received, milliseconds, failure_reason, email_rows, mobile_rows, qq_rows, "
+    "wechat_rows, phone_rows, depth, listed_url, skipped) SELECT $1, p.l, coalesce((SELECT "
+    "jl.failed_searches FROM job_lines jl, job WHERE jl.job = job.id AND jl.line_number = p.l), "
+    "0), p.u, p.f, p.s, p.b, p.m, p.r, p.e, p.mo, p.q, p.w, p.ph, p.d, p.li, p.sk FROM "
+    "unnest($2::int[], $3::text[], $4::text[], $5::int[], $6::bigint[], $7::bigint[], "
+    "$8::text[], $9::int[], $10::int[], $11::int[], $12::int[], $13::int[], $14::int[], "
+    "$15::text[], $16::int[]) WITH ORDINALITY AS p(l, u, f, s, b, m, r, e, mo, q, w, ph, d, "
+    "li, sk, n) ORDER BY p.n ON CONFLICT (run, line_number, search, md5(url)) DO NOTHING "
+    "RETURNING line_number, depth, failure_reason <> '' AND skipped = 0 AS failed), "
+    "followed AS (UPDATE job_sites js SET followed_pages = js.followed_pages + c.n FROM "
+    "(SELECT jl.job, jl.site, count(*) AS n FROM stored JOIN job ON true JOIN job_lines jl ON "
+    "jl.job = job.id AND jl.line_number = stored.line_number WHERE stored.depth > 0 "
+    "GROUP BY jl.job, jl.site) c WHERE js.job = c.job AND js.site = c.site RETURNING 1) "
+    "SELECT count(*), count(*) FILTER (WHERE failed) FROM stored";
+
 // The pages' columns of rows added, one per kind in the order of the lists.
 constexpr size_t kPageKindColumns = 5;
 
@@ -148,27 +170,17 @@ class TPgStore final : public TResultStore {
       rows.AddArray(kind).AddArray(value).AddArray(source).AddArray(listed).AddArray(lines);
       rows.AddArray(found).AddArray(checks);
     }
-    int64_t failed = 0;
-    for (const TStoredPage& page : batch.Pages) {
-      if (!page.FailureReason.empty() && !page.Skipped) ++failed;
-    }
-
     std::lock_guard lock(mutex_);
     db_.Transaction([&] {
       if (db_.Exec("SELECT 1 FROM runs WHERE id = $1", TPgParams().Add(batch.Run)).Rows() == 0) {
         FailNoRun(batch.Run);
       }
+      int64_t pagesStored = 0;
+      int64_t failedStored = 0;
       if (!batch.Pages.empty()) {
-        db_.Exec(
-            "INSERT INTO pages (run, line_number, url, final_url, status_code, bytes_received, "
-            "milliseconds, failure_reason, email_rows, mobile_rows, qq_rows, wechat_rows, "
-            "phone_rows, depth, listed_url, skipped) SELECT $1, p.l, p.u, p.f, p.s, p.b, p.m, "
-            "p.r, p.e, p.mo, p.q, p.w, p.ph, p.d, p.li, p.sk FROM unnest($2::int[], $3::text[], "
-            "$4::text[], $5::int[], $6::bigint[], $7::bigint[], $8::text[], $9::int[], "
-            "$10::int[], $11::int[], $12::int[], $13::int[], $14::int[], $15::text[], "
-            "$16::int[]) WITH ORDINALITY AS p(l, u, f, s, b, m, r, e, mo, q, w, ph, d, li, sk, n) "
-            "ORDER BY p.n",
-            pages);
+        const TPgResult counts = db_.Exec(kPagesInsert, pages);
+        pagesStored = counts.Int(0, 0);
+        failedStored = counts.Int(0, 1);
       }
       int64_t stored = 0;
       if (!batch.Rows.empty()) {
@@ -192,8 +204,8 @@ class TPgStore final : public TResultStore {
           TPgParams()
               .Add(batch.Run)
               .Add(writer_)
-              .Add(static_cast<int64_t>(batch.Pages.size()))
-              .Add(failed)
+              .Add(pagesStored)
+              .Add(failedStored)
               .Add(stored)
               .Add(NowMs()));
       if (batch.SavedPosition) {

@@ -111,7 +111,12 @@ TEST(PgStore, ManyWritersOfOneRunAddTheirCountsAndNeverDoubleARow) {
       for (int b = 0; b < 10; ++b) {
         TStoreBatch batch;
         batch.Run = run;
+        // Pages of their own: one page written twice is recorded once.
         batch.Pages.resize(3);
+        for (size_t p = 0; p < batch.Pages.size(); ++p) {
+          batch.Pages[p].Url = "http://w" + std::to_string(w) + ".test/" + std::to_string(b) + "/" +
+                               std::to_string(p);
+        }
         for (int r = 0; r < 5; ++r) {
           batch.Rows.push_back({0, "row" + std::to_string(b * 5 + r) + "@x.com", "s", "", 1, 0});
         }
@@ -238,7 +243,7 @@ TEST(JobQueue, OneWorkerAtATimeHoldsASiteAndItsLinesUntilItsLeaseRunsOut) {
   const TClaim a = first.FinishAndClaim({}, {}, id, 2);
   // Whole sites: a.test's two lines come together, whatever the limit cut after.
   ASSERT_EQ(a.Sites.size(), 1u);
-  EXPECT_EQ(a.Sites[0], "a.test");
+  EXPECT_EQ(a.Sites[0].Name, "a.test");
   ASSERT_EQ(a.Lines.size(), 2u);
   EXPECT_EQ(a.Lines[0].LineNumber, 1);
   EXPECT_EQ(a.Lines[1].LineNumber, 3);
@@ -341,6 +346,191 @@ TEST(JobQueue, RenewedLeasesKeepAClaimFromOthersPastTheLeaseTime) {
   // Renewals stop (the worker is cut off): the line goes to the other worker.
   EXPECT_TRUE(test::WaitUntil([&] { return !other.FinishAndClaim({}, {}, id, 10).Lines.empty(); },
                               std::chrono::seconds(20)));
+}
+
+std::set<int32_t> LinesOf(const TClaim& claim) {
+  std::set<int32_t> lines;
+  for (const TClaimedLine& line : claim.Lines) lines.insert(line.LineNumber);
+  return lines;
+}
+
+std::vector<TLineOutcome> AllDone(const TClaim& claim) {
+  std::vector<TLineOutcome> outcomes;
+  for (const TClaimedLine& line : claim.Lines) {
+    outcomes.push_back({line.LineNumber, TLineOutcome::TKind::Done, {}});
+  }
+  return outcomes;
+}
+
+TEST(JobSites, ASiteStaysWithOneWorkerOverItsClaimsUntilItsLinesAreDoneOrItsWorkerIsGone) {
+  TempDir dir;
+  Job job = SubmitList(dir,
+                       "http://big.test/1\nhttp://big.test/2\nhttp://big.test/3\n"
+                       "http://other.test/\nhttp://big.test/4\nhttp://big.test/5\n");
+  const int64_t id = job.Submitted.Id;
+  TPgConnection secondDb(Server().Url());
+  TJobQueue first(*job.Db, "first", std::chrono::seconds(60));
+  TJobQueue second(secondDb, "second", std::chrono::seconds(60));
+  TJobQueue mortal(*job.Db, "mortal", std::chrono::seconds(2));
+
+  // More lines than a claim takes: the site stays with its worker from claim to claim.
+  TClaim held = first.FinishAndClaim({}, {}, id, 2);
+  EXPECT_EQ(LinesOf(held), (std::set<int32_t>{1, 2}));
+  const TClaim others = second.FinishAndClaim({}, {}, id, 10);
+  EXPECT_EQ(LinesOf(others), (std::set<int32_t>{4}));
+  held = first.FinishAndClaim(held, AllDone(held), id, 2);
+  EXPECT_EQ(LinesOf(held), (std::set<int32_t>{3, 5}));
+  ASSERT_EQ(held.Sites.size(), 1u);
+  EXPECT_EQ(held.Sites[0].Name, "big.test");
+  EXPECT_TRUE(second.FinishAndClaim(others, AllDone(others), id, 10).Lines.empty());
+
+  // Given back by a worker that stops: the next worker goes on with it.
+  first.FinishAndClaim(held, AllDone(held), id, 0);
+  const TClaim doomed = mortal.FinishAndClaim({}, {}, id, 10);
+  EXPECT_EQ(LinesOf(doomed), (std::set<int32_t>{6}));
+  // Its worker dies: nobody else has the site until its lease runs out.
+  EXPECT_TRUE(second.FinishAndClaim({}, {}, id, 10).Lines.empty());
+  TClaim takenOver;
+  EXPECT_TRUE(test::WaitUntil(
+      [&] {
+        takenOver = second.FinishAndClaim({}, {}, id, 10);
+        return !takenOver.Lines.empty();
+      },
+      std::chrono::seconds(20)));
+  EXPECT_EQ(LinesOf(takenOver), (std::set<int32_t>{6}));
+  second.FinishAndClaim(takenOver, AllDone(takenOver), id, 0);
+  EXPECT_TRUE(second.Complete(id));
+  EXPECT_EQ(job.Db
+                ->Exec("SELECT count(*) FROM job_sites WHERE job = $1 AND (open OR holder <> '')",
+                       store::TPgParams().Add(id))
+                .Int(0, 0),
+            0);
+}
+
+TEST(JobPages, APageWrittenAgainInOneSearchOfItsLineIsRecordedAndCountedOnce) {
+  TempDir dir;
+  Job job = SubmitList(dir, "http://s.test/1\nhttp://s.test/2\n");
+  const int64_t id = job.Submitted.Id;
+  TJobQueue queue(*job.Db, "worker", std::chrono::seconds(60));
+  TClaim claim = queue.FinishAndClaim({}, {}, id, 10);
+  ASSERT_EQ(claim.Lines.size(), 2u);
+  TPgStoreOptions options;
+  options.WriterName = "worker";
+  std::unique_ptr<TResultStore> store = OpenPostgresStore(Server().Url(), options);
+  auto pageOf = [](int32_t line, const std::string& url, int32_t depth,
+                   const std::string& failure) {
+    TStoredPage page;
+    page.LineNumber = line;
+    page.Url = url;
+    page.FinalUrl = url;
+    page.Depth = depth;
+    page.StatusCode = failure.empty() ? 200 : 503;
+    page.FailureReason = failure;
+    return page;
+  };
+  TStoreBatch searched;
+  searched.Run = claim.Run;
+  searched.Pages = {pageOf(1, "http://s.test/1", 0, "HTTP status 503"),
+                    pageOf(1, "http://s.test/contact", 1, ""), pageOf(2, "http://s.test/2", 0, ""),
+                    pageOf(2, "http://s.test/about", 1, "")};
+  const auto pagesAndFollowed = [&] {
+    const TStoredRun run = *store->LastUnfinishedRun(dir.File("list.txt"));
+    const int64_t records =
+        job.Db->Exec("SELECT count(*) FROM pages WHERE run = $1", store::TPgParams().Add(claim.Run))
+            .Int(0, 0);
+    const int64_t followed =
+        job.Db
+            ->Exec("SELECT followed_pages FROM job_sites WHERE job = $1 AND site = 's.test'",
+                   store::TPgParams().Add(id))
+            .Int(0, 0);
+    return std::to_string(records) + " records, " + std::to_string(run.Pages) + " pages, " +
+           std::to_string(run.FailedPages) + " failed, " + std::to_string(followed) + " followed";
+  };
+  struct Step {
+    const char* What;
+    std::function<void()> Do;
+    std::string Then;
+  } steps[] = {
+      {"stored", [&] { store->Write(searched); }, "4 records, 4 pages, 1 failed, 2 followed"},
+      // The worker died; the one that takes the lines over writes the same pages again.
+      {"written again", [&] { store->Write(searched); },
+       "4 records, 4 pages, 1 failed, 2 followed"},
+      {"a page more",
+       [&] {
+         TStoreBatch more = searched;
+         more.Pages.push_back(pageOf(2, "http://s.test/jobs", 1, ""));
+         store->Write(more);
+       },
+       "5 records, 5 pages, 1 failed, 3 followed"},
+      // Line 1 failed and is searched again: that search's pages are its own.
+      {"searched again",
+       [&] {
+         claim = queue.FinishAndClaim(claim,
+                                      {{1, TLineOutcome::TKind::Retry, "HTTP status 503"},
+                                       {2, TLineOutcome::TKind::Done, {}}},
+                                      id, 10);
+         ASSERT_EQ(LinesOf(claim), (std::set<int32_t>{1}));
+         TStoreBatch again;
+         again.Run = claim.Run;
+         again.Pages = {pageOf(1, "http://s.test/1", 0, ""),
+                        pageOf(1, "http://s.test/contact", 1, "")};
+         store->Write(again);
+         store->Write(again);
+       },
+       "7 records, 7 pages, 1 failed, 4 followed"},
+  };
+  for (const Step& step : steps) {
+    step.Do();
+    EXPECT_EQ(pagesAndFollowed(), step.Then) << step.What;
+  }
+  // The count goes with the site to its next claim.
+  queue.FinishAndClaim(claim, {{1, TLineOutcome::TKind::Retry, "HTTP status 503"}}, id, 0);
+  const TClaim next = queue.FinishAndClaim({}, {}, id, 10);
+  ASSERT_EQ(next.Sites.size(), 1u);
+  EXPECT_EQ(next.Sites[0].FollowedPages, 4);
+}
+
+TEST(JobSites, AHostAListedPageRedirectedToTakesItsLinesToThatSiteForLaterClaims) {
+  TempDir dir;
+  Job job = SubmitList(dir,
+                       "http://a.test/\nhttp://www.b.test/1\nhttp://held.test/1\n"
+                       "http://c.test/\nhttp://b.test/2\nhttp://held.test/2\n");
+  const int64_t id = job.Submitted.Id;
+  TPgConnection otherDb(Server().Url());
+  TJobQueue redirected(*job.Db, "redirected", std::chrono::seconds(60));
+  TJobQueue holder(otherDb, "holder", std::chrono::seconds(60));
+  TJobQueue later(otherDb, "later", std::chrono::seconds(60));
+
+  const TClaim a = redirected.FinishAndClaim({}, {}, id, 1);
+  ASSERT_EQ(LinesOf(a), (std::set<int32_t>{1}));
+  TClaim held = holder.FinishAndClaim({}, {}, id, 1);
+  ASSERT_EQ(LinesOf(held), (std::set<int32_t>{2}));
+  held = holder.FinishAndClaim(held, AllDone(held), id, 1);
+  ASSERT_EQ(LinesOf(held), (std::set<int32_t>{5}));
+  // a.test's listed pages went to b.test and held.test; held.test's (searched as a.test's
+  // now) went on to c.test, which joins a.test too.
+  redirected.FinishAndClaim(a, AllDone(a), id, 0, {{"a.test", "b.test"}, {"a.test", "held.test"}});
+  const TClaim c = later.FinishAndClaim({}, {}, id, 1);
+  ASSERT_EQ(LinesOf(c), (std::set<int32_t>{3}));
+  ASSERT_EQ(c.Sites.size(), 1u);
+  EXPECT_EQ(c.Sites[0].Name, "a.test");
+  later.FinishAndClaim(c, AllDone(c), id, 0, {{"held.test", "c.test"}});
+
+  // b.test's worker goes on with it: its line stays there.
+  const TClaim joined = later.FinishAndClaim({}, {}, id, 10);
+  EXPECT_EQ(LinesOf(joined), (std::set<int32_t>{4, 6}));
+  ASSERT_EQ(joined.Sites.size(), 1u);
+  EXPECT_EQ(joined.Sites[0].Name, "a.test");
+  EXPECT_EQ(joined.Sites[0].OtherHosts,
+            (std::vector<std::string>{"b.test", "c.test", "held.test"}));
+  // Given back, b.test's open line goes to a.test too.
+  holder.FinishAndClaim(held, {{5, TLineOutcome::TKind::Release, {}}}, id, 0);
+  const TClaim rest = later.FinishAndClaim(joined, AllDone(joined), id, 10);
+  EXPECT_EQ(LinesOf(rest), (std::set<int32_t>{5}));
+  ASSERT_EQ(rest.Sites.size(), 1u);
+  EXPECT_EQ(rest.Sites[0].Name, "a.test");
+  later.FinishAndClaim(rest, AllDone(rest), id, 0);
+  EXPECT_TRUE(later.Complete(id));
 }
 
 TEST(JobQueue, SettingsOfANewerProgramAreRefusedNotHalfUnderstood) {
