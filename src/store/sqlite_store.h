@@ -16,7 +16,7 @@ struct TSqliteStoreOptions {
 };
 
 // The schema version this program writes; a store of a higher one is refused.
-inline constexpr int kSqliteStoreSchemaVersion = 3;
+inline constexpr int kSqliteStoreSchemaVersion = 4;
 
 std::unique_ptr<TResultStore> OpenSqliteStore(const std::string& path,
                                               const TSqliteStoreOptions& options);
