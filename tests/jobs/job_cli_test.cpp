@@ -42,6 +42,9 @@ class JobCli : public ::testing::Test {
     test::NginxServer::Options options;
     for (int h = 2; h <= kHosts; ++h)
       options.AlsoListenOn.push_back("127.0.0." + std::to_string(h));
+    // A listed page of one host that sends its readers to another.
+    options.ServerDirectives =
+        "location = /hop.html { return 301 http://127.0.0.9:$server_port/limit0.html; }";
     nginx_ = new test::NginxServer(options);
     pg_ = new test::PostgresServer();
     dir_ = new test::TempDir();
@@ -101,7 +104,13 @@ class JobCli : public ::testing::Test {
               job + " complete " + std::to_string(kLines) + " 0 0 " + std::to_string(kLines) +
                   " 0 " + std::to_string(2 * kLines))
         << status.Out;
-    EXPECT_GE(std::stoll(fields[7]), 2 * kLines);
+    // Each line's listed page and the page it links to, once each, however often a line
+    // was searched by workers that died or lost the server.
+    EXPECT_EQ(std::stoll(fields[7]), 2 * kLines);
+    EXPECT_EQ(Count("SELECT count(*) FROM (SELECT 1 FROM pages p JOIN jobs j ON j.run = p.run "
+                    "WHERE j.id = " +
+                    job + " GROUP BY p.line_number, p.url HAVING count(*) > 1) twice"),
+              0);
     EXPECT_GT(std::stod(fields[10]), 0.0);
     EXPECT_EQ(std::stoi(fields[11]), workers);
     EXPECT_EQ(fields[12], *list_);
@@ -169,6 +178,41 @@ TEST_F(JobCli, AServerRestartedMidJobLosesNothing) {
       RunCli({"job", "export", "--db", pg_->Url(), "--job", job, "--format", "csv", "--out", csv});
   EXPECT_EQ(exported.Status, 0) << exported.Err;
   EXPECT_NE(test::TempDir::Read(csv).find("deep7@example.com"), std::string::npos);
+}
+
+TEST_F(JobCli, ASiteOverManyClaimsAndTheHostItsPageRedirectsToKeepOnePageLimit) {
+  constexpr int kLimitLines = 6;
+  constexpr int kPageLimit = 4;
+  const std::string port = std::to_string(nginx_->Port());
+  // Line 1 (127.0.0.8) is sent on to 127.0.0.9, whose lines follow; each page links to three
+  // pages of its own, so one claim a line would take the limit's pages again and again.
+  std::string list = "http://127.0.0.8:" + port + "/hop.html\n";
+  for (int i = 0; i < kLimitLines; ++i) {
+    const std::string n = "limit" + std::to_string(i);
+    std::string links;
+    for (const char* page : {"-a", "-b", "-c"}) {
+      links += "<a href=\"" + n + page + ".html\">page</a>";
+      nginx_->WriteFile(n + page + ".html", "<p>" + n + page + "@example.com</p>\n");
+    }
+    nginx_->WriteFile(n + ".html", "<p>" + n + "@example.com</p>" + links + "\n");
+    if (i > 0) list += "http://127.0.0.9:" + port + "/" + n + ".html\n";
+  }
+  test::TempDir dir;
+  const CliResult submitted = RunCli({"job", "submit", dir.Write("limit.txt", list), "--db",
+                                      pg_->Url(), "--page-limit", std::to_string(kPageLimit)});
+  ASSERT_EQ(submitted.Status, 0) << submitted.Err;
+  const std::string job = submitted.Out.substr(0, submitted.Out.find('\n'));
+  const CliResult worked = RunCli({"job", "work", "--db", pg_->Url(), "--job", job,
+                                   "--no-online-check", "--batch", "1", "--in-flight", "2"});
+  ASSERT_EQ(worked.Status, 0) << worked.Err;
+  const std::string ofJob = "FROM pages p JOIN jobs j ON j.run = p.run WHERE j.id = " + job;
+  EXPECT_EQ(Count("SELECT count(*) " + ofJob + " AND p.depth > 0"), kPageLimit);
+  EXPECT_EQ(
+      Count("SELECT followed_pages FROM job_sites WHERE job = " + job + " AND site = '127.0.0.8'"),
+      kPageLimit);
+  EXPECT_EQ(Count("SELECT count(*) FROM job_lines WHERE job = " + job +
+                  " AND state = 2 AND site = '127.0.0.8'"),
+            kLimitLines);
 }
 
 TEST_F(JobCli, BadInputIsNamedAndNothingIsLost) {
