@@ -27,12 +27,14 @@ void TSiteRegistry::JoinHost(const std::shared_ptr<TRunSite>& site, std::string_
   if (added && OnHostJoined) OnHostJoined(site->Crawl.Scope().Hosts().front(), host);
 }
 
-void TSiteRegistry::AddKnownSite(const std::vector<std::string>& hosts, int followedBefore) {
+void TSiteRegistry::AddKnownSite(const std::vector<std::string>& hosts, int followedBefore,
+                                 const std::vector<std::string>& fetchedBefore) {
   if (hosts.empty()) return;
   auto addressOf = [](const std::string& host) { return "http://" + host + "/"; };
   auto site = std::make_shared<TRunSite>(addressOf(hosts.front()), Limits, true);
   for (const std::string& host : hosts) site->Crawl.JoinSiteOf(addressOf(host));
   site->Crawl.CountFollowedBefore(followedBefore);
+  for (const std::string& address : fetchedBefore) site->Crawl.MarkFetched(address);
   for (const std::string& host : site->Crawl.Scope().Hosts()) ByHost.try_emplace(host, site);
   Busy.insert(site.get());
 }

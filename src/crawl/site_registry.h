@@ -47,8 +47,10 @@ class TSiteRegistry {
   // A host the site's listed page was redirected to joins it, unless it has a site already.
   void JoinHost(const std::shared_ptr<TRunSite>& site, std::string_view address);
   // A site whose search began before this run: its hosts (the first names it) answer for it
-  // from the start, and the followed pages it took then count against its page limit.
-  void AddKnownSite(const std::vector<std::string>& hosts, int followedBefore);
+  // from the start, the followed pages it took then count against its page limit, and the
+  // pages fetched then (absolute addresses) are not fetched again.
+  void AddKnownSite(const std::vector<std::string>& hosts, int followedBefore,
+                    const std::vector<std::string>& fetchedBefore);
   // Told of each host that JoinHost adds to a site, with the site's first host.
   std::function<void(const std::string& site, const std::string& host)> OnHostJoined;
   // A site with a followed page to take; the next call starts with another. Null for none.

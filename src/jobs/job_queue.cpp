@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <set>
 
 #include "crawl/crawl_address.h"
@@ -290,6 +291,10 @@ void TJobQueue::MergeRedirectHosts(int64_t job) {
       moves);
   db_.Exec("UPDATE job_sites SET followed_pages = 0 WHERE job = $1 AND site = ANY($2::text[])",
            TPgParams().Add(job).AddArray(hosts));
+  db_.Exec(
+      "UPDATE job_site_pages p SET site = m.site FROM unnest($2::text[], $3::text[]) AS "
+      "m(host, site) WHERE p.job = $1 AND p.site = m.host",
+      TPgParams().Add(job).AddArray(hosts).AddArray(sites));
   // Hosts that named a merged site name the site it joined.
   db_.Exec(
       "UPDATE job_site_hosts h SET site = m.site FROM unnest($2::text[], $3::text[]) AS "
@@ -363,6 +368,24 @@ void TJobQueue::ClaimLinesOf(int64_t job, const std::vector<TClaimedSite>& sites
   }
 }
 
+void TJobQueue::ReadFollowedAddresses(int64_t job, std::vector<TClaimedSite>& sites) {
+  std::map<std::string, TClaimedSite*> searchedBefore;
+  for (TClaimedSite& site : sites) {
+    if (site.FollowedPages > 0) searchedBefore.emplace(site.Name, &site);
+  }
+  if (searchedBefore.empty()) return;
+  std::vector<std::string> names;
+  for (const auto& [name, site] : searchedBefore) names.push_back(name);
+  const TPgResult pages = db_.Exec(
+      "SELECT site, url, final_url FROM job_site_pages WHERE job = $1 AND site = ANY($2::text[])",
+      TPgParams().Add(job).AddArray(names));
+  for (int i = 0; i < pages.Rows(); ++i) {
+    std::vector<std::string>& addresses = searchedBefore.at(pages.Text(i, 0))->FollowedAddresses;
+    addresses.push_back(pages.Text(i, 1));
+    if (pages.Text(i, 2) != pages.Text(i, 1)) addresses.push_back(pages.Text(i, 2));
+  }
+}
+
 TClaim TJobQueue::ClaimFrom(int64_t job, int maxLines) {
   TClaim claim;
   const TPgResult jobRow =
@@ -409,6 +432,7 @@ TClaim TJobQueue::ClaimFrom(int64_t job, int maxLines) {
         TPgParams().Add(job).AddArray(idle));
   }
   if (claim.Lines.empty()) return claim;
+  ReadFollowedAddresses(job, claim.Sites);
   std::sort(
       claim.Lines.begin(), claim.Lines.end(),
       [](const TClaimedLine& a, const TClaimedLine& b) { return a.LineNumber < b.LineNumber; });

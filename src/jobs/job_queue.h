@@ -37,8 +37,10 @@ struct TClaimedSite {
   std::string Name;
   // Hosts its listed pages redirected to, in this claim or earlier: their lines are its.
   std::vector<std::string> OtherHosts;
-  // Followed pages of the site stored so far in the job, against its page limit.
+  // Followed pages of the site stored so far in the job, against its page limit, and their
+  // addresses (with those they were redirected to), not to be fetched again.
   int32_t FollowedPages = 0;
+  std::vector<std::string> FollowedAddresses;
 };
 
 // Lines of one job, claimed together with the leases of their sites.
@@ -126,6 +128,7 @@ class TJobQueue {
   // Sites named as another's redirect hosts, held by nobody, hand their open lines to it.
   void MergeRedirectHosts(int64_t job);
   TClaim ClaimFrom(int64_t job, int maxLines);
+  void ReadFollowedAddresses(int64_t job, std::vector<TClaimedSite>& sites);
   // Leases up to `room` open lines of `sites` (in that order of sites) into `claim`.
   void ClaimLinesOf(int64_t job, const std::vector<TClaimedSite>& sites, int room, TClaim& claim,
                     std::set<std::string>& withLines);

@@ -260,7 +260,7 @@ void PrepareSitesOfClaim(TSiteRegistry& registry, const std::vector<TClaimedSite
     if (site.OtherHosts.empty() && site.FollowedPages == 0) continue;
     std::vector<std::string> hosts = {site.Name};
     hosts.insert(hosts.end(), site.OtherHosts.begin(), site.OtherHosts.end());
-    registry.AddKnownSite(hosts, site.FollowedPages);
+    registry.AddKnownSite(hosts, site.FollowedPages, site.FollowedAddresses);
   }
   registry.OnHostJoined = [&claimRun](const std::string& site, const std::string& host) {
     std::lock_guard lock(claimRun.Mutex);

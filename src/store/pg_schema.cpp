@@ -143,6 +143,15 @@ constexpr std::array<const char*, kPgStoreSchemaVersion> kMigrations = {
       -- The followed pages of a site over the whole job, counted as they are stored, so its
       -- page limit holds over claims and workers.
       ALTER TABLE job_sites ADD COLUMN followed_pages integer NOT NULL DEFAULT 0;
+      -- The followed pages of a site (and where they were redirected to): a claim that goes
+      -- on with the site fetches none of them again.
+      CREATE TABLE job_site_pages (
+        job bigint NOT NULL REFERENCES jobs (id),
+        site text NOT NULL,
+        url text NOT NULL,
+        final_url text NOT NULL
+      );
+      CREATE INDEX job_site_pages_by_site ON job_site_pages (job, site);
       -- Hosts a listed page of a site redirected to: their lines are that site's.
       CREATE TABLE job_site_hosts (
         job bigint NOT NULL REFERENCES jobs (id),

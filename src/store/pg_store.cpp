@@ -29,7 +29,8 @@ constexpr int kReadSlice = 5000;
 // A page is stored once for each search of its line (in a job, the line's failed searches
 // so far; elsewhere 0), so a page written again (by the worker that takes over a dead one's
 // line) is not recorded twice. A job's followed pages are added to their site's count in the
-// same statement. Gives the pages recorded and those of them that failed.
+// same statement, and their addresses to the site's. Gives the pages recorded and those of
+// them that failed.
 constexpr const char* kPagesInsert =
     "WITH job AS (SELECT id FROM jobs WHERE run = $1), "
     "stored AS (INSERT INTO pages (run, line_number, search, url, final_url, status_code, "
@@ -41,11 +42,16 @@ constexpr const char* kPagesInsert =
     "$8::text[], $9::int[], $10::int[], $11::int[], $12::int[], $13::int[], $14::int[], "
     "$15::text[], $16::int[]) WITH ORDINALITY AS p(l, u, f, s, b, m, r, e, mo, q, w, ph, d, "
     "li, sk, n) ORDER BY p.n ON CONFLICT (run, line_number, search, md5(url)) DO NOTHING "
-    "RETURNING line_number, depth, failure_reason <> '' AND skipped = 0 AS failed), "
-    "followed AS (UPDATE job_sites js SET followed_pages = js.followed_pages + c.n FROM "
-    "(SELECT jl.job, jl.site, count(*) AS n FROM stored JOIN job ON true JOIN job_lines jl ON "
-    "jl.job = job.id AND jl.line_number = stored.line_number WHERE stored.depth > 0 "
-    "GROUP BY jl.job, jl.site) c WHERE js.job = c.job AND js.site = c.site RETURNING 1) "
+    "RETURNING line_number, depth, url, final_url, failure_reason <> '' AND skipped = 0 AS "
+    "failed), "
+    "followed AS (SELECT jl.job, jl.site, stored.url, stored.final_url FROM stored JOIN job ON "
+    "true JOIN job_lines jl ON jl.job = job.id AND jl.line_number = stored.line_number WHERE "
+    "stored.depth > 0), "
+    "counted AS (UPDATE job_sites js SET followed_pages = js.followed_pages + c.n FROM "
+    "(SELECT job, site, count(*) AS n FROM followed GROUP BY job, site) c WHERE js.job = c.job "
+    "AND js.site = c.site RETURNING 1), "
+    "remembered AS (INSERT INTO job_site_pages (job, site, url, final_url) SELECT job, site, "
+    "url, final_url FROM followed RETURNING 1) "
     "SELECT count(*), count(*) FILTER (WHERE failed) FROM stored";
 
 // The pages' columns of rows added, one per kind in the order of the lists.

@@ -182,14 +182,16 @@ TEST_F(JobCli, AServerRestartedMidJobLosesNothing) {
 
 TEST_F(JobCli, ASiteOverManyClaimsAndTheHostItsPageRedirectsToKeepOnePageLimit) {
   constexpr int kLimitLines = 6;
-  constexpr int kPageLimit = 4;
+  constexpr int kPageLimit = 12;
   const std::string port = std::to_string(nginx_->Port());
-  // Line 1 (127.0.0.8) is sent on to 127.0.0.9, whose lines follow; each page links to three
-  // pages of its own, so one claim a line would take the limit's pages again and again.
+  // Line 1 (127.0.0.8) is sent on to 127.0.0.9, whose lines follow, one a claim. Each page
+  // links to three pages of its own and to one they all share: the shared page once, then
+  // three pages a line until the limit, which a claim's own limit would never stop.
   std::string list = "http://127.0.0.8:" + port + "/hop.html\n";
+  nginx_->WriteFile("limit-shared.html", "<p>shared@example.com</p>\n");
   for (int i = 0; i < kLimitLines; ++i) {
     const std::string n = "limit" + std::to_string(i);
-    std::string links;
+    std::string links = "<a href=\"limit-shared.html\">page</a>";
     for (const char* page : {"-a", "-b", "-c"}) {
       links += "<a href=\"" + n + page + ".html\">page</a>";
       nginx_->WriteFile(n + page + ".html", "<p>" + n + page + "@example.com</p>\n");
@@ -207,6 +209,7 @@ TEST_F(JobCli, ASiteOverManyClaimsAndTheHostItsPageRedirectsToKeepOnePageLimit) 
   ASSERT_EQ(worked.Status, 0) << worked.Err;
   const std::string ofJob = "FROM pages p JOIN jobs j ON j.run = p.run WHERE j.id = " + job;
   EXPECT_EQ(Count("SELECT count(*) " + ofJob + " AND p.depth > 0"), kPageLimit);
+  EXPECT_EQ(Count("SELECT count(*) " + ofJob + " AND p.url LIKE '%/limit-shared.html'"), 1);
   EXPECT_EQ(
       Count("SELECT followed_pages FROM job_sites WHERE job = " + job + " AND site = '127.0.0.8'"),
       kPageLimit);
