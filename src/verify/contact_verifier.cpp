@@ -72,8 +72,7 @@ std::optional<TRowCheck> TContactVerifier::CheckIfSettled(int kind, std::string_
   const uint32_t flags = StaticFlags(kind, row, domain);
   if (domain.empty()) return TRowCheck{FlagsText(flags), {}};
   if (!resolver_) return TRowCheck{FlagsText(flags | kUnchecked), "lookups are off"};
-  resolver_->Request(domain);
-  const TDomainResult mail = resolver_->Result(domain);
+  const TDomainResult mail = resolver_->Request(domain);
   if (mail.Answer == TMailAnswer::Pending) return std::nullopt;
   return Combine(flags, mail);
 }

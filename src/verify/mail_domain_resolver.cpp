@@ -3,11 +3,13 @@
 #include <arpa/inet.h>
 #include <ares.h>
 #include <poll.h>
+#include <pthread.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <ctime>
 #include <mutex>
 #include <vector>
 
@@ -17,6 +19,7 @@ namespace {
 constexpr int kClassIn = 1;
 constexpr int kTypeA = 1;
 constexpr int kTypeMx = 15;
+constexpr int kReceiveBuffer = 1 << 20;
 
 void InitLibraryOnce() {
   static std::once_flag once;
@@ -99,6 +102,9 @@ TMailDomainResolver::TMailDomainResolver(Options options) : options_(std::move(o
     servers = *parsed;
   }
   ares_options aresOptions{};
+  // Answers that come in while the thread waits for the CPU queue up rather than being
+  // dropped and asked again a timeout later.
+  aresOptions.socket_receive_buffer_size = kReceiveBuffer;
   // Tries within the deadline: c-ares doubles the wait of each retry.
   const auto deadlineMs = options_.Deadline.count();
   aresOptions.timeout = static_cast<int>(std::clamp<int64_t>(deadlineMs / 3, 50, 2000));
@@ -107,7 +113,8 @@ TMailDomainResolver::TMailDomainResolver(Options options) : options_(std::move(o
   aresOptions.flags = ARES_FLAG_NOSEARCH | ARES_FLAG_NOALIASES | ARES_FLAG_NOCHECKRESP;
   ares_channel channel = nullptr;
   int status = ares_init_options(&channel, &aresOptions,
-                                 ARES_OPT_TIMEOUTMS | ARES_OPT_TRIES | ARES_OPT_FLAGS);
+                                 ARES_OPT_TIMEOUTMS | ARES_OPT_TRIES | ARES_OPT_FLAGS |
+                                     ARES_OPT_SOCK_RCVBUF);
   if (status != ARES_SUCCESS) {
     throw EVerifyError(std::string("cannot start the DNS resolver: ") + ares_strerror(status));
   }
@@ -142,30 +149,34 @@ void TMailDomainResolver::Wake() {
   [[maybe_unused]] const ssize_t written = write(wakeFd_, &one, sizeof one);
 }
 
-void TMailDomainResolver::Request(std::string_view domain) {
+TDomainResult TMailDomainResolver::Request(std::string_view domain) {
+  bool wake = false;
   {
     std::lock_guard lock(mutex_);
-    if (entries_.find(std::string(domain)) != entries_.end()) return;
+    if (const auto found = entries_.find(domain); found != entries_.end()) {
+      return found->second.Result;
+    }
     const Clock::time_point deadline = Clock::now() + options_.Deadline;
     entries_.emplace(std::string(domain), Entry{{}, deadline});
     queued_.emplace_back(domain);
     deadlines_.emplace_back(deadline, std::string(domain));
     ++counts_.Requested;
+    if (!wakePending_ && !full_) wake = wakePending_ = true;
   }
-  Wake();
+  if (wake) Wake();
+  return {};
 }
 
 TDomainResult TMailDomainResolver::Result(std::string_view domain) const {
   std::lock_guard lock(mutex_);
-  const auto found = entries_.find(std::string(domain));
+  const auto found = entries_.find(domain);
   return found == entries_.end() ? TDomainResult{} : found->second.Result;
 }
 
 TDomainResult TMailDomainResolver::Wait(std::string_view domain, Clock::time_point until) {
   Request(domain);
-  const std::string key(domain);
   std::unique_lock lock(mutex_);
-  Entry& entry = entries_.at(key);  // never erased while the resolver lives
+  Entry& entry = entries_.find(domain)->second;  // never erased while the resolver lives
   const auto pending = [&entry] { return entry.Result.Answer == TMailAnswer::Pending; };
   settled_.wait_until(lock, std::min(until, entry.Deadline), [&] { return !pending(); });
   // The thread settles at the deadline; a thread running late does not hold the caller.
@@ -174,14 +185,25 @@ TDomainResult TMailDomainResolver::Wait(std::string_view domain, Clock::time_poi
 }
 
 TMailDomainResolver::Counts TMailDomainResolver::Statistics() const {
-  std::lock_guard lock(mutex_);
-  return counts_;
+  Counts counts;
+  {
+    std::lock_guard lock(mutex_);
+    counts = counts_;
+  }
+  counts.Polls = polls_.load(std::memory_order_relaxed);
+  clockid_t clock{};
+  timespec used{};
+  if (pthread_getcpuclockid(const_cast<std::thread&>(thread_).native_handle(), &clock) == 0 &&
+      clock_gettime(clock, &used) == 0) {
+    counts.ThreadCpuSeconds = static_cast<double>(used.tv_sec) + used.tv_nsec * 1e-9;
+  }
+  return counts;
 }
 
 void TMailDomainResolver::ExpireLocked(Clock::time_point now) {
   bool any = false;
   while (!deadlines_.empty() && deadlines_.front().first <= now) {
-    Entry& entry = entries_.at(deadlines_.front().second);
+    Entry& entry = entries_.find(deadlines_.front().second)->second;
     if (entry.Result.Answer == TMailAnswer::Pending) {
       entry.Result = {TMailAnswer::Unchecked,
                       "no answer within " + std::to_string(options_.Deadline.count()) + " ms"};
@@ -196,24 +218,28 @@ void TMailDomainResolver::ExpireLocked(Clock::time_point now) {
 void TMailDomainResolver::Settle(const std::string& domain, TMailAnswer answer,
                                  std::string reason) {
   std::lock_guard lock(mutex_);
-  Entry& entry = entries_.at(domain);
+  Entry& entry = entries_.find(domain)->second;
   // An answer after the deadline comes too late: the row was told "unchecked" already.
   if (entry.Result.Answer != TMailAnswer::Pending) return;
   entry.Result = {answer, std::move(reason)};
   settled_.notify_all();
 }
 
-void TMailDomainResolver::SendQueued() {
+void TMailDomainResolver::SendQueued(Clock::time_point& next) {
   std::vector<std::string> sending;
   {
     std::lock_guard lock(mutex_);
+    ExpireLocked(Clock::now());
+    if (!deadlines_.empty()) next = std::min(next, deadlines_.front().first);
+    wakePending_ = false;
     while (!queued_.empty() && inFlight_ + sending.size() < options_.MaxInFlight) {
       std::string domain = std::move(queued_.front());
       queued_.pop_front();
-      if (entries_.at(domain).Result.Answer == TMailAnswer::Pending) {
+      if (entries_.find(domain)->second.Result.Answer == TMailAnswer::Pending) {
         sending.push_back(std::move(domain));
       }
     }
+    full_ = !queued_.empty();
   }
   for (const std::string& domain : sending) Send(domain, false);
 }
@@ -286,10 +312,8 @@ void TMailDomainResolver::Run() {
     {
       std::lock_guard lock(mutex_);
       if (stopping_) return;
-      ExpireLocked(Clock::now());
-      if (!deadlines_.empty()) next = std::min(next, deadlines_.front().first);
     }
-    SendQueued();
+    SendQueued(next);
 
     ares_socket_t sockets[ARES_GETSOCK_MAXNUM];
     const int bits = ares_getsock(channel, sockets, ARES_GETSOCK_MAXNUM);
@@ -310,21 +334,24 @@ void TMailDomainResolver::Run() {
     if (const timeval* aresWait = ares_timeout(channel, &longest, &chosen)) {
       waitMs = static_cast<int>(aresWait->tv_sec * 1000 + (aresWait->tv_usec + 999) / 1000);
     }
+    polls_.fetch_add(1, std::memory_order_relaxed);
     if (poll(fds, count, waitMs) < 0 && errno != EINTR) waitMs = 0;
 
     if (fds[0].revents != 0) {
       uint64_t value = 0;
       [[maybe_unused]] const ssize_t got = read(wakeFd_, &value, sizeof value);
     }
+    bool processed = false;
     for (nfds_t i = 1; i < count; ++i) {
       const short events = fds[i].revents;
       if (events == 0) continue;
       const bool in = (events & (POLLIN | POLLERR | POLLHUP)) != 0;
       const bool out = (events & POLLOUT) != 0;
       ares_process_fd(channel, in ? fds[i].fd : ARES_SOCKET_BAD, out ? fds[i].fd : ARES_SOCKET_BAD);
+      processed = true;
     }
-    // Retries and c-ares's own time-outs.
-    ares_process_fd(channel, ARES_SOCKET_BAD, ARES_SOCKET_BAD);
+    // Retries and c-ares's own time-outs, which every call above has looked at already.
+    if (!processed) ares_process_fd(channel, ARES_SOCKET_BAD, ARES_SOCKET_BAD);
   }
 }
 

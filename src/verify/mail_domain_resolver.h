@@ -3,6 +3,7 @@
 // records, its A records when it has no MX. Each domain is looked up once for the life of
 // the resolver (a run), and every lookup ends within a deadline counted from its request:
 // answered, or "unchecked" with the reason.
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -56,8 +57,8 @@ class TMailDomainResolver {
   TMailDomainResolver(const TMailDomainResolver&) = delete;
   TMailDomainResolver& operator=(const TMailDomainResolver&) = delete;
 
-  // Starts the domain's lookup unless it has one; never waits.
-  void Request(std::string_view domain);
+  // Starts the domain's lookup unless it has one; never waits. The answer so far.
+  TDomainResult Request(std::string_view domain);
   // The answer so far; Pending also for a domain never requested.
   TDomainResult Result(std::string_view domain) const;
   // Waits for the domain's answer until `until` (its own deadline ends the wait sooner);
@@ -68,6 +69,8 @@ class TMailDomainResolver {
     uint64_t Requested = 0;  // domains
     uint64_t Queries = 0;    // DNS queries sent (MX, then A for a domain without MX)
     uint64_t TimedOut = 0;   // domains not answered within the deadline
+    uint64_t Polls = 0;           // times the lookup thread waited for its sockets
+    double ThreadCpuSeconds = 0;  // the lookup thread's CPU time so far
   };
   Counts Statistics() const;
 
@@ -80,12 +83,20 @@ class TMailDomainResolver {
   friend struct Query;
 
   void Run();
-  void SendQueued();
+  // Ends lookups past their deadline, lowering `next` to the next deadline, and sends what
+  // is queued as far as the limit allows.
+  void SendQueued(Clock::time_point& next);
   void Send(const std::string& domain, bool addressQuery);
   void ExpireLocked(Clock::time_point now);
   void Settle(const std::string& domain, TMailAnswer answer, std::string reason);
   void OnAnswer(Query& query, int status, const unsigned char* answer, int length);
   void Wake();
+
+  // Domains looked up without a copy of the name asked about.
+  struct NameHash {
+    using is_transparent = void;
+    size_t operator()(std::string_view name) const { return std::hash<std::string_view>()(name); }
+  };
 
   const Options options_;
   void* channel_ = nullptr;  // ares_channel, used on the thread only
@@ -93,13 +104,19 @@ class TMailDomainResolver {
 
   mutable std::mutex mutex_;
   std::condition_variable settled_;
-  std::unordered_map<std::string, Entry> entries_;
+  std::unordered_map<std::string, Entry, NameHash, std::equal_to<>> entries_;
   std::deque<std::string> queued_;  // requested, not yet sent
   // Requests in order, so in order of their deadlines.
   std::deque<std::pair<Clock::time_point, std::string>> deadlines_;
   size_t inFlight_ = 0;  // queries c-ares holds (the thread only)
+  // The thread is woken for a request only when it has taken the last wake and has room to
+  // send: a wake per request would cost two system calls each, and a thread at its limit
+  // sends as answers come in anyway.
+  bool wakePending_ = false;
+  bool full_ = false;
   bool stopping_ = false;
   Counts counts_;
+  std::atomic<uint64_t> polls_{0};
 
   std::thread thread_;  // last: starts once everything it reads is made
 };
