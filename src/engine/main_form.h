@@ -279,9 +279,11 @@ class TForm1 {
   // A page that answered 2xx, that static reading leaves without contacts and that shows
   // signs of script-written text, rendered once for its site when the run renders: `page`
   // becomes the rendered document, or `status` says why it stays as it was.
-  void RenderIfScriptWritten(TSearchRun& run, TPageLines& page, int32_t statusCode,
-                             const std::string& pageAddress, TAddressStatus& status);
-  bool PageHasContacts(const TPageLines& page);
+  // True when the page's text is now the rendered document.
+  bool RenderIfScriptWritten(TSearchRun& run, TPageLines& page, const TPageAnchors& anchors,
+                             int32_t statusCode, const std::string& pageAddress,
+                             TAddressStatus& status);
+  bool PageHasContacts(const TPageLines& page, const TPageAnchors& anchors);
   // The robots.txt rules for a page of a site, read once a run for each origin it is fetched
   // from.
   std::shared_ptr<const TRobotsRules> RobotsRulesFor(TSearchRun& run, TRunSite& site,

@@ -5,6 +5,7 @@
 #include <chrono>
 
 #include "contacts/extractors.h"
+#include "contacts/page_anchors.h"
 #include "crawl/crawl_address.h"
 #include "engine/main_form.h"
 #include "http/fiber_scheduler.h"
@@ -46,7 +47,7 @@ void TRenderGate::Release() {
   ++Free;
 }
 
-bool TForm1::PageHasContacts(const TPageLines& page) {
+bool TForm1::PageHasContacts(const TPageLines& page, const TPageAnchors& anchors) {
   ui::ChangeNotifier scratch;
   TResultList emails(scratch), mobiles(scratch), qqNumbers(scratch);
   const TContactLists lists{CheckBox2.Checked() ? &emails : nullptr,
@@ -54,19 +55,25 @@ bool TForm1::PageHasContacts(const TPageLines& page) {
                             CheckBox4.Checked() ? &qqNumbers : nullptr,
                             {},
                             CheckBoxExtended.Checked()};
+  // A line without an anchor gives no row, as the scan of the page finds.
   for (auto line = page.begin(), last = page.end(); line != last; ++line) {
+    if (!anchors.AnyIn(line.Begin(), line.End())) continue;
     ExtractContacts(*line, lists);
     if (emails.EntryCount() + mobiles.EntryCount() + qqNumbers.EntryCount() > 0) return true;
   }
   return false;
 }
 
-void TForm1::RenderIfScriptWritten(TSearchRun& run, TPageLines& page, int32_t statusCode,
-                                   const std::string& pageAddress, TAddressStatus& status) {
-  if (!run.Renders || statusCode < 200 || statusCode > 299) return;
-  if (FindScriptSign(page.Text()) == TScriptSign::None || PageHasContacts(page)) return;
-  if (!run.Renders->ClaimSite(SiteHostOf(pageAddress))) return;
-  if (!run.Renders->Acquire(SearchState.StopRequested, run.ClosedFlag)) return;
+bool TForm1::RenderIfScriptWritten(TSearchRun& run, TPageLines& page, const TPageAnchors& anchors,
+                                   int32_t statusCode, const std::string& pageAddress,
+                                   TAddressStatus& status) {
+  if (!run.Renders || statusCode < 200 || statusCode > 299) return false;
+  // Most pages have a contact on an early line; looking for script signs reads all markup.
+  if (PageHasContacts(page, anchors) || FindScriptSign(page.Text()) == TScriptSign::None) {
+    return false;
+  }
+  if (!run.Renders->ClaimSite(SiteHostOf(pageAddress))) return false;
+  if (!run.Renders->Acquire(SearchState.StopRequested, run.ClosedFlag)) return false;
   TRenderOptions options;
   options.BrowserPath = run.Renders->BrowserPath;
   options.UserAgent = UserAgentHeaderValue(run.UserAgent);
@@ -84,9 +91,10 @@ void TForm1::RenderIfScriptWritten(TSearchRun& run, TPageLines& page, int32_t st
     if (status.FailureReason.empty()) {
       status.FailureReason = std::string(kNotRendered) + rendered.FailureReason;
     }
-    return;
+    return false;
   }
   page.TakeText(std::move(rendered.Document));
+  return true;
 }
 
 }  // namespace qm

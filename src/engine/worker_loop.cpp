@@ -5,12 +5,12 @@
 #include <thread>
 #include <vector>
 
-#include "crawl/crawl_address.h"
 #include "contacts/extractors.h"
-#include "engine/main_form.h"
 #include "contacts/labelled_kinds.h"
 #include "contacts/page_anchors.h"
 #include "contacts/row_tally.h"
+#include "crawl/crawl_address.h"
+#include "engine/main_form.h"
 #include "http/fiber_scheduler.h"
 #include "http/url_parts.h"
 
@@ -187,18 +187,23 @@ void TForm1::RunLane(TWorkerSlot& slot, const std::shared_ptr<TSearchRun>& run,
             status.Skipped = true;
           }
           if (status.FailureReason.empty()) status.FailureReason = fetched.CutReason;
-          RenderIfScriptWritten(*run, page, fetched.StatusCode, finalUrl, status);
+          const auto findAnchors = [&] {
+            if (CheckBoxExtended.Checked()) {
+              anchors.FindExtended(page.Text());
+            } else {
+              anchors.Find(page.Text());
+            }
+            if (CheckBoxWeChat.Checked() || CheckBoxPhone.Checked()) {
+              labelledAnchors.Find(page.Text());
+            } else {
+              labelledAnchors.Clear();
+            }
+          };
+          findAnchors();
+          if (RenderIfScriptWritten(*run, page, anchors, fetched.StatusCode, finalUrl, status)) {
+            findAnchors();
+          }
           FollowLinks(*run, job, page, fetched.StatusCode, finalUrl);
-          if (CheckBoxExtended.Checked()) {
-            anchors.FindExtended(page.Text());
-          } else {
-            anchors.Find(page.Text());
-          }
-          if (CheckBoxWeChat.Checked() || CheckBoxPhone.Checked()) {
-            labelledAnchors.Find(page.Text());
-          } else {
-            labelledAnchors.Clear();
-          }
         } else {
           status.FailureReason =
               fetched.FailureReason.empty() ? std::string(kNoConnection) : fetched.FailureReason;
@@ -235,7 +240,8 @@ void TForm1::FinishPage(TSearchRun& run, int64_t pageKey, TPageLines* page,
   if (page != nullptr) {
     TRowTally tally(&StringGrid1, &StringGrid2, &StringGrid3, &StringGrid4, &StringGrid5);
     if (run.StoreWriter) tally.KeepRows();
-    // The boxes are read afresh for every line with anything to look at.
+    // The boxes are read afresh for every line with anything to look at. Only such a line
+    // can change the counts this lane shows.
     for (auto line = page->begin(), last = page->end(); line != last; ++line) {
       if (run.ClosedFlag.load(std::memory_order_acquire)) return;
       if (anchors.AnyIn(line.Begin(), line.End()) ||
@@ -246,8 +252,8 @@ void TForm1::FinishPage(TSearchRun& run, int64_t pageKey, TPageLines* page,
         targets.WeChatIds = lists[kWeChatList];
         targets.Telephones = lists[kTelephoneList];
         ExtractContacts(*line, targets);
+        ShowCounts(shown);
       }
-      ShowCounts(shown);
     }
     // A scanned page is of no further use; holding it while the next one arrives would
     // double what a lane needs at its largest.
