@@ -90,9 +90,10 @@ void DecodeCharset(const THttpClient& client, size_t cap, TPageMemory& memory, s
     // Undeclared text is read line by line as UTF-8 or code page 936, which splits the
     // four-byte characters of GB18030; a page that holds one is read as GB18030.
     if (IsAscii(body) || IsValidUtf8(body) || LooksBinary(body)) return;
-    if (HasGb18030FourByteCharacter(body)) {
+    const TGb18030Reading reading = ReadAsGb18030(body);
+    if (reading == TGb18030Reading::FourByteCharacters) {
       charset = "GB18030";
-    } else if (IsPlausibleGb18030(body)) {
+    } else if (reading == TGb18030Reading::Plausible) {
       return;
     } else {
       // Shift_JIS, EUC-KR, Windows-1251 ...: read as code page 936 they would be garbage.

@@ -3,9 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 
 #include "support/charset_encoding.h"
+#include "text/page_charset.h"
 
 namespace qm {
 namespace {
@@ -50,6 +52,38 @@ TEST(CharsetDetection, PlausibleGb18030AndWhatTheOthersAreTakenFor) {
   EXPECT_EQ(DetectNonChineseCharset(EncodeUtf8As(kChinese + kChinese, "GBK")), "");
   EXPECT_EQ(DetectNonChineseCharset("plain ascii a@b.cn"), "");
   EXPECT_EQ(DetectNonChineseCharset(""), "");
+}
+
+// The one pass a fetch makes agrees with the two checks it stands for, also where a
+// four-byte character begins on the second byte of a two-byte one, and on long ASCII runs.
+TEST(CharsetDetection, OnePassReadingAgreesWithTheTwoChecks) {
+  const auto expected = [](std::string_view text) {
+    if (HasGb18030FourByteCharacter(text)) return TGb18030Reading::FourByteCharacters;
+    return IsPlausibleGb18030(text) ? TGb18030Reading::Plausible : TGb18030Reading::Implausible;
+  };
+  const std::string rows[] = {
+      "",
+      "\xD6\xD0\x35\xD6\x31",          // 中5 then a broken lead: found from its 2nd byte
+      "\xD6\xD0\x35\xD6\x31\xB9\xFA",  // the same before 国
+      "\x81\x30\x81\x30",
+      "plain ascii text, longer than a word of eight bytes \xD6\xD0\xB9\xFA",
+      EncodeUtf8As(kChinese, "GBK"),
+      EncodeUtf8As("电话𠀀13812345678", "GB18030"),
+      EncodeUtf8As(kKorean + kKorean, "EUC-KR"),
+      EncodeUtf8As(kJapanese + kJapanese, "SHIFT_JIS"),
+  };
+  for (const std::string& row : rows) {
+    EXPECT_EQ(ReadAsGb18030(row), expected(row)) << row;
+  }
+  // Random bytes drawn from the values the checks tell apart.
+  const unsigned char alphabet[] = {'a',  ' ',  '0',  '5',  '9',  0x40, 0x7F, 0x80,
+                                    0x81, 0xA1, 0xC9, 0xD6, 0xF7, 0xFE, 0xFF};
+  std::mt19937 random(7);
+  for (int round = 0; round < 20000; ++round) {
+    std::string text(random() % 24, ' ');
+    for (char& c : text) c = static_cast<char>(alphabet[random() % sizeof alphabet]);
+    ASSERT_EQ(ReadAsGb18030(text), expected(text)) << testing::PrintToString(text);
+  }
 }
 
 }  // namespace
