@@ -284,8 +284,8 @@ std::string TBlockingSocket::ReceiveRawLineWithin(int32_t limitMs) {
     if (PendingInput.empty() && !RefillPending(limitMs)) break;
     const size_t lf = PendingInput.find('\n');
     const size_t take = lf == std::string::npos ? PendingInput.size() : lf + 1;
-    line.append(PendingInput, 0, take);
-    PendingInput.erase(0, take);
+    line.append(PendingInput.data(), take);
+    PendingInput.Consume(take);
     if (line.back() == '\n') break;
     if (line.size() > std::min(MaxLineBytes, kMaxLineBytes)) {
       LastSocketError = kWsaMessageTooLong;
@@ -310,7 +310,7 @@ long TBlockingSocket::ReceiveBufferWithin(void* target, long count, int32_t limi
   const size_t fromPending = std::min(wanted, PendingInput.size());
   if (fromPending > 0) {
     std::memcpy(out, PendingInput.data(), fromPending);
-    PendingInput.erase(0, fromPending);
+    PendingInput.Consume(fromPending);
   }
   size_t gathered = fromPending;
   if (gathered < wanted) {

@@ -10,6 +10,7 @@
 #include <functional>
 #include <string>
 
+#include "http/pending_bytes.h"
 #include "text/errors.h"
 
 namespace qm {
@@ -97,7 +98,7 @@ class TBlockingSocket {
   sockaddr_in LocalAddress{};
   sockaddr_in PeerAddress{};
   int32_t LastSocketError = 0;
-  std::string PendingInput;
+  TPendingBytes PendingInput;
   bool RaiseOnFailure = false;
   int Handle = kInvalidHandle;
   int32_t ProtocolNumber = 0;

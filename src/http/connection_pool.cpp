@@ -125,7 +125,7 @@ void TConnectionPool::GiveBack(const std::string& key, const std::string& host,
     --entry.Open;
   } else {
     // A kept connection holds no buffer of its last answer.
-    std::string().swap(socket->PendingInput);
+    socket->PendingInput.Release();
     socket->Deadline = Clock::time_point::max();
     socket->MaxLineBytes = TBlockingSocket::kMaxLineBytes;
     idle_[key].push_back({std::move(socket), now, requests, host});

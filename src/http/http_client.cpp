@@ -23,7 +23,7 @@ constexpr size_t kMaxSkippedLines = 64u << 20;
 // The piece asked for while reading to the close; the document grows by what arrives.
 constexpr size_t kToClosePieceBytes = 64u << 10;
 // The least step of a body's buffer whose growth is counted, so that a page does not ask
-// its budget for every piece.
+// its budget for every piece; a body that needs less gets what it needs.
 constexpr size_t kCountedStepBytes = 256u << 10;
 
 bool StartsWith(std::string_view text, std::string_view prefix) {
@@ -182,15 +182,12 @@ bool THttpClient::StartTls() {
 }
 
 bool THttpClient::SendHeaders() {
-  // One send per line, as the protocol layer has always done; all but the last are marked
-  // as having more to follow so that the kernel sends the head as one segment instead of
-  // waiting for the server's delayed acknowledgement of the first line.
+  // The head in one send: one segment, and one system call rather than one a line.
   const size_t count = ProtocolVersion == "0.9" ? 1 : Headers.size();
-  for (size_t i = 0; i < count; ++i) {
-    Socket->TransmitText(Headers[i] + "\r\n", i + 1 < count);
-    if (Socket->LastSocketError != 0) return false;
-  }
-  return true;
+  std::string head;
+  for (size_t i = 0; i < count; ++i) head.append(Headers[i]).append("\r\n");
+  Socket->TransmitText(head);
+  return Socket->LastSocketError == 0;
 }
 
 size_t THttpClient::BodyRoom() const {
@@ -210,9 +207,12 @@ size_t THttpClient::MakeBodyRoom(size_t piece) {
   }
   // Counted growth: the capacity is ours to choose, in steps, with room for the break a body
   // read to the close gets at its end; the piece is what fits.
-  if (before + piece + 2 <= data.capacity()) return piece;
-  const size_t capacity =
-      std::min(MaxBodyBytes + 2, std::max(2 * data.capacity(), kCountedStepBytes));
+  const size_t needed = before + piece + 2;
+  if (needed <= data.capacity()) return piece;
+  // A small body (most pages, sent with their length) gets the buffer it needs: a whole
+  // step would be mapped and unmapped for every page, and copied to shrink it.
+  const size_t step = needed < kCountedStepBytes ? needed : kCountedStepBytes;
+  const size_t capacity = std::min(MaxBodyBytes + 2, std::max(2 * data.capacity(), step));
   // A buffer that has grown big is held twice while it moves: both are asked for.
   const size_t moving = data.capacity() >= kCountedStepBytes ? data.capacity() : 0;
   if (capacity > data.capacity() && BodyGrowth(moving + capacity)) {

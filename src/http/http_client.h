@@ -107,8 +107,9 @@ class THttpClient {
   // True when the last response's body stopped at `MaxBodyBytes`.
   bool BodyCutShort = false;
   // When set, asked before the body's buffer grows, with the capacity it is to have (double
-  // what it had, at least 256 KiB, at most the cap); false stops the body there once what
-  // it had is full. Unset, the buffer grows as it needs within the cap.
+  // what it had, at least 256 KiB or else what the piece needs, at most the cap); false
+  // stops the body there once what it had is full. Unset, the buffer grows as it needs
+  // within the cap.
   std::function<bool(size_t capacity)> BodyGrowth;
   // Told the buffer's capacity once a growth is over: while the body moves to its larger
   // buffer, both are held, and growth asks room for both.

@@ -378,7 +378,7 @@ long TTlsSocket::ReceiveBuffer(void* target, long count) {
     const size_t fromPending = std::min(static_cast<size_t>(count), PendingInput.size());
     if (fromPending > 0) {
       std::memcpy(target, PendingInput.data(), fromPending);
-      PendingInput.erase(0, fromPending);
+      PendingInput.Consume(fromPending);
       result = static_cast<long>(fromPending);
     } else {
       result = ReadSome(target, static_cast<size_t>(count), -1);
@@ -398,7 +398,7 @@ long TTlsSocket::ReceiveBufferWithin(void* target, long count, int32_t limitMs) 
   size_t gathered = std::min(wanted, PendingInput.size());
   if (gathered > 0) {
     std::memcpy(out, PendingInput.data(), gathered);
-    PendingInput.erase(0, gathered);
+    PendingInput.Consume(gathered);
   }
   while (gathered < wanted) {
     const long n = ReadSome(out + gathered, wanted - gathered, limitMs);

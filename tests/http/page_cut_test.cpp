@@ -115,6 +115,26 @@ TEST(PageMemory, ACountedPageHoldsWhatItsTextHolds) {
   }
 }
 
+// A page sent with its length takes a buffer of about its size, even on a budget: no
+// step of 256 KiB for a page of a few, and nothing to copy to shrink it afterwards.
+TEST(PageMemory, ASmallPageOfKnownLengthAsksForWhatItNeeds) {
+  for (const size_t bytes : {size_t{100}, 8 * kKiB, 200 * kKiB}) {
+    SCOPED_TRACE(bytes);
+    const std::string text = TextOf(bytes);
+    ScriptedServer server(ScriptedServer::Replay(Answer("200 OK", "", text)));
+    TMemoryBudget budget(64 * kMiB);
+    TPageFetchOptions options;
+    options.Budget = &budget;
+    TPageLines lines;
+    TPageFetchResult result;
+    ASSERT_TRUE(FetchPageLines(server.Url(), lines, options, result));
+    EXPECT_EQ(lines.Text(), text);
+    EXPECT_LE(budget.PeakInUse(), TPageMemory::kFetchOverheadBytes + bytes + 64);
+    EXPECT_GE(result.Memory.Bytes(), bytes);
+    EXPECT_LE(result.Memory.Bytes(), bytes + 64);
+  }
+}
+
 TEST(PageMemory, ASpentBudgetCutsThePageAfterAShortWait) {
   const std::string text = TextOf(2 * kMiB);
   std::string repeated;
