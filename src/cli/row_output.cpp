@@ -1,5 +1,6 @@
 #include "cli/row_output.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <vector>
@@ -13,7 +14,13 @@ void WriteRow(std::FILE* out, std::string_view kind, std::string_view row,
   if (!row.empty()) std::fwrite(row.data(), 1, row.size(), out);
   std::fputc('\t', out);
   // A tab or line break in an address would shift the columns; none is left in one.
-  for (char c : source) std::fputc(c == '\t' || c == '\n' || c == '\r' ? ' ' : c, out);
+  while (!source.empty()) {
+    const size_t plain = std::min(source.find_first_of("\t\n\r"), source.size());
+    if (plain > 0) std::fwrite(source.data(), 1, plain, out);
+    if (plain == source.size()) break;
+    std::fputc(' ', out);
+    source.remove_prefix(plain + 1);
+  }
   std::fputc('\t', out);
   // An empty view may hold no pointer at all, which fwrite must not be given.
   if (!checks.empty()) std::fwrite(checks.data(), 1, checks.size(), out);

@@ -212,6 +212,22 @@ TEST(CliScan, CodePage936AndUtf8LinesGiveTheExtractorsRows) {
             "mobile\t13912345678\t" + utf8 + "\tok\n");
 }
 
+// A file name is the rows' source: its tabs and line breaks become blanks, and the rest
+// is written as it is, so each row keeps its four columns.
+TEST(CliScan, BlanksStandForTabsAndLineBreaksInTheSource) {
+  TempDir dir;
+  for (const std::string name : {"plain.txt", "a\tb.txt", "\tc\r\nd\t", "e\n\n"}) {
+    const std::string path = dir.Write(name, "li.ming@shop.cn\n");
+    std::string shown = path;
+    for (char& c : shown) {
+      if (c == '\t' || c == '\r' || c == '\n') c = ' ';
+    }
+    const CliResult result = RunCli({"scan", "--no-verify", path});
+    EXPECT_EQ(result.Status, 0) << result.Err;
+    EXPECT_EQ(result.Out, "email\tli.ming@shop.cn\t" + shown + "\tunchecked\n");
+  }
+}
+
 TEST(CliScan, OneSetOfLastAcceptedValuesForTheWholeCall) {
   TempDir dir;
   const std::string a = dir.Write("a", "x ab@cd.ef\n");
