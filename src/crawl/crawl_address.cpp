@@ -36,16 +36,26 @@ TAuthorityParts SplitAuthority(std::string_view authority) {
 // a non-ASCII address, blanks); "%" itself is taken as already encoding something.
 void AppendPercentEncoded(std::string& out, std::string_view text) {
   static constexpr char kHex[] = "0123456789ABCDEF";
-  for (char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte <= 0x20 || byte >= 0x7F || c == '"' || c == '<' || c == '>') {
-      out += '%';
-      out += kHex[byte >> 4];
-      out += kHex[byte & 0x0F];
-    } else {
-      out += c;
-    }
+  const auto encoded = [](unsigned char byte) {
+    return byte <= 0x20 || byte >= 0x7F || byte == '"' || byte == '<' || byte == '>';
+  };
+  // Runs of bytes that stand as they are go in at once.
+  size_t plain = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const auto byte = static_cast<unsigned char>(text[i]);
+    if (!encoded(byte)) continue;
+    out.append(text.substr(plain, i - plain));
+    const char escape[] = {'%', kHex[byte >> 4], kHex[byte & 0x0F]};
+    out.append(escape, sizeof escape);
+    plain = i + 1;
   }
+  out.append(text.substr(plain));
+}
+
+// The host of an absolute address as written, without user and port.
+std::string_view HostView(std::string_view absoluteAddress) {
+  const TUriView parts = ParseUriView(absoluteAddress);
+  return parts.Authority ? SplitAuthority(*parts.Authority).Host : std::string_view();
 }
 
 // A registered name of letters, digits, "-", "." and "_", or an IP literal in brackets.
@@ -76,17 +86,21 @@ std::string WithoutWww(std::string host) {
 }  // namespace
 
 std::optional<std::string> NormaliseCrawlAddress(std::string_view absoluteAddress) {
-  const TUriReference parts = ParseUriReference(absoluteAddress);
+  const TUriView parts = ParseUriView(absoluteAddress);
   if (!parts.Scheme || !parts.Authority) return std::nullopt;
-  const std::string scheme = AsciiLower(*parts.Scheme);
-  if (scheme != "http" && scheme != "https") return std::nullopt;
+  const bool http = EqualsAsciiLower(*parts.Scheme, "http");
+  if (!http && !EqualsAsciiLower(*parts.Scheme, "https")) return std::nullopt;
   const TAuthorityParts authority = SplitAuthority(*parts.Authority);
   if (!IsFetchableHost(authority.Host) || !IsPort(authority.Port)) return std::nullopt;
 
-  std::string out = scheme + "://";
+  std::string out;
+  out.reserve(absoluteAddress.size() + 8);
+  out = http ? "http://" : "https://";
   AppendPercentEncoded(out, authority.UserInfo);
-  out += AsciiLower(authority.Host);
-  const std::string_view defaultPort = scheme == "http" ? "80" : "443";
+  const size_t hostStart = out.size();
+  out.append(authority.Host);
+  for (size_t i = hostStart; i < out.size(); ++i) out[i] = AsciiLower(out[i]);
+  const std::string_view defaultPort = http ? "80" : "443";
   if (!authority.Port.empty() && authority.Port != defaultPort) {
     out += ':';
     out += authority.Port;
@@ -108,16 +122,14 @@ std::string WithDefaultScheme(std::string_view address) {
 }
 
 std::string PathAndQueryOf(std::string_view absoluteAddress) {
-  const TUriReference parts = ParseUriReference(absoluteAddress);
-  std::string out = parts.Path.empty() ? "/" : parts.Path;
-  if (parts.Query) out += "?" + *parts.Query;
+  const TUriView parts = ParseUriView(absoluteAddress);
+  std::string out(parts.Path.empty() ? "/" : parts.Path);
+  if (parts.Query) out.append("?").append(*parts.Query);
   return out;
 }
 
 std::string HostOfAddress(std::string_view absoluteAddress) {
-  const TUriReference parts = ParseUriReference(absoluteAddress);
-  if (!parts.Authority) return {};
-  return AsciiLower(SplitAuthority(*parts.Authority).Host);
+  return AsciiLower(HostView(absoluteAddress));
 }
 
 std::string SiteHostOf(std::string_view absoluteAddress) {
@@ -138,10 +150,9 @@ bool IsObviouslyNotText(std::string_view absoluteAddress) {
       "woff", "woff2", "ttf", "otf", "eot",
       // style sheets and scripts
       "css", "js", "mjs", "map"};
-  const std::string path = ParseUriReference(absoluteAddress).Path;
+  const std::string_view path = ParseUriView(absoluteAddress).Path;
   const size_t slash = path.rfind('/');
-  const std::string_view segment =
-      std::string_view(path).substr(slash == std::string::npos ? 0 : slash + 1);
+  const std::string_view segment = path.substr(slash == std::string_view::npos ? 0 : slash + 1);
   const size_t dot = segment.rfind('.');
   if (dot == std::string_view::npos) return false;
   const std::string extension = AsciiLower(segment.substr(dot + 1));
@@ -162,13 +173,20 @@ void TSiteScope::AddSiteOf(std::string_view address) {
 }
 
 bool TSiteScope::IsOnSite(std::string_view address) const {
-  const std::string host = SiteHostOf(address);
-  return !host.empty() && std::find(SiteHosts.begin(), SiteHosts.end(), host) != SiteHosts.end();
+  // SiteHostOf without its copies: a page's every link is asked about.
+  std::string_view host = HostView(address);
+  if (EqualsAsciiLower(host.substr(0, 4), "www.")) host.remove_prefix(4);
+  if (host.empty()) return false;
+  return std::any_of(SiteHosts.begin(), SiteHosts.end(),
+                     [host](const std::string& site) { return EqualsAsciiLower(host, site); });
 }
 
 bool TSiteScope::Admits(std::string_view address) const {
-  return NormaliseCrawlAddress(address).has_value() && IsOnSite(address) &&
-         !IsObviouslyNotText(address);
+  return NormaliseCrawlAddress(address).has_value() && AdmitsNormalised(address);
+}
+
+bool TSiteScope::AdmitsNormalised(std::string_view normalisedAddress) const {
+  return IsOnSite(normalisedAddress) && !IsObviouslyNotText(normalisedAddress);
 }
 
 }  // namespace qm

@@ -36,6 +36,8 @@ class TSiteScope {
   bool IsOnSite(std::string_view address) const;
   // On the site, http or https, and not obviously a file without text.
   bool Admits(std::string_view address) const;
+  // The same for an address NormaliseCrawlAddress gave, which normalises to itself.
+  bool AdmitsNormalised(std::string_view normalisedAddress) const;
   // Its hosts, lower-case, without a leading "www.".
   const std::vector<std::string>& Hosts() const { return SiteHosts; }
 

@@ -213,7 +213,8 @@ EHtmlToken THtmlTokenizer::ReadTag(size_t nameStart, bool endTag) {
   TagNameLength = nameLength <= TagName_.size() ? nameLength : 0;
   for (size_t i = 0; i < TagNameLength; ++i) TagName_[i] = AsciiLower(Html[nameStart + i]);
   SelfClosing_ = false;
-  Values.fill(std::nullopt);
+  // Only the kept names' values are ever set.
+  std::fill_n(Values.begin(), KeptCount, std::nullopt);
 
   for (;;) {
     if (at >= size) {

@@ -43,7 +43,16 @@ void AppendCollapsed(std::string& text, std::string_view raw, bool inAttribute) 
         continue;
       }
     }
-    AppendCollapsedByte(text, raw[at++]);
+    if (IsHtmlBlank(raw[at])) {
+      AppendCollapsedByte(text, raw[at++]);
+      continue;
+    }
+    // A run of other bytes goes in at once, as far as the loop would take it byte by byte.
+    size_t end = at + 1;
+    const size_t most = at + (kMaxLinkText + 1 - text.size());
+    while (end < raw.size() && end < most && raw[end] != '&' && !IsHtmlBlank(raw[end])) ++end;
+    text.append(raw.substr(at, end - at));
+    at = end;
   }
 }
 
@@ -104,8 +113,8 @@ std::string CleanReference(std::string_view value) {
 // A name or password in the address: the crawl neither sends nor records a page's
 // credentials.
 bool CarriesUserInfo(std::string_view address) {
-  const TUriReference parts = ParseUriReference(address);
-  return parts.Authority && parts.Authority->find('@') != std::string::npos;
+  const TUriView parts = ParseUriView(address);
+  return parts.Authority && parts.Authority->find('@') != std::string_view::npos;
 }
 
 bool LimitReached(const TLinkScanLimits& limits) {

@@ -46,7 +46,7 @@ size_t TSiteCrawl::OfferLinks(const std::vector<TPageLink>& links, int depth, in
   const size_t contactRoom = 4 * ordinaryRoom;
   for (const TPageLink& link : links) {
     std::optional<std::string> address = NormaliseCrawlAddress(link.Address);
-    if (!address || !Scope_.Admits(*address)) continue;
+    if (!address || !Scope_.AdmitsNormalised(*address)) continue;
     ++onSite;
     if (!room || Queue.size() >= contactRoom) continue;
     const uint64_t key = KeyOf(*address);
@@ -65,7 +65,7 @@ size_t TSiteCrawl::CountSitePages(const std::vector<TPageLink>& links, size_t mo
   for (const TPageLink& link : links) {
     if (count >= most) break;
     const std::optional<std::string> address = NormaliseCrawlAddress(link.Address);
-    if (address && Scope_.Admits(*address)) ++count;
+    if (address && Scope_.AdmitsNormalised(*address)) ++count;
   }
   return count;
 }

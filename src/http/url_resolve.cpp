@@ -20,31 +20,40 @@ bool IsScheme(std::string_view text) {
 
 }  // namespace
 
-TUriReference ParseUriReference(std::string_view text) {
-  TUriReference parts;
+TUriView ParseUriView(std::string_view text) {
+  TUriView parts;
   const size_t fragment = text.find('#');
   if (fragment != std::string_view::npos) {
-    parts.Fragment = std::string(text.substr(fragment + 1));
+    parts.Fragment = text.substr(fragment + 1);
     text = text.substr(0, fragment);
   }
   const size_t query = text.find('?');
   if (query != std::string_view::npos) {
-    parts.Query = std::string(text.substr(query + 1));
+    parts.Query = text.substr(query + 1);
     text = text.substr(0, query);
   }
   const size_t colon = text.find(':');
   if (colon != std::string_view::npos && IsScheme(text.substr(0, colon))) {
-    parts.Scheme = std::string(text.substr(0, colon));
+    parts.Scheme = text.substr(0, colon);
     text = text.substr(colon + 1);
   }
   if (text.substr(0, 2) == "//") {
     text = text.substr(2);
     const size_t slash = text.find('/');
-    parts.Authority = std::string(text.substr(0, slash));
+    parts.Authority = text.substr(0, slash);
     text = slash == std::string_view::npos ? std::string_view() : text.substr(slash);
   }
-  parts.Path = std::string(text);
+  parts.Path = text;
   return parts;
+}
+
+TUriReference ParseUriReference(std::string_view text) {
+  const TUriView view = ParseUriView(text);
+  const auto owned = [](const std::optional<std::string_view>& part) {
+    return part ? std::optional<std::string>(std::in_place, *part) : std::nullopt;
+  };
+  return {owned(view.Scheme), owned(view.Authority), std::string(view.Path), owned(view.Query),
+          owned(view.Fragment)};
 }
 
 std::string ComposeUriReference(const TUriReference& reference) {
@@ -87,43 +96,52 @@ std::string RemoveDotSegments(std::string_view path) {
 
 namespace {
 
-std::string MergePaths(const TUriReference& base, std::string_view referencePath) {
+using TPart = std::optional<std::string_view>;
+
+std::string MergePaths(const TUriView& base, std::string_view referencePath) {
   if (base.Authority && base.Path.empty()) return "/" + std::string(referencePath);
   const size_t last = base.Path.rfind('/');
-  if (last == std::string::npos) return std::string(referencePath);
-  return base.Path.substr(0, last + 1) + std::string(referencePath);
+  if (last == std::string_view::npos) return std::string(referencePath);
+  std::string merged(base.Path.substr(0, last + 1));
+  merged += referencePath;
+  return merged;
+}
+
+std::string Compose(TPart scheme, TPart authority, std::string_view path, TPart query,
+                    TPart fragment) {
+  std::string out;
+  out.reserve((scheme ? scheme->size() + 1 : 0) + (authority ? authority->size() + 2 : 0) +
+              path.size() + (query ? query->size() + 1 : 0) +
+              (fragment ? fragment->size() + 1 : 0));
+  if (scheme) out.append(*scheme).push_back(':');
+  if (authority) out.append("//").append(*authority);
+  out += path;
+  if (query) out.append("?").append(*query);
+  if (fragment) out.append("#").append(*fragment);
+  return out;
 }
 
 }  // namespace
 
 std::string ResolveReference(std::string_view baseText, std::string_view referenceText) {
-  const TUriReference base = ParseUriReference(baseText);
-  const TUriReference reference = ParseUriReference(referenceText);
-  TUriReference target;
+  const TUriView base = ParseUriView(baseText);
+  const TUriView reference = ParseUriView(referenceText);
   if (reference.Scheme) {
-    target = reference;
-    target.Path = RemoveDotSegments(reference.Path);
-  } else {
-    if (reference.Authority) {
-      target.Authority = reference.Authority;
-      target.Path = RemoveDotSegments(reference.Path);
-      target.Query = reference.Query;
-    } else {
-      if (reference.Path.empty()) {
-        target.Path = base.Path;
-        target.Query = reference.Query ? reference.Query : base.Query;
-      } else {
-        target.Path = reference.Path.front() == '/'
-                          ? RemoveDotSegments(reference.Path)
-                          : RemoveDotSegments(MergePaths(base, reference.Path));
-        target.Query = reference.Query;
-      }
-      target.Authority = base.Authority;
-    }
-    target.Scheme = base.Scheme;
+    return Compose(reference.Scheme, reference.Authority, RemoveDotSegments(reference.Path),
+                   reference.Query, reference.Fragment);
   }
-  target.Fragment = reference.Fragment;
-  return ComposeUriReference(target);
+  if (reference.Authority) {
+    return Compose(base.Scheme, reference.Authority, RemoveDotSegments(reference.Path),
+                   reference.Query, reference.Fragment);
+  }
+  if (reference.Path.empty()) {
+    return Compose(base.Scheme, base.Authority, base.Path,
+                   reference.Query ? reference.Query : base.Query, reference.Fragment);
+  }
+  const std::string path = reference.Path.front() == '/'
+                               ? RemoveDotSegments(reference.Path)
+                               : RemoveDotSegments(MergePaths(base, reference.Path));
+  return Compose(base.Scheme, base.Authority, path, reference.Query, reference.Fragment);
 }
 
 std::string WithoutUserInfo(const std::string& address) {

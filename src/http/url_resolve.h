@@ -15,6 +15,16 @@ struct TUriReference {
   std::optional<std::string> Fragment;
 };
 
+// The same parts as views into the text parsed, for callers that only look at them.
+struct TUriView {
+  std::optional<std::string_view> Scheme;
+  std::optional<std::string_view> Authority;
+  std::string_view Path;
+  std::optional<std::string_view> Query;
+  std::optional<std::string_view> Fragment;
+};
+
+TUriView ParseUriView(std::string_view text);
 TUriReference ParseUriReference(std::string_view text);
 std::string ComposeUriReference(const TUriReference& reference);
 

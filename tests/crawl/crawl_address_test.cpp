@@ -44,6 +44,8 @@ TEST(NormaliseCrawlAddress, Table) {
       EXPECT_FALSE(normalised.has_value()) << *normalised;
     } else {
       EXPECT_EQ(normalised.value_or("(none)"), row.normalised);
+      // The crawl asks about normalised addresses without normalising them again.
+      EXPECT_EQ(NormaliseCrawlAddress(row.normalised).value_or("(none)"), row.normalised);
     }
   }
 }
@@ -98,9 +100,17 @@ TEST(SiteScope, SameHostWithOrWithoutWwwOverHttpOrHttps) {
       {"ftp://example.com/", false},
       {"mailto:info@example.com", false},
       {"http://example.com/logo.gif", false},
+      {"HTTP://WWW.EXAMPLE.COM/Contact", true},
+      {"http://user:pw@Www.example.com/", true},
+      {"http://www.www.example.com/", false},
+      {"http://www./", false},
+      {"http:/example.com/", false},
   };
   for (const Row& row : rows) {
     EXPECT_EQ(scope.Admits(row.address), row.admitted) << row.address;
+    if (const std::optional<std::string> normalised = NormaliseCrawlAddress(row.address)) {
+      EXPECT_EQ(scope.AdmitsNormalised(*normalised), row.admitted) << *normalised;
+    }
   }
 
   // The listed page moved to another host: both are the site now.
