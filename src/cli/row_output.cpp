@@ -1,6 +1,5 @@
 #include "cli/row_output.h"
 
-#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <vector>
@@ -15,7 +14,11 @@ void WriteRow(std::FILE* out, std::string_view kind, std::string_view row,
   std::fputc('\t', out);
   // A tab or line break in an address would shift the columns; none is left in one.
   while (!source.empty()) {
-    const size_t plain = std::min(source.find_first_of("\t\n\r"), source.size());
+    size_t plain = 0;
+    while (plain < source.size() && source[plain] != '\t' && source[plain] != '\n' &&
+           source[plain] != '\r') {
+      ++plain;
+    }
     if (plain > 0) std::fwrite(source.data(), 1, plain, out);
     if (plain == source.size()) break;
     std::fputc(' ', out);

@@ -87,6 +87,8 @@ std::string MetaTagCharset(std::string_view page, size_t limit) {
       continue;
     }
     at = open + 1;
+    // Most tags are no meta tag by their first letter.
+    if (open + 1 < page.size() && AsciiLower(page[open + 1]) != 'm') continue;
     if (FindNoCase(page.substr(open, 6), "<meta") != 0 || page.size() < open + 6 ||
         !(IsSpace(page[open + 5]) || page[open + 5] == '/')) {
       continue;
