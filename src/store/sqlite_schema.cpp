@@ -72,56 +72,10 @@ constexpr std::array<const char*, kSqliteStoreSchemaVersion> kMigrations = {
       ALTER TABLE pages ADD COLUMN wechat_rows INTEGER NOT NULL DEFAULT 0;
       ALTER TABLE pages ADD COLUMN phone_rows INTEGER NOT NULL DEFAULT 0;
     )sql",
-    // Pages and rows keyed by their run, so that a batch adds one entry to pages and two to
-    // rows (the row and its unique value) instead of two and three: a run's pages and rows
-    // are read in their order from the key itself, with no index of their own to keep.
+    // A run's rows are found through the unique index and sorted into the order found when
+    // read: an index of their own cost every row written an insertion at its place.
     R"sql(
-      CREATE TABLE pages_by_key (
-        run INTEGER NOT NULL REFERENCES runs (id),
-        sequence INTEGER NOT NULL,
-        line_number INTEGER NOT NULL,
-        url TEXT NOT NULL,
-        final_url TEXT NOT NULL,
-        status_code INTEGER NOT NULL,
-        bytes_received INTEGER NOT NULL,
-        milliseconds INTEGER NOT NULL,
-        failure_reason TEXT NOT NULL,
-        email_rows INTEGER NOT NULL,
-        mobile_rows INTEGER NOT NULL,
-        qq_rows INTEGER NOT NULL,
-        depth INTEGER NOT NULL,
-        listed_url TEXT NOT NULL,
-        skipped INTEGER NOT NULL,
-        wechat_rows INTEGER NOT NULL DEFAULT 0,
-        phone_rows INTEGER NOT NULL DEFAULT 0,
-        PRIMARY KEY (run, sequence)
-      ) WITHOUT ROWID;
-      INSERT INTO pages_by_key
-        SELECT run, sequence, line_number, url, final_url, status_code, bytes_received,
-               milliseconds, failure_reason, email_rows, mobile_rows, qq_rows, depth,
-               listed_url, skipped, wechat_rows, phone_rows
-        FROM pages;
-      DROP TABLE pages;
-      ALTER TABLE pages_by_key RENAME TO pages;
-
-      CREATE TABLE rows_by_key (
-        run INTEGER NOT NULL REFERENCES runs (id),
-        id INTEGER NOT NULL,
-        kind INTEGER NOT NULL,
-        value TEXT NOT NULL,
-        source TEXT NOT NULL,
-        listed_url TEXT NOT NULL,
-        line_number INTEGER NOT NULL,
-        found_ms INTEGER NOT NULL,
-        checks TEXT NOT NULL DEFAULT '',
-        PRIMARY KEY (run, id)
-      ) WITHOUT ROWID;
-      INSERT INTO rows_by_key
-        SELECT run, id, kind, value, source, listed_url, line_number, found_ms, checks
-        FROM rows;
-      DROP TABLE rows;
-      ALTER TABLE rows_by_key RENAME TO rows;
-      CREATE UNIQUE INDEX rows_unique_per_run ON rows (run, kind, value);
+      DROP INDEX IF EXISTS rows_by_run;
     )sql",
 };
 

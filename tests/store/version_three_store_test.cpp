@@ -1,6 +1,6 @@
-// A store whose pages and rows had row ids of their own and an index per run, brought up to
-// tables keyed by their run: nothing lost, the order kept, values still unique per run, and
-// rows written afterwards following the old ones.
+// A store of the version that kept an index of each run's rows, brought up to date without
+// it: nothing lost, each run's rows still read in the order found, values still unique per
+// run, and rows written afterwards following the old ones.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -57,7 +57,7 @@ std::vector<std::string> Rows(TResultStore& store, std::optional<int64_t> run) {
   return rows;
 }
 
-TEST(KeyedTables, AStoreOfRowIdsIsBroughtUpToDateWithNothingLost) {
+TEST(VersionThreeStore, IsBroughtUpToDateWithNothingLostAndItsRowsInOrder) {
   test::TempDir dir;
   const std::string path = dir.File("v3.db");
   test::RawDatabase(path).Execute(kStoreOfVersionThree);
@@ -88,6 +88,7 @@ TEST(KeyedTables, AStoreOfRowIdsIsBroughtUpToDateWithNothingLost) {
   EXPECT_EQ(Rows(*store, 1).size(), 4u);
   EXPECT_EQ(Rows(*store, 2), (std::vector<std::string>{"z@a.cn http://b/ "}));
   EXPECT_EQ(Rows(*store, std::nullopt).size(), 5u);
+  EXPECT_EQ(Rows(*store, std::nullopt)[1], "z@a.cn http://b/ ");
   const auto runs = store->Runs();
   ASSERT_EQ(runs.size(), 2u);
   EXPECT_EQ(runs[0].Pages, 3);
