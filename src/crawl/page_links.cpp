@@ -1,5 +1,8 @@
 #include "crawl/page_links.h"
 
+#include <optional>
+#include <unordered_map>
+
 #include "crawl/character_references.h"
 #include "crawl/html_tokens.h"
 #include "http/url_resolve.h"
@@ -147,11 +150,17 @@ class TLinkCollector {
   std::vector<TPageLink> Resolved(std::string_view base) && {
     std::vector<TPageLink> links;
     links.reserve(Links.size());
+    // A reference the page repeats is resolved once.
+    std::unordered_map<std::string_view, std::optional<std::string>> resolved;
     for (TPageLink& link : Links) {
-      std::string address = ResolveReference(base, link.Address);
-      if (CarriesUserInfo(address)) continue;
+      const auto [target, first] = resolved.try_emplace(link.Address);
+      if (first) {
+        std::string address = ResolveReference(base, link.Address);
+        if (!CarriesUserInfo(address)) target->second = std::move(address);
+      }
+      if (!target->second) continue;
       LimitText(link.Text);
-      links.push_back({std::move(address), std::move(link.Text)});
+      links.push_back({*target->second, std::move(link.Text)});
     }
     return links;
   }

@@ -44,17 +44,25 @@ size_t TSiteCrawl::OfferLinks(const std::vector<TPageLink>& links, int depth, in
   const size_t ordinaryRoom =
       std::max<size_t>(64, 8 * static_cast<size_t>(std::max(Limits.PageLimit, 0)));
   const size_t contactRoom = 4 * ordinaryRoom;
+  // Pages name many addresses more than once (menus, "more" links): each is normalised
+  // and judged once a call; a repeat's text may still rank it higher.
+  std::unordered_map<std::string_view, std::optional<std::string>> admitted;
   for (const TPageLink& link : links) {
-    std::optional<std::string> address = NormaliseCrawlAddress(link.Address);
-    if (!address || !Scope_.AdmitsNormalised(*address)) continue;
+    const auto [judged, first] = admitted.try_emplace(link.Address);
+    if (first) {
+      judged->second = NormaliseCrawlAddress(link.Address);
+      if (judged->second && !Scope_.AdmitsNormalised(*judged->second)) judged->second.reset();
+    }
+    if (!judged->second) continue;
+    const std::string& address = *judged->second;
     ++onSite;
     if (!room || Queue.size() >= contactRoom) continue;
-    const uint64_t key = KeyOf(*address);
+    const uint64_t key = KeyOf(address);
     if (Fetched.contains(key) || Queued.contains(key)) continue;
-    const TContactPageRank rank = RankContactPage(link.Text, *address);
+    const TContactPageRank rank = RankContactPage(link.Text, address);
     if (rank == TContactPageRank::Other && Queue.size() >= ordinaryRoom) continue;
     Queued.insert(key);
-    Queue.push({TCrawlPage{std::move(*address), depth + 1, line, source}, rank, NextSequence++});
+    Queue.push({TCrawlPage{address, depth + 1, line, source}, rank, NextSequence++});
     ++open->second;
   }
   return onSite;

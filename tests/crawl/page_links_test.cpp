@@ -33,6 +33,12 @@ TEST(ExtractPageLinks, Table) {
       // <base href>, itself relative, applies to links before it too; only the first counts.
       {"<a href=x.html>X</a><base href=\"/sub/\"><base href=\"http://wrong/\">",
        "http://example.com/sub/x.html [X]\n"},
+      // A repeated reference keeps each link and its own text, also under a later base.
+      {"<a href=x.html>A</a><a href=x.html>B</a><a href='x.html'>C</a><base href=/s/>",
+       "http://example.com/s/x.html [A]\nhttp://example.com/s/x.html [B]\n"
+       "http://example.com/s/x.html [C]\n"},
+      {"<a href=//u:p@h.cn/>U</a><a href=x>X</a><a href=//u:p@h.cn/>V</a>",
+       "http://example.com/dir/x [X]\n"},
       // A refresh sends the visitor on.
       {"<meta http-equiv=Refresh content=\"0; URL = 'cn/index.asp'\">",
        "http://example.com/dir/cn/index.asp []\n"},

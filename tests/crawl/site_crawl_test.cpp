@@ -18,7 +18,8 @@ struct CrawlResult {
   std::vector<std::string> Taken;
   std::vector<int64_t> Completed;
 };
-CrawlResult Crawl(TSiteCrawl& site, const std::vector<std::string>& listed, const LinksOf& linksOf) {
+CrawlResult Crawl(TSiteCrawl& site, const std::vector<std::string>& listed,
+                  const LinksOf& linksOf) {
   CrawlResult result;
   for (size_t line = 0; line < listed.size(); ++line) {
     if (!site.OpenListedLine(static_cast<int64_t>(line), listed[line])) continue;
@@ -76,9 +77,8 @@ TEST(SiteCrawl, OnePageLimitOverAllLinesOfTheSite) {
   std::vector<std::string> listed;
   for (int i = 0; i < 10; ++i) listed.push_back("http://example.com/page/" + std::to_string(i));
   const auto result = Crawl(site, listed, [](const std::string& address) {
-    return std::vector<TPageLink>{{"http://example.com/contact", "联系我们"},
-                                  {address + "/a", ""},
-                                  {address + "/b", ""}};
+    return std::vector<TPageLink>{
+        {"http://example.com/contact", "联系我们"}, {address + "/a", ""}, {address + "/b", ""}};
   });
   ASSERT_EQ(result.Taken.size(), 5u);
   EXPECT_EQ(result.Taken.front(), "http://example.com/contact@1");
@@ -175,6 +175,27 @@ TEST(SiteRegistry, LinesOfOneHostShareASiteAndIdleSitesAreLetGo) {
   EXPECT_FALSE(aAgain->Crawl.FollowsLinks());
   EXPECT_EQ(sites.SiteOf("http://b.cn/z"), b);
   EXPECT_EQ(sites.NextSiteWithPage(), nullptr);
+}
+
+// A page that names addresses again: each counts as a link of the site every time, is
+// queued once, and a repeat whose text marks a contact page still ranks it when the
+// ordinary room is full.
+TEST(SiteCrawl, RepeatedLinksCountEachTimeAndQueueOnce) {
+  TSiteCrawl site("http://example.com/", {1, 1, 2}, true);
+  ASSERT_TRUE(site.OpenListedLine(0, "http://example.com/"));
+  std::vector<TPageLink> links;
+  // Ordinary pages enough to fill the room the queue keeps for them.
+  for (int i = 0; i < 64; ++i) links.push_back({"/p" + std::to_string(i), "more"});
+  for (TPageLink& link : links) link.Address = "http://example.com" + link.Address;
+  links.push_back({"http://example.com/c.html", "more"});
+  links.push_back({"http://other.com/c.html", "联系我们"});
+  links.push_back({"http://example.com/c.html", "联系我们"});
+  links.push_back({"HTTP://EXAMPLE.COM/c.html#top", "联系我们"});
+  EXPECT_EQ(site.OfferLinks(links, 0, 0), 67u);
+  std::vector<int64_t> completed;
+  const std::optional<TCrawlPage> first = site.TakeNext(completed);
+  ASSERT_TRUE(first.has_value());
+  EXPECT_EQ(first->Address, "http://example.com/c.html");
 }
 
 }  // namespace
