@@ -239,7 +239,7 @@ void TJobQueue::RecordOutcomes(const TClaim& last, const std::vector<TLineOutcom
       "l.site = x.site AND l.state < 2) AS open FROM job_sites x WHERE x.job = $1 AND "
       "x.holder = $3 AND ($4 OR x.site = ANY($2::text[]))) o WHERE s.job = $1 AND "
       "s.site = o.site",
-      TPgParams().Add(last.Job).AddArray(sites).Add(holder_).Add(givingUp));
+      TPgParams().Add(last.Job).AddArray(sites).Add(holder_).Add(givingUp ? "true" : "false"));
 }
 
 void TJobQueue::RecordJoinedHosts(int64_t job, const std::vector<TJoinedHost>& joined) {
