@@ -1,6 +1,8 @@
 // bench_jobs: 1, 2 and 4 worker processes (qmharvest-cli job work) on one job whose lines
 // are pages of many loopback hosts that each answer after a delay, as the web does: pages
-// per second, and the server's transactions per page.
+// per second, and the server's transactions per page. Once with the listed pages alone,
+// once at depth 1, where each listed page links to three pages of its site and each site's
+// page limit (20) stops its followed pages.
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
@@ -63,8 +65,14 @@ class DelayedServer {
         std::this_thread::sleep_for(kDelay);
         const size_t start = request.find(' ') + 1;
         const std::string path = request.substr(start, request.find(' ', start) - start);
-        const std::string body =
+        std::string body =
             "<p>mail" + std::to_string(std::hash<std::string>()(path)) + "@example.com</p>\n";
+        // Listed pages link to three pages of their own, which link nowhere.
+        if (path.ends_with(".html")) {
+          for (const char* page : {"-a", "-b", "-c"}) {
+            body += "<a href=\"" + path + page + "\">more</a>\n";
+          }
+        }
         const std::string reply =
             "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nConnection: close\r\n"
             "Content-Length: " +
@@ -119,41 +127,46 @@ int main() {
   const std::string listPath = dir.Write("list.txt", list);
   std::printf(
       "bench_jobs: %d lines on %d loopback hosts, each page answered after %lld ms; "
-      "workers: --threads 1 --in-flight 8, depth 0\n",
+      "workers: --threads 1 --in-flight 8\n",
       kHosts * kLinesPerHost, kHosts, static_cast<long long>(kDelay.count()));
-  std::printf("%-8s %10s %10s %12s %10s\n", "workers", "seconds", "pages/s", "speed-up", "tx/page");
-  double single = 0;
-  for (const int workers : {1, 2, 4}) {
-    const pid_t submit = Spawn(
-        {QM_CLI_PATH, "job", "submit", listPath, "--db", pg.Url(), "--depth", "0", "--again"});
-    if (Wait(submit) != 0) {
-      std::fprintf(stderr, "bench_jobs: job submit failed\n");
-      return 1;
+  for (const char* depth : {"0", "1"}) {
+    std::printf("depth %s\n", depth);
+    std::printf("%-8s %10s %10s %12s %10s\n", "workers", "seconds", "pages/s", "speed-up",
+                "tx/page");
+    double single = 0;
+    for (const int workers : {1, 2, 4}) {
+      const pid_t submit = Spawn(
+          {QM_CLI_PATH, "job", "submit", listPath, "--db", pg.Url(), "--depth", depth, "--again"});
+      if (Wait(submit) != 0) {
+        std::fprintf(stderr, "bench_jobs: job submit failed\n");
+        return 1;
+      }
+      qm::store::TPgConnection db(pg.Url());
+      const std::string job = std::to_string(db.Exec("SELECT max(id) FROM jobs").Int(0, 0));
+      const int64_t commitsBefore = Commits(db);
+      const auto start = std::chrono::steady_clock::now();
+      std::vector<pid_t> pids;
+      for (int w = 0; w < workers; ++w) {
+        pids.push_back(Spawn({QM_CLI_PATH, "job", "work", "--db", pg.Url(), "--job", job,
+                              "--no-online-check", "--in-flight", "8"}));
+      }
+      bool failed = false;
+      for (const pid_t pid : pids) failed |= Wait(pid) != 0;
+      const double seconds =
+          std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+      const int64_t commits = Commits(db) - commitsBefore;
+      const int64_t pages =
+          db.Exec(
+                "SELECT coalesce(sum(page_count), 0) FROM run_tallies t JOIN jobs "
+                "j ON j.run = t.run WHERE j.id = " +
+                job)
+              .Int(0, 0);
+      const double rate = pages / seconds;
+      if (workers == 1) single = rate;
+      std::printf("%-8d %10.2f %10.1f %11.2fx %10.3f%s\n", workers, seconds, rate, rate / single,
+                  static_cast<double>(commits) / static_cast<double>(pages),
+                  failed ? "  (a worker failed)" : "");
     }
-    qm::store::TPgConnection db(pg.Url());
-    const std::string job = std::to_string(db.Exec("SELECT max(id) FROM jobs").Int(0, 0));
-    const int64_t commitsBefore = Commits(db);
-    const auto start = std::chrono::steady_clock::now();
-    std::vector<pid_t> pids;
-    for (int w = 0; w < workers; ++w) {
-      pids.push_back(Spawn({QM_CLI_PATH, "job", "work", "--db", pg.Url(), "--job", job,
-                            "--no-online-check", "--in-flight", "8"}));
-    }
-    bool failed = false;
-    for (const pid_t pid : pids) failed |= Wait(pid) != 0;
-    const double seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    const int64_t commits = Commits(db) - commitsBefore;
-    const int64_t pages = db.Exec(
-                                "SELECT coalesce(sum(page_count), 0) FROM run_tallies t JOIN jobs "
-                                "j ON j.run = t.run WHERE j.id = " +
-                                job)
-                              .Int(0, 0);
-    const double rate = pages / seconds;
-    if (workers == 1) single = rate;
-    std::printf("%-8d %10.2f %10.1f %11.2fx %10.3f%s\n", workers, seconds, rate, rate / single,
-                static_cast<double>(commits) / static_cast<double>(pages),
-                failed ? "  (a worker failed)" : "");
   }
   return 0;
 }
