@@ -252,16 +252,19 @@ void TJobQueue::RecordJoinedHosts(int64_t job, const std::vector<TJoinedHost>& j
   // A site that is itself another's host hands its new host on to that one, so that every
   // host names the site that takes its lines directly.
   db_.Exec(
-      "INSERT INTO job_site_hosts (job, host, site) SELECT $1, j.h, coalesce(o.site, j.s) FROM "
-      "unnest($2::text[], $3::text[]) AS j(s, h) LEFT JOIN job_site_hosts o ON o.job = $1 AND "
-      "o.host = j.s WHERE j.h <> coalesce(o.site, j.s) ON CONFLICT (job, host) DO NOTHING",
+      "INSERT INTO job_site_hosts (job, host, site, settled) SELECT $1, j.h, "
+      "coalesce(o.site, j.s), NOT EXISTS (SELECT 1 FROM job_sites s WHERE s.job = $1 AND "
+      "s.site = j.h AND s.open) FROM unnest($2::text[], $3::text[]) AS j(s, h) LEFT JOIN "
+      "job_site_hosts o ON o.job = $1 AND o.host = j.s WHERE j.h <> coalesce(o.site, j.s) "
+      "ON CONFLICT (job, host) DO NOTHING",
       TPgParams().Add(job).AddArray(sites).AddArray(hosts));
 }
 
 void TJobQueue::MergeRedirectHosts(int64_t job) {
   const TPgResult found = db_.Exec(
       "SELECT s.site, h.site, s.first_line FROM job_site_hosts h JOIN job_sites s ON "
-      "s.job = h.job AND s.site = h.host WHERE h.job = $1 AND s.open AND h.site <> s.site AND "
+      "s.job = h.job AND s.site = h.host WHERE h.job = $1 AND NOT h.settled AND s.open AND "
+      "h.site <> s.site AND "
       "(s.holder = '' OR s.lease_expiry < now()) FOR UPDATE OF s SKIP LOCKED",
       TPgParams().Add(job));
   if (found.Rows() == 0) return;
@@ -300,6 +303,8 @@ void TJobQueue::MergeRedirectHosts(int64_t job) {
       "UPDATE job_site_hosts h SET site = m.site FROM unnest($2::text[], $3::text[]) AS "
       "m(host, site) WHERE h.job = $1 AND h.site = m.host",
       TPgParams().Add(job).AddArray(hosts).AddArray(sites));
+  db_.Exec("UPDATE job_site_hosts SET settled = true WHERE job = $1 AND host = ANY($2::text[])",
+           TPgParams().Add(job).AddArray(hosts));
 }
 
 void TJobQueue::FailExhaustedLines(int64_t job) {

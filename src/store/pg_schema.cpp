@@ -152,13 +152,17 @@ constexpr std::array<const char*, kPgStoreSchemaVersion> kMigrations = {
         final_url text NOT NULL
       );
       CREATE INDEX job_site_pages_by_site ON job_site_pages (job, site);
-      -- Hosts a listed page of a site redirected to: their lines are that site's.
+      -- Hosts a listed page of a site redirected to: their lines are that site's. Settled
+      -- once the host's own open lines (if it has any) have joined the site.
       CREATE TABLE job_site_hosts (
         job bigint NOT NULL REFERENCES jobs (id),
         host text NOT NULL,
         site text NOT NULL,
+        settled boolean NOT NULL DEFAULT false,
         PRIMARY KEY (job, host)
       );
+      CREATE INDEX job_site_hosts_by_site ON job_site_hosts (job, site);
+      CREATE INDEX job_site_hosts_unsettled ON job_site_hosts (job) WHERE NOT settled;
     )sql",
 };
 
