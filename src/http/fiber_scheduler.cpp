@@ -400,19 +400,36 @@ void TFiberScheduler::Run() {
   tScheduler = outer;
 }
 
+void TWaitCondition::Append(TWaiter& waiter) {
+  waiter.Previous = last_;
+  waiter.Next = nullptr;
+  (last_ != nullptr ? last_->Next : first_) = &waiter;
+  last_ = &waiter;
+  waiter.Queued = true;
+}
+
+void TWaitCondition::Remove(TWaiter& waiter) {
+  (waiter.Previous != nullptr ? waiter.Previous->Next : first_) = waiter.Next;
+  (waiter.Next != nullptr ? waiter.Next->Previous : last_) = waiter.Previous;
+  waiter.Previous = waiter.Next = nullptr;
+  waiter.Queued = false;
+}
+
 bool TWaitCondition::wait_until(std::unique_lock<std::mutex>& lock, Clock::time_point deadline) {
-  TParkHandle self = CurrentParkHandle();
+  TWaiter self;
+  self.Handle = CurrentParkHandle();
   ClearParkPermit();
   {
     std::lock_guard guard(lock_);
-    waiters_.push_back(&self);
+    Append(self);
   }
   lock.unlock();
   const bool woken = ParkUntil(deadline);
   {
+    // A notify takes the waiter out before it unparks it, under this lock: once the lock is
+    // ours, nobody looks at `self` any more.
     std::lock_guard guard(lock_);
-    const auto found = std::find(waiters_.begin(), waiters_.end(), &self);
-    if (found != waiters_.end()) waiters_.erase(found);
+    if (self.Queued) Remove(self);
   }
   lock.lock();
   return woken || Clock::now() < deadline;
@@ -420,15 +437,19 @@ bool TWaitCondition::wait_until(std::unique_lock<std::mutex>& lock, Clock::time_
 
 void TWaitCondition::notify_all() {
   std::lock_guard guard(lock_);
-  for (const TParkHandle* waiter : waiters_) waiter->Unpark();
-  waiters_.clear();
+  while (first_ != nullptr) {
+    TWaiter& waiter = *first_;
+    Remove(waiter);
+    waiter.Handle.Unpark();
+  }
 }
 
 void TWaitCondition::notify_one() {
   std::lock_guard guard(lock_);
-  if (waiters_.empty()) return;
-  waiters_.front()->Unpark();
-  waiters_.erase(waiters_.begin());
+  if (first_ == nullptr) return;
+  TWaiter& waiter = *first_;
+  Remove(waiter);
+  waiter.Handle.Unpark();
 }
 
 }  // namespace qm
