@@ -7,6 +7,7 @@
 
 #include <string>
 
+#include "support/child_server.h"
 #include "support/temp_dir.h"
 
 namespace qm::test {
@@ -16,7 +17,6 @@ class DnsmasqServer {
   // `records` are configuration lines: "address=/a.com/127.0.0.2", "mx-host=b.com,mx.b.com,10",
   // "local=/com/" (names below com that no line gives do not exist) ...
   explicit DnsmasqServer(const std::string& records);
-  ~DnsmasqServer();
   DnsmasqServer(const DnsmasqServer&) = delete;
   DnsmasqServer& operator=(const DnsmasqServer&) = delete;
 
@@ -27,11 +27,10 @@ class DnsmasqServer {
 
  private:
   bool TryStart(const std::string& records, std::string& failure);
-  void Stop();
 
   TempDir dir_;
   int port_ = 0;
-  pid_t pid_ = -1;
+  ChildServer server_;  // stopped before the folder it writes in is removed
 };
 
 }  // namespace qm::test

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "support/child_server.h"
 #include "support/temp_dir.h"
 
 namespace qm::test {
@@ -29,13 +30,12 @@ class NginxServer {
 
   NginxServer();
   explicit NginxServer(const Options& options);
-  ~NginxServer();
   NginxServer(const NginxServer&) = delete;
   NginxServer& operator=(const NginxServer&) = delete;
 
   int Port() const { return port_; }
   // The master process (its workers are its children).
-  pid_t Pid() const { return pid_; }
+  pid_t Pid() const { return server_.Pid(); }
   // "http://127.0.0.1:PORT/" followed by `path` (without a leading slash).
   std::string Url(const std::string& path = "") const;
   // Writes a file below the document root (creating folders) and returns its path.
@@ -47,12 +47,11 @@ class NginxServer {
 
  private:
   bool TryStart(const Options& options, std::string& failure);
-  void Stop();
 
   TempDir dir_;
   std::filesystem::path root_;
   int port_ = 0;
-  pid_t pid_ = -1;
+  ChildServer server_;  // stopped before the folder it writes in is removed
 };
 
 }  // namespace qm::test
