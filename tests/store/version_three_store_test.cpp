@@ -96,7 +96,7 @@ TEST(VersionThreeStore, IsBroughtUpToDateWithNothingLostAndItsRowsInOrder) {
 
   test::RawDatabase raw(path);
   EXPECT_EQ(raw.Text("PRAGMA integrity_check"), "ok");
-  EXPECT_EQ(raw.Text("SELECT count(*) FROM sqlite_schema WHERE name LIKE '%by_run'"), "0");
+  EXPECT_EQ(raw.Text("SELECT count(*) FROM sqlite_schema WHERE name = 'rows_by_run'"), "0");
 }
 
 }  // namespace
