@@ -1,5 +1,6 @@
-// The run's checks of its rows: made as a run begins, asked for lookups as pages end,
-// waited for on the store writer's thread and by exports, never by a worker.
+// The run's checks of its rows: made as a run begins, asked for lookups as pages end, looked
+// at without waiting by the store writer, waited for by exports and at a run's end, never by
+// a worker.
 #include <utility>
 
 #include "engine/main_form.h"
@@ -68,11 +69,17 @@ TExportChecks TForm1::ExportChecks() {
 }
 
 TStoreWriter::TRowChecker TForm1::StoreRowChecker() {
-  return [verifier = Verifier()](std::vector<TStoredRow>& rows) {
-    CheckAll(
-        *verifier, rows, [](const TStoredRow& row) { return row.Kind; },
-        [](TStoredRow& row, verify::TRowCheck check) { row.Checks = std::move(check.Flags); });
+  const std::shared_ptr<verify::TContactVerifier> verifier = Verifier();
+  TStoreWriter::TRowChecker checker;
+  checker.Settled = [verifier](int kind, std::string_view value) -> std::optional<std::string> {
+    std::optional<verify::TRowCheck> check = verifier->CheckIfSettled(kind, value);
+    if (!check) return std::nullopt;
+    return std::move(check->Flags);
   };
+  checker.Wait = [verifier](int kind, std::string_view value) {
+    return verifier->Check(kind, value).Flags;
+  };
+  return checker;
 }
 
 }  // namespace qm

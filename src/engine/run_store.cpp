@@ -129,7 +129,7 @@ void TForm1::StoreFinishedPage(TSearchRun& run, const TAddressStatus& status,
                                std::vector<TTalliedRow>& rows) {
   TStoreWriter* writer = run.StoreWriter.get();
   if (writer == nullptr) return;
-  // The lookups start now; the writer waits for them, the worker never does.
+  // The lookups start now; neither the worker nor the writer waits for them.
   const std::shared_ptr<verify::TContactVerifier> verifier = Verifier();
   for (const TTalliedRow& row : rows) verifier->Request(row.List, row.Value);
   for (TTalliedRow& row : rows) {
@@ -165,25 +165,34 @@ void TForm1::SyncStoredPosition() {
 
 void TForm1::EndStoredRun(TSearchRun& run) {
   std::unique_ptr<TStoreWriter> writer;
+  bool completed = false;
   {
     std::lock_guard lock(run.ListLock);
     writer = std::move(run.StoreWriter);
+    completed = run.CompletionClaimed;
   }
   if (!writer) return;
   writer->Flush();
   SearchState.StoredLines.store(StoredPosition(run, *writer));
   std::string failure = writer->Failure();
-  writer.reset();
   if (failure.empty()) {
     const bool finished = run.ListEnded && !SearchState.StopRequested.load() &&
                           SearchState.CompletedLines.load() >= SearchState.UrlCounter.load();
     try {
       store_->EndRun(run.StoredRunId, SearchState.SavedPosition(), finished);
-      return;
     } catch (const std::exception& error) {
       failure = error.what();
     }
   }
+  // A run that ended by itself fills in the flags of its last rows, each lookup ending by
+  // its deadline; one closed at once (a second Ctrl-C, the wait dialog closed) leaves them
+  // unchecked.
+  if (failure.empty() && completed) {
+    writer->AwaitChecks();
+    failure = writer->Failure();
+  }
+  writer.reset();
+  if (failure.empty()) return;
   std::lock_guard lock(saveFailureMutex_);
   if (!storeFailure_) storeFailure_ = std::move(failure);
 }

@@ -234,6 +234,26 @@ class TPgStore final : public TResultStore {
     if (changed == 0) FailNoRun(run);
   }
 
+  void UpdateChecks(int64_t run, const std::vector<TRowChecks>& rows) override {
+    if (rows.empty()) return;
+    std::vector<int64_t> kind;
+    std::vector<std::string> value, checks;
+    for (const TRowChecks& row : rows) {
+      kind.push_back(row.Kind);
+      value.push_back(row.Value);
+      checks.push_back(row.Checks);
+    }
+    TPgParams params;
+    params.Add(run).AddArray(kind).AddArray(value).AddArray(checks);
+    std::lock_guard lock(mutex_);
+    db_.Transaction([&] {
+      db_.Exec(
+          "UPDATE rows SET checks = u.c FROM unnest($2::int[], $3::text[], $4::text[]) AS "
+          "u(k, v, c) WHERE rows.run = $1 AND rows.kind = u.k AND rows.value = u.v",
+          params);
+    });
+  }
+
   std::vector<TStoredRun> Runs() override {
     std::lock_guard lock(mutex_);
     const TPgResult result = db_.Exec(std::string(kRunSelect) + kRunGroup + "ORDER BY r.id");

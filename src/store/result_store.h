@@ -45,6 +45,13 @@ struct TStoredRow {
   std::string Checks = {};  // the check flags ("ok", "no-mail,role", ...); empty: unchecked
 };
 
+// The check flags of a row stored before its checks had settled.
+struct TRowChecks {
+  int Kind = 0;
+  std::string Value;
+  std::string Checks;
+};
+
 struct TStoredRun {
   int64_t Id = 0;
   std::string ListFile;
@@ -81,6 +88,9 @@ class TResultStore {
   // One transaction. A row whose kind and value the run has stored already is left out.
   virtual void Write(const TStoreBatch& batch) = 0;
   virtual void EndRun(int64_t run, int64_t savedPosition, bool finished) = 0;
+  // Sets the flags of rows the run holds, found by kind and value, in one transaction. A
+  // store that cannot (one that forwards to another) leaves them as they were written.
+  virtual void UpdateChecks(int64_t /*run*/, const std::vector<TRowChecks>& /*rows*/) {}
 
   // Every run, oldest first, with its counts.
   virtual std::vector<TStoredRun> Runs() = 0;

@@ -145,6 +145,9 @@ struct TWriteSide {
     endRun = TStatement(
         db, "UPDATE runs SET ended_ms = ?2, saved_position = ?3, finished = ?4 WHERE id = ?1");
     reopenRun = TStatement(db, "UPDATE runs SET ended_ms = 0, finished = 0 WHERE id = ?1");
+    // Found through the unique index of (run, kind, value).
+    updateChecks =
+        TStatement(db, "UPDATE rows SET checks = ?4 WHERE run = ?1 AND kind = ?2 AND value = ?3");
   }
 
   [[noreturn]] void FailNoRun(int64_t run) const {
@@ -155,7 +158,7 @@ struct TWriteSide {
   std::mutex mutex;
   TSqliteConnection db;
   TStatement insertRun, pageCount, insertPage, insertPageGroup, insertRow, insertRowGroup,
-      addCounts, endRun, reopenRun;
+      addCounts, endRun, reopenRun, updateChecks;
 };
 
 // A second connection for the readers, so that a long export does not hold up the batches:
@@ -286,6 +289,21 @@ class TSqliteStore final : public TResultStore {
     update.Bind(4, finished ? 1 : 0);
     update.Run();
     if (write_.db.Changes() == 0) write_.FailNoRun(run);
+  }
+
+  void UpdateChecks(int64_t run, const std::vector<TRowChecks>& rows) override {
+    if (rows.empty()) return;
+    std::lock_guard lock(write_.mutex);
+    TWriteTransaction transaction(write_.db);
+    TStatement& update = write_.updateChecks;
+    for (const TRowChecks& row : rows) {
+      update.Bind(1, run);
+      update.Bind(2, row.Kind);
+      update.Bind(3, row.Value);
+      update.Bind(4, row.Checks);
+      update.Run();
+    }
+    transaction.Commit();
   }
 
   std::vector<TStoredRun> Runs() override {

@@ -8,13 +8,21 @@ namespace qm {
 namespace {
 
 // A row is on disk within about this long of being added, while the batches stay large
-// enough that the cost of a commit is shared by many rows.
+// enough that the cost of a commit is shared by many rows. Flags that settle later are
+// looked for as often.
 constexpr auto kBatchInterval = std::chrono::milliseconds(200);
 // A queue this long is written at once rather than at the end of the interval.
 constexpr size_t kLargeBatch = 10000;
 // The queues keep the capacity of batches up to this size for the next ones; a larger one
 // (after a slow disk) gives its memory back.
 constexpr size_t kKeptCapacity = 2 * kLargeBatch;
+// Rows awaiting their flags: every one leaves the list by its lookup's deadline, so only a
+// resolver that never answers a flood of rows reaches this. The oldest then stay unchecked.
+constexpr size_t kMaxAwaited = 100000;
+// Lookups end about in the order they were asked, a few dozen out at once: past this many
+// awaited rows still pending, the later ones are pending too and wait for the next look.
+// So a row is looked at about once, not at every interval until its lookup ends.
+constexpr size_t kLookAhead = 256;
 
 template <typename T>
 void KeepCapacity(std::vector<T>& queue, std::vector<T>& written) {
@@ -81,9 +89,75 @@ void TStoreWriter::Flush() {
   stored_.wait(lock, [&] { return storedUpTo_ >= target || !failure_.empty(); });
 }
 
+void TStoreWriter::AwaitChecks() {
+  std::unique_lock lock(mutex_);
+  const uint64_t target = addedUpTo_;
+  if (!failure_.empty() || (checkedUpTo_ >= target && awaitedCount_ == 0)) return;
+  flushUpTo_ = std::max(flushUpTo_, target);
+  awaitChecksUpTo_ = std::max(awaitChecksUpTo_, target);
+  wake_.notify_one();
+  stored_.wait(lock, [&] { return checkedUpTo_ >= target || !failure_.empty(); });
+}
+
+size_t TStoreWriter::RowsAwaitingChecks() const {
+  std::lock_guard lock(mutex_);
+  return awaitedCount_;
+}
+
 std::string TStoreWriter::Failure() const {
   std::lock_guard lock(mutex_);
   return failure_;
+}
+
+std::vector<TStoreWriter::TAwaitedRow> TStoreWriter::FlagSettledRows(
+    std::vector<TStoredRow>& rows) const {
+  std::vector<TAwaitedRow> unsettled;
+  if (!checkRows_.Settled) return unsettled;
+  for (TStoredRow& row : rows) {
+    // A row whose check fails is stored all the same, without flags.
+    try {
+      if (std::optional<std::string> flags = checkRows_.Settled(row.Kind, row.Value)) {
+        row.Checks = std::move(*flags);
+      } else {
+        unsettled.push_back({row.Kind, row.Value});
+      }
+    } catch (...) {
+    }
+  }
+  return unsettled;
+}
+
+void TStoreWriter::Await(std::vector<TAwaitedRow> rows) {
+  for (TAwaitedRow& row : rows) awaited_.push_back(std::move(row));
+  while (awaited_.size() > kMaxAwaited) awaited_.pop_front();
+}
+
+std::vector<TRowChecks> TStoreWriter::TakeSettledChecks(bool wait) {
+  std::vector<TRowChecks> settled;
+  std::vector<TAwaitedRow> pending;
+  while (!awaited_.empty() && pending.size() < kLookAhead) {
+    TAwaitedRow row = std::move(awaited_.front());
+    awaited_.pop_front();
+    std::optional<std::string> flags;
+    try {
+      if (wait && checkRows_.Wait) {
+        flags = checkRows_.Wait(row.Kind, row.Value);
+      } else {
+        flags = checkRows_.Settled(row.Kind, row.Value);
+      }
+    } catch (...) {
+      continue;  // stays without flags, as at a failing first check
+    }
+    if (flags) {
+      settled.push_back({row.Kind, std::move(row.Value), std::move(*flags)});
+    } else {
+      pending.push_back(std::move(row));
+    }
+  }
+  for (auto row = pending.rbegin(); row != pending.rend(); ++row) {
+    awaited_.push_front(std::move(*row));
+  }
+  return settled;
 }
 
 void TStoreWriter::WriteBatches() {
@@ -91,11 +165,23 @@ void TStoreWriter::WriteBatches() {
   batch.Run = run_;
   std::unique_lock lock(mutex_);
   for (;;) {
-    wake_.wait(lock, [&] { return stopping_ || queued_ > 0; });
-    if (queued_ == 0) return;
-    wake_.wait_until(lock, firstQueuedAt_ + kBatchInterval, [&] {
-      return stopping_ || queued_ >= kLargeBatch || flushUpTo_ > storedUpTo_;
-    });
+    const auto hasWork = [&] {
+      return stopping_ || queued_ > 0 || awaitChecksUpTo_ > checkedUpTo_;
+    };
+    // Rows awaiting their flags are looked at every interval, whether or not more come.
+    if (awaited_.empty()) {
+      wake_.wait(lock, hasWork);
+    } else {
+      wake_.wait_for(lock, kBatchInterval, hasWork);
+    }
+    if (queued_ > 0) {
+      wake_.wait_until(lock, firstQueuedAt_ + kBatchInterval, [&] {
+        return stopping_ || queued_ >= kLargeBatch || flushUpTo_ > storedUpTo_;
+      });
+    }
+    // At the end of a run every lookup still out is waited for; when the writer goes,
+    // none is.
+    const bool settleAll = awaitChecksUpTo_ > checkedUpTo_ && !stopping_;
 
     batch.Pages.swap(pages_);
     batch.Rows.swap(rows_);
@@ -104,24 +190,26 @@ void TStoreWriter::WriteBatches() {
     queued_ = 0;
     lock.unlock();
 
+    std::vector<TAwaitedRow> unsettled = FlagSettledRows(batch.Rows);
     bool written = false;
+    bool updated = false;
     std::string failure;
-    if (checkRows_ && !batch.Rows.empty()) {
-      // Rows whose checks failed are stored all the same, without flags.
-      try {
-        checkRows_(batch.Rows);
-      } catch (...) {
-      }
-    }
     try {
-      store_.Write(batch);
+      if (!batch.Pages.empty() || !batch.Rows.empty() || batch.SavedPosition) {
+        store_.Write(batch);
+      }
       written = true;
+      Await(std::move(unsettled));
+      const std::vector<TRowChecks> checks =
+          awaited_.empty() ? std::vector<TRowChecks>() : TakeSettledChecks(settleAll);
+      if (!checks.empty()) store_.UpdateChecks(run_, checks);
+      updated = true;
     } catch (const std::exception& error) {
       failure = error.what();
     } catch (...) {
     }
     // An empty Failure() reads as success.
-    if (!written && failure.empty()) failure = "Writing the result store failed";
+    if (!updated && failure.empty()) failure = "Writing the result store failed";
     batch.Pages.clear();
     batch.Rows.clear();
 
@@ -131,6 +219,10 @@ void TStoreWriter::WriteBatches() {
     if (written) {
       storedUpTo_ = upTo;
       if (batch.SavedPosition) durablePosition_.store(*batch.SavedPosition);
+    }
+    if (updated) {
+      // Flags not settled by the writer's end stay unchecked.
+      if (awaited_.empty() || stopping_ || settleAll) checkedUpTo_ = upTo;
     } else {
       failure_ = std::move(failure);
       // Nothing more is written, so nothing more is kept.
@@ -138,8 +230,16 @@ void TStoreWriter::WriteBatches() {
       std::vector<TStoredRow>().swap(rows_);
       markedPosition_.reset();
       queued_ = 0;
+      awaited_.clear();
     }
+    awaitedCount_ = awaited_.size();
     stored_.notify_all();
+    if (stopping_ && queued_ == 0) return;
+    if (!failure_.empty()) {
+      // Only the end is left to wait for.
+      wake_.wait(lock, [&] { return stopping_; });
+      return;
+    }
   }
 }
 

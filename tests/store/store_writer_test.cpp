@@ -4,10 +4,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <condition_variable>
+#include <map>
+#include <mutex>
 #include <thread>
 
+#include "store/pg_store.h"
 #include "store/raw_database.h"
 #include "store/sqlite_store.h"
+#include "support/postgres_fixture.h"
 #include "support/temp_dir.h"
 #include "support/wait_until.h"
 
@@ -27,8 +32,56 @@ TStoredPage Page(int line) {
   return page;
 }
 
+// Row checks that settle when the test says, as lookups answer; a wait for one ends at
+// `deadline` with "unchecked", as a lookup's deadline does.
+class ScriptedChecks {
+ public:
+  explicit ScriptedChecks(std::chrono::milliseconds deadline) : deadline_(deadline) {}
+
+  void Settle(const std::string& value, const std::string& flags) {
+    std::lock_guard lock(mutex_);
+    flags_[value] = flags;
+    settled_.notify_all();
+  }
+  int Waits() const {
+    std::lock_guard lock(mutex_);
+    return waits_;
+  }
+  TStoreWriter::TRowChecker Checker() {
+    TStoreWriter::TRowChecker checker;
+    checker.Settled = [this](int, std::string_view value) -> std::optional<std::string> {
+      std::lock_guard lock(mutex_);
+      const auto found = flags_.find(std::string(value));
+      if (found == flags_.end()) return std::nullopt;
+      return found->second;
+    };
+    checker.Wait = [this](int, std::string_view value) {
+      std::unique_lock lock(mutex_);
+      ++waits_;
+      const std::string key(value);
+      settled_.wait_for(lock, deadline_, [&] { return flags_.count(key) > 0; });
+      const auto found = flags_.find(key);
+      return found == flags_.end() ? std::string("unchecked") : found->second;
+    };
+    return checker;
+  }
+
+ private:
+  const std::chrono::milliseconds deadline_;
+  mutable std::mutex mutex_;
+  std::condition_variable settled_;
+  std::map<std::string, std::string> flags_;
+  int waits_ = 0;
+};
+
 class StoreWriterTest : public ::testing::Test {
  protected:
+  std::map<std::string, std::string> ChecksByValue() {
+    std::map<std::string, std::string> checks;
+    store->ForEachRow(run, 7, [&](const TStoredRow& row) { checks[row.Value] = row.Checks; });
+    return checks;
+  }
+
   size_t StoredRows(int32_t belowLine = INT32_MAX) {
     size_t count = 0;
     store->ForEachRow(run, 7, [&](const TStoredRow& row) { count += row.LineNumber < belowLine; });
@@ -99,6 +152,80 @@ TEST_F(StoreWriterTest, DurablePositionNeverPassesUnstoredRows) {
   EXPECT_EQ(writer.DurablePosition(), kLines);
   EXPECT_EQ(store->Runs().at(0).SavedPosition, kLines);
   EXPECT_GT(checks, 1);
+}
+
+// A lookup still out holds up neither its row, nor its page, nor the position: the row goes
+// in without flags and gets them once its check settles.
+TEST_F(StoreWriterTest, ARowGoesInBeforeItsCheckSettlesAndGetsItsFlagsAfter) {
+  ScriptedChecks checks(std::chrono::minutes(10));
+  checks.Settle("fast@x.cn", "ok");
+  TStoreWriter writer(*store, run, checks.Checker());
+  writer.AddRow(Row("fast@x.cn", 1));
+  writer.AddRow(Row("slow@x.cn", 1));
+  writer.AddPage(Page(1));
+  writer.MarkPosition(1);
+  const std::map<std::string, std::string> unsettled = {{"fast@x.cn", "ok"}, {"slow@x.cn", ""}};
+  EXPECT_TRUE(test::WaitUntil(
+      [&] { return ChecksByValue() == unsettled && writer.DurablePosition() == 1; },
+      std::chrono::seconds(2)));
+  EXPECT_EQ(store->Runs().at(0).Pages, 1);
+  EXPECT_EQ(store->Runs().at(0).SavedPosition, 1);
+  EXPECT_EQ(writer.RowsAwaitingChecks(), 1u);
+  writer.Flush();  // waits for no lookup
+
+  checks.Settle("slow@x.cn", "no-mail,role");
+  const std::map<std::string, std::string> settled = {{"fast@x.cn", "ok"},
+                                                      {"slow@x.cn", "no-mail,role"}};
+  EXPECT_TRUE(test::WaitUntil([&] { return ChecksByValue() == settled; }));
+  EXPECT_EQ(writer.RowsAwaitingChecks(), 0u);
+  EXPECT_EQ(checks.Waits(), 0);
+}
+
+// At a run's end the last lookups are waited for until their deadline; a writer ended
+// without that (a run closed at once) leaves their rows unchecked and waits for none.
+TEST_F(StoreWriterTest, AwaitChecksWaitsForTheLastLookupsAndTheDestructorForNone) {
+  ScriptedChecks checks(std::chrono::milliseconds(50));
+  {
+    TStoreWriter writer(*store, run, checks.Checker());
+    writer.AddRow(Row("late@x.cn", 1));
+    writer.MarkPosition(1);
+    writer.AwaitChecks();
+    EXPECT_EQ(writer.RowsAwaitingChecks(), 0u);
+    EXPECT_EQ(writer.DurablePosition(), 1);
+  }
+  EXPECT_EQ(ChecksByValue(), (std::map<std::string, std::string>{{"late@x.cn", "unchecked"}}));
+  EXPECT_EQ(checks.Waits(), 1);
+
+  ScriptedChecks never(std::chrono::minutes(10));
+  {
+    TStoreWriter writer(*store, run, never.Checker());
+    writer.AddRow(Row("never@x.cn", 2));
+    writer.Flush();
+  }
+  EXPECT_EQ(ChecksByValue().at("never@x.cn"), "");
+  EXPECT_EQ(never.Waits(), 0);
+}
+
+// The server's store takes the flags of rows it holds as the file store does.
+TEST(StoreWriterOnPostgres, FlagsThatSettleLaterReachTheServersRows) {
+  test::PostgresServer server;
+  std::unique_ptr<TResultStore> store = OpenPostgresStore(server.Url());
+  const int64_t run = store->BeginRun("list.txt", "", 0);
+  ScriptedChecks checks(std::chrono::minutes(10));
+  {
+    TStoreWriter writer(*store, run, checks.Checker());
+    writer.AddRow(Row("slow@x.cn", 1));
+    writer.AddRow(Row("other@x.cn", 1));
+    writer.Flush();
+    EXPECT_EQ(writer.RowsAwaitingChecks(), 2u);
+    checks.Settle("slow@x.cn", "no-mail");
+    checks.Settle("other@x.cn", "ok");
+    EXPECT_TRUE(test::WaitUntil([&] { return writer.RowsAwaitingChecks() == 0; }));
+  }
+  std::map<std::string, std::string> stored;
+  store->ForEachRow(run, 7, [&](const TStoredRow& row) { stored[row.Value] = row.Checks; });
+  EXPECT_EQ(stored,
+            (std::map<std::string, std::string>{{"slow@x.cn", "no-mail"}, {"other@x.cn", "ok"}}));
 }
 
 TEST_F(StoreWriterTest, FailureStopsWritingAndKeepsWhatWasStored) {

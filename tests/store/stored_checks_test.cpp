@@ -52,9 +52,11 @@ TEST(StoredChecks, TheWritersCheckerFillsTheFlagsAndAFailingOneLosesNoRow) {
   auto store = OpenSqliteStore(dir.File("results.db"));
   const int64_t run = store->BeginRun("list.txt", "", 0);
   {
-    TStoreWriter writer(*store, run, [](std::vector<TStoredRow>& rows) {
-      for (TStoredRow& row : rows) row.Checks = row.Value == "info@x.cn" ? "role" : "ok";
-    });
+    TStoreWriter::TRowChecker checker;
+    checker.Settled = [](int, std::string_view value) -> std::optional<std::string> {
+      return value == "info@x.cn" ? "role" : "ok";
+    };
+    TStoreWriter writer(*store, run, checker);
     writer.AddRow(Row("info@x.cn"));
     writer.AddRow(Row("anna@x.cn"));
     writer.Flush();
@@ -62,8 +64,11 @@ TEST(StoredChecks, TheWritersCheckerFillsTheFlagsAndAFailingOneLosesNoRow) {
   }
   const int64_t second = store->BeginRun("list.txt", "", 0);
   {
-    TStoreWriter writer(*store, second,
-                        [](std::vector<TStoredRow>&) { throw std::runtime_error("no checks"); });
+    TStoreWriter::TRowChecker failing;
+    failing.Settled = [](int, std::string_view) -> std::optional<std::string> {
+      throw std::runtime_error("no checks");
+    };
+    TStoreWriter writer(*store, second, failing);
     writer.AddRow(Row("anna@x.cn"));
     writer.Flush();
     EXPECT_EQ(writer.Failure(), "");
