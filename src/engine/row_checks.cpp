@@ -76,8 +76,13 @@ TStoreWriter::TRowChecker TForm1::StoreRowChecker() {
     if (!check) return std::nullopt;
     return std::move(check->Flags);
   };
-  checker.Wait = [verifier](int kind, std::string_view value) {
-    return verifier->Check(kind, value).Flags;
+  checker.Wait = [verifier](int kind, std::string_view value,
+                            verify::TContactVerifier::Clock::time_point until)
+      -> std::optional<std::string> {
+    verifier->Check(kind, value, until);
+    std::optional<verify::TRowCheck> check = verifier->CheckIfSettled(kind, value);
+    if (!check) return std::nullopt;
+    return std::move(check->Flags);
   };
   return checker;
 }

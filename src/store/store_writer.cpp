@@ -23,6 +23,9 @@ constexpr size_t kMaxAwaited = 100000;
 // awaited rows still pending, the later ones are pending too and wait for the next look.
 // So a row is looked at about once, not at every interval until its lookup ends.
 constexpr size_t kLookAhead = 256;
+// At a run's end, how long the oldest row still pending is waited for before the others
+// are looked at again.
+constexpr auto kSettleSlice = std::chrono::milliseconds(20);
 
 template <typename T>
 void KeepCapacity(std::vector<T>& queue, std::vector<T>& written) {
@@ -132,7 +135,7 @@ void TStoreWriter::Await(std::vector<TAwaitedRow> rows) {
   while (awaited_.size() > kMaxAwaited) awaited_.pop_front();
 }
 
-std::vector<TRowChecks> TStoreWriter::TakeSettledChecks(bool wait) {
+std::vector<TRowChecks> TStoreWriter::TakeSettledChecks() {
   std::vector<TRowChecks> settled;
   std::vector<TAwaitedRow> pending;
   while (!awaited_.empty() && pending.size() < kLookAhead) {
@@ -140,11 +143,7 @@ std::vector<TRowChecks> TStoreWriter::TakeSettledChecks(bool wait) {
     awaited_.pop_front();
     std::optional<std::string> flags;
     try {
-      if (wait && checkRows_.Wait) {
-        flags = checkRows_.Wait(row.Kind, row.Value);
-      } else {
-        flags = checkRows_.Settled(row.Kind, row.Value);
-      }
+      flags = checkRows_.Settled(row.Kind, row.Value);
     } catch (...) {
       continue;  // stays without flags, as at a failing first check
     }
@@ -158,6 +157,31 @@ std::vector<TRowChecks> TStoreWriter::TakeSettledChecks(bool wait) {
     awaited_.push_front(std::move(*row));
   }
   return settled;
+}
+
+void TStoreWriter::SettleAll() {
+  while (!awaited_.empty()) {
+    std::vector<TRowChecks> checks = TakeSettledChecks();
+    if (!awaited_.empty()) {
+      if (!checkRows_.Wait) break;
+      // The oldest is waited for a slice at a time, so that the flags of the others go in
+      // as they settle rather than all after the slowest.
+      TAwaitedRow& oldest = awaited_.front();
+      std::optional<std::string> flags;
+      try {
+        flags = checkRows_.Wait(oldest.Kind, oldest.Value,
+                                std::chrono::steady_clock::now() + kSettleSlice);
+      } catch (...) {
+        awaited_.pop_front();
+        continue;
+      }
+      if (flags) {
+        checks.push_back({oldest.Kind, std::move(oldest.Value), std::move(*flags)});
+        awaited_.pop_front();
+      }
+    }
+    if (!checks.empty()) store_.UpdateChecks(run_, checks);
+  }
 }
 
 void TStoreWriter::WriteBatches() {
@@ -200,9 +224,12 @@ void TStoreWriter::WriteBatches() {
       }
       written = true;
       Await(std::move(unsettled));
-      const std::vector<TRowChecks> checks =
-          awaited_.empty() ? std::vector<TRowChecks>() : TakeSettledChecks(settleAll);
-      if (!checks.empty()) store_.UpdateChecks(run_, checks);
+      if (settleAll) {
+        SettleAll();
+      } else if (!awaited_.empty()) {
+        const std::vector<TRowChecks> checks = TakeSettledChecks();
+        if (!checks.empty()) store_.UpdateChecks(run_, checks);
+      }
       updated = true;
     } catch (const std::exception& error) {
       failure = error.what();

@@ -31,8 +31,11 @@ class TStoreWriter {
     // The row's flags once nothing is left to wait for; nullopt while a lookup is out.
     // Never waits.
     std::function<std::optional<std::string>(int kind, std::string_view value)> Settled;
-    // The row's flags, waiting for its lookup until the lookup's deadline at most.
-    std::function<std::string(int kind, std::string_view value)> Wait;
+    // The row's flags, waiting for its lookup until `until`; nullopt when it is still out
+    // then. Past the lookup's own deadline a row always has its flags.
+    std::function<std::optional<std::string>(int kind, std::string_view value,
+                                             std::chrono::steady_clock::time_point until)>
+        Wait;
   };
 
   TStoreWriter(TResultStore& store, int64_t run, TRowChecker checkRows = {});
@@ -70,9 +73,10 @@ class TStoreWriter {
   void WriteBatches();
   // Gives the batch's rows the flags that have settled; the others are returned.
   std::vector<TAwaitedRow> FlagSettledRows(std::vector<TStoredRow>& rows) const;
-  // The flags of the awaited rows that have settled, oldest first (all of them, waiting for
-  // each, when `wait`), taken off the list.
-  std::vector<TRowChecks> TakeSettledChecks(bool wait);
+  // The flags of the awaited rows that have settled, oldest first, taken off the list.
+  std::vector<TRowChecks> TakeSettledChecks();
+  // Stores the flags of every awaited row, waiting for their lookups.
+  void SettleAll();
   void Await(std::vector<TAwaitedRow> rows);
 
   TResultStore& store_;

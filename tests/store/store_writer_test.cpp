@@ -32,11 +32,13 @@ TStoredPage Page(int line) {
   return page;
 }
 
-// Row checks that settle when the test says, as lookups answer; a wait for one ends at
-// `deadline` with "unchecked", as a lookup's deadline does.
+// Row checks that settle when the test says, as lookups answer; past `deadline` from its
+// making, a row not settled is "unchecked", as at a lookup's deadline.
 class ScriptedChecks {
  public:
-  explicit ScriptedChecks(std::chrono::milliseconds deadline) : deadline_(deadline) {}
+  using Clock = std::chrono::steady_clock;
+  explicit ScriptedChecks(std::chrono::milliseconds deadline)
+      : deadline_(Clock::now() + deadline) {}
 
   void Settle(const std::string& value, const std::string& flags) {
     std::lock_guard lock(mutex_);
@@ -51,23 +53,28 @@ class ScriptedChecks {
     TStoreWriter::TRowChecker checker;
     checker.Settled = [this](int, std::string_view value) -> std::optional<std::string> {
       std::lock_guard lock(mutex_);
-      const auto found = flags_.find(std::string(value));
-      if (found == flags_.end()) return std::nullopt;
-      return found->second;
+      return FlagsLocked(std::string(value));
     };
-    checker.Wait = [this](int, std::string_view value) {
+    checker.Wait = [this](int, std::string_view value,
+                          Clock::time_point until) -> std::optional<std::string> {
       std::unique_lock lock(mutex_);
       ++waits_;
       const std::string key(value);
-      settled_.wait_for(lock, deadline_, [&] { return flags_.count(key) > 0; });
-      const auto found = flags_.find(key);
-      return found == flags_.end() ? std::string("unchecked") : found->second;
+      settled_.wait_until(lock, std::min(until, deadline_), [&] { return flags_.count(key) > 0; });
+      return FlagsLocked(key);
     };
     return checker;
   }
 
  private:
-  const std::chrono::milliseconds deadline_;
+  std::optional<std::string> FlagsLocked(const std::string& value) const {
+    const auto found = flags_.find(value);
+    if (found != flags_.end()) return found->second;
+    if (Clock::now() >= deadline_) return "unchecked";
+    return std::nullopt;
+  }
+
+  const Clock::time_point deadline_;
   mutable std::mutex mutex_;
   std::condition_variable settled_;
   std::map<std::string, std::string> flags_;
@@ -181,28 +188,35 @@ TEST_F(StoreWriterTest, ARowGoesInBeforeItsCheckSettlesAndGetsItsFlagsAfter) {
   EXPECT_EQ(checks.Waits(), 0);
 }
 
-// At a run's end the last lookups are waited for until their deadline; a writer ended
-// without that (a run closed at once) leaves their rows unchecked and waits for none.
+// At a run's end the last lookups are waited for until their deadline, the flags of each
+// stored as it settles rather than after the slowest; a writer ended without that (a run
+// closed at once) leaves their rows unchecked and waits for none.
 TEST_F(StoreWriterTest, AwaitChecksWaitsForTheLastLookupsAndTheDestructorForNone) {
-  ScriptedChecks checks(std::chrono::milliseconds(50));
+  ScriptedChecks checks(std::chrono::seconds(3));
   {
     TStoreWriter writer(*store, run, checks.Checker());
-    writer.AddRow(Row("late@x.cn", 1));
+    writer.AddRow(Row("never@x.cn", 1));
+    writer.AddRow(Row("soon@x.cn", 1));
     writer.MarkPosition(1);
-    writer.AwaitChecks();
+    std::thread end([&] { writer.AwaitChecks(); });
+    EXPECT_TRUE(test::WaitUntil([&] { return checks.Waits() > 0; }));
+    checks.Settle("soon@x.cn", "role");
+    EXPECT_TRUE(test::WaitUntil([&] { return ChecksByValue().at("soon@x.cn") == "role"; },
+                                std::chrono::seconds(2)));
+    end.join();
     EXPECT_EQ(writer.RowsAwaitingChecks(), 0u);
     EXPECT_EQ(writer.DurablePosition(), 1);
   }
-  EXPECT_EQ(ChecksByValue(), (std::map<std::string, std::string>{{"late@x.cn", "unchecked"}}));
-  EXPECT_EQ(checks.Waits(), 1);
+  EXPECT_EQ(ChecksByValue(), (std::map<std::string, std::string>{{"never@x.cn", "unchecked"},
+                                                                 {"soon@x.cn", "role"}}));
 
   ScriptedChecks never(std::chrono::minutes(10));
   {
     TStoreWriter writer(*store, run, never.Checker());
-    writer.AddRow(Row("never@x.cn", 2));
+    writer.AddRow(Row("closed@x.cn", 2));
     writer.Flush();
   }
-  EXPECT_EQ(ChecksByValue().at("never@x.cn"), "");
+  EXPECT_EQ(ChecksByValue().at("closed@x.cn"), "");
   EXPECT_EQ(never.Waits(), 0);
 }
 
