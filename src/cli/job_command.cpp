@@ -92,8 +92,8 @@ int64_t NewestJob(store::TPgConnection& db) {
 
 int Submit(const std::vector<std::string>& args) {
   const ParsedCommand parsed =
-      ParseCommand(args, {{"--email", "--mobile", "--qq", "--wechat", "--phone", "--no-redirects", "--no-extended",
-                           "--no-unique", "--no-robots", "--again"},
+      ParseCommand(args, {{"--email", "--mobile", "--qq", "--wechat", "--phone", "--no-redirects",
+                           "--no-extended", "--no-unique", "--no-robots", "--again"},
                           {"--db", "--depth", "--page-limit"}});
   if (parsed.Operands().size() != 1) throw UsageError("job submit takes exactly one LIST");
   const std::string list = parsed.Operands().front();

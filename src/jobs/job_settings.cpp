@@ -15,7 +15,8 @@ const char* Flag(bool on) {
 }  // namespace
 
 std::string JobSettingsText(const TJobSettings& s) {
-  return std::string("email=") + Flag(s.Email) + " mobile=" + Flag(s.Mobile) + " qq=" + Flag(s.QQ) + " wechat=" + Flag(s.WeChat) + " phone=" + Flag(s.Phone) +
+  return std::string("email=") + Flag(s.Email) + " mobile=" + Flag(s.Mobile) + " qq=" + Flag(s.QQ) +
+         " wechat=" + Flag(s.WeChat) + " phone=" + Flag(s.Phone) +
          " redirects=" + Flag(s.Redirects) + " extended=" + Flag(s.Extended) +
          " unique=" + Flag(s.Unique) + " depth=" + std::to_string(s.Depth) +
          " pagelimit=" + std::to_string(s.PageLimit) + " robots=" + Flag(s.Robots);
