@@ -240,8 +240,9 @@ void TForm1::FinishPage(TSearchRun& run, int64_t pageKey, TPageLines* page,
   if (page != nullptr) {
     TRowTally tally(&StringGrid1, &StringGrid2, &StringGrid3, &StringGrid4, &StringGrid5);
     if (run.StoreWriter) tally.KeepRows();
-    // The boxes are read afresh for every line with anything to look at. Only such a line
-    // can change the counts this lane shows.
+    // The boxes are read afresh for every line with anything to look at. The counts this
+    // lane shows change with the page's rows: they are shown once the page is scanned.
+    bool scanned = false;
     for (auto line = page->begin(), last = page->end(); line != last; ++line) {
       if (run.ClosedFlag.load(std::memory_order_acquire)) return;
       if (anchors.AnyIn(line.Begin(), line.End()) ||
@@ -252,9 +253,10 @@ void TForm1::FinishPage(TSearchRun& run, int64_t pageKey, TPageLines* page,
         targets.WeChatIds = lists[kWeChatList];
         targets.Telephones = lists[kTelephoneList];
         ExtractContacts(*line, targets);
-        ShowCounts(shown);
+        scanned = true;
       }
     }
+    if (scanned) ShowCounts(shown);
     // A scanned page is of no further use; holding it while the next one arrives would
     // double what a lane needs at its largest.
     page->Release();
