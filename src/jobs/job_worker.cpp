@@ -141,6 +141,15 @@ class TClaimStore final : public TResultStore {
     claim_.SavedPosition = savedPosition;
     claim_.Ended = true;
   }
+  // Flags of rows stored before their lookups answered go to the job's run on the server.
+  void UpdateChecks(int64_t, const std::vector<TRowChecks>& rows) override {
+    int64_t run = 0;
+    {
+      std::lock_guard lock(claim_.Mutex);
+      run = claim_.Run;
+    }
+    server_.UpdateChecks(run, rows);
+  }
   std::vector<TStoredRun> Runs() override { return server_.Runs(); }
   void ForEachRow(std::optional<int64_t> run, unsigned kinds,
                   const std::function<void(const TStoredRow&)>& visit) override {
