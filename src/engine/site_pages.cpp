@@ -41,7 +41,8 @@ bool TForm1::ReserveRoomForPage(TSearchRun& run, const std::atomic<bool>& ending
 
 int TForm1::LanesWithinBudget(const TSearchRun& run, int wanted, int workers) const {
   if (!run.Memory) return wanted;
-  const size_t lanes = run.Memory->Limit() / 2 / kPageRoom / static_cast<size_t>(std::max(workers, 1));
+  const size_t lanes =
+      run.Memory->Limit() / 2 / kPageRoom / static_cast<size_t>(std::max(workers, 1));
   return static_cast<int>(std::clamp<size_t>(lanes, 1, static_cast<size_t>(std::max(wanted, 1))));
 }
 
@@ -232,7 +233,17 @@ void TForm1::FinishSitePage(TSearchRun& run, const TPageJob& job, bool gaveBack)
   } else if (!run.Sites) {
     CompleteLinesLocked(run, {job.LineIndex});
   }
-  run.PageFinished.notify_all();
+  // Lanes wait here only once the list has ended, for followed pages: a page that ends lets
+  // its site give at most as many as the site may have in flight. Waking every lane for it
+  // cost each page as many wakes as there are lanes (a thousand by default). When the last
+  // line is done, every lane leaves; a lane also looks again after kIdleLaneWait.
+  if (run.OpenLines.empty()) {
+    run.PageFinished.notify_all();
+  } else {
+    for (int wake = 0; wake < run.CrawlLimits.MaxInFlight; ++wake) {
+      run.PageFinished.notify_one();
+    }
+  }
 }
 
 void TForm1::CompleteLinesLocked(TSearchRun& run, const std::vector<int64_t>& lines) {
