@@ -72,10 +72,59 @@ constexpr std::array<const char*, kSqliteStoreSchemaVersion> kMigrations = {
       ALTER TABLE pages ADD COLUMN wechat_rows INTEGER NOT NULL DEFAULT 0;
       ALTER TABLE pages ADD COLUMN phone_rows INTEGER NOT NULL DEFAULT 0;
     )sql",
-    // A run's rows are found through the unique index and sorted into the order found when
-    // read: an index of their own cost every row written an insertion at its place.
+    // Each page and row is one B-tree entry. A page's row id is its run's number shifted
+    // left by 32 plus its sequence, so a run's pages are one range of the table in their
+    // order, with no index to keep; a row is keyed by its run, kind and value, so the key
+    // that keeps it once a run is the row itself. `id` orders a run's rows as they were
+    // found; runs.next_row_id numbers the next one.
     R"sql(
-      DROP INDEX IF EXISTS rows_by_run;
+      CREATE TABLE pages_keyed (
+        id INTEGER PRIMARY KEY,
+        run INTEGER NOT NULL REFERENCES runs (id),
+        sequence INTEGER NOT NULL,
+        line_number INTEGER NOT NULL,
+        url TEXT NOT NULL,
+        final_url TEXT NOT NULL,
+        status_code INTEGER NOT NULL,
+        bytes_received INTEGER NOT NULL,
+        milliseconds INTEGER NOT NULL,
+        failure_reason TEXT NOT NULL,
+        email_rows INTEGER NOT NULL,
+        mobile_rows INTEGER NOT NULL,
+        qq_rows INTEGER NOT NULL,
+        depth INTEGER NOT NULL,
+        listed_url TEXT NOT NULL,
+        skipped INTEGER NOT NULL,
+        wechat_rows INTEGER NOT NULL DEFAULT 0,
+        phone_rows INTEGER NOT NULL DEFAULT 0
+      );
+      INSERT INTO pages_keyed
+        SELECT (run << 32) + sequence, run, sequence, line_number, url, final_url, status_code,
+               bytes_received, milliseconds, failure_reason, email_rows, mobile_rows, qq_rows,
+               depth, listed_url, skipped, wechat_rows, phone_rows
+        FROM pages;
+      DROP TABLE pages;
+      ALTER TABLE pages_keyed RENAME TO pages;
+
+      CREATE TABLE rows_keyed (
+        run INTEGER NOT NULL REFERENCES runs (id),
+        kind INTEGER NOT NULL,
+        value TEXT NOT NULL,
+        id INTEGER NOT NULL,
+        source TEXT NOT NULL,
+        listed_url TEXT NOT NULL,
+        line_number INTEGER NOT NULL,
+        found_ms INTEGER NOT NULL,
+        checks TEXT NOT NULL DEFAULT '',
+        PRIMARY KEY (run, kind, value)
+      ) WITHOUT ROWID;
+      INSERT INTO rows_keyed
+        SELECT run, kind, value, id, source, listed_url, line_number, found_ms, checks FROM rows;
+      DROP TABLE rows;
+      ALTER TABLE rows_keyed RENAME TO rows;
+
+      ALTER TABLE runs ADD COLUMN next_row_id INTEGER NOT NULL DEFAULT 1;
+      UPDATE runs SET next_row_id = 1 + coalesce((SELECT max(id) FROM rows WHERE rows.run = runs.id), 0);
     )sql",
 };
 

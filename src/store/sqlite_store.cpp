@@ -23,14 +23,14 @@ constexpr const char* kRowColumns =
 
 // What Write inserts, one page or row per group of parameters.
 constexpr const char* kInsertPageHead =
-    "INSERT INTO pages (run, sequence, line_number, url, final_url, status_code, "
+    "INSERT INTO pages (id, run, sequence, line_number, url, final_url, status_code, "
     "bytes_received, milliseconds, failure_reason, email_rows, mobile_rows, qq_rows, depth, "
     "listed_url, skipped, wechat_rows, phone_rows)";
-constexpr int kPageParameters = 17;
+constexpr int kPageParameters = 18;
 constexpr const char* kInsertRowHead =
-    "INSERT OR IGNORE INTO rows (run, kind, value, source, listed_url, line_number, found_ms, "
-    "checks)";
-constexpr int kRowParameters = 8;
+    "INSERT OR IGNORE INTO rows (run, kind, value, id, source, listed_url, line_number, "
+    "found_ms, checks)";
+constexpr int kRowParameters = 9;
 // Pages and rows go in groups of this many a statement: a statement's start and end cost
 // as much as inserting a row does.
 constexpr size_t kInsertGroup = 32;
@@ -51,8 +51,14 @@ std::string InsertSql(const char* head, int parameters, size_t groups) {
   return sql;
 }
 
+// A page's row id: its run's pages are one range of the table, in their order.
+int64_t PageId(int64_t run, int64_t sequence) {
+  return static_cast<int64_t>(static_cast<uint64_t>(run) << 32) + sequence;
+}
+
 void BindPage(store::TStatement& insert, int first, int64_t run, int64_t sequence,
               const TStoredPage& page) {
+  insert.Bind(first++, PageId(run, sequence));
   insert.Bind(first, run);
   insert.Bind(first + 1, sequence);
   insert.Bind(first + 2, page.LineNumber);
@@ -72,15 +78,16 @@ void BindPage(store::TStatement& insert, int first, int64_t run, int64_t sequenc
   insert.Bind(first + 16, page.RowsAdded[4]);
 }
 
-void BindRow(store::TStatement& insert, int first, int64_t run, const TStoredRow& row) {
+void BindRow(store::TStatement& insert, int first, int64_t run, int64_t id, const TStoredRow& row) {
   insert.Bind(first, run);
   insert.Bind(first + 1, row.Kind);
   insert.Bind(first + 2, row.Value);
-  insert.Bind(first + 3, row.Source);
-  insert.Bind(first + 4, row.ListedUrl);
-  insert.Bind(first + 5, row.LineNumber);
-  insert.Bind(first + 6, row.FoundAtMs);
-  insert.Bind(first + 7, row.Checks);
+  insert.Bind(first + 3, id);
+  insert.Bind(first + 4, row.Source);
+  insert.Bind(first + 5, row.ListedUrl);
+  insert.Bind(first + 6, row.LineNumber);
+  insert.Bind(first + 7, row.FoundAtMs);
+  insert.Bind(first + 8, row.Checks);
 }
 
 int64_t NowMs() {
@@ -132,7 +139,7 @@ struct TWriteSide {
     insertRun = TStatement(db,
                            "INSERT INTO runs (list_file, settings, started_ms, saved_position) "
                            "VALUES (?1, ?2, ?3, ?4)");
-    pageCount = TStatement(db, "SELECT page_count FROM runs WHERE id = ?1");
+    pageCount = TStatement(db, "SELECT page_count, next_row_id FROM runs WHERE id = ?1");
     insertPage = TStatement(db, InsertSql(kInsertPageHead, kPageParameters, 1));
     insertPageGroup = TStatement(db, InsertSql(kInsertPageHead, kPageParameters, kInsertGroup));
     insertRow = TStatement(db, InsertSql(kInsertRowHead, kRowParameters, 1));
@@ -140,7 +147,7 @@ struct TWriteSide {
     addCounts = TStatement(db,
                            "UPDATE runs SET page_count = page_count + ?2, "
                            "failed_page_count = failed_page_count + ?3, "
-                           "row_count = row_count + ?4, "
+                           "row_count = row_count + ?4, next_row_id = ?6, "
                            "saved_position = coalesce(?5, saved_position) WHERE id = ?1");
     endRun = TStatement(
         db, "UPDATE runs SET ended_ms = ?2, saved_position = ?3, finished = ?4 WHERE id = ?1");
@@ -173,20 +180,20 @@ struct TReadSide {
                                         " FROM runs WHERE list_file = ?1 AND finished = 0 "
                                         "ORDER BY id DESC LIMIT 1");
     runs = TStatement(db, "SELECT " + runColumns + " FROM runs ORDER BY id");
-    // The unique index finds a run's rows, in the order of their values: sorted back into
-    // the order found here, since a second index would cost every row written more than the
-    // sort costs a reader.
+    // The key finds a run's rows of each kind in the order of their values: they are sorted
+    // back into the order found here, since an index of that order would cost every row
+    // written more than the sort costs a reader.
     rowsOfRun = TStatement(db, "SELECT " + rowColumns +
-                                   " FROM rows INDEXED BY rows_unique_per_run WHERE run = ?1 "
+                                   " FROM rows WHERE run = ?1 "
                                    "AND kind BETWEEN 0 AND 31 AND (?2 >> kind) & 1 ORDER BY id");
     allRows = TStatement(db, "SELECT " + rowColumns +
                                  " FROM rows WHERE kind BETWEEN 0 AND 31 AND (?1 >> kind) & 1 "
-                                 "ORDER BY id");
+                                 "ORDER BY run, id");
     pagesOfRun =
         TStatement(db,
                    "SELECT line_number, url, final_url, status_code, bytes_received, milliseconds, "
                    "failure_reason, email_rows, mobile_rows, qq_rows, depth, listed_url, skipped, "
-                   "wechat_rows, phone_rows FROM pages WHERE run = ?1 ORDER BY sequence");
+                   "wechat_rows, phone_rows FROM pages WHERE id >= ?1 AND id < ?2 ORDER BY id");
   }
 
   std::mutex mutex;
@@ -232,13 +239,14 @@ class TSqliteStore final : public TResultStore {
     if (batch.Pages.empty() && batch.Rows.empty() && !batch.SavedPosition) return;
     std::lock_guard lock(write_.mutex);
     TWriteTransaction transaction(write_.db);
-    int64_t sequence = 0;
+    int64_t sequence = 0, rowId = 1;
     {
       TStatement& select = write_.pageCount;
       TResetOnExit reset(select);
       select.Bind(1, batch.Run);
       if (!select.Step()) write_.FailNoRun(batch.Run);
       sequence = select.Int(0);
+      rowId = select.Int(1);
     }
     int64_t failedPages = 0;
     for (size_t first = 0; first < batch.Pages.size();) {
@@ -259,7 +267,8 @@ class TSqliteStore final : public TResultStore {
       TStatement& insert = group ? write_.insertRowGroup : write_.insertRow;
       const size_t count = group ? kInsertGroup : 1;
       for (size_t i = 0; i < count; ++i) {
-        BindRow(insert, 1 + static_cast<int>(i) * kRowParameters, batch.Run, batch.Rows[first + i]);
+        BindRow(insert, 1 + static_cast<int>(i) * kRowParameters, batch.Run, rowId++,
+                batch.Rows[first + i]);
       }
       insert.Run();
       // A row the run holds already is left out; Changes counts those taken.
@@ -276,6 +285,7 @@ class TSqliteStore final : public TResultStore {
     } else {
       update.BindNull(5);
     }
+    update.Bind(6, rowId);
     update.Run();
     transaction.Commit();
   }
@@ -340,7 +350,8 @@ class TSqliteStore final : public TResultStore {
     std::lock_guard lock(read_.mutex);
     TStatement& select = read_.pagesOfRun;
     TResetOnExit reset(select);
-    select.Bind(1, run);
+    select.Bind(1, PageId(run, 0));
+    select.Bind(2, PageId(run + 1, 0));
     TStoredPage page;
     while (select.Step()) {
       page.LineNumber = static_cast<int32_t>(select.Int(0));

@@ -39,6 +39,7 @@ TEST(StoredKindCounts, AStoreOfTheVersionBeforeKeepsItsPagesAndTakesTheNewCounts
   }
   test::RawDatabase(path).Execute(
       "ALTER TABLE pages DROP COLUMN wechat_rows; ALTER TABLE pages DROP COLUMN phone_rows; "
+      "ALTER TABLE runs DROP COLUMN next_row_id; "
       "PRAGMA user_version = 2");
   auto store = OpenSqliteStore(path);
   EXPECT_EQ(test::RawDatabase(path).Text("PRAGMA user_version"),

@@ -92,10 +92,11 @@ TEST(SqliteStoreTest, RoundTripOfTwoRuns) {
       {runA, 1, {"a@x.cn", "c@z.cn"}},
       {runA, 6, {"13812345678", "777@qq.com"}},
       {runB, 7, {"b@y.cn", "12345@qq.com"}},
+      // Every run's rows, run by run, each in the order found.
       {std::nullopt,
        7,
-       {"a@x.cn", "13812345678", "b@y.cn", "12345@qq.com", "777@qq.com", "c@z.cn"}},
-      {std::nullopt, 4, {"12345@qq.com", "777@qq.com"}},
+       {"a@x.cn", "13812345678", "777@qq.com", "c@z.cn", "b@y.cn", "12345@qq.com"}},
+      {std::nullopt, 4, {"777@qq.com", "12345@qq.com"}},
       {std::nullopt, 0, {}},
       {99, 7, {}},
   };

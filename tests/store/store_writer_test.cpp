@@ -172,9 +172,9 @@ TEST_F(StoreWriterTest, ARowGoesInBeforeItsCheckSettlesAndGetsItsFlagsAfter) {
   writer.AddPage(Page(1));
   writer.MarkPosition(1);
   const std::map<std::string, std::string> unsettled = {{"fast@x.cn", "ok"}, {"slow@x.cn", ""}};
-  EXPECT_TRUE(test::WaitUntil(
-      [&] { return ChecksByValue() == unsettled && writer.DurablePosition() == 1; },
-      std::chrono::seconds(2)));
+  EXPECT_TRUE(
+      test::WaitUntil([&] { return ChecksByValue() == unsettled && writer.DurablePosition() == 1; },
+                      std::chrono::seconds(2)));
   EXPECT_EQ(store->Runs().at(0).Pages, 1);
   EXPECT_EQ(store->Runs().at(0).SavedPosition, 1);
   EXPECT_EQ(writer.RowsAwaitingChecks(), 1u);

@@ -37,7 +37,8 @@ TEST(StoredChecks, AStoreWithoutTheColumnIsBroughtUpToDateAndKeepsItsRows) {
   // What the first version of the store looked like.
   test::RawDatabase(path).Execute(
       "ALTER TABLE rows DROP COLUMN checks; ALTER TABLE pages DROP COLUMN wechat_rows; "
-      "ALTER TABLE pages DROP COLUMN phone_rows; PRAGMA user_version = 1");
+      "ALTER TABLE pages DROP COLUMN phone_rows; ALTER TABLE runs DROP COLUMN next_row_id; "
+      "PRAGMA user_version = 1");
   auto store = OpenSqliteStore(path);
   EXPECT_EQ(test::RawDatabase(path).Text("PRAGMA user_version"),
             std::to_string(kSqliteStoreSchemaVersion));
