@@ -97,6 +97,45 @@ TEST(PgStore, KeepsRunsPagesAndRowsAsTheFileStoreDoes) {
             std::string::npos);
 }
 
+TEST(PgStore, ADatabaseOfTheFirstVersionIsBroughtUpToDateWithItsRecords) {
+  Server().Psql("CREATE DATABASE first_version");
+  std::string url = Server().Url();
+  url.replace(url.rfind('/') + 1, std::string::npos, "first_version");
+  TStoredPage page;
+  page.LineNumber = 1;
+  page.Url = page.FinalUrl = page.ListedUrl = "http://a.example/";
+  page.StatusCode = 200;
+  const TStoredRow row{0, "a@x.com", "http://a.example/", "http://a.example/", 1, 5, "ok"};
+  int64_t run = 0;
+  {
+    std::unique_ptr<TResultStore> store = OpenPostgresStore(url);
+    run = store->BeginRun("list.txt", "", 0);
+    store->Write({run, {page}, {row}, 1});
+  }
+  // What the first version left: none of the second step's columns, indexes and tables.
+  TPgConnection(url).ExecScript(R"sql(
+    DROP TABLE job_site_pages, job_site_hosts;
+    DROP INDEX pages_once_per_search, jobs_by_run, job_lines_by_site;
+    ALTER TABLE pages DROP COLUMN search;
+    ALTER TABLE job_lines DROP COLUMN failed_searches;
+    ALTER TABLE job_sites DROP COLUMN followed_pages;
+    UPDATE qmharvest_schema SET version = 1;
+  )sql");
+
+  std::unique_ptr<TResultStore> store = OpenPostgresStore(url);
+  EXPECT_EQ(TPgConnection(url).Exec("SELECT max(version) FROM qmharvest_schema").Int(0, 0),
+            store::kPgStoreSchemaVersion);
+  page.LineNumber = 2;
+  page.Url = page.FinalUrl = "http://a.example/2";
+  store->Write({run, {page}, {row, {0, "b@x.com", "http://a.example/2", "", 2, 6}}, 2});
+  std::vector<std::string> stored;
+  store->ForEachPage(run, [&](const TStoredPage& p) { stored.push_back(p.Url); });
+  store->ForEachRow(run, ~0u, [&](const TStoredRow& r) { stored.push_back(r.Value + r.Checks); });
+  EXPECT_EQ(stored, (std::vector<std::string>{"http://a.example/", "http://a.example/2",
+                                              "a@x.comok", "b@x.com"}));
+  EXPECT_EQ(store->LastUnfinishedRun("list.txt")->Rows, 2);
+}
+
 TEST(PgStore, ManyWritersOfOneRunAddTheirCountsAndNeverDoubleARow) {
   TPgStoreOptions one;
   one.WriterName = "one";
