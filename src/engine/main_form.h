@@ -14,11 +14,11 @@
 #include <string>
 #include <vector>
 
-#include "crawl/robots_rules.h"
-#include "engine/address_status.h"
 #include "contacts/contact_kinds.h"
 #include "contacts/result_list.h"
 #include "contacts/row_tally.h"
+#include "crawl/robots_rules.h"
+#include "engine/address_status.h"
 #include "engine/search_state.h"
 #include "engine/url_list_reader.h"
 #include "http/fetch_page_lines.h"
@@ -96,9 +96,9 @@ class TForm1 {
   ui::TCheckBoxModel CheckBoxPhone{Changes};    // telephone numbers (landline, 400, 800)
   ui::TEditModel Edit5{Changes};                // URL list path
   // Second row: the capabilities added since the first version
-  ui::TCheckBoxModel CheckBoxRedirects{Changes, true};     // follow redirects
-  ui::TCheckBoxModel CheckBoxExtended{Changes, true};      // extended recognition of contacts
-  ui::TCheckBoxModel CheckBoxUnique{Changes, true};        // no value twice in a list
+  ui::TCheckBoxModel CheckBoxRedirects{Changes, true};  // follow redirects
+  ui::TCheckBoxModel CheckBoxExtended{Changes, true};   // extended recognition of contacts
+  ui::TCheckBoxModel CheckBoxUnique{Changes, true};     // no value twice in a list
   // Pages in flight per worker.
   ui::TSpinEditModel SpinEditInFlight{Changes, 1, kMaxPagesInFlight, kDefaultPagesInFlight};
   // Following a listed page's links on its site: how deep (0: only the listed page), how
@@ -257,8 +257,9 @@ class TForm1 {
   void WorkerLoop(int slot, const std::shared_ptr<TSearchRun>& run);
   // One of a worker's lanes: takes lines and fetches their pages, one page at a time, until
   // the list ends, a stop, the run's close, or `ending` (set by a lane that failed).
-  void RunLane(TWorkerSlot& slot, const std::shared_ptr<TSearchRun>& run,
-               std::atomic<bool>& ending);
+  // `pageTaken` is called each time it has taken a page, before fetching it.
+  void RunLane(TWorkerSlot& slot, const std::shared_ptr<TSearchRun>& run, std::atomic<bool>& ending,
+               const std::function<void()>& pageTaken = {});
   // With the run's ListLock held by `lock`: the next page for a lane, a followed page of an
   // open site before a new line of the list. While only pages in flight can give more, it
   // waits for one to finish, giving the lane's `room` back meanwhile and taking it again
@@ -268,8 +269,8 @@ class TForm1 {
                 TMemoryReservation& room);
   // After a page of a site is fetched from `pageAddress` (after redirects): a listed page's
   // host joins its site, and the links of a page that answered 2xx are offered to the site.
-  void FollowLinks(TSearchRun& run, const TPageJob& job, const TPageLines& page,
-                   int32_t statusCode, const std::string& pageAddress);
+  void FollowLinks(TSearchRun& run, const TPageJob& job, const TPageLines& page, int32_t statusCode,
+                   const std::string& pageAddress);
   // Once a run for each site whose listed page failed (`listedPageFailed`) or gave few
   // links: the pages its sitemap lists, and when the page failed the paths where sites
   // usually keep their contact pages, join the site's queue as links of that page, along

@@ -63,15 +63,27 @@ void TForm1::WorkerLoop(int index, const std::shared_ptr<TSearchRun>& run) {
     const int pagesInFlight =
         LanesWithinBudget(*run, std::clamp(SpinEditInFlight.Value(), 1, kMaxPagesInFlight),
                           std::clamp(SpinEdit1.Value(), 1, kWorkerSlotCount));
+    // Lanes are made as pages are taken: each lane that takes a page makes the next, so a
+    // short list costs the lanes it uses, not a thousand stacks that each look once.
     TFiberScheduler lanes;
     int started = 0;
-    for (; started < pagesInFlight; ++started) {
+    std::function<void()> startLane;
+    const std::function<void()> pageTaken = [&] {
+      if (started < pagesInFlight) startLane();
+    };
+    startLane = [&] {
       try {
-        if (!lanes.Spawn([this, &slot, &run, &ending] { RunLane(slot, run, ending); })) break;
+        if (lanes.Spawn([this, &slot, &run, &ending, &pageTaken] {
+              RunLane(slot, run, ending, pageTaken);
+            })) {
+          ++started;
+          return;
+        }
       } catch (...) {
-        break;  // fewer pages in flight; the lanes already made go on
       }
-    }
+      started = pagesInFlight;  // fewer pages in flight; the lanes already made go on
+    };
+    startLane();
     if (started > 0) {
       lanes.Run();
     } else {
@@ -108,7 +120,7 @@ void TForm1::WorkerLoop(int index, const std::shared_ptr<TSearchRun>& run) {
 }
 
 void TForm1::RunLane(TWorkerSlot& slot, const std::shared_ptr<TSearchRun>& run,
-                     std::atomic<bool>& ending) {
+                     std::atomic<bool>& ending, const std::function<void()>& pageTaken) {
   // The lane fetches into its own buffers and touches shared state only while its run is
   // open, so a run closed by hand need not wait for a fetch still under way.
   TPageJob job;
@@ -126,6 +138,7 @@ void TForm1::RunLane(TWorkerSlot& slot, const std::shared_ptr<TSearchRun>& run,
         std::unique_lock lock(run->ListLock);
         if (!TakePage(*run, lock, ending, slot, job, room)) break;
       }
+      if (pageTaken) pageTaken();
       // The page is finished with its site whatever becomes of it, or its line would never
       // count as searched and lanes waiting for its pages would wait for ever.
       struct TSitePageDone {
