@@ -20,6 +20,7 @@
 #include "engine/fetch_gate.h"
 #include "store/result_store.h"
 #include "support/dnsmasq_fixture.h"
+#include "support/loopback_udp.h"
 
 namespace qm {
 namespace {
@@ -33,16 +34,11 @@ using test::WaitUntil;
 class HeldUpstream {
  public:
   HeldUpstream() {
-    fd_ = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (fd_ < 0 || bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) != 0 || pipe(wake_) != 0) {
-      throw std::runtime_error("cannot open a UDP socket");
+    fd_ = test::BindLoopbackUdp(port_);
+    if (pipe(wake_) != 0) {
+      close(fd_);
+      throw std::runtime_error("cannot open a pipe");
     }
-    port_ = ntohs(address.sin_port);
     thread_ = std::thread([this] { Serve(); });
   }
   ~HeldUpstream() {

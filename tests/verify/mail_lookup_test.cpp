@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "support/dnsmasq_fixture.h"
+#include "support/loopback_udp.h"
 #include "verify/contact_verifier.h"
 #include "verify/mail_domain_resolver.h"
 
@@ -105,16 +106,11 @@ class ScriptedResolver {
  public:
   explicit ScriptedResolver(std::function<std::string(const std::string&)> reply)
       : reply_(std::move(reply)) {
-    fd_ = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (fd_ < 0 || bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) != 0 || pipe(stop_) != 0) {
-      throw std::runtime_error("cannot open a UDP socket");
+    fd_ = test::BindLoopbackUdp(port_);
+    if (pipe(stop_) != 0) {
+      close(fd_);
+      throw std::runtime_error("cannot open a pipe");
     }
-    port_ = ntohs(address.sin_port);
     thread_ = std::thread([this] { Serve(); });
   }
   ~ScriptedResolver() {
@@ -135,7 +131,8 @@ class ScriptedResolver {
       char buffer[1500];
       sockaddr_in peer{};
       socklen_t length = sizeof peer;
-      const ssize_t got = recvfrom(fd_, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&peer), &length);
+      const ssize_t got =
+          recvfrom(fd_, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&peer), &length);
       if (got <= 0) continue;
       ++questions_;
       const std::string answer = reply_(std::string(buffer, static_cast<size_t>(got)));
