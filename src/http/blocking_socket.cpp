@@ -260,10 +260,10 @@ bool TBlockingSocket::RefillPending(int32_t limitMs) {
       if (LastSocketError == 0) LastSocketError = kWsaTimedOut;
       return false;
     }
-    char buffer[kLineRefillBytes];
-    const ssize_t n = sockets::Recv(Handle, buffer, sizeof buffer, MSG_DONTWAIT);
+    char* area = PendingInput.ReceiveArea(kLineRefillBytes);
+    const ssize_t n = sockets::Recv(Handle, area, kLineRefillBytes, MSG_DONTWAIT);
     if (n > 0) {
-      PendingInput.assign(buffer, static_cast<size_t>(n));
+      PendingInput.Received(static_cast<size_t>(n));
       ReportStatus(kStatusReceived, std::to_string(n));
       return true;
     }

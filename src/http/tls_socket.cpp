@@ -418,10 +418,13 @@ uint8_t TTlsSocket::ReceiveByteWithin(int32_t limitMs) {
 
 bool TTlsSocket::RefillPending(int32_t limitMs) {
   if (ssl_ == nullptr) return TTcpSocket::RefillPending(limitMs);
-  char buffer[16384];
-  const long n = ReadSome(buffer, sizeof buffer, limitMs);
-  if (n <= 0) return false;
-  PendingInput.assign(buffer, static_cast<size_t>(n));
+  constexpr long kRefillBytes = 16384;
+  const long n = ReadSome(PendingInput.ReceiveArea(kRefillBytes), kRefillBytes, limitMs);
+  if (n <= 0) {
+    PendingInput.clear();
+    return false;
+  }
+  PendingInput.Received(static_cast<size_t>(n));
   ReportStatus(kStatusReceived, std::to_string(n));
   return true;
 }
