@@ -1,14 +1,17 @@
 // Link extraction rate and memory: generated UTF-8 pages of a site's usual shape (navigation
 // lists, tables, paragraphs of Chinese text, a footer of contact links) of 8 KB and 120 KB,
-// then one 4 MiB page of that shape and 4 MiB pages of hostile markup, each in a child
-// process of its own so that its peak resident set is its own. The peak is given above the
-// resident set the child had with its page built.
+// the tag-dense 8 KB contact pages the fetch benchmark serves (decoded from GBK, as a
+// harvest reads them), then one 4 MiB page of the site's shape and 4 MiB pages of hostile
+// markup, each in a child process of its own so that its peak resident set is its own. The
+// peak is given above the resident set the child had with its page built.
 //
 //   bench_links [MEGABYTES] [CASE...]   (MEGABYTES per row of small pages, default 100;
-//                                        CASE: names of the 4 MiB rows to run, default all)
+//                                        CASE: names of the rows to run, default all: site-8k,
+//                                        site-120k, contact-8k and the 4 MiB rows below)
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -18,7 +21,9 @@
 #include <string>
 #include <vector>
 
+#include "common/bench_common.h"
 #include "crawl/page_links.h"
+#include "text/cp936.h"
 
 namespace {
 
@@ -143,6 +148,13 @@ Rate Measure(const std::vector<std::string>& pages, size_t totalBytes) {
           static_cast<double>(links) / static_cast<double>(pagesDone)};
 }
 
+// Rows of small pages, taken in turn.
+struct SmallCase {
+  const char* name;
+  const char* title;
+  const std::vector<std::string>* pages;
+};
+
 struct BigCase {
   const char* name;
   std::function<std::string()> page;
@@ -189,18 +201,30 @@ void RunBigCase(const BigCase& big) {
 int main(int argc, char** argv) {
   const double megabytes = argc > 1 ? std::atof(argv[1]) : 100.0;
   const std::vector<std::string> wanted(argv + std::min(argc, 2), argv + argc);
+  const auto isWanted = [&](const char* name) {
+    return wanted.empty() || std::find(wanted.begin(), wanted.end(), name) != wanted.end();
+  };
   const auto totalBytes = static_cast<size_t>(megabytes * 1e6);
   SitePageWriter writer(17);
-  if (wanted.empty()) {
-    std::printf("link extraction over %.0f MB per row, one thread\n", megabytes);
-    for (const size_t size : {8000u, 120000u}) {
-      std::vector<std::string> pages;
-      for (int i = 0; i < 64; ++i) pages.push_back(writer.Page(size));
-      const Rate rate = Measure(pages, totalBytes);
-      std::printf("site pages of %-14s %8zu B %8.1f MB/s %8.0f pages/s %6.1f links/page\n",
-                  size < 10000 ? "8 KB" : "120 KB", pages.front().size(), rate.megabytesPerSecond,
-                  rate.pagesPerSecond, rate.linksPerPage);
-    }
+  std::vector<std::string> site8k, site120k, contact8k;
+  for (int i = 0; i < 64; ++i) site8k.push_back(writer.Page(8000));
+  for (int i = 0; i < 64; ++i) site120k.push_back(writer.Page(120000));
+  std::mt19937 random(42);
+  for (int i = 0; i < 64; ++i) {
+    contact8k.push_back(qm::Cp936ToUtf8(qm::bench::MakeContactPage(random, i)));
+  }
+  const SmallCase rows[] = {
+      {"site-8k", "site pages of 8 KB", &site8k},
+      {"site-120k", "site pages of 120 KB", &site120k},
+      {"contact-8k", "tag-dense contact pages", &contact8k},
+  };
+  std::printf("link extraction over %.0f MB per row, one thread\n", megabytes);
+  for (const SmallCase& row : rows) {
+    if (!isWanted(row.name)) continue;
+    const Rate rate = Measure(*row.pages, totalBytes);
+    std::printf("%-28s %8zu B %8.1f MB/s %8.0f pages/s %6.1f links/page\n", row.title,
+                row.pages->front().size(), rate.megabytesPerSecond, rate.pagesPerSecond,
+                rate.linksPerPage);
   }
   const BigCase cases[] = {
       {"site-page", [] { return SitePageWriter(23).Page(kBigPage); }},
@@ -216,9 +240,7 @@ int main(int argc, char** argv) {
   };
   std::printf("one 4 MiB page, one thread, in a child process each\n");
   for (const BigCase& big : cases) {
-    bool run = wanted.empty();
-    for (const std::string& name : wanted) run = run || name == big.name;
-    if (run) RunBigCase(big);
+    if (isWanted(big.name)) RunBigCase(big);
   }
   return 0;
 }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdint>
 #include <iterator>
 
 namespace qm {
@@ -87,11 +88,36 @@ static_assert(std::adjacent_find(kNamedReferences.begin(), kNamedReferences.end(
                                  }) == kNamedReferences.end(),
               "a name twice in the tables");
 
+// Where the names of each first byte begin in the sorted table; those of byte c end where
+// those of c + 1 begin.
+constexpr auto kFirstByteStarts = [] {
+  std::array<uint8_t, 129> starts{};
+  size_t entry = 0;
+  for (size_t c = 0; c <= 128; ++c) {
+    while (entry < kNamedReferences.size() &&
+           static_cast<unsigned char>(kNamedReferences[entry].Name[0]) < c) {
+      ++entry;
+    }
+    starts[c] = static_cast<uint8_t>(entry);
+  }
+  return starts;
+}();
+static_assert(kNamedReferences.size() < 256 &&
+              static_cast<unsigned char>(kNamedReferences.back().Name[0]) < 128);
+
+// The names of a first byte are few: a look at each one's length finds the name sooner
+// than a search comparing strings.
 const TNamedReference* FindName(std::string_view name) {
-  const auto found = std::lower_bound(
-      kNamedReferences.begin(), kNamedReferences.end(), name,
-      [](const TNamedReference& entry, std::string_view key) { return entry.Name < key; });
-  return found != kNamedReferences.end() && found->Name == name ? &*found : nullptr;
+  if (name.empty() || static_cast<unsigned char>(name[0]) >= 128) return nullptr;
+  const unsigned char first = static_cast<unsigned char>(name[0]);
+  for (size_t i = kFirstByteStarts[first]; i < kFirstByteStarts[first + 1]; ++i) {
+    const TNamedReference& entry = kNamedReferences[i];
+    if (entry.Name.size() == name.size() &&
+        std::equal(name.begin(), name.end(), entry.Name.begin())) {
+      return &entry;
+    }
+  }
+  return nullptr;
 }
 
 // What numeric references to the C1 controls mean: the windows-1252 characters of those
@@ -116,7 +142,7 @@ int HexDigitValue(char c) {
   return -1;
 }
 
-size_t AppendNumericReference(std::string_view text, std::string& out) {
+size_t ReadNumericReference(std::string_view text, char32_t& codePoint) {
   size_t at = 2;  // after "&#"
   const bool hex = at < text.size() && (text[at] == 'x' || text[at] == 'X');
   if (hex) ++at;
@@ -137,11 +163,11 @@ size_t AppendNumericReference(std::string_view text, std::string& out) {
   } else if (value >= 0x80 && value <= 0x9F && kC1Replacements[value - 0x80] != 0) {
     value = kC1Replacements[value - 0x80];
   }
-  AppendUtf8(value, out);
+  codePoint = value;
   return at;
 }
 
-size_t AppendNamedReference(std::string_view text, bool inAttribute, std::string& out) {
+size_t ReadNamedReference(std::string_view text, bool inAttribute, char32_t& codePoint) {
   size_t nameEnd = 1;
   while (nameEnd < text.size() && nameEnd - 1 < kMaxNameLength &&
          IsAsciiAlphanumeric(text[nameEnd])) {
@@ -150,7 +176,7 @@ size_t AppendNamedReference(std::string_view text, bool inAttribute, std::string
   const std::string_view name = text.substr(1, nameEnd - 1);
   if (nameEnd < text.size() && text[nameEnd] == ';') {
     if (const TNamedReference* whole = FindName(name)) {
-      AppendUtf8(whole->CodePoint, out);
+      codePoint = whole->CodePoint;
       return nameEnd + 1;
     }
   }
@@ -162,7 +188,7 @@ size_t AppendNamedReference(std::string_view text, bool inAttribute, std::string
     if (inAttribute && end < text.size() && (text[end] == '=' || IsAsciiAlphanumeric(text[end]))) {
       return 0;
     }
-    AppendUtf8(prefix->CodePoint, out);
+    codePoint = prefix->CodePoint;
     return end;
   }
   return 0;
@@ -170,28 +196,45 @@ size_t AppendNamedReference(std::string_view text, bool inAttribute, std::string
 
 }  // namespace
 
-void AppendUtf8(char32_t codePoint, std::string& out) {
+size_t EncodeUtf8(char32_t codePoint, char* out) {
   if (codePoint < 0x80) {
-    out += static_cast<char>(codePoint);
-  } else if (codePoint < 0x800) {
-    out += static_cast<char>(0xC0 | (codePoint >> 6));
-    out += static_cast<char>(0x80 | (codePoint & 0x3F));
-  } else if (codePoint < 0x10000) {
-    out += static_cast<char>(0xE0 | (codePoint >> 12));
-    out += static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (codePoint & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (codePoint >> 18));
-    out += static_cast<char>(0x80 | ((codePoint >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (codePoint & 0x3F));
+    out[0] = static_cast<char>(codePoint);
+    return 1;
   }
+  if (codePoint < 0x800) {
+    out[0] = static_cast<char>(0xC0 | (codePoint >> 6));
+    out[1] = static_cast<char>(0x80 | (codePoint & 0x3F));
+    return 2;
+  }
+  if (codePoint < 0x10000) {
+    out[0] = static_cast<char>(0xE0 | (codePoint >> 12));
+    out[1] = static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F));
+    out[2] = static_cast<char>(0x80 | (codePoint & 0x3F));
+    return 3;
+  }
+  out[0] = static_cast<char>(0xF0 | (codePoint >> 18));
+  out[1] = static_cast<char>(0x80 | ((codePoint >> 12) & 0x3F));
+  out[2] = static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F));
+  out[3] = static_cast<char>(0x80 | (codePoint & 0x3F));
+  return 4;
+}
+
+void AppendUtf8(char32_t codePoint, std::string& out) {
+  char bytes[kMaxUtf8Bytes];
+  out.append(bytes, EncodeUtf8(codePoint, bytes));
+}
+
+size_t ReadCharacterReference(std::string_view text, bool inAttribute, char32_t& codePoint) {
+  if (text.size() < 2 || text.front() != '&') return 0;
+  if (text[1] == '#') return ReadNumericReference(text, codePoint);
+  return ReadNamedReference(text, inAttribute, codePoint);
 }
 
 size_t AppendCharacterReference(std::string_view text, bool inAttribute, std::string& out) {
-  if (text.size() < 2 || text.front() != '&') return 0;
-  if (text[1] == '#') return AppendNumericReference(text, out);
-  return AppendNamedReference(text, inAttribute, out);
+  char32_t codePoint = 0;
+  const size_t taken = ReadCharacterReference(text, inAttribute, codePoint);
+  if (taken > 0) AppendUtf8(codePoint, out);
+  return taken;
 }
 
 std::string DecodeCharacterReferences(std::string_view text, bool inAttribute) {

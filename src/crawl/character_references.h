@@ -12,10 +12,15 @@ namespace qm {
 // Latin-1 letters and signs, punctuation). In an attribute value a name without ";" that
 // runs on into "=" or a letter or digit is no reference, as in "?a=1&copy=2".
 size_t AppendCharacterReference(std::string_view text, bool inAttribute, std::string& out);
+// The same, giving the character instead of appending it.
+size_t ReadCharacterReference(std::string_view text, bool inAttribute, char32_t& codePoint);
 
 // `text` with every character reference decoded.
 std::string DecodeCharacterReferences(std::string_view text, bool inAttribute);
 
 void AppendUtf8(char32_t codePoint, std::string& out);
+// Writes the code point's UTF-8 bytes, at most kMaxUtf8Bytes, to `out` and returns how many.
+constexpr size_t kMaxUtf8Bytes = 4;
+size_t EncodeUtf8(char32_t codePoint, char* out);
 
 }  // namespace qm

@@ -1,6 +1,9 @@
 #include "crawl/html_tokens.h"
 
 #include <algorithm>
+#include <bit>
+#include <cstdint>
+#include <cstring>
 
 #include "text/trim.h"
 
@@ -9,17 +12,99 @@ namespace {
 
 constexpr size_t kNone = std::string_view::npos;
 
-// Carriage returns count too: a browser has made every CR LF and CR an LF before this.
+// What the tag reader asks of a byte.
+enum : uint8_t {
+  kBlank = 1,
+  kEndsTagName = 2,        // a blank, "/" or ">"
+  kEndsAttributeName = 4,  // a blank, "/", ">" or "="
+  kEndsUnquotedValue = 8,  // a blank or ">"
+  kLetter = 16,
+};
+
+constexpr std::array<uint8_t, 256> kByteClasses = [] {
+  std::array<uint8_t, 256> classes{};
+  // Carriage returns count too: a browser has made every CR LF and CR an LF before this.
+  for (const char blank : {' ', '\t', '\n', '\f', '\r'}) {
+    classes[static_cast<unsigned char>(blank)] =
+        kBlank | kEndsTagName | kEndsAttributeName | kEndsUnquotedValue;
+  }
+  classes['/'] = kEndsTagName | kEndsAttributeName;
+  classes['>'] = kEndsTagName | kEndsAttributeName | kEndsUnquotedValue;
+  classes['='] = kEndsAttributeName;
+  for (char c = 'a'; c <= 'z'; ++c) {
+    classes[static_cast<unsigned char>(c)] = kLetter;
+    classes[static_cast<unsigned char>(c - 'a' + 'A')] = kLetter;
+  }
+  return classes;
+}();
+
+constexpr std::array<char, 256> kLowerCase = [] {
+  std::array<char, 256> lower{};
+  for (size_t c = 0; c < lower.size(); ++c) lower[c] = AsciiLower(static_cast<char>(c));
+  return lower;
+}();
+
+bool IsAny(char c, uint8_t classes) {
+  return (kByteClasses[static_cast<unsigned char>(c)] & classes) != 0;
+}
+
 bool IsHtmlSpace(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\f' || c == '\r';
+  return IsAny(c, kBlank);
 }
 
 bool IsAsciiAlpha(char c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+  return IsAny(c, kLetter);
 }
 
 bool EndsTagName(char c) {
-  return IsHtmlSpace(c) || c == '/' || c == '>';
+  return IsAny(c, kEndsTagName);
+}
+
+// Where the run from `at` of bytes of none of `classes` ends.
+size_t RunEnd(std::string_view html, size_t at, uint8_t classes) {
+  while (at < html.size() && !IsAny(html[at], classes)) ++at;
+  return at;
+}
+
+// The first `c` from `from`, or the end of `text`. Most spans between tags and quotes are
+// a few bytes, too short to be worth a call to memchr: they are read eight bytes at a time.
+inline size_t FindByte(std::string_view text, char c, size_t from) {
+  const char* const data = text.data();
+  const size_t size = text.size();
+  const size_t shortEnd = std::min(size, from + 64);
+  size_t at = from;
+  if constexpr (std::endian::native == std::endian::little) {
+    constexpr uint64_t kOnes = 0x0101010101010101;
+    const uint64_t pattern = kOnes * static_cast<unsigned char>(c);
+    for (; at + 8 <= shortEnd; at += 8) {
+      uint64_t word = 0;
+      std::memcpy(&word, data + at, 8);
+      // The lowest byte that is 0 in `word ^ pattern` has its top bit set here.
+      const uint64_t differences = word ^ pattern;
+      const uint64_t zeros = (differences - kOnes) & ~differences & (kOnes << 7);
+      if (zeros != 0) return at + static_cast<size_t>(std::countr_zero(zeros)) / 8;
+    }
+  }
+  for (; at < shortEnd; ++at) {
+    if (data[at] == c) return at;
+  }
+  if (at >= size) return size;
+  const void* found = std::memchr(data + at, c, size - at);
+  return found == nullptr ? size : static_cast<size_t>(static_cast<const char*>(found) - data);
+}
+
+// A "<" at `at` that a letter, "!", "?" or "/" follows; any other is text.
+bool StartsMarkup(std::string_view html, size_t at) {
+  if (at + 1 >= html.size()) return false;
+  const char next = html[at + 1];
+  return IsAsciiAlpha(next) || next == '!' || next == '?' || (next == '/' && at + 2 < html.size());
+}
+
+// The first "<" from `from` that starts markup, or the page's end.
+size_t MarkupStart(std::string_view html, size_t from) {
+  size_t at = FindByte(html, '<', from);
+  while (at < html.size() && !StartsMarkup(html, at)) at = FindByte(html, '<', at + 1);
+  return at;
 }
 
 // The end of the run of ASCII letters from `at`.
@@ -141,125 +226,224 @@ size_t BogusCommentEnd(std::string_view html, size_t from) {
   return close == kNone ? html.size() : close + 1;
 }
 
+// A name of up to eight bytes as a number, to compare tag names at once.
+uint64_t NameKey(std::string_view name) {
+  uint64_t key = 0;
+  for (size_t i = 0; i < std::min<size_t>(name.size(), 8); ++i) {
+    key |= uint64_t{static_cast<unsigned char>(name[i])} << (8 * i);
+  }
+  return key;
+}
+
+// One of 64 bits for a name's key: most tags' bits are none of the few wanted tags'.
+uint64_t KeyBit(uint64_t key) {
+  return uint64_t{1} << ((key * 0x9E3779B97F4A7C15) >> 58);
+}
+
 enum class ERawKind { None, RcData, RawText, Script, PlainText };
 
 ERawKind RawKindOf(std::string_view tagName) {
-  if (tagName == "script") return ERawKind::Script;
-  if (tagName == "textarea" || tagName == "title") return ERawKind::RcData;
-  if (tagName == "plaintext") return ERawKind::PlainText;
-  if (tagName == "style" || tagName == "xmp" || tagName == "iframe" || tagName == "noembed" ||
-      tagName == "noframes") {
-    return ERawKind::RawText;
+  switch (tagName.size()) {
+    case 3:
+      return tagName == "xmp" ? ERawKind::RawText : ERawKind::None;
+    case 5:
+      if (tagName == "title") return ERawKind::RcData;
+      return tagName == "style" ? ERawKind::RawText : ERawKind::None;
+    case 6:
+      if (tagName == "script") return ERawKind::Script;
+      return tagName == "iframe" ? ERawKind::RawText : ERawKind::None;
+    case 7:
+      return tagName == "noembed" ? ERawKind::RawText : ERawKind::None;
+    case 8:
+      if (tagName == "textarea") return ERawKind::RcData;
+      return tagName == "noframes" ? ERawKind::RawText : ERawKind::None;
+    case 9:
+      return tagName == "plaintext" ? ERawKind::PlainText : ERawKind::None;
+    default:
+      return ERawKind::None;
   }
-  return ERawKind::None;
 }
 
 }  // namespace
 
 THtmlTokenizer::THtmlTokenizer(std::string_view html,
-                               std::initializer_list<std::string_view> keptAttributes)
-    : Html(html), KeptCount(std::min(keptAttributes.size(), kMaxKeptAttributes)) {
+                               std::initializer_list<std::string_view> keptAttributes,
+                               std::initializer_list<std::string_view> wantedTags)
+    : Html(html),
+      KeptCount(std::min(keptAttributes.size(), kMaxKeptAttributes)),
+      WantedCount(std::min(wantedTags.size(), kMaxWantedTags)) {
   std::copy_n(keptAttributes.begin(), KeptCount, KeptNames.begin());
+  std::copy_n(wantedTags.begin(), WantedCount, WantedTags.begin());
+  for (size_t i = 0; i < WantedCount; ++i) {
+    WantedKeys[i] = NameKey(WantedTags[i]);
+    WantedKeyBits |= KeyBit(WantedKeys[i]);
+  }
 }
 
-// A "<" that a letter, "!", "?" or "/" follows; any other is text.
-bool THtmlTokenizer::StartsMarkup(size_t at) const {
-  if (at + 1 >= Html.size()) return false;
-  const char next = Html[at + 1];
-  return IsAsciiAlpha(next) || next == '!' || next == '?' || (next == '/' && at + 2 < Html.size());
+// Each kind of token has a reader of its own, so that the most frequent, short texts and
+// tags, cost little more than their reading.
+inline EHtmlToken THtmlTokenizer::ReadToken() {
+  if (Mode != EMode::Data) return ReadRawText();
+  Text_ = {};
+  const size_t open = Position_;
+  const size_t size = Html.size();
+  if (open >= size) return EHtmlToken::End;
+  // A "<" that a letter, "!", "?" or "/" follows starts markup; any other is text.
+  if (Html[open] == '<' && open + 1 < size) {
+    const char next = Html[open + 1];
+    if (IsAsciiAlpha(next)) return ReadTag(open + 1, false);
+    if (next == '/' && open + 2 < size) {
+      // "</>", "</ x>" and the like end at the first ">".
+      return IsAsciiAlpha(Html[open + 2]) ? ReadTag(open + 2, true) : ReadOther(open + 2);
+    }
+    if (next == '!' && Html.compare(open, 4, "<!--") == 0) return ReadComment(open + 4);
+    // "<!DOCTYPE ...>", "<?...>".
+    if (next == '!' || next == '?') return ReadOther(open + 2);
+  }
+  return ReadText(open);
 }
 
 EHtmlToken THtmlTokenizer::Next() {
-  Text_ = {};
-  const size_t size = Html.size();
-  if (Mode != EMode::Data) {
-    if (Position_ < RawTextEnd) {
-      Text_ = Html.substr(Position_, RawTextEnd - Position_);
-      Position_ = RawTextEnd;
-      return Mode == EMode::RcData ? EHtmlToken::Text : EHtmlToken::RawText;
+  return ReadToken();
+}
+
+EHtmlToken THtmlTokenizer::NextWanted(bool withText, size_t until) {
+  for (;;) {
+    const EHtmlToken token = ReadToken();
+    switch (token) {
+      case EHtmlToken::Text:
+        if (withText) return token;
+        break;
+      case EHtmlToken::StartTag:
+      case EHtmlToken::EndTag:
+        if (WantedTag_ != kOtherTag) return token;
+        break;
+      case EHtmlToken::RawText:
+      case EHtmlToken::Other:
+        break;
+      case EHtmlToken::End:
+        return token;
     }
-    Mode = EMode::Data;
+    if (Position_ >= until) return EHtmlToken::Other;
   }
-  if (Position_ >= size) return EHtmlToken::End;
+}
 
-  size_t textEnd = Html.find('<', Position_);
-  while (textEnd != kNone && !StartsMarkup(textEnd)) textEnd = Html.find('<', textEnd + 1);
-  if (textEnd != Position_) {
-    textEnd = std::min(textEnd, size);
-    Text_ = Html.substr(Position_, textEnd - Position_);
-    Position_ = textEnd;
-    return EHtmlToken::Text;
+EHtmlToken THtmlTokenizer::ReadRawText() {
+  if (Position_ < RawTextEnd) {
+    Text_ = Html.substr(Position_, RawTextEnd - Position_);
+    Position_ = RawTextEnd;
+    return Mode == EMode::RcData ? EHtmlToken::Text : EHtmlToken::RawText;
   }
+  Mode = EMode::Data;
+  return ReadToken();
+}
 
-  const size_t open = Position_;
-  const char next = Html[open + 1];
-  if (IsAsciiAlpha(next)) return ReadTag(open + 1, false);
-  if (next == '!' && Html.compare(open, 4, "<!--") == 0) {
-    Position_ = CommentEnd(Html, open + 4);
-  } else if (next == '/' && IsAsciiAlpha(Html[open + 2])) {
-    return ReadTag(open + 2, true);
-  } else {
-    // "<!DOCTYPE ...>", "<?...>", "</>", "</ x>" and the like end at the first ">".
-    Position_ = BogusCommentEnd(Html, open + 2);
-  }
+EHtmlToken THtmlTokenizer::ReadText(size_t start) {
+  const size_t end = MarkupStart(Html, start + 1);
+  Text_ = Html.substr(start, end - start);
+  Position_ = end;
+  return EHtmlToken::Text;
+}
+
+EHtmlToken THtmlTokenizer::ReadComment(size_t textStart) {
+  Position_ = CommentEnd(Html, textStart);
   return EHtmlToken::Other;
 }
 
-EHtmlToken THtmlTokenizer::ReadTag(size_t nameStart, bool endTag) {
-  const size_t size = Html.size();
-  size_t at = nameStart;
-  while (at < size && !EndsTagName(Html[at])) ++at;
-  const size_t nameLength = at - nameStart;
-  TagNameLength = nameLength <= TagName_.size() ? nameLength : 0;
-  for (size_t i = 0; i < TagNameLength; ++i) TagName_[i] = AsciiLower(Html[nameStart + i]);
-  SelfClosing_ = false;
-  // Only the kept names' values are ever set.
-  std::fill_n(Values.begin(), KeptCount, std::nullopt);
+EHtmlToken THtmlTokenizer::ReadOther(size_t from) {
+  Position_ = BogusCommentEnd(Html, from);
+  return EHtmlToken::Other;
+}
 
+// Which wanted tag the name in TagName_ is.
+inline size_t THtmlTokenizer::FindWantedTag() const {
+  if (TagNameLength == 0 || TagNameLength > kMaxWantedTagLength) return kOtherTag;
+  const uint64_t key = NameKey(TagName());
+  if ((WantedKeyBits & KeyBit(key)) == 0) return kOtherTag;
+  for (size_t i = 0; i < WantedCount; ++i) {
+    if (WantedKeys[i] == key && WantedTags[i].size() == TagNameLength) return i;
+  }
+  return kOtherTag;
+}
+
+inline void THtmlTokenizer::KeepAttribute(std::string_view name, std::string_view value) {
+  const auto sameLetter = [](char written, char lower) { return AsciiLower(written) == lower; };
+  for (size_t i = 0; i < KeptCount; ++i) {
+    if ((ValuesSet >> i & 1) == 0 && name.size() == KeptNames[i].size() &&
+        std::equal(name.begin(), name.end(), KeptNames[i].begin(), sameLetter)) {
+      Values[i] = value;
+      ValuesSet |= 1u << i;
+      return;
+    }
+  }
+}
+
+// Reads the attributes from `at` to the ">" that ends the tag, keeping those asked for when
+// `keep`, and returns where that ">" is, or the page's size when the page ends first.
+size_t THtmlTokenizer::ReadAttributes(size_t at, bool keep) {
+  const std::string_view html = Html;
+  const size_t size = html.size();
+  bool selfClosing = false;
   for (;;) {
-    if (at >= size) {
-      // A tag the page never closes is no tag.
-      Position_ = size;
-      return EHtmlToken::End;
-    }
-    const char c = Html[at];
-    if (IsHtmlSpace(c)) {
-      ++at;
-      continue;
-    }
+    while (at < size && IsHtmlSpace(html[at])) ++at;
+    if (at >= size) return size;
+    const char c = html[at];
     if (c == '/') {
-      SelfClosing_ = at + 1 < size && Html[at + 1] == '>';
+      selfClosing = at + 1 < size && html[at + 1] == '>';
       ++at;
       continue;
     }
     if (c == '>') break;
-    SelfClosing_ = false;
+    selfClosing = false;
     // An attribute's name may begin with "=".
-    const size_t attributeStart = at++;
-    while (at < size && !EndsTagName(Html[at]) && Html[at] != '=') ++at;
-    const std::string_view name = Html.substr(attributeStart, at - attributeStart);
-    while (at < size && IsHtmlSpace(Html[at])) ++at;
-    if (at >= size || Html[at] != '=') {
-      KeepAttribute(name, {});
+    const size_t attributeStart = at;
+    at = RunEnd(html, at + 1, kEndsAttributeName);
+    const std::string_view name = html.substr(attributeStart, at - attributeStart);
+    while (at < size && IsHtmlSpace(html[at])) ++at;
+    if (at >= size || html[at] != '=') {
+      if (keep) KeepAttribute(name, {});
       continue;
     }
     ++at;
-    while (at < size && IsHtmlSpace(Html[at])) ++at;
-    if (at >= size) continue;
-    if (Html[at] == '"' || Html[at] == '\'') {
-      const size_t close = Html.find(Html[at], at + 1);
-      if (close == kNone) {
-        at = size;
-        continue;
-      }
-      KeepAttribute(name, Html.substr(at + 1, close - at - 1));
+    while (at < size && IsHtmlSpace(html[at])) ++at;
+    if (at >= size) return size;
+    if (html[at] == '"' || html[at] == '\'') {
+      const size_t close = FindByte(html, html[at], at + 1);
+      if (close >= size) return size;
+      if (keep) KeepAttribute(name, html.substr(at + 1, close - at - 1));
       at = close + 1;
     } else {
       // Quotes, "<" and "=" belong to an unquoted value.
       const size_t valueStart = at;
-      while (at < size && !IsHtmlSpace(Html[at]) && Html[at] != '>') ++at;
-      KeepAttribute(name, Html.substr(valueStart, at - valueStart));
+      at = RunEnd(html, at, kEndsUnquotedValue);
+      if (keep) KeepAttribute(name, html.substr(valueStart, at - valueStart));
     }
+  }
+  SelfClosing_ = selfClosing;
+  return at;
+}
+
+EHtmlToken THtmlTokenizer::ReadTag(size_t nameStart, bool endTag) {
+  // Locals, not members, so that storing the name's bytes makes nothing be read again.
+  const std::string_view html = Html;
+  const size_t size = html.size();
+  size_t at = RunEnd(html, nameStart, kEndsTagName);
+  const size_t nameLength = at - nameStart <= TagName_.size() ? at - nameStart : 0;
+  for (size_t i = 0; i < nameLength; ++i)
+    TagName_[i] = kLowerCase[static_cast<unsigned char>(html[nameStart + i])];
+  TagNameLength = nameLength;
+  WantedTag_ = FindWantedTag();
+  ValuesSet = 0;
+  // Most tags have no attributes.
+  if (at < size && html[at] == '>') {
+    SelfClosing_ = false;
+  } else {
+    at = ReadAttributes(at, KeptCount > 0 && (WantedCount == 0 || WantedTag_ != kOtherTag));
+  }
+  if (at >= size) {
+    // A tag the page never closes is no tag.
+    Position_ = size;
+    return EHtmlToken::End;
   }
   Position_ = at + 1;
   if (endTag) return EHtmlToken::EndTag;
@@ -269,15 +453,15 @@ EHtmlToken THtmlTokenizer::ReadTag(size_t nameStart, bool endTag) {
       break;
     case ERawKind::Script:
       Mode = EMode::RawText;
-      RawTextEnd = FindScriptEnd(Html, Position_);
+      RawTextEnd = FindScriptEnd(html, Position_);
       break;
     case ERawKind::RcData:
       Mode = EMode::RcData;
-      RawTextEnd = FindEndTag(Html, Position_, TagName());
+      RawTextEnd = FindEndTag(html, Position_, TagName());
       break;
     case ERawKind::RawText:
       Mode = EMode::RawText;
-      RawTextEnd = FindEndTag(Html, Position_, TagName());
+      RawTextEnd = FindEndTag(html, Position_, TagName());
       break;
     case ERawKind::PlainText:
       Mode = EMode::RawText;
@@ -285,15 +469,6 @@ EHtmlToken THtmlTokenizer::ReadTag(size_t nameStart, bool endTag) {
       break;
   }
   return EHtmlToken::StartTag;
-}
-
-void THtmlTokenizer::KeepAttribute(std::string_view name, std::string_view value) {
-  for (size_t i = 0; i < KeptCount; ++i) {
-    if (!Values[i] && EqualsAsciiLower(name, KeptNames[i])) {
-      Values[i] = value;
-      return;
-    }
-  }
 }
 
 }  // namespace qm

@@ -1,78 +1,28 @@
 #include "crawl/page_links.h"
 
+#include <algorithm>
 #include <optional>
 #include <unordered_map>
 
 #include "crawl/character_references.h"
 #include "crawl/html_tokens.h"
+#include "crawl/link_text.h"
 #include "http/url_resolve.h"
 #include "text/trim.h"
 
 namespace qm {
 namespace {
 
-// A link's words are enough to rank it; an unclosed <a> may hold the rest of the page.
-constexpr size_t kMaxLinkText = 256;
 // How often the scan looks at the clock and the stop flag: a few microseconds of work.
 constexpr size_t kLimitCheckBytes = 32 * 1024;
 constexpr size_t kNoAnchor = static_cast<size_t>(-1);
 
-// The attributes the tokenizer keeps, in this order.
+// The attributes the tokenizer keeps, and the tags it keeps them of, in this order.
 enum EKeptAttribute : size_t { kHref, kSrc, kAlt, kTitle, kHttpEquiv, kContent };
+enum ELinkTag : size_t { kA, kImg, kArea, kFrame, kIframe, kMeta, kBase };
 
 bool IsHtmlBlank(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f';
-}
-
-void AppendCollapsedByte(std::string& text, char c) {
-  if (!IsHtmlBlank(c)) {
-    text += c;
-  } else if (!text.empty() && text.back() != ' ') {
-    text += ' ';
-  }
-}
-
-// Appends `raw` with its references decoded and its blanks collapsed, and stops once the
-// text is longer than a link's text can be: enough to cut it at a character later.
-void AppendCollapsed(std::string& text, std::string_view raw, bool inAttribute) {
-  std::string decoded;
-  for (size_t at = 0; at < raw.size() && text.size() <= kMaxLinkText;) {
-    if (raw[at] == '&') {
-      decoded.clear();
-      const size_t taken = AppendCharacterReference(raw.substr(at), inAttribute, decoded);
-      if (taken > 0) {
-        for (char c : decoded) AppendCollapsedByte(text, c);
-        at += taken;
-        continue;
-      }
-    }
-    if (IsHtmlBlank(raw[at])) {
-      AppendCollapsedByte(text, raw[at++]);
-      continue;
-    }
-    // A run of other bytes goes in at once, as far as the loop would take it byte by byte.
-    size_t end = at + 1;
-    const size_t most = at + (kMaxLinkText + 1 - text.size());
-    while (end < raw.size() && end < most && raw[end] != '&' && !IsHtmlBlank(raw[end])) ++end;
-    text.append(raw.substr(at, end - at));
-    at = end;
-  }
-}
-
-void AppendPhrase(std::string& text, std::string_view rawAttribute) {
-  if (rawAttribute.empty() || text.size() > kMaxLinkText) return;
-  if (!text.empty() && text.back() != ' ') text += ' ';
-  AppendCollapsed(text, rawAttribute, true);
-}
-
-// Cut at a character boundary of the UTF-8 text, without a trailing blank.
-void LimitText(std::string& text) {
-  if (text.size() > kMaxLinkText) {
-    size_t end = kMaxLinkText;
-    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
-    text.resize(end);
-  }
-  if (!text.empty() && text.back() == ' ') text.pop_back();
 }
 
 std::string_view WithoutLeadingBlanks(std::string_view text) {
@@ -102,20 +52,29 @@ std::string_view RefreshTarget(std::string_view content) {
 // Browsers drop leading and trailing blanks and every tab and line break inside an address,
 // and read "\" as "/".
 std::string CleanReference(std::string_view value) {
-  std::string out;
-  out.reserve(value.size());
-  for (char c : value) {
-    if (c == '\t' || c == '\n' || c == '\r') continue;
-    out += c == '\\' ? '/' : c;
-  }
-  const size_t first = out.find_first_not_of(" \f");
-  if (first == std::string::npos) return {};
-  return out.substr(first, out.find_last_not_of(" \f") - first + 1);
+  size_t first = 0;
+  size_t last = value.size();
+  while (first < last && IsHtmlBlank(value[first])) ++first;
+  while (last > first && IsHtmlBlank(value[last - 1])) --last;
+  std::string out(value.substr(first, last - first));
+  const auto special = [](char c) { return c == '\t' || c == '\n' || c == '\r' || c == '\\'; };
+  if (std::none_of(out.begin(), out.end(), special)) return out;
+  std::replace(out.begin(), out.end(), '\\', '/');
+  std::erase_if(out, [](char c) { return c == '\t' || c == '\n' || c == '\r'; });
+  return out;
+}
+
+// `raw` with its character references decoded: itself when it has none, else in `scratch`.
+std::string_view DecodedReference(std::string_view raw, std::string& scratch) {
+  if (raw.find('&') == std::string_view::npos) return raw;
+  scratch = DecodeCharacterReferences(raw, true);
+  return scratch;
 }
 
 // A name or password in the address: the crawl neither sends nor records a page's
 // credentials.
 bool CarriesUserInfo(std::string_view address) {
+  if (address.find('@') == std::string_view::npos) return false;
   const TUriView parts = ParseUriView(address);
   return parts.Authority && parts.Authority->find('@') != std::string_view::npos;
 }
@@ -140,29 +99,40 @@ class TLinkCollector {
       return EAdded::Dropped;
     }
     if (Links.size() >= MaxLinks) return EAdded::Full;
-    Links.push_back({std::move(reference), std::move(text)});
+    // Pages of links have dozens; each growth of the list moves them all.
+    if (Links.empty()) Links.reserve(std::min<size_t>(MaxLinks, 64));
+    TPageLink& link = Links.emplace_back();
+    link.Address = std::move(reference);
+    link.Text = std::move(text);
     return EAdded::Added;
   }
 
-  std::string& TextAt(size_t index) { return Links[index].Text; }
+  void SetText(size_t index, std::string text) { Links[index].Text = std::move(text); }
   size_t Count() const { return Links.size(); }
 
+  // The links with their references resolved, in place: those that resolve to an address
+  // with credentials are left out.
   std::vector<TPageLink> Resolved(std::string_view base) && {
-    std::vector<TPageLink> links;
-    links.reserve(Links.size());
-    // A reference the page repeats is resolved once.
-    std::unordered_map<std::string_view, std::optional<std::string>> resolved;
+    // A reference the page repeats is resolved once; most repeat the one just before.
+    std::unordered_map<std::string, std::optional<std::string>> resolved;
+    const std::pair<const std::string, std::optional<std::string>>* previous = nullptr;
+    size_t kept = 0;
     for (TPageLink& link : Links) {
-      const auto [target, first] = resolved.try_emplace(link.Address);
-      if (first) {
-        std::string address = ResolveReference(base, link.Address);
-        if (!CarriesUserInfo(address)) target->second = std::move(address);
+      if (previous == nullptr || link.Address != previous->first) {
+        const auto [target, first] = resolved.try_emplace(std::move(link.Address));
+        if (first) {
+          std::string address = ResolveReference(base, target->first);
+          if (!CarriesUserInfo(address)) target->second = std::move(address);
+        }
+        previous = &*target;
       }
-      if (!target->second) continue;
-      LimitText(link.Text);
-      links.push_back({*target->second, std::move(link.Text)});
+      if (!previous->second) continue;
+      link.Address = *previous->second;
+      if (&link != &Links[kept]) Links[kept] = std::move(link);
+      ++kept;
     }
-    return links;
+    Links.erase(Links.begin() + static_cast<std::ptrdiff_t>(kept), Links.end());
+    return std::move(Links);
   }
 
  private:
@@ -174,16 +144,21 @@ class TLinkCollector {
 
 std::vector<TPageLink> ExtractPageLinks(std::string_view page, std::string_view pageAddress,
                                         const TLinkScanLimits& limits) {
-  THtmlTokenizer tokens(page, {"href", "src", "alt", "title", "http-equiv", "content"});
+  THtmlTokenizer tokens(page, {"href", "src", "alt", "title", "http-equiv", "content"},
+                        {"a", "img", "area", "frame", "iframe", "meta", "base"});
   TLinkCollector links(limits.MaxLinks);
   std::string base(pageAddress);
   bool baseSeen = false;
+  std::string decoded;
   // The open <a> that is a link gathers the text up to its end tag or the next <a>; an <a>
   // inside another does not nest.
   size_t openAnchor = kNoAnchor;
   std::string_view openAnchorTitle;
+  TLinkText anchorText;
   const auto closeAnchor = [&] {
-    if (openAnchor != kNoAnchor) AppendPhrase(links.TextAt(openAnchor), openAnchorTitle);
+    if (openAnchor == kNoAnchor) return;
+    anchorText.AppendPhrase(openAnchorTitle);
+    links.SetText(openAnchor, anchorText.Take());
     openAnchor = kNoAnchor;
   };
   const auto attribute = [&](EKeptAttribute kept) {
@@ -197,57 +172,67 @@ std::vector<TPageLink> ExtractPageLinks(std::string_view page, std::string_view 
       if (LimitReached(limits)) break;
       nextLimitCheck = tokens.Position() + kLimitCheckBytes;
     }
-    const EHtmlToken token = tokens.Next();
+    const EHtmlToken token = tokens.NextWanted(openAnchor != kNoAnchor, nextLimitCheck);
     if (token == EHtmlToken::End) break;
     if (token == EHtmlToken::Text) {
-      if (openAnchor != kNoAnchor) AppendCollapsed(links.TextAt(openAnchor), tokens.Text(), false);
+      if (openAnchor != kNoAnchor) anchorText.AppendCollapsed(tokens.Text(), false);
       continue;
     }
-    if (token == EHtmlToken::EndTag && tokens.TagName() == "a") closeAnchor();
+    if (token == EHtmlToken::EndTag && tokens.WantedTag() == kA) closeAnchor();
     if (token != EHtmlToken::StartTag) continue;
 
-    const std::string_view tag = tokens.TagName();
     TLinkCollector::EAdded added = TLinkCollector::EAdded::Dropped;
-    if (tag == "a") {
-      closeAnchor();
-      if (const std::optional<std::string_view> href = tokens.Attribute(kHref)) {
-        added = links.Add(DecodeCharacterReferences(*href, true), {});
-        if (added == TLinkCollector::EAdded::Added) {
-          openAnchor = links.Count() - 1;
-          openAnchorTitle = attribute(kTitle);
+    switch (tokens.WantedTag()) {
+      case kA:
+        closeAnchor();
+        if (const std::optional<std::string_view> href = tokens.Attribute(kHref)) {
+          added = links.Add(DecodedReference(*href, decoded), {});
+          if (added == TLinkCollector::EAdded::Added) {
+            openAnchor = links.Count() - 1;
+            openAnchorTitle = attribute(kTitle);
+          }
         }
+        break;
+      case kImg:
+        if (openAnchor != kNoAnchor) anchorText.AppendPhrase(attribute(kAlt));
+        break;
+      case kArea:
+        if (const std::optional<std::string_view> href = tokens.Attribute(kHref)) {
+          TLinkText text;
+          text.AppendPhrase(attribute(kAlt));
+          text.AppendPhrase(attribute(kTitle));
+          added = links.Add(DecodedReference(*href, decoded), text.Take());
+        }
+        break;
+      case kFrame:
+      case kIframe:
+        if (const std::optional<std::string_view> src = tokens.Attribute(kSrc)) {
+          TLinkText text;
+          text.AppendPhrase(attribute(kTitle));
+          added = links.Add(DecodedReference(*src, decoded), text.Take());
+        }
+        break;
+      case kMeta: {
+        // Home pages often only send the visitor on, by a refresh.
+        // However written, "refresh" takes no more than a few dozen bytes.
+        const std::string_view equiv = attribute(kHttpEquiv);
+        if (equiv.size() <= 64 &&
+            EqualsAsciiLower(DecodeCharacterReferences(equiv, true), "refresh")) {
+          const std::string content = DecodeCharacterReferences(attribute(kContent), true);
+          const std::string_view target = RefreshTarget(content);
+          if (!target.empty()) added = links.Add(target, {});
+        }
+        break;
       }
-    } else if (tag == "img") {
-      if (openAnchor != kNoAnchor) AppendPhrase(links.TextAt(openAnchor), attribute(kAlt));
-    } else if (tag == "area") {
-      if (const std::optional<std::string_view> href = tokens.Attribute(kHref)) {
-        std::string text;
-        AppendPhrase(text, attribute(kAlt));
-        AppendPhrase(text, attribute(kTitle));
-        added = links.Add(DecodeCharacterReferences(*href, true), std::move(text));
-      }
-    } else if (tag == "frame" || tag == "iframe") {
-      if (const std::optional<std::string_view> src = tokens.Attribute(kSrc)) {
-        std::string text;
-        AppendPhrase(text, attribute(kTitle));
-        added = links.Add(DecodeCharacterReferences(*src, true), std::move(text));
-      }
-    } else if (tag == "meta") {
-      // Home pages often only send the visitor on, by a refresh.
-      // However written, "refresh" takes no more than a few dozen bytes.
-      const std::string_view equiv = attribute(kHttpEquiv);
-      if (equiv.size() <= 64 &&
-          EqualsAsciiLower(DecodeCharacterReferences(equiv, true), "refresh")) {
-        const std::string content = DecodeCharacterReferences(attribute(kContent), true);
-        const std::string_view target = RefreshTarget(content);
-        if (!target.empty()) added = links.Add(target, {});
-      }
-    } else if (tag == "base" && !baseSeen) {
-      if (const std::optional<std::string_view> href = tokens.Attribute(kHref)) {
-        base =
-            ResolveReference(pageAddress, CleanReference(DecodeCharacterReferences(*href, true)));
-        baseSeen = true;
-      }
+      case kBase:
+        if (baseSeen) break;
+        if (const std::optional<std::string_view> href = tokens.Attribute(kHref)) {
+          base = ResolveReference(pageAddress, CleanReference(DecodedReference(*href, decoded)));
+          baseSeen = true;
+        }
+        break;
+      default:
+        break;
     }
     full = added == TLinkCollector::EAdded::Full;
   }

@@ -31,6 +31,9 @@ TEST(DecodeCharacterReferences, Table) {
       // C1 controls are the windows-1252 characters pages meant; unmapped ones stay.
       {"&#128;&#x92;&#x81;", false, "\xE2\x82\xAC\xE2\x80\x99\xC2\x81"},
       {"&VerticalLine;&VerticalLinex;", false, "|&VerticalLinex;"},
+      // The first and last names of the table and of a first letter.
+      {"&AElig;&Agrave;&zwnj;&zwj;&yuml;&Yuml;&bdquo;&zz;&Z;", false,
+       "\xC3\x86\xC3\x80\xE2\x80\x8C\xE2\x80\x8D\xC3\xBF\xC5\xB8\xE2\x80\x9E&zz;&Z;"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.text);

@@ -90,5 +90,58 @@ TEST(THtmlTokenizer, Table) {
   }
 }
 
+// Text of every length up to past the first look ahead ends at the first "<" of markup.
+TEST(THtmlTokenizer, TextEndsAtItsMarkup) {
+  for (size_t length = 0; length < 80; ++length) {
+    const std::string text(length, 'x');
+    EXPECT_EQ(Tokens(text + "< 3<a>"), "T(" + text + "< 3)<a>") << length;
+  }
+}
+
+// Tokens as NextWanted gives them, for a caller of links and images.
+std::string WantedTokens(std::string_view html, bool withText) {
+  THtmlTokenizer tokens(html, {"href", "alt"}, {"a", "img"});
+  std::string out;
+  for (;;) {
+    switch (tokens.NextWanted(withText, html.size())) {
+      case EHtmlToken::End:
+        return out;
+      case EHtmlToken::Text:
+        out += "T(" + std::string(tokens.Text()) + ")";
+        break;
+      case EHtmlToken::StartTag:
+        out += "<" + std::string(tokens.TagName());
+        if (const auto href = tokens.Attribute(0)) out += " href=" + std::string(*href);
+        if (const auto alt = tokens.Attribute(1)) out += " alt=" + std::string(*alt);
+        out += ">";
+        break;
+      case EHtmlToken::EndTag:
+        out += "</" + std::string(tokens.TagName()) + ">";
+        break;
+      default:
+        out += "!";
+        break;
+    }
+  }
+}
+
+TEST(THtmlTokenizer, WantedTags) {
+  using namespace std::string_literals;
+  const std::string html =
+      "<p href=p>t<A HREF=h alt=x>u</a><IMG alt=i href=j><img/><!-- c -->v"
+      "<script>w</script><abbr href=b><imgs alt=s><a\0 href=z></p>"s;
+  EXPECT_EQ(WantedTokens(html, true), "T(t)<a href=h alt=x>T(u)</a><img href=j alt=i><img>T(v)!");
+  EXPECT_EQ(WantedTokens(html, false), "<a href=h alt=x></a><img href=j alt=i><img>!");
+
+  // Other tags keep no attributes, and what a caller reads past, it is told of in time.
+  THtmlTokenizer tokens("<p href=p><p><p><a href=x>", {"href"}, {"a"});
+  EXPECT_EQ(tokens.Next(), EHtmlToken::StartTag);
+  EXPECT_FALSE(tokens.Attribute(0));
+  EXPECT_EQ(tokens.NextWanted(false, 11), EHtmlToken::Other);
+  EXPECT_EQ(tokens.Position(), 13u);
+  EXPECT_EQ(tokens.NextWanted(false, 100), EHtmlToken::StartTag);
+  EXPECT_EQ(tokens.Attribute(0), "x");
+}
+
 }  // namespace
 }  // namespace qm

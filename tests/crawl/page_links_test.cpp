@@ -122,6 +122,37 @@ TEST(ExtractPageLinks, MarkupAsBrowsersReadIt) {
   }
 }
 
+TEST(ExtractPageLinks, TextsAddressesAndNamesAtTheirEdges) {
+  using namespace std::string_literals;
+  const char* page = "http://example.com/dir/index.html";
+  const std::string x254(254, 'x');
+  struct Row {
+    std::string html;
+    std::string expected;
+  };
+  const Row rows[] = {
+      // References to blanks are blanks.
+      {"<a href=x>a&Tab;&#32; b&NewLine;</a><a href=y> &#9;c&#x20;</a>",
+       "http://example.com/dir/x [a b]\nhttp://example.com/dir/y [c]\n"},
+      // References that alternate, resolved against a base that comes after them.
+      {"<a href=a>A</a><a href=b>B</a><a href=a>C</a><a href=b>D</a><base href=/s/>",
+       "http://example.com/s/a [A]\nhttp://example.com/s/b [B]\nhttp://example.com/s/a [C]\n"
+       "http://example.com/s/b [D]\n"},
+      {"<a href=\"\t /a\\b\n.html \f\">T</a><a href=\" \t\">E</a>",
+       "http://example.com/a/b.html [T]\n"},
+      // Only the tags of links themselves count, however close a name comes.
+      {"<a\0 href=n>N</a><abbr href=b>B</abbr><areas href=s><a href=y><imgs alt=J><img alt=I>Y</a>"s,
+       "http://example.com/dir/y [IY]\n"},
+      // A character that fits the cap stays whole; one that would cross it goes.
+      {"<a href=c>" + x254 + "&eacute;z</a>", "http://example.com/dir/c [" + x254 + "\xC3\xA9]\n"},
+      {"<a href=d>" + x254 + "x&eacute;z</a>", "http://example.com/dir/d [" + x254 + "x]\n"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.html);
+    EXPECT_EQ(Describe(ExtractPageLinks(row.html, page)), row.expected);
+  }
+}
+
 TEST(ExtractPageLinks, DeeplyNestedPageKeepsEveryLink) {
   std::string html = "<a href=/first>First</a>";
   for (int i = 0; i < 200000; ++i) html += "<div>";
