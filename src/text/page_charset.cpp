@@ -1,5 +1,6 @@
 #include "text/page_charset.h"
 
+#include "text/byte_blocks.h"
 #include "text/trim.h"
 
 namespace qm {
@@ -48,6 +49,32 @@ bool NextAttribute(std::string_view text, size_t& at, std::string& name, std::st
   return true;
 }
 
+bool MayOpenMetaOrComment(char next) {
+  return next == '!' || AsciiLower(next) == 'm';
+}
+
+// The first "<" from `from` on that a "!" or an "m" of either case follows: the only tags
+// MetaTagCharset has to look at (a comment, whose inside it passes over, or a meta tag).
+size_t FindMetaOrComment(std::string_view page, size_t from) {
+  size_t at = from;
+#if defined(__SSE2__)
+  using namespace blocks;
+  for (; at + 17 <= page.size(); at += 16) {
+    const __m128i next = Load16(page.data() + at + 1);
+    const __m128i opens = _mm_and_si128(
+        Equal(Load16(page.data() + at), '<'),
+        _mm_or_si128(Equal(_mm_or_si128(next, _mm_set1_epi8(0x20)), 'm'), Equal(next, '!')));
+    if (const unsigned mask = Mask(opens); mask != 0) {
+      return at + static_cast<size_t>(__builtin_ctz(mask));
+    }
+  }
+#endif
+  for (; at + 1 < page.size(); ++at) {
+    if (page[at] == '<' && MayOpenMetaOrComment(page[at + 1])) return at;
+  }
+  return std::string_view::npos;
+}
+
 }  // namespace
 
 std::string CharsetParameter(std::string_view contentType) {
@@ -78,7 +105,7 @@ std::string MetaTagCharset(std::string_view page, size_t limit) {
   page = page.substr(0, limit);
   size_t at = 0;
   while (at < page.size()) {
-    const size_t open = page.find('<', at);
+    const size_t open = FindMetaOrComment(page, at);
     if (open == std::string_view::npos) break;
     if (page.substr(open, 4) == "<!--") {
       const size_t close = page.find("-->", open + 4);
@@ -87,8 +114,6 @@ std::string MetaTagCharset(std::string_view page, size_t limit) {
       continue;
     }
     at = open + 1;
-    // Most tags are no meta tag by their first letter.
-    if (open + 1 < page.size() && AsciiLower(page[open + 1]) != 'm') continue;
     if (FindNoCase(page.substr(open, 6), "<meta") != 0 || page.size() < open + 6 ||
         !(IsSpace(page[open + 5]) || page[open + 5] == '/')) {
       continue;

@@ -66,6 +66,14 @@ TEST(PageCharset, MetaTagsInTheFirstFourKilobytes) {
   for (const auto& row : rows) {
     EXPECT_EQ(MetaTagCharset(row.page), row.charset) << row.page.substr(0, 80);
   }
+  // A comment and a tag at every place of the first blocks the search reads at once.
+  for (size_t at = 0; at < 40; ++at) {
+    const std::string before(at, '<');
+    EXPECT_EQ(MetaTagCharset(before + "<!-- <meta charset=gbk> --><p><Meta charset=big5>"), "big5");
+    EXPECT_EQ(MetaTagCharset(before + "<p><mEta charset=gbk"), "gbk");
+    EXPECT_EQ(MetaTagCharset(before + "<!-<meta charset=gbk>"), "gbk");
+    EXPECT_EQ(MetaTagCharset(before + "<!--<meta charset=gbk>"), "");
+  }
 }
 
 TEST(PageCharset, ByteOrderMarkThenHeaderThenMeta) {
