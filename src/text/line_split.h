@@ -1,4 +1,5 @@
 #pragma once
+#include <cstdint>
 #include <cstring>
 #include <string>
 #include <string_view>
@@ -8,26 +9,28 @@
 
 namespace qm {
 
-// Bit k set where text[at + k] is CR or LF, for the 32 bytes from `at` (fewer at the end of
+// Bit k set where text[at + k] is CR or LF, for the 64 bytes from `at` (fewer at the end of
 // the text; the bits past it are clear).
-inline unsigned LineBreakMask(std::string_view text, size_t at) {
+inline uint64_t LineBreakMask(std::string_view text, size_t at) {
   const size_t n = text.size();
 #if defined(__SSE2__)
   using namespace blocks;
-  auto mask32 = [](const char* p) {
-    const __m128i low = Load16(p), high = Load16(p + 16);
-    return Mask(_mm_or_si128(Equal(low, '\n'), Equal(low, '\r'))) |
-           (Mask(_mm_or_si128(Equal(high, '\n'), Equal(high, '\r'))) << 16);
+  auto mask16 = [](const char* p) -> uint64_t {
+    const __m128i bytes = Load16(p);
+    return Mask(_mm_or_si128(Equal(bytes, '\n'), Equal(bytes, '\r')));
   };
-  if (at + 32 <= n) return mask32(text.data() + at);
-  if (n >= 32) return mask32(text.data() + n - 32) >> (at - (n - 32));
-  char padded[32] = {};
+  auto mask64 = [&](const char* p) {
+    return mask16(p) | (mask16(p + 16) << 16) | (mask16(p + 32) << 32) | (mask16(p + 48) << 48);
+  };
+  if (at + 64 <= n) return mask64(text.data() + at);
+  if (n >= 64) return mask64(text.data() + n - 64) >> (at - (n - 64));
+  char padded[64] = {};
   std::memcpy(padded, text.data() + at, n - at);
-  return mask32(padded);
+  return mask64(padded);
 #else
-  unsigned mask = 0;
-  for (size_t k = 0; k < 32 && at + k < n; ++k) {
-    if (text[at + k] == '\n' || text[at + k] == '\r') mask |= 1u << k;
+  uint64_t mask = 0;
+  for (size_t k = 0; k < 64 && at + k < n; ++k) {
+    if (text[at + k] == '\n' || text[at + k] == '\r') mask |= uint64_t{1} << k;
   }
   return mask;
 #endif
@@ -42,9 +45,9 @@ void ForEachLine(std::string_view text, Visit visit) {
   // before the start of the next line, is passed over.
   const size_t n = text.size();
   size_t lineStart = 0;
-  for (size_t at = 0; at < n; at += 32) {
-    for (unsigned mask = LineBreakMask(text, at); mask != 0; mask &= mask - 1) {
-      const size_t pos = at + static_cast<size_t>(__builtin_ctz(mask));
+  for (size_t at = 0; at < n; at += 64) {
+    for (uint64_t mask = LineBreakMask(text, at); mask != 0; mask &= mask - 1) {
+      const size_t pos = at + static_cast<size_t>(__builtin_ctzll(mask));
       if (pos < lineStart) continue;
       visit(lineStart, pos);
       lineStart = pos + 1;

@@ -1,5 +1,6 @@
 #pragma once
 #include <cstddef>
+#include <cstdint>
 #include <initializer_list>
 #include <string>
 #include <string_view>
@@ -69,22 +70,26 @@ class TPageLines {
     }
     explicit const_iterator(std::string_view text) : text_(text), atEnd_(true) {}
 
-    // The step of ForEachLine, kept between calls: the breaks of one 32-byte block are
+    // The step of ForEachLine, kept between calls: the breaks of one 64-byte block are
     // found at once and handed out line by line.
     void Advance() {
       const size_t n = text_.size();
       for (;;) {
         while (mask_ != 0) {
-          const size_t pos = block_ + static_cast<size_t>(__builtin_ctz(mask_));
+          const size_t pos = block_ + static_cast<size_t>(__builtin_ctzll(mask_));
           mask_ &= mask_ - 1;
           if (pos < lineStart_) continue;
           begin_ = lineStart_;
           end_ = pos;
           lineStart_ = pos + 1;
-          if (text_[pos] == '\r' && lineStart_ < n && text_[lineStart_] == '\n') ++lineStart_;
+          if (text_[pos] == '\r' && lineStart_ < n && text_[lineStart_] == '\n') {
+            ++lineStart_;
+            // The LF's bit, when this block holds it, is the next one.
+            if (pos + 1 < block_ + 64) mask_ &= mask_ - 1;
+          }
           return;
         }
-        if (block_ + 32 >= n) {
+        if (block_ + 64 >= n) {
           if (lineStart_ < n) {
             begin_ = lineStart_;
             end_ = n;
@@ -94,7 +99,7 @@ class TPageLines {
           }
           return;
         }
-        block_ += 32;
+        block_ += 64;
         mask_ = LineBreakMask(text_, block_);
       }
     }
@@ -102,7 +107,7 @@ class TPageLines {
     std::string_view text_;
     size_t lineStart_ = 0;  // where the next line starts
     size_t block_ = 0;      // the first position `mask_` covers
-    unsigned mask_ = 0;     // breaks of that block not yet handed out
+    uint64_t mask_ = 0;     // breaks of that block not yet handed out
     size_t begin_ = 0;
     size_t end_ = 0;
     bool atEnd_ = false;

@@ -73,7 +73,7 @@ TEST(SplitLines, BreaksAcrossBlockEdgesMatchAByteReading) {
     return lines;
   };
   std::vector<std::string> lines;
-  for (size_t size : {1, 15, 31, 32, 33, 63, 64, 65, 100}) {
+  for (size_t size : {1, 15, 31, 32, 33, 63, 64, 65, 100, 127, 128, 129, 200}) {
     for (size_t at = 0; at < size; ++at) {
       for (const char* brk : {"\n", "\r", "\r\n", "\n\r", "\r\r"}) {
         std::string text(size, 'x');
@@ -113,12 +113,12 @@ TEST(PageLines, HoldTheLinesOfTheTextTheyTakeOver) {
 }
 
 TEST(PageLines, WalkCutsAsForEachLineCutsWhateverTheShape) {
-  // Breaks at every position of the 32-byte blocks the walk reads at once, runs of empty
+  // Breaks at every position of the 64-byte blocks the walk reads at once, runs of empty
   // lines, CR LF pairs across a block's edge, a last line without a break.
   std::mt19937 random(7);
   const char pieces[] = {'a', '\n', '\r', '\0', '@'};
   for (int round = 0; round < 300; ++round) {
-    std::string text(random() % 140, 'x');
+    std::string text(random() % 300, 'x');
     for (char& c : text) c = pieces[random() % sizeof pieces];
     const size_t from = random() % (text.size() + 2);
     std::vector<std::string> expected;
