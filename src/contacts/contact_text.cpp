@@ -36,17 +36,22 @@ char PlainChar(uint32_t cp) {
 
 // A character reference at text[0] ("&"): its code point and length, or 0.
 size_t CharacterReference(std::string_view text, uint32_t& cp) {
-  if (StartsWithFolded(text, "&commat;")) {
-    cp = '@';
-    return 8;
-  }
-  if (StartsWithFolded(text, "&period;")) {
-    cp = '.';
-    return 8;
-  }
-  if (StartsWithFolded(text, "&nbsp;")) {
-    cp = 0xA0;
-    return 6;
+  // The names differ in their first letter: one comparison at most.
+  switch (text.size() < 2 ? '\0' : AsciiLower(text[1])) {
+    case 'c':
+      if (!StartsWithFolded(text, "&commat;")) return 0;
+      cp = '@';
+      return 8;
+    case 'p':
+      if (!StartsWithFolded(text, "&period;")) return 0;
+      cp = '.';
+      return 8;
+    case 'n':
+      if (!StartsWithFolded(text, "&nbsp;")) return 0;
+      cp = 0xA0;
+      return 6;
+    default:
+      break;
   }
   if (text.size() < 4 || text[1] != '#') return 0;
   const bool hex = text[2] == 'x' || text[2] == 'X';
@@ -166,15 +171,31 @@ size_t SpelledSign(std::string_view text, char& sign) {
   return 0;
 }
 
+// True when `text` holds a "[", "(" or "{".
+bool HasOpener(std::string_view text) {
+  size_t i = 0;
+#if defined(__SSE2__)
+  using namespace blocks;
+  for (; i + 16 <= text.size(); i += 16) {
+    const __m128i bytes = Load16(text.data() + i);
+    // "[" differs from "{" only in the bit 0x20.
+    if (Mask(_mm_or_si128(Equal(bytes, '('),
+                          Equal(_mm_or_si128(bytes, _mm_set1_epi8(0x20)), '{'))) != 0) {
+      return true;
+    }
+  }
+#endif
+  for (; i < text.size(); ++i) {
+    if (text[i] == '[' || text[i] == '(' || text[i] == '{') return true;
+  }
+  return false;
+}
+
 // Rewrites the spelled signs of the `size` bytes at `plain` in place, blanks around them
 // too; the new size.
 size_t ReplaceSpelledSigns(char* plain, size_t size) {
   const std::string_view text(plain, size);
-  // Three searches for one byte each cost less than one for any of three.
-  if (text.find('[') == std::string_view::npos && text.find('(') == std::string_view::npos &&
-      text.find('{') == std::string_view::npos) {
-    return size;
-  }
+  if (!HasOpener(text)) return size;
   size_t write = 0;
   for (size_t read = 0; read < size;) {
     char sign;
@@ -218,12 +239,20 @@ void CopyPlainAscii(std::string_view line, size_t& i, char*& out) {
   while (i < line.size() && StandsForItself(line[i])) *out++ = line[i++];
 }
 
-// Reads the line as UTF-8 or as code page 936; the end of what it wrote, or null when the
+// Where a line's first byte beyond ASCII lies, and its text: up to there both readings
+// write the same.
+struct TFirstOther {
+  size_t At = std::string_view::npos;
+  char* Out = nullptr;
+};
+
+// Reads line[i...] as UTF-8 or as code page 936; the end of what it wrote, or null when the
 // line is no UTF-8.
-char* WriteLine(std::string_view line, bool utf8, char* out) {
-  for (size_t i = 0; i < line.size();) {
+char* WriteLine(std::string_view line, size_t i, bool utf8, char* out, TFirstOther& first) {
+  while (i < line.size()) {
     const char c = line[i];
     if (static_cast<unsigned char>(c) >= 0x80) {
+      if (first.Out == nullptr) first = {i, out};
       if (!utf8) {
         WriteCp936(line, i, out);
       } else if (!WriteUtf8(line, i, out)) {
@@ -241,9 +270,11 @@ char* WriteLine(std::string_view line, bool utf8, char* out) {
 }  // namespace
 
 size_t ContactTextOfLine(std::string_view line, char* plain) {
-  // Read as UTF-8 while it is valid; a line that is not is read again from the start.
-  char* end = WriteLine(line, true, plain);
-  if (end == nullptr) end = WriteLine(line, false, plain);
+  // Read as UTF-8 while it is valid; a line that is not is read again from its first byte
+  // beyond ASCII.
+  TFirstOther first;
+  char* end = WriteLine(line, 0, true, plain, first);
+  if (end == nullptr) end = WriteLine(line, first.At, false, first.Out, first);
   return ReplaceSpelledSigns(plain, static_cast<size_t>(end - plain));
 }
 

@@ -167,6 +167,8 @@ TEST(ContactText, FormsBecomePlainAscii) {
       {"<div class=\"footer\">版权所有 &copy; 2024</div>",
        "<div class=\"footer\">\x80\x80\x80\x80 &copy; 2024</div>"},
       {"x", "x"},
+      // UTF-8 up to a byte that is none: read as code page 936 from its first character.
+      {"m&#64;b&period;cn \xE4\xB8\xAD\xD6\xD0 (dot) y", "m@b.cn \x80\x80\x80.y"},
   };
   std::string plain;
   for (const auto& row : rows) {
