@@ -12,6 +12,7 @@
 
 #include "text/byte_blocks.h"
 #include "text/charset_conversion.h"
+#include "text/processor_features.h"
 #include "text/trim.h"
 
 namespace qm {
@@ -196,14 +197,6 @@ size_t WalkBlocksSse2(const unsigned char* bytes, size_t size, bool findFourByte
 #if defined(__x86_64__)
 #define QM_AVX2_INLINE __attribute__((target("avx2,popcnt"), always_inline)) inline
 
-bool CpuHasAvx2() {
-  static const bool has = [] {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2") != 0;
-  }();
-  return has;
-}
-
 QM_AVX2_INLINE __m256i Set32(unsigned char byte) {
   return _mm256_set1_epi8(Signed(byte));
 }
@@ -213,28 +206,40 @@ QM_AVX2_INLINE uint64_t Mask32(__m256i bytes, unsigned shift) {
 }
 
 struct TClassifyAvx2 {
-  __m256i A0, F8, FF, C8, X80, DigitShift, DigitTop;
+  // Bytes moved by kBias compare as signed numbers in the order of the bytes from 0xA1 on:
+  // 0xA1 becomes the least, so each of the areas is one comparison.
+  static constexpr unsigned char kBias = 0x100 - 0x21;
+  __m256i Bias, LeadAreaEnd, TrailAreaEnd, PastHangulStart, X80, FF, DigitShift, DigitTop;
 
   QM_AVX2_INLINE TClassifyAvx2()
-      : A0(Set32(0xA0)),
-        F8(Set32(0xF8)),
-        FF(Set32(0xFF)),
-        C8(Set32(0xC8)),
+      : Bias(Set32(kBias)),
+        LeadAreaEnd(Set32(0xF8 + kBias)),
+        TrailAreaEnd(Set32(0xFF + kBias)),
+        PastHangulStart(Set32(0xC8 + kBias)),
         X80(Set32(0x80)),
+        FF(Set32(0xFF)),
         DigitShift(Set32(0x80 - '0')),
-        DigitTop(Set32(0x80 + 10)) {}
+        DigitTop(Set32(0x80 + 10)) {
+    // Kept in registers as they are: the compiler would otherwise make them afresh for
+    // every block.
+    for (__m256i* c : {&Bias, &LeadAreaEnd, &TrailAreaEnd, &PastHangulStart, &X80, &FF, &DigitShift,
+                       &DigitTop}) {
+      asm("" : "+x"(*c));
+    }
+  }
 
   QM_AVX2_INLINE void Half(__m256i x, unsigned shift, TBlockMasks& m) const {
-    const __m256i above = _mm256_cmpgt_epi8(x, A0);
-    const __m256i belowF8 = _mm256_cmpgt_epi8(F8, x);
+    const __m256i biased = _mm256_add_epi8(x, Bias);
+    const __m256i leadArea = _mm256_cmpgt_epi8(LeadAreaEnd, biased);
     // As blocks::Digits.
     const __m256i digits = _mm256_cmpgt_epi8(DigitTop, _mm256_add_epi8(x, DigitShift));
     m.High |= Mask32(x, shift);
     m.Odd |= Mask32(_mm256_or_si256(_mm256_cmpeq_epi8(x, X80), _mm256_cmpeq_epi8(x, FF)), shift);
     m.Digit |= Mask32(digits, shift);
-    m.LeadArea |= Mask32(_mm256_and_si256(above, belowF8), shift);
-    m.TrailArea |= Mask32(_mm256_and_si256(above, _mm256_cmpgt_epi8(FF, x)), shift);
-    m.PastHangul |= Mask32(_mm256_and_si256(_mm256_cmpgt_epi8(x, C8), belowF8), shift);
+    m.LeadArea |= Mask32(leadArea, shift);
+    m.TrailArea |= Mask32(_mm256_cmpgt_epi8(TrailAreaEnd, biased), shift);
+    m.PastHangul |=
+        Mask32(_mm256_and_si256(_mm256_cmpgt_epi8(biased, PastHangulStart), leadArea), shift);
   }
 
   // Inlined once WalkBlocks is, into an AVX2 function.
@@ -263,7 +268,7 @@ TGb18030Tally TallyGb18030(std::string_view text, bool findFourByte, TGb18030Blo
   TGb18030Tally tally;
   size_t i = 0;
 #if defined(__x86_64__)
-  if (blocks == TGb18030Blocks::Widest && CpuHasAvx2()) {
+  if (blocks == TGb18030Blocks::Widest && ProcessorHasAvx2()) {
     i = WalkBlocksAvx2(bytes, size, findFourByte, tally);
     blocks = TGb18030Blocks::None;
   }

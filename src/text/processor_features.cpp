@@ -1,0 +1,17 @@
+#include "text/processor_features.h"
+
+namespace qm {
+
+bool ProcessorHasAvx2() {
+#if defined(__x86_64__)
+  static const bool has = [] {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") != 0;
+  }();
+  return has;
+#else
+  return false;
+#endif
+}
+
+}  // namespace qm
