@@ -173,20 +173,24 @@ size_t SpelledSign(std::string_view text, char& sign) {
 
 // True when `text` holds a "[", "(" or "{".
 bool HasOpener(std::string_view text) {
-  size_t i = 0;
 #if defined(__SSE2__)
   using namespace blocks;
-  for (; i + 16 <= text.size(); i += 16) {
-    const __m128i bytes = Load16(text.data() + i);
+  const auto any = [](const char* p) {
+    const __m128i bytes = Load16(p);
     // "[" differs from "{" only in the bit 0x20.
-    if (Mask(_mm_or_si128(Equal(bytes, '('),
-                          Equal(_mm_or_si128(bytes, _mm_set1_epi8(0x20)), '{'))) != 0) {
-      return true;
+    return Mask(_mm_or_si128(Equal(bytes, '('),
+                             Equal(_mm_or_si128(bytes, _mm_set1_epi8(0x20)), '{'))) != 0;
+  };
+  if (text.size() >= 16) {
+    for (size_t i = 0; i + 16 < text.size(); i += 16) {
+      if (any(text.data() + i)) return true;
     }
+    // The last sixteen bytes, some of them looked at already.
+    return any(text.data() + text.size() - 16);
   }
 #endif
-  for (; i < text.size(); ++i) {
-    if (text[i] == '[' || text[i] == '(' || text[i] == '{') return true;
+  for (const char c : text) {
+    if (c == '[' || c == '(' || c == '{') return true;
   }
   return false;
 }

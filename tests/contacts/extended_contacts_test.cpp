@@ -167,6 +167,9 @@ TEST(ContactText, FormsBecomePlainAscii) {
       {"<div class=\"footer\">版权所有 &copy; 2024</div>",
        "<div class=\"footer\">\x80\x80\x80\x80 &copy; 2024</div>"},
       {"x", "x"},
+      // Spelled signs past the first sixteen bytes.
+      {"0123456789abcdefghij [at] k", "0123456789abcdefghij@k"},
+      {"0123456789abcdefg (at) 0123456789abcdefg", "0123456789abcdefg@0123456789abcdefg"},
       // UTF-8 up to a byte that is none: read as code page 936 from its first character.
       {"m&#64;b&period;cn \xE4\xB8\xAD\xD6\xD0 (dot) y", "m@b.cn \x80\x80\x80.y"},
   };
