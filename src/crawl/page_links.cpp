@@ -113,29 +113,38 @@ class TLinkCollector {
   // The links with their references resolved, in place: those that resolve to an address
   // with credentials are left out.
   std::vector<TPageLink> Resolved(std::string_view base) && {
-    // A reference the page repeats is resolved once; most repeat the one just before.
-    std::unordered_map<std::string, std::optional<std::string>> resolved;
-    const std::pair<const std::string, std::optional<std::string>>* previous = nullptr;
+    constexpr size_t kDropped = static_cast<size_t>(-1);
+    // A reference the page repeats is resolved once: its later links copy the address of the
+    // first. Most repeat the reference just before.
+    std::unordered_map<std::string, size_t> firstLinks;
+    const std::pair<const std::string, size_t>* previous = nullptr;
     size_t kept = 0;
     for (TPageLink& link : Links) {
       if (previous == nullptr || link.Address != previous->first) {
-        const auto [target, first] = resolved.try_emplace(std::move(link.Address));
+        const auto [entry, first] = firstLinks.try_emplace(std::move(link.Address), kDropped);
+        previous = &*entry;
         if (first) {
-          std::string address = ResolveReference(base, target->first);
-          if (!CarriesUserInfo(address)) target->second = std::move(address);
+          std::string address = ResolveReference(base, entry->first);
+          if (CarriesUserInfo(address)) continue;
+          entry->second = kept;
+          link.Address = std::move(address);
+          Keep(link, kept++);
+          continue;
         }
-        previous = &*target;
       }
-      if (!previous->second) continue;
-      link.Address = *previous->second;
-      if (&link != &Links[kept]) Links[kept] = std::move(link);
-      ++kept;
+      if (previous->second == kDropped) continue;
+      link.Address = Links[previous->second].Address;
+      Keep(link, kept++);
     }
     Links.erase(Links.begin() + static_cast<std::ptrdiff_t>(kept), Links.end());
     return std::move(Links);
   }
 
  private:
+  void Keep(TPageLink& link, size_t index) {
+    if (&link != &Links[index]) Links[index] = std::move(link);
+  }
+
   size_t MaxLinks;
   std::vector<TPageLink> Links;
 };
