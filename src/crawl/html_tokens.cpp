@@ -358,7 +358,14 @@ EHtmlToken THtmlTokenizer::ReadOther(size_t from) {
 // Which wanted tag the name in TagName_ is.
 inline size_t THtmlTokenizer::FindWantedTag() const {
   if (TagNameLength == 0 || TagNameLength > kMaxWantedTagLength) return kOtherTag;
-  const uint64_t key = NameKey(TagName());
+  uint64_t key = 0;
+  if constexpr (std::endian::native == std::endian::little) {
+    // The name's bytes as NameKey puts them, at once.
+    std::memcpy(&key, TagName_.data(), sizeof key);
+    key &= ~uint64_t{0} >> (8 * (sizeof key - TagNameLength));
+  } else {
+    key = NameKey(TagName());
+  }
   if ((WantedKeyBits & KeyBit(key)) == 0) return kOtherTag;
   for (size_t i = 0; i < WantedCount; ++i) {
     if (WantedKeys[i] == key && WantedTags[i].size() == TagNameLength) return i;
@@ -378,22 +385,56 @@ inline void THtmlTokenizer::KeepAttribute(std::string_view name, std::string_vie
   }
 }
 
-// Reads the attributes from `at` to the ">" that ends the tag, keeping those asked for when
-// `keep`, and returns where that ">" is, or the page's size when the page ends first.
-size_t THtmlTokenizer::ReadAttributes(size_t at, bool keep) {
+// After the ">" at `close`: the raw text a start tag may begin.
+inline EHtmlToken THtmlTokenizer::EndOfTag(size_t close, bool endTag) {
+  Position_ = close + 1;
+  if (endTag) return EHtmlToken::EndTag;
+  return RawKindOf(TagName()) == ERawKind::None ? EHtmlToken::StartTag : StartRawText();
+}
+
+EHtmlToken THtmlTokenizer::StartRawText() {
+  switch (RawKindOf(TagName())) {
+    case ERawKind::None:
+      break;
+    case ERawKind::Script:
+      Mode = EMode::RawText;
+      RawTextEnd = FindScriptEnd(Html, Position_);
+      break;
+    case ERawKind::RcData:
+      Mode = EMode::RcData;
+      RawTextEnd = FindEndTag(Html, Position_, TagName());
+      break;
+    case ERawKind::RawText:
+      Mode = EMode::RawText;
+      RawTextEnd = FindEndTag(Html, Position_, TagName());
+      break;
+    case ERawKind::PlainText:
+      Mode = EMode::RawText;
+      RawTextEnd = Html.size();
+      break;
+  }
+  return EHtmlToken::StartTag;
+}
+
+// Reads the attributes from `at` to the ">" that ends the tag, keeping those asked for.
+EHtmlToken THtmlTokenizer::ReadAttributes(size_t at, bool endTag) {
   const std::string_view html = Html;
   const size_t size = html.size();
+  const bool keep = KeptCount > 0 && (WantedCount == 0 || WantedTag_ != kOtherTag);
   bool selfClosing = false;
   for (;;) {
     while (at < size && IsHtmlSpace(html[at])) ++at;
-    if (at >= size) return size;
+    if (at >= size) break;
     const char c = html[at];
     if (c == '/') {
       selfClosing = at + 1 < size && html[at + 1] == '>';
       ++at;
       continue;
     }
-    if (c == '>') break;
+    if (c == '>') {
+      SelfClosing_ = selfClosing;
+      return EndOfTag(at, endTag);
+    }
     selfClosing = false;
     // An attribute's name may begin with "=".
     const size_t attributeStart = at;
@@ -406,10 +447,10 @@ size_t THtmlTokenizer::ReadAttributes(size_t at, bool keep) {
     }
     ++at;
     while (at < size && IsHtmlSpace(html[at])) ++at;
-    if (at >= size) return size;
+    if (at >= size) break;
     if (html[at] == '"' || html[at] == '\'') {
       const size_t close = FindByte(html, html[at], at + 1);
-      if (close >= size) return size;
+      if (close >= size) break;
       if (keep) KeepAttribute(name, html.substr(at + 1, close - at - 1));
       at = close + 1;
     } else {
@@ -419,56 +460,26 @@ size_t THtmlTokenizer::ReadAttributes(size_t at, bool keep) {
       if (keep) KeepAttribute(name, html.substr(valueStart, at - valueStart));
     }
   }
-  SelfClosing_ = selfClosing;
-  return at;
+  // A tag the page never closes is no tag.
+  Position_ = size;
+  return EHtmlToken::End;
 }
 
 EHtmlToken THtmlTokenizer::ReadTag(size_t nameStart, bool endTag) {
   // Locals, not members, so that storing the name's bytes makes nothing be read again.
   const std::string_view html = Html;
-  const size_t size = html.size();
-  size_t at = RunEnd(html, nameStart, kEndsTagName);
+  const size_t at = RunEnd(html, nameStart, kEndsTagName);
   const size_t nameLength = at - nameStart <= TagName_.size() ? at - nameStart : 0;
-  for (size_t i = 0; i < nameLength; ++i)
+  for (size_t i = 0; i < nameLength; ++i) {
     TagName_[i] = kLowerCase[static_cast<unsigned char>(html[nameStart + i])];
+  }
   TagNameLength = nameLength;
   WantedTag_ = FindWantedTag();
   ValuesSet = 0;
   // Most tags have no attributes.
-  if (at < size && html[at] == '>') {
-    SelfClosing_ = false;
-  } else {
-    at = ReadAttributes(at, KeptCount > 0 && (WantedCount == 0 || WantedTag_ != kOtherTag));
-  }
-  if (at >= size) {
-    // A tag the page never closes is no tag.
-    Position_ = size;
-    return EHtmlToken::End;
-  }
-  Position_ = at + 1;
-  if (endTag) return EHtmlToken::EndTag;
-
-  switch (RawKindOf(TagName())) {
-    case ERawKind::None:
-      break;
-    case ERawKind::Script:
-      Mode = EMode::RawText;
-      RawTextEnd = FindScriptEnd(html, Position_);
-      break;
-    case ERawKind::RcData:
-      Mode = EMode::RcData;
-      RawTextEnd = FindEndTag(html, Position_, TagName());
-      break;
-    case ERawKind::RawText:
-      Mode = EMode::RawText;
-      RawTextEnd = FindEndTag(html, Position_, TagName());
-      break;
-    case ERawKind::PlainText:
-      Mode = EMode::RawText;
-      RawTextEnd = size;
-      break;
-  }
-  return EHtmlToken::StartTag;
+  if (at >= html.size() || html[at] != '>') return ReadAttributes(at, endTag);
+  SelfClosing_ = false;
+  return EndOfTag(at, endTag);
 }
 
 }  // namespace qm

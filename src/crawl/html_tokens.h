@@ -71,7 +71,9 @@ class THtmlTokenizer {
   EHtmlToken ReadOther(size_t from);
   EHtmlToken ReadTag(size_t nameStart, bool endTag);
   size_t FindWantedTag() const;
-  size_t ReadAttributes(size_t at, bool keep);
+  EHtmlToken ReadAttributes(size_t at, bool endTag);
+  EHtmlToken EndOfTag(size_t close, bool endTag);
+  EHtmlToken StartRawText();
   void KeepAttribute(std::string_view name, std::string_view value);
 
   std::string_view Html;
