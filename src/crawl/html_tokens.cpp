@@ -355,17 +355,9 @@ EHtmlToken THtmlTokenizer::ReadOther(size_t from) {
   return EHtmlToken::Other;
 }
 
-// Which wanted tag the name in TagName_ is.
-inline size_t THtmlTokenizer::FindWantedTag() const {
+// Which wanted tag the name in TagName_ is, given its NameKey.
+inline size_t THtmlTokenizer::FindWantedTag(uint64_t key) const {
   if (TagNameLength == 0 || TagNameLength > kMaxWantedTagLength) return kOtherTag;
-  uint64_t key = 0;
-  if constexpr (std::endian::native == std::endian::little) {
-    // The name's bytes as NameKey puts them, at once.
-    std::memcpy(&key, TagName_.data(), sizeof key);
-    key &= ~uint64_t{0} >> (8 * (sizeof key - TagNameLength));
-  } else {
-    key = NameKey(TagName());
-  }
   if ((WantedKeyBits & KeyBit(key)) == 0) return kOtherTag;
   for (size_t i = 0; i < WantedCount; ++i) {
     if (WantedKeys[i] == key && WantedTags[i].size() == TagNameLength) return i;
@@ -470,11 +462,16 @@ EHtmlToken THtmlTokenizer::ReadTag(size_t nameStart, bool endTag) {
   const std::string_view html = Html;
   const size_t at = RunEnd(html, nameStart, kEndsTagName);
   const size_t nameLength = at - nameStart <= TagName_.size() ? at - nameStart : 0;
+  // The key is made as the bytes go by: read back from TagName_, they would wait on the
+  // stores.
+  uint64_t key = 0;
   for (size_t i = 0; i < nameLength; ++i) {
-    TagName_[i] = kLowerCase[static_cast<unsigned char>(html[nameStart + i])];
+    const char lower = kLowerCase[static_cast<unsigned char>(html[nameStart + i])];
+    TagName_[i] = lower;
+    if (i < sizeof key) key |= uint64_t{static_cast<unsigned char>(lower)} << (8 * i);
   }
   TagNameLength = nameLength;
-  WantedTag_ = FindWantedTag();
+  WantedTag_ = FindWantedTag(key);
   ValuesSet = 0;
   // Most tags have no attributes.
   if (at >= html.size() || html[at] != '>') return ReadAttributes(at, endTag);

@@ -70,7 +70,7 @@ class THtmlTokenizer {
   EHtmlToken ReadComment(size_t textStart);
   EHtmlToken ReadOther(size_t from);
   EHtmlToken ReadTag(size_t nameStart, bool endTag);
-  size_t FindWantedTag() const;
+  size_t FindWantedTag(uint64_t key) const;
   EHtmlToken ReadAttributes(size_t at, bool endTag);
   EHtmlToken EndOfTag(size_t close, bool endTag);
   EHtmlToken StartRawText();
