@@ -57,18 +57,17 @@ std::string CleanReference(std::string_view value) {
   while (first < last && IsHtmlBlank(value[first])) ++first;
   while (last > first && IsHtmlBlank(value[last - 1])) --last;
   std::string out(value.substr(first, last - first));
-  const auto special = [](char c) { return c == '\t' || c == '\n' || c == '\r' || c == '\\'; };
-  if (std::none_of(out.begin(), out.end(), special)) return out;
   std::replace(out.begin(), out.end(), '\\', '/');
   std::erase_if(out, [](char c) { return c == '\t' || c == '\n' || c == '\r'; });
   return out;
 }
 
-// `raw` with its character references decoded: itself when it has none, else in `scratch`.
-std::string_view DecodedReference(std::string_view raw, std::string& scratch) {
-  if (raw.find('&') == std::string_view::npos) return raw;
-  scratch = DecodeCharacterReferences(raw, true);
-  return scratch;
+// The reference an attribute's value gives: its character references decoded, then cleaned.
+std::string LinkReference(std::string_view raw) {
+  // Most are as plain as "/contact.html" and are taken as written.
+  const auto special = [](char c) { return IsHtmlBlank(c) || c == '&' || c == '\\'; };
+  if (std::none_of(raw.begin(), raw.end(), special)) return std::string(raw);
+  return CleanReference(DecodeCharacterReferences(raw, true));
 }
 
 // A name or password in the address: the crawl neither sends nor records a page's
@@ -93,8 +92,8 @@ class TLinkCollector {
 
   enum class EAdded { Added, Dropped, Full };
 
-  EAdded Add(std::string_view decodedReference, std::string text) {
-    std::string reference = CleanReference(decodedReference);
+  // `reference` as CleanReference gives it.
+  EAdded Add(std::string reference, std::string text) {
     if (reference.empty() || reference.front() == '#' || CarriesUserInfo(reference)) {
       return EAdded::Dropped;
     }
@@ -158,7 +157,6 @@ std::vector<TPageLink> ExtractPageLinks(std::string_view page, std::string_view 
   TLinkCollector links(limits.MaxLinks);
   std::string base(pageAddress);
   bool baseSeen = false;
-  std::string decoded;
   // The open <a> that is a link gathers the text up to its end tag or the next <a>; an <a>
   // inside another does not nest.
   size_t openAnchor = kNoAnchor;
@@ -195,7 +193,7 @@ std::vector<TPageLink> ExtractPageLinks(std::string_view page, std::string_view 
       case kA:
         closeAnchor();
         if (const std::optional<std::string_view> href = tokens.Attribute(kHref)) {
-          added = links.Add(DecodedReference(*href, decoded), {});
+          added = links.Add(LinkReference(*href), {});
           if (added == TLinkCollector::EAdded::Added) {
             openAnchor = links.Count() - 1;
             openAnchorTitle = attribute(kTitle);
@@ -210,7 +208,7 @@ std::vector<TPageLink> ExtractPageLinks(std::string_view page, std::string_view 
           TLinkText text;
           text.AppendPhrase(attribute(kAlt));
           text.AppendPhrase(attribute(kTitle));
-          added = links.Add(DecodedReference(*href, decoded), text.Take());
+          added = links.Add(LinkReference(*href), text.Take());
         }
         break;
       case kFrame:
@@ -218,7 +216,7 @@ std::vector<TPageLink> ExtractPageLinks(std::string_view page, std::string_view 
         if (const std::optional<std::string_view> src = tokens.Attribute(kSrc)) {
           TLinkText text;
           text.AppendPhrase(attribute(kTitle));
-          added = links.Add(DecodedReference(*src, decoded), text.Take());
+          added = links.Add(LinkReference(*src), text.Take());
         }
         break;
       case kMeta: {
@@ -229,14 +227,14 @@ std::vector<TPageLink> ExtractPageLinks(std::string_view page, std::string_view 
             EqualsAsciiLower(DecodeCharacterReferences(equiv, true), "refresh")) {
           const std::string content = DecodeCharacterReferences(attribute(kContent), true);
           const std::string_view target = RefreshTarget(content);
-          if (!target.empty()) added = links.Add(target, {});
+          if (!target.empty()) added = links.Add(CleanReference(target), {});
         }
         break;
       }
       case kBase:
         if (baseSeen) break;
         if (const std::optional<std::string_view> href = tokens.Attribute(kHref)) {
-          base = ResolveReference(pageAddress, CleanReference(DecodedReference(*href, decoded)));
+          base = ResolveReference(pageAddress, LinkReference(*href));
           baseSeen = true;
         }
         break;
