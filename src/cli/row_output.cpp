@@ -51,8 +51,8 @@ void AppendRow(std::string& text, std::string_view kind, std::string_view row,
 
 }  // namespace
 
-void WriteRow(std::FILE* out, std::string_view kind, std::string_view row, std::string_view source,
-              std::string_view checks) {
+void WriteRow(std::FILE* out, std::string_view kind, std::string_view row,
+              std::string_view source, std::string_view checks) {
   std::string line;
   AppendRow(line, kind, row, source, checks);
   std::fwrite(line.data(), 1, line.size(), out);
@@ -65,8 +65,9 @@ size_t ListFollower::WriteNewRows(std::FILE* out, TCheckWait wait) {
   if (entries.empty() && shown_ == 0) return 0;
   text_.clear();
   if (!verifier_) {
-    for (const TResultEntry& entry : entries)
+    for (const TResultEntry& entry : entries) {
       AppendRow(text_, kind_, entry.Value, entry.Source, {});
+    }
     if (!text_.empty()) std::fwrite(text_.data(), 1, text_.size(), out);
     shown_ = rowCount;
     return entries.size();

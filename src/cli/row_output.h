@@ -21,8 +21,8 @@ inline constexpr std::string_view kQQKind = "qq";
 inline constexpr std::string_view kWeChatKind = "wechat";
 inline constexpr std::string_view kTelephoneKind = "phone";
 
-void WriteRow(std::FILE* out, std::string_view kind, std::string_view row, std::string_view source,
-              std::string_view checks = {});
+void WriteRow(std::FILE* out, std::string_view kind, std::string_view row,
+              std::string_view source, std::string_view checks = {});
 
 // Until when rows wait for their checks: held back while their lookups are pending
 // (nullopt), or written by then with what is known (a lookup still pending: "unchecked").
@@ -36,10 +36,7 @@ class ListFollower {
   // is the list's kind for the verifier (verify::kEmailRow, ...).
   ListFollower(const TResultList& list, std::string_view kind, size_t alreadyShown = 0,
                std::shared_ptr<verify::TContactVerifier> verifier = nullptr, int checkKind = 0)
-      : list_(list),
-        kind_(kind),
-        shown_(alreadyShown),
-        verifier_(std::move(verifier)),
+      : list_(list), kind_(kind), shown_(alreadyShown), verifier_(std::move(verifier)),
         checkKind_(checkKind) {}
   // Writes the rows appended since the last call whose checks are done, or all of them
   // when `wait` says until when; returns how many.
