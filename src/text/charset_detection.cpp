@@ -213,9 +213,9 @@ struct TClassifyAvx2 {
 
   QM_AVX2_INLINE TClassifyAvx2()
       : Bias(Set32(kBias)),
-        LeadAreaEnd(Set32(0xF8 + kBias)),
-        TrailAreaEnd(Set32(0xFF + kBias)),
-        PastHangulStart(Set32(0xC8 + kBias)),
+        LeadAreaEnd(Set32(static_cast<unsigned char>(0xF8 + kBias))),
+        TrailAreaEnd(Set32(static_cast<unsigned char>(0xFF + kBias))),
+        PastHangulStart(Set32(static_cast<unsigned char>(0xC8 + kBias))),
         X80(Set32(0x80)),
         FF(Set32(0xFF)),
         DigitShift(Set32(0x80 - '0')),
