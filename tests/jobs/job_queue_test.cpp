@@ -25,9 +25,9 @@ using test::TempDir;
 
 PostgresServer& Server() {
   // One server for the file's tests: starting one takes seconds. Each test uses jobs and
-  // runs of its own.
-  static PostgresServer* server = new PostgresServer();
-  return *server;
+  // runs of its own. Stopped and removed at exit, like any test's server.
+  static PostgresServer server;
+  return server;
 }
 
 std::string ErrorOf(const std::function<void()>& action) {
