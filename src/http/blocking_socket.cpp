@@ -20,13 +20,6 @@ namespace {
 // is then taken from the pending bytes without further calls.
 constexpr size_t kLineRefillBytes = 16384;
 
-// The text before the first CR or LF. No double-byte character of code page 936 has CR or
-// LF as its second byte, so this never cuts one apart.
-std::string TextBeforeBreak(std::string_view gathered) {
-  const size_t at = gathered.find_first_of("\r\n");
-  return std::string(at == std::string_view::npos ? gathered : gathered.substr(0, at));
-}
-
 int ToPollLimit(int32_t limitMs) {
   return limitMs < 0 ? -1 : limitMs;
 }
@@ -41,6 +34,13 @@ uint16_t DecimalPort(const std::string& text) {
 }
 
 }  // namespace
+
+// No double-byte character of code page 936 has CR or LF as its second byte, so this never
+// cuts one apart.
+std::string_view TextBeforeBreak(std::string_view line) {
+  line = line.substr(0, line.find('\n'));
+  return line.substr(0, line.find('\r'));
+}
 
 TBlockingSocket::TBlockingSocket() {
   if (!sockets::PrepareEntryPoints()) {
@@ -277,29 +277,68 @@ bool TBlockingSocket::RefillPending(int32_t limitMs) {
   }
 }
 
-std::string TBlockingSocket::ReceiveRawLineWithin(int32_t limitMs) {
+std::string_view TBlockingSocket::ReceiveRawLineView(int32_t limitMs, std::string& spill) {
   LastSocketError = 0;
-  std::string line;
+  const size_t whole = PendingInput.find('\n');
+  if (whole != std::string_view::npos) {
+    const std::string_view line(PendingInput.data(), whole + 1);
+    PendingInput.Consume(whole + 1);
+    return line;
+  }
+  spill.clear();
   for (;;) {
     if (PendingInput.empty() && !RefillPending(limitMs)) break;
     const size_t lf = PendingInput.find('\n');
     const size_t take = lf == std::string::npos ? PendingInput.size() : lf + 1;
-    line.append(PendingInput.data(), take);
+    spill.append(PendingInput.data(), take);
     PendingInput.Consume(take);
-    if (line.back() == '\n') break;
-    if (line.size() > std::min(MaxLineBytes, kMaxLineBytes)) {
+    if (spill.back() == '\n') break;
+    if (spill.size() > std::min(MaxLineBytes, kMaxLineBytes)) {
       LastSocketError = kWsaMessageTooLong;
       break;
     }
   }
   RaiseOnError();
-  return line;
+  return spill;
+}
+
+std::string_view TBlockingSocket::ReceiveLineView(int32_t limitMs, std::string& spill) {
+  const std::string_view line = ReceiveRawLineView(limitMs, spill);
+  if (LastSocketError != 0) return {};
+  return TextBeforeBreak(line);
+}
+
+std::string TBlockingSocket::ReceiveRawLineWithin(int32_t limitMs) {
+  std::string spill;
+  const std::string_view line = ReceiveRawLineView(limitMs, spill);
+  if (line.data() != spill.data()) spill.assign(line);
+  return spill;
 }
 
 std::string TBlockingSocket::ReceiveLineWithin(int32_t limitMs) {
-  const std::string line = ReceiveRawLineWithin(limitMs);
-  if (LastSocketError != 0) return std::string();
-  return TextBeforeBreak(line);
+  std::string spill;
+  const std::string_view line = ReceiveLineView(limitMs, spill);
+  if (line.data() != spill.data()) return std::string(line);
+  spill.resize(line.size());
+  return spill;
+}
+
+long TBlockingSocket::ReceiveAppendWithin(std::string& target, size_t count, int32_t limitMs) {
+  const size_t fromPending = std::min(count, PendingInput.size());
+  if (fromPending > 0) {
+    target.append(PendingInput.data(), fromPending);
+    PendingInput.Consume(fromPending);
+  }
+  if (fromPending == count) {
+    LastSocketError = 0;
+    return static_cast<long>(count);
+  }
+  const size_t before = target.size();
+  target.resize(before + (count - fromPending));
+  const long got =
+      ReceiveBufferWithin(target.data() + before, static_cast<long>(count - fromPending), limitMs);
+  target.resize(before + static_cast<size_t>(std::max(0L, got)));
+  return static_cast<long>(fromPending) + std::max(0L, got);
 }
 
 long TBlockingSocket::ReceiveBufferWithin(void* target, long count, int32_t limitMs) {

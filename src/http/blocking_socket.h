@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 
 #include "http/pending_bytes.h"
 #include "text/errors.h"
@@ -77,6 +78,15 @@ class TBlockingSocket {
   // The bytes of one line as they arrived, its break included. On error (LastSocketError
   // not 0) the bytes gathered so far, without a break.
   virtual std::string ReceiveRawLineWithin(int32_t limitMs);
+  // The same line without a copy: a view of the pending bytes when the whole line is there,
+  // else of `spill`, where it is gathered. Valid until the next read or change of `spill`.
+  std::string_view ReceiveRawLineView(int32_t limitMs, std::string& spill);
+  // The line as ReceiveLineWithin gives it, as a view like ReceiveRawLineView's.
+  std::string_view ReceiveLineView(int32_t limitMs, std::string& spill);
+  // Appends up to `count` bytes to `target` as ReceiveBufferWithin would write them there.
+  // Pending bytes are appended as they are: room made in a string is zero-filled first, so
+  // only what the socket has yet to bring gets such room.
+  long ReceiveAppendWithin(std::string& target, size_t count, int32_t limitMs);
 
   void ConnectTo(const std::string& host, const std::string& port);
   // -1 waits without limit. A timeout is no error: false with `LastSocketError` 0.
@@ -130,6 +140,9 @@ class TBlockingSocket {
   // SO_RCVBUF as last queried for the current handle; 0 = not known.
   int32_t receiveBufferSize_ = 0;
 };
+
+// The text of a received line before its first CR or LF.
+std::string_view TextBeforeBreak(std::string_view line);
 
 class TTcpSocket : public TBlockingSocket {
  public:

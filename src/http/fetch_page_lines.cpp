@@ -25,9 +25,9 @@ size_t RoomBeside(size_t held, size_t cap) {
 }
 
 // The codings undone to get the page's bytes, in the order they were applied: the
-// content codings, then the transfer codings other than chunked.
-std::string BodyCodings(const THttpClient& client) {
-  std::string codings = ResponseHeaderValue(client.Headers, "Content-Encoding");
+// content codings (`codings`, as Content-Encoding names them), then the transfer codings
+// other than chunked.
+std::string BodyCodings(const THttpClient& client, std::string codings) {
   const std::string transfer = ResponseHeaderValue(client.Headers, "Transfer-Encoding");
   if (!transfer.empty()) codings += (codings.empty() ? "" : ", ") + transfer;
   return codings;
@@ -36,9 +36,10 @@ std::string BodyCodings(const THttpClient& client) {
 // `decoded` := the received body with its codings undone, its buffers counted beside the
 // received body's; AsReceived (the body is to be used as it came) when it names none or
 // they cannot be undone.
-TContentDecoding DecodeBody(const THttpClient& client, std::string_view received, size_t cap,
-                            TPageMemory& memory, std::string& decoded) {
-  const std::string codings = BodyCodings(client);
+TContentDecoding DecodeBody(const THttpClient& client, const std::string& contentCodings,
+                            std::string_view received, size_t cap, TPageMemory& memory,
+                            std::string& decoded) {
+  const std::string codings = BodyCodings(client, contentCodings);
   if (codings.empty()) return TContentDecoding::AsReceived;
   TDecodingGrowth mayGrow;
   if (memory.Budgeted()) {
@@ -152,7 +153,8 @@ bool FetchPageLines(const std::string& url, TPageLines& lines, const TPageFetchO
   result.ContentEncoding = ResponseHeaderValue(client.Headers, "Content-Encoding");
   std::string body;
   size_t from = 0;
-  const TContentDecoding decoding = DecodeBody(client, received, cap, memory, body);
+  const TContentDecoding decoding =
+      DecodeBody(client, result.ContentEncoding, received, cap, memory, body);
   if (decoding != TContentDecoding::AsReceived) {
     result.ContentDecoded = true;
     if (result.CutReason.empty() && decoding == TContentDecoding::CutAtCap) {

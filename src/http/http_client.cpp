@@ -26,25 +26,49 @@ constexpr size_t kToClosePieceBytes = 64u << 10;
 // its budget for every piece; a body that needs less gets what it needs.
 constexpr size_t kCountedStepBytes = 256u << 10;
 
-bool StartsWith(std::string_view text, std::string_view prefix) {
-  return text.substr(0, prefix.size()) == prefix;
+constexpr char AsciiUpperChar(char c) {
+  return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
+// `text` begins with `upper` (no small letters) once its small ASCII letters are capitals.
+bool StartsWithUpper(std::string_view text, std::string_view upper) {
+  if (text.size() < upper.size()) return false;
+  for (size_t i = 0; i < upper.size(); ++i) {
+    if (AsciiUpperChar(text[i]) != upper[i]) return false;
+  }
+  return true;
+}
+
+bool ContainsUpper(std::string_view text, std::string_view upper) {
+  for (size_t at = 0; at + upper.size() <= text.size(); ++at) {
+    if (StartsWithUpper(text.substr(at), upper)) return true;
+  }
+  return false;
+}
+
+// TextAfter without a copy.
+std::string_view ViewAfter(std::string_view value, std::string_view delimiter) {
+  const size_t at = value.find(delimiter);
+  return TrimView(at == std::string_view::npos ? value : value.substr(at + delimiter.size()));
+}
+
+// TextBefore without a copy.
+std::string_view ViewBefore(std::string_view value, std::string_view delimiter) {
+  return TrimView(value.substr(0, value.find(delimiter)));
 }
 
 }  // namespace
 
 void ApplyHeaderLine(std::string_view line, THeaderFacts& facts) {
-  const std::string upper = AsciiUpper(line);
-  if (StartsWith(upper, "CONTENT-LENGTH:")) {
-    facts.Length = ParseHttpNumber(TextAfter(line, " ")).value_or(-1);
+  if (StartsWithUpper(line, "CONTENT-LENGTH:")) {
+    facts.Length = ParseHttpNumber(ViewAfter(line, " ")).value_or(-1);
     facts.BodyMode = TBodyMode::ByLength;
-  } else if (StartsWith(upper, "CONTENT-TYPE:")) {
-    facts.MimeType = TextAfter(line, " ");
+  } else if (StartsWithUpper(line, "CONTENT-TYPE:")) {
+    facts.MimeType.assign(ViewAfter(line, " "));
     facts.MimeTypeSeen = true;
-  } else if (StartsWith(upper, "TRANSFER-ENCODING:")) {
-    if (TextAfter(upper, " ").find("CHUNKED") != std::string::npos) {
-      facts.BodyMode = TBodyMode::Chunked;
-    }
-  } else if (StartsWith(upper, "CONNECTION: CLOSE")) {
+  } else if (StartsWithUpper(line, "TRANSFER-ENCODING:")) {
+    if (ContainsUpper(ViewAfter(line, " "), "CHUNKED")) facts.BodyMode = TBodyMode::Chunked;
+  } else if (StartsWithUpper(line, "CONNECTION: CLOSE")) {
     facts.CloseAfter = true;
   }
 }
@@ -68,10 +92,14 @@ void THttpClient::ResetDocument() {
 }
 
 void THttpClient::ParseStatusLine(std::string_view line) {
-  const std::string rest = TextAfter(line, " ");
-  StatusCode = ParseHttpNumber(TextBefore(rest, " ")).value_or(0);
-  StatusText = TextAfter(rest, " ");
-  if (StatusText == rest) StatusText.clear();
+  const std::string_view rest = ViewAfter(line, " ");
+  StatusCode = ParseHttpNumber(ViewBefore(rest, " ")).value_or(0);
+  const std::string_view text = ViewAfter(rest, " ");
+  if (text == rest) {
+    StatusText.clear();
+  } else {
+    StatusText.assign(text);
+  }
 }
 
 bool THttpClient::Connect() {
@@ -235,12 +263,7 @@ bool THttpClient::AppendFromSocket(size_t count) {
       BodyCutForMemory = true;
       return false;
     }
-    std::string& data = Document.Data;
-    const size_t before = data.size();
-    data.resize(before + piece);
-    const long got =
-        Socket->ReceiveBufferWithin(data.data() + before, static_cast<long>(piece), Timeout);
-    data.resize(before + static_cast<size_t>(std::max(0L, got)));
+    const long got = Socket->ReceiveAppendWithin(Document.Data, piece, Timeout);
     count -= static_cast<size_t>(std::max(0L, got));
     if (Socket->LastSocketError != 0) return false;
   }
@@ -420,15 +443,17 @@ bool THttpClient::PerformRequestInTime(const std::string& method, const std::str
   ResetDocument();
   BodyMode = TBodyMode::UntilClose;
   THeaderFacts facts;
+  // Where a line that did not arrive whole is gathered.
+  std::string spill;
   if (!status.empty()) {
     Headers.push_back(status);
   } else {
-    std::string raw;
-    std::string line;
+    std::string_view raw;
+    std::string_view line;
     size_t skipped = 0;
     do {
-      raw = Socket->ReceiveRawLineWithin(Timeout);
-      line = raw.substr(0, raw.find_first_of("\r\n"));
+      raw = Socket->ReceiveRawLineView(Timeout, spill);
+      line = TextBeforeBreak(raw);
     } while (line.empty() && Socket->LastSocketError == 0 && ++skipped < kMaxSkippedLines);
     if (raw.empty() && skipped == 0 && Socket->LastSocketError == kWsaTimedOut) {
       // Not one byte of an answer within the limit: waiting a second time for a body to
@@ -447,8 +472,8 @@ bool THttpClient::PerformRequestInTime(const std::string& method, const std::str
       StatusCode = 0;
       return false;
     }
-    if (StartsWith(AsciiUpper(line), "HTTP/") && Socket->LastSocketError == 0) {
-      Headers.push_back(line);
+    if (StartsWithUpper(line, "HTTP/") && Socket->LastSocketError == 0) {
+      Headers.emplace_back(line);
       ParseStatusLine(line);
     } else {
       // No status line: what came is the body's first line, kept whole.
@@ -463,7 +488,7 @@ bool THttpClient::PerformRequestInTime(const std::string& method, const std::str
   if (!Headers.empty()) {
     size_t headerBytes = 0;
     for (;;) {
-      std::string line = Socket->ReceiveLineWithin(Timeout);
+      const std::string_view line = Socket->ReceiveLineView(Timeout, spill);
       headerBytes += line.size() + 2;
       const bool end = line.empty();
       if (Socket->LastSocketError == kWsaMessageTooLong) {
@@ -471,9 +496,9 @@ bool THttpClient::PerformRequestInTime(const std::string& method, const std::str
         headersCutShort = true;
         break;
       }
-      Headers.push_back(std::move(line));
+      Headers.emplace_back(line);
       if (end || Socket->LastSocketError != 0) break;
-      ApplyHeaderLine(Headers.back(), facts);
+      ApplyHeaderLine(line, facts);
       if (headerBytes > kMaxHeaderBytes || Headers.size() > kMaxHeaderLines) {
         headersCutShort = true;
         break;

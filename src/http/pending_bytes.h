@@ -19,7 +19,9 @@ class TPendingBytes {
   size_t find(char c) const { return View().find(c); }
 
   void assign(const char* bytes, size_t count) {
-    std::memcpy(ReceiveArea(count), bytes, count);
+    char* area = ReceiveArea(count);
+    // Before any receive there is no area at all, and memcpy must not get a null one.
+    if (count > 0) std::memcpy(area, bytes, count);
     Received(count);
   }
   // Room for `most` bytes to be received into, dropping what is pending; Received then

@@ -58,6 +58,66 @@ TEST(ReceiveLineWithin, LineArrivingInPiecesIsJoined) {
   EXPECT_EQ(socket->ReceiveLineWithin(5000), "hello world");
 }
 
+// A line begun in the bytes already received and ended by the socket, near the limit.
+TEST(ReceiveLineWithin, LineSplitBetweenPendingAndSocket) {
+  struct Row {
+    std::string pending;
+    std::string sent;  // then the server closes
+    std::vector<std::string> lines;
+    int32_t error;  // of the read after the lines
+  };
+  const Row rows[] = {
+      {"ab", "cd\r\nef\n", {"abcd", "ef"}, 10057},
+      {"a\rb", "c\r\n", {"a"}, 10057},
+      {"12345678", "\r\nz\n", {"12345678", "z"}, 10057},  // at the limit: still waited for
+      {"1234", "56789012\n", {"123456789012"}, 10057},    // a piece with the break is taken
+      {"123456789", "\r\n", {}, 10040},
+      {"12345678\r\nab", "\n", {"12345678", "ab"}, 10057},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.pending + "|" + row.sent);
+    ScriptedServer server(SendAndClose(row.sent));
+    auto socket = ConnectedSocket(server.Port());
+    socket->MaxLineBytes = 8;
+    socket->PendingInput.assign(row.pending.data(), row.pending.size());
+    for (const std::string& expected : row.lines) {
+      EXPECT_EQ(socket->ReceiveLineWithin(5000), expected);
+      EXPECT_EQ(socket->LastSocketError, 0);
+    }
+    EXPECT_EQ(socket->ReceiveLineWithin(5000), "");
+    EXPECT_EQ(socket->LastSocketError, row.error);
+  }
+}
+
+TEST(ReceiveAppendWithin, AppendsPendingBytesThenTheSocketsWithinTheCapacity) {
+  struct Row {
+    std::string pending;
+    std::string sent;  // then the server closes
+    size_t count;
+    std::string appended;
+    int32_t error;
+  };
+  const Row rows[] = {
+      {"abc", "", 2, "ab", 0},    {"abc", "defg", 5, "abcde", 0},
+      {"", "de", 5, "de", 10057}, {"ab", "", 5, "ab", 10057},
+      {"", "", 0, "", 0},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.pending + "|" + row.sent);
+    ScriptedServer server(SendAndClose(row.sent));
+    auto socket = ConnectedSocket(server.Port());
+    socket->PendingInput.assign(row.pending.data(), row.pending.size());
+    std::string target = "xx";
+    target.reserve(64);
+    const size_t capacity = target.capacity();
+    EXPECT_EQ(socket->ReceiveAppendWithin(target, row.count, 5000),
+              static_cast<long>(row.appended.size()));
+    EXPECT_EQ(socket->LastSocketError, row.error);
+    EXPECT_EQ(target, "xx" + row.appended);
+    EXPECT_EQ(target.capacity(), capacity);
+  }
+}
+
 TEST(ReceiveBufferWithin, HandsOutBytesTheLineReaderHoldsFirst) {
   ScriptedServer server(SendAndClose("line\r\n0123456789"));
   auto socket = ConnectedSocket(server.Port());

@@ -8,6 +8,7 @@
 
 #include "http/fetch_page_lines.h"
 #include "http/http_client.h"
+#include "http/response_headers.h"
 #include "support/scripted_server.h"
 #include "text/line_split.h"
 
@@ -223,6 +224,58 @@ TEST(HttpResponse, BodyIsCappedAndTheConnectionDropped) {
     EXPECT_EQ(client.Document.Data.substr(0, 1000), big.substr(0, 1000));
     EXPECT_TRUE(client.ConnectedHost.empty());
   }
+}
+
+TEST(ApplyHeaderLine, NamesMatchInAnyCaseValuesAfterTheFirstBlank) {
+  struct Row {
+    const char* line;
+    TBodyMode mode;
+    int32_t length;
+    const char* mime;  // nullptr: not seen
+    bool close;
+  };
+  const Row rows[] = {
+      {"content-LENGTH: 12 ", TBodyMode::ByLength, 12, nullptr, false},
+      {"Content-Length:12", TBodyMode::ByLength, -1, nullptr, false},
+      {"Content-Lengths: 12", TBodyMode::UntilClose, -1, nullptr, false},
+      {"CONTENT-type:  text/html; charset=gbk \t", TBodyMode::UntilClose, -1,
+       "text/html; charset=gbk", false},
+      {"Content-Type:text/plain", TBodyMode::UntilClose, -1, "Content-Type:text/plain", false},
+      {"transfer-encoding: gzip, Chunked", TBodyMode::Chunked, -1, nullptr, false},
+      {"Transfer-Encoding:chunked", TBodyMode::Chunked, -1, nullptr, false},
+      {"Transfer-Encoding: chunke", TBodyMode::UntilClose, -1, nullptr, false},
+      {"connection: CLOSE", TBodyMode::UntilClose, -1, nullptr, true},
+      {"Connection: closed", TBodyMode::UntilClose, -1, nullptr, true},
+      {"Connection:close", TBodyMode::UntilClose, -1, nullptr, false},
+      {"Connection: keep-alive, close", TBodyMode::UntilClose, -1, nullptr, false},
+      {"X-Content-Length: 5", TBodyMode::UntilClose, -1, nullptr, false},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.line);
+    THeaderFacts facts;
+    ApplyHeaderLine(row.line, facts);
+    EXPECT_EQ(facts.BodyMode, row.mode);
+    EXPECT_EQ(facts.Length, row.length);
+    EXPECT_EQ(facts.MimeTypeSeen, row.mime != nullptr);
+    EXPECT_EQ(facts.MimeType, row.mime == nullptr ? "" : row.mime);
+    EXPECT_EQ(facts.CloseAfter, row.close);
+  }
+}
+
+TEST(ResponseHeaderValue, NamesMatchInAnyCaseAndOnlyWhole) {
+  const Lines head = {"HTTP/1.1 200 OK",
+                      "content-ENCODING: gzip ",
+                      "Content-Encodings: x",
+                      "X-Content-Encoding: y",
+                      "Content-Encoding:br",
+                      "Location: /a:b",
+                      ""};
+  EXPECT_EQ(ResponseHeaderValue(head, "Content-Encoding"), "gzip, br");
+  EXPECT_EQ(ResponseHeaderValue(head, "CONTENT-ENCODING"), "gzip, br");
+  EXPECT_EQ(FirstResponseHeaderValue(head, "content-encoding"), "gzip");
+  EXPECT_EQ(FirstResponseHeaderValue(head, "location"), "/a:b");
+  EXPECT_EQ(ResponseHeaderValue(head, "Location: /a"), "");
+  EXPECT_EQ(ResponseHeaderValue(head, "HTTP/1.1 200 OK"), "");
 }
 
 TEST(HttpResponse, FetchPageLinesReplacesTheList) {
