@@ -21,12 +21,12 @@ char* Put(char* out, std::string_view field) {
   return out + field.size();
 }
 
-// Appends the row's line to `text`: one write for many rows costs less than a call into
-// the stream for each field.
-void AppendRow(std::string& text, std::string_view kind, std::string_view row,
-               std::string_view source, std::string_view checks) {
+// Appends the row's line up to its checks to `text`: one write for many rows costs less
+// than a call into the stream for each field.
+void AppendRowStart(std::string& text, std::string_view kind, std::string_view row,
+                    std::string_view source) {
   const size_t at = text.size();
-  text.resize(at + kind.size() + row.size() + source.size() + checks.size() + 4);
+  text.resize(at + kind.size() + row.size() + source.size() + 3);
   char* out = Put(text.data() + at, kind);
   *out++ = '\t';
   out = Put(out, row);
@@ -44,9 +44,12 @@ void AppendRow(std::string& text, std::string_view kind, std::string_view row,
     }
   }
   BlankBreaks(sourceAt + k, source.size() - k);
-  *out++ = '\t';
-  out = Put(out, checks);
-  *out = '\n';
+  *out = '\t';
+}
+
+void AppendRowEnd(std::string& text, std::string_view checks) {
+  text.append(checks);
+  text += '\n';
 }
 
 }  // namespace
@@ -54,41 +57,70 @@ void AppendRow(std::string& text, std::string_view kind, std::string_view row,
 void WriteRow(std::FILE* out, std::string_view kind, std::string_view row,
               std::string_view source, std::string_view checks) {
   std::string line;
-  AppendRow(line, kind, row, source, checks);
+  AppendRowStart(line, kind, row, source);
+  AppendRowEnd(line, checks);
   std::fwrite(line.data(), 1, line.size(), out);
 }
 
 size_t ListFollower::WriteNewRows(std::FILE* out, TCheckWait wait) {
   size_t rowCount = 0;
-  const std::vector<TResultEntry> entries = list_.EntriesFrom(shown_, rowCount);
-  // An empty list is one empty row, which the first append fills: nothing to show yet.
-  if (entries.empty() && shown_ == 0) return 0;
   text_.clear();
   if (!verifier_) {
-    for (const TResultEntry& entry : entries) {
-      AppendRow(text_, kind_, entry.Value, entry.Source, {});
-    }
+    size_t count = 0;
+    list_.VisitEntriesFrom(shown_, rowCount, [&](const TResultEntryView& entry) {
+      AppendRowStart(text_, kind_, entry.Value, entry.Source);
+      AppendRowEnd(text_, {});
+      ++count;
+    });
+    // An empty list is one empty row, which the first append fills: nothing to show yet.
+    if (count == 0 && shown_ == 0) return 0;
     if (!text_.empty()) std::fwrite(text_.data(), 1, text_.size(), out);
     shown_ = rowCount;
-    return entries.size();
+    return count;
   }
-  for (const TResultEntry& entry : entries) verifier_->Request(checkKind_, entry.Value);
+  // The checks are asked for without the list's lock, which the workers wait for: the rows
+  // are taken as the start of their lines.
+  staged_.clear();
+  stagedRows_.clear();
+  list_.VisitEntriesFrom(shown_, rowCount, [&](const TResultEntryView& entry) {
+    const size_t at = staged_.size();
+    AppendRowStart(staged_, kind_, entry.Value, entry.Source);
+    stagedRows_.push_back({at, entry.Value.size(), staged_.size()});
+  });
+  if (stagedRows_.empty() && shown_ == 0) return 0;
+  const auto valueOf = [&](const StagedRow& row) {
+    return std::string_view(staged_).substr(row.LineAt + kind_.size() + 1, row.ValueSize);
+  };
+  const auto lineOf = [&](const StagedRow& row) {
+    return std::string_view(staged_).substr(row.LineAt, row.LineEnd - row.LineAt);
+  };
   size_t written = 0;
-  for (const TResultEntry& entry : entries) {
-    std::optional<verify::TRowCheck> check;
-    if (wait) {
-      check = verifier_->Check(checkKind_, entry.Value, *wait);
-    } else {
-      check = verifier_->CheckIfSettled(checkKind_, entry.Value);
-      // Rows keep their order: the rest waits with this one.
-      if (!check) break;
+  if (wait) {
+    for (const StagedRow& row : stagedRows_) verifier_->Request(checkKind_, valueOf(row));
+    for (const StagedRow& row : stagedRows_) {
+      const verify::TRowCheck check = verifier_->Check(checkKind_, valueOf(row), *wait);
+      text_.append(lineOf(row));
+      AppendRowEnd(text_, check.Flags);
+      ++written;
     }
-    AppendRow(text_, kind_, entry.Value, entry.Source, check->Flags);
-    ++written;
+  } else {
+    for (size_t i = 0; i < stagedRows_.size(); ++i) {
+      const std::string_view value = valueOf(stagedRows_[i]);
+      // Rows keep their order: those after one still pending only start their lookups.
+      if (written < i) {
+        verifier_->Request(checkKind_, value);
+        continue;
+      }
+      const std::optional<std::string_view> flags = verifier_->SettledFlags(checkKind_, value);
+      if (!flags) continue;
+      text_.append(lineOf(stagedRows_[i]));
+      AppendRowEnd(text_, *flags);
+      ++written;
+    }
   }
   if (!text_.empty()) std::fwrite(text_.data(), 1, text_.size(), out);
   // Rows counted before the first was appended (an empty list's one row) are no rows.
-  shown_ = written == entries.size() ? rowCount : shown_ + written;
+  shown_ = written == stagedRows_.size() ? rowCount : shown_ + written;
   return written;
 }
 

@@ -9,6 +9,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "contacts/result_list.h"
 #include "verify/contact_verifier.h"
@@ -49,7 +50,15 @@ class ListFollower {
   size_t shown_ = 0;
   std::shared_ptr<verify::TContactVerifier> verifier_;
   int checkKind_ = 0;
+  // A row taken from the list: its line up to the checks in staged_.
+  struct StagedRow {
+    size_t LineAt;
+    size_t ValueSize;
+    size_t LineEnd;
+  };
   std::string text_;  // the lines of one call, kept for its buffer
+  std::string staged_;
+  std::vector<StagedRow> stagedRows_;
 };
 
 inline bool AnyNewRows(std::span<const ListFollower> followers) {

@@ -27,6 +27,13 @@ struct TResultEntry {
   std::string Checks = {};  // the row's check flags, where an export has them; else empty
 };
 
+// A row as the list holds it, valid only while the list's lock is held.
+struct TResultEntryView {
+  std::string_view Value;
+  std::string_view Source;
+  int64_t FoundAtMs = 0;
+};
+
 class TResultList {
  public:
   explicit TResultList(ui::ChangeNotifier& notifier);
@@ -69,6 +76,19 @@ class TResultList {
   // The entries (none for an empty list) from row `from` on, with their sources and times;
   // also returns the row count they were taken at.
   std::vector<TResultEntry> EntriesFrom(size_t from, size_t& rowCount) const;
+  // Calls visit(TResultEntryView) for the entries (none for an empty list) from row `from`
+  // on, under the list's lock, without copying them; also returns the row count they were
+  // taken at. Appends wait for the visit: it must be short and must not call the list.
+  template <typename Visit>
+  void VisitEntriesFrom(size_t from, size_t& rowCount, Visit&& visit) const {
+    std::lock_guard lock(mutex_);
+    rowCount = rows_.size();
+    if (rows_.front().empty()) return;
+    for (size_t i = from; i < rows_.size(); ++i) {
+      const RowOrigin& origin = origins_[i];
+      visit(TResultEntryView{rows_[i], sources_[origin.SourceId], origin.FoundAtMs});
+    }
+  }
   std::vector<TResultEntry> Entries() const {
     size_t rowCount;
     return EntriesFrom(0, rowCount);

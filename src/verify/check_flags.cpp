@@ -29,6 +29,15 @@ std::string FlagsText(uint32_t flags) {
   return text;
 }
 
+std::string_view FlagsWords(uint32_t flags) {
+  static const auto* const words = [] {
+    auto* all = new std::array<std::string, kAllFlags + 1>();
+    for (uint32_t each = 0; each <= kAllFlags; ++each) (*all)[each] = FlagsText(each);
+    return all;
+  }();
+  return (*words)[flags & kAllFlags];
+}
+
 uint32_t ParseFlags(std::string_view text) {
   uint32_t flags = 0;
   while (!text.empty()) {

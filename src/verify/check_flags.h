@@ -15,8 +15,12 @@ inline constexpr uint32_t kDisposable = 1u << 4;  // a throwaway-mail domain
 inline constexpr uint32_t kBadRange = 1u << 5;    // a mobile number outside the number plan
 inline constexpr uint32_t kUnchecked = 1u << 6;   // the lookup was not made, failed or timed out
 
+inline constexpr uint32_t kAllFlags = (kUnchecked << 1) - 1;
+
 // "ok" for no flag, else the flags' words joined by commas.
 std::string FlagsText(uint32_t flags);
+// FlagsText's words of the flags among kAllFlags, made once for the life of the program.
+std::string_view FlagsWords(uint32_t flags);
 
 // The flags of a text FlagsText wrote; unknown words are ignored.
 uint32_t ParseFlags(std::string_view text);

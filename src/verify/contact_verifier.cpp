@@ -26,15 +26,29 @@ uint32_t TContactVerifier::StaticFlags(int kind, std::string_view row,
   if (!SplitEmail(row, parts)) return kNoMail;
   uint32_t flags = 0;
   if (EmailTooLong(row, parts)) flags |= kTooLong;
-  // Without the list (no publicsuffix installed) no domain is called bad.
-  if (!suffixes_.Empty() &&
-      (!suffixes_.KnownTopLevel(parts.Domain) || suffixes_.IsPublicSuffix(parts.Domain))) {
-    flags |= kBadTld;
-  }
+  flags |= DomainFlags(parts.Domain);
   if (IsRoleLocalPart(parts.Local)) flags |= kRole;
-  if (IsDisposableDomain(parts.Domain)) flags |= kDisposable;
   // A domain that cannot exist or only throws mail away is not worth a question.
   if ((flags & (kTooLong | kBadTld | kDisposable)) == 0) lookup = parts.Domain;
+  return flags;
+}
+
+uint32_t TContactVerifier::DomainFlags(std::string_view domain) const {
+  {
+    std::lock_guard lock(domainLock_);
+    if (const auto found = domainFlags_.find(domain); found != domainFlags_.end()) {
+      return found->second;
+    }
+  }
+  uint32_t flags = 0;
+  // Without the list (no publicsuffix installed) no domain is called bad.
+  if (!suffixes_.Empty() &&
+      (!suffixes_.KnownTopLevel(domain) || suffixes_.IsPublicSuffix(domain))) {
+    flags |= kBadTld;
+  }
+  if (IsDisposableDomain(domain)) flags |= kDisposable;
+  std::lock_guard lock(domainLock_);
+  domainFlags_.emplace(domain, flags);
   return flags;
 }
 
@@ -75,6 +89,26 @@ std::optional<TRowCheck> TContactVerifier::CheckIfSettled(int kind, std::string_
   const TDomainResult mail = resolver_->Request(domain);
   if (mail.Answer == TMailAnswer::Pending) return std::nullopt;
   return Combine(flags, mail);
+}
+
+std::optional<std::string_view> TContactVerifier::SettledFlags(int kind, std::string_view row) {
+  std::string_view domain;
+  uint32_t flags = StaticFlags(kind, row, domain);
+  if (domain.empty()) return FlagsWords(flags);
+  if (!resolver_) return FlagsWords(flags | kUnchecked);
+  switch (resolver_->RequestAnswer(domain)) {
+    case TMailAnswer::Pending:
+      return std::nullopt;
+    case TMailAnswer::Mail:
+      break;
+    case TMailAnswer::NoMail:
+      flags |= kNoMail;
+      break;
+    case TMailAnswer::Unchecked:
+      flags |= kUnchecked;
+      break;
+  }
+  return FlagsWords(flags);
 }
 
 }  // namespace qm::verify

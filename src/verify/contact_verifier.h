@@ -5,9 +5,11 @@
 // for them, waiting at most until the lookup's deadline.
 #include <chrono>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 
 #include "verify/mail_domain_resolver.h"
 #include "verify/public_suffixes.h"
@@ -46,6 +48,9 @@ class TContactVerifier {
   // The check when nothing is left to wait for; nullopt while its lookup is pending (asked
   // for here when it was not yet).
   std::optional<TRowCheck> CheckIfSettled(int kind, std::string_view row);
+  // CheckIfSettled's flags alone, as FlagsWords keeps them: nothing built for a row that
+  // only shows its flags.
+  std::optional<std::string_view> SettledFlags(int kind, std::string_view row);
 
   const TVerifyOptions& Options() const { return options_; }
   // Null when lookups are off.
@@ -55,10 +60,20 @@ class TContactVerifier {
   // The flags that need no lookup; `lookup` gets the domain to ask about, if any.
   uint32_t StaticFlags(int kind, std::string_view row, std::string_view& lookup) const;
   TRowCheck Combine(uint32_t flags, const TDomainResult& mail) const;
+  // kBadTld and kDisposable of a domain, looked up in their lists once per domain.
+  uint32_t DomainFlags(std::string_view domain) const;
+
+  struct NameHash {
+    using is_transparent = void;
+    size_t operator()(std::string_view name) const { return std::hash<std::string_view>()(name); }
+  };
 
   TVerifyOptions options_;
   TPublicSuffixList suffixes_;
   std::unique_ptr<TMailDomainResolver> resolver_;
+  // The rows of a site share a few domains.
+  mutable std::mutex domainLock_;
+  mutable std::unordered_map<std::string, uint32_t, NameHash, std::equal_to<>> domainFlags_;
 };
 
 }  // namespace qm::verify

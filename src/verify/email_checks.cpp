@@ -25,6 +25,14 @@ constexpr std::array<std::string_view, 52> kRoleNames = {
     "team",       "webmaster",   "www",       "zhaopin",
 };
 
+static_assert(std::is_sorted(kRoleNames.begin(), kRoleNames.end()));
+
+constexpr size_t kLongestRoleName = [] {
+  size_t longest = 0;
+  for (std::string_view name : kRoleNames) longest = std::max(longest, name.size());
+  return longest;
+}();
+
 }  // namespace
 
 bool SplitEmail(std::string_view address, TEmailParts& parts) {
@@ -54,13 +62,14 @@ bool EmailTooLong(std::string_view address, const TEmailParts& parts) {
 bool IsRoleLocalPart(std::string_view local) {
   const size_t plus = local.find('+');
   if (plus != std::string_view::npos) local = local.substr(0, plus);
-  std::string name;
-  name.reserve(local.size());
+  char name[kLongestRoleName];
+  size_t size = 0;
   for (char c : local) {
     if (c == '-' || c == '_' || c == '.') continue;
-    name += c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    if (size == sizeof name) return false;
+    name[size++] = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
   }
-  return std::find(kRoleNames.begin(), kRoleNames.end(), name) != kRoleNames.end();
+  return std::binary_search(kRoleNames.begin(), kRoleNames.end(), std::string_view(name, size));
 }
 
 }  // namespace qm::verify

@@ -149,22 +149,36 @@ void TMailDomainResolver::Wake() {
   [[maybe_unused]] const ssize_t written = write(wakeFd_, &one, sizeof one);
 }
 
+const TMailDomainResolver::Entry* TMailDomainResolver::StartLocked(std::string_view domain,
+                                                                  bool& wake) {
+  if (const auto found = entries_.find(domain); found != entries_.end()) return &found->second;
+  const Clock::time_point deadline = Clock::now() + options_.Deadline;
+  entries_.emplace(std::string(domain), Entry{{}, deadline});
+  queued_.emplace_back(domain);
+  deadlines_.emplace_back(deadline, std::string(domain));
+  ++counts_.Requested;
+  if (!wakePending_ && !full_) wake = wakePending_ = true;
+  return nullptr;
+}
+
 TDomainResult TMailDomainResolver::Request(std::string_view domain) {
   bool wake = false;
   {
     std::lock_guard lock(mutex_);
-    if (const auto found = entries_.find(domain); found != entries_.end()) {
-      return found->second.Result;
-    }
-    const Clock::time_point deadline = Clock::now() + options_.Deadline;
-    entries_.emplace(std::string(domain), Entry{{}, deadline});
-    queued_.emplace_back(domain);
-    deadlines_.emplace_back(deadline, std::string(domain));
-    ++counts_.Requested;
-    if (!wakePending_ && !full_) wake = wakePending_ = true;
+    if (const Entry* entry = StartLocked(domain, wake)) return entry->Result;
   }
   if (wake) Wake();
   return {};
+}
+
+TMailAnswer TMailDomainResolver::RequestAnswer(std::string_view domain) {
+  bool wake = false;
+  {
+    std::lock_guard lock(mutex_);
+    if (const Entry* entry = StartLocked(domain, wake)) return entry->Result.Answer;
+  }
+  if (wake) Wake();
+  return TMailAnswer::Pending;
 }
 
 TDomainResult TMailDomainResolver::Result(std::string_view domain) const {

@@ -59,6 +59,8 @@ class TMailDomainResolver {
 
   // Starts the domain's lookup unless it has one; never waits. The answer so far.
   TDomainResult Request(std::string_view domain);
+  // Request's answer without its reason: no copy of it for a row that only shows flags.
+  TMailAnswer RequestAnswer(std::string_view domain);
   // The answer so far; Pending also for a domain never requested.
   TDomainResult Result(std::string_view domain) const;
   // Waits for the domain's answer until `until` (its own deadline ends the wait sooner);
@@ -83,6 +85,9 @@ class TMailDomainResolver {
   friend struct Query;
 
   void Run();
+  // The domain's entry when it has one; else starts its lookup, setting `wake` when the
+  // thread is to be woken for it, and returns null.
+  const Entry* StartLocked(std::string_view domain, bool& wake);
   // Ends lookups past their deadline, lowering `next` to the next deadline, and sends what
   // is queued as far as the limit allows.
   void SendQueued(Clock::time_point& next);

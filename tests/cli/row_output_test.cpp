@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <memory>
 #include <string>
+#include <thread>
 
 #include "contacts/result_list.h"
 #include "ui/change_notifier.h"
@@ -56,6 +58,36 @@ TEST(RowOutput, AFollowerWritesEachRowOnceInOrder) {
   EXPECT_EQ(Written([&](std::FILE* out) { follower.WriteNewRows(out); }),
             "mobile\t13800000002\thttp://a.cn/3\t\n");
   EXPECT_EQ(Written([&](std::FILE* out) { follower.WriteNewRows(out); }), "");
+}
+
+TEST(RowOutput, RowsAppendedWhileAFollowerWritesComeOnceInOrderWithTheirChecks) {
+  ui::ChangeNotifier notifier;
+  TResultList list(notifier);
+  verify::TVerifyOptions options;
+  options.Lookups = false;
+  ListFollower follower(list, kEmailKind, 0, std::make_shared<verify::TContactVerifier>(options),
+                        verify::kEmailRow);
+  constexpr int kRows = 2000;
+  const auto rowOf = [](int i) {
+    return (i % 3 == 0 ? "info+" : "u") + std::to_string(i) +
+           (i % 2 == 0 ? "@example.com" : "@mailinator.com");
+  };
+  const auto sourceOf = [](int i) { return "http://a.cn/" + std::to_string(i % 7); };
+  std::string expected;
+  for (int i = 0; i < kRows; ++i) {
+    expected += "email\t" + rowOf(i) + "\t" + sourceOf(i) + "\t" + (i % 3 == 0 ? "role," : "") +
+                (i % 2 == 0 ? "unchecked" : "disposable") + "\n";
+  }
+  std::thread appender([&] {
+    for (int i = 0; i < kRows; ++i) list.AppendResult(rowOf(i), sourceOf(i));
+  });
+  const std::string written = Written([&](std::FILE* out) {
+    size_t rows = 0;
+    while (rows < kRows) rows += follower.WriteNewRows(out);
+    appender.join();
+    EXPECT_EQ(follower.WriteNewRows(out), 0u);
+  });
+  EXPECT_EQ(written, expected);
 }
 
 }  // namespace

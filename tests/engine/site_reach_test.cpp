@@ -267,5 +267,35 @@ TEST(SiteReach, AFailedRenderKeepsTheStaticPageAndSaysWhy) {
   EXPECT_EQ(g.form->StringGrid1.EntryCount(), 0);
 }
 
+TEST(SiteReach, EveryPageWithAStaticContactIsLeftUnrenderedThoughItsContactRepeats) {
+  NginxServer site;
+  site.WriteFile("a.html", std::string(kScriptedPage) + "<p>13912345678</p>");
+  site.WriteFile("b.html", std::string(kScriptedPage) + "<p>13912345678</p>");
+  EngineFixture f({}, "qmharvest", [](const std::string& url, TRenderOptions o) {
+    o.BrowserPath = "/nonexistent/chromium-headless-shell";
+    return RenderPage(url, o);
+  });
+  f.form->CheckBoxRender.SetChecked(true);
+  f.form->CheckBox3.SetChecked(true);
+  f.form->CheckBox2.SetChecked(false);
+  // One lane: the pages are judged one after the other on one thread, each of a site whose
+  // render is still free.
+  f.form->SpinEdit1.SetValue(1);
+  f.form->SpinEditInFlight.SetValue(1);
+  f.form->SpinEditDepth.SetValue(0);
+  std::string other = site.Url("b.html");
+  other.replace(other.find("127.0.0.1"), 9, "localhost");
+  f.UseList(site.Url("a.html") + "\r\n" + other + "\r\n");
+  f.form->SpeedButton2Click();
+  ASSERT_TRUE(f.WaitForCompletedRuns(1));
+  ASSERT_TRUE(f.WaitForWorkersGone());
+  const std::vector<TAddressStatus> records = f.form->AddressStatuses.Snapshot();
+  ASSERT_EQ(records.size(), 2u);
+  for (const TAddressStatus& record : records) {
+    EXPECT_EQ(record.StatusCode, 200) << record.Url;
+    EXPECT_EQ(record.FailureReason, "") << record.Url;
+  }
+}
+
 }  // namespace
 }  // namespace qm

@@ -67,6 +67,8 @@ TEST(MailLookup, MxARecordsNullMxAndMissingDomainsEachAskedOnce) {
     const TRowCheck check = verifier.Check(kEmailRow, c.Row);
     EXPECT_EQ(check.Flags, c.Flags) << c.Row;
     EXPECT_EQ(check.Reason, c.Reason) << c.Row;
+    EXPECT_EQ(verifier.SettledFlags(kEmailRow, c.Row), std::optional<std::string_view>(c.Flags))
+        << c.Row;
   }
   // Asked again: answered from what this run knows.
   EXPECT_EQ(verifier.Check(kEmailRow, "frank@mx-one.com").Flags, "ok");
@@ -209,6 +211,7 @@ TEST(MailLookup, AWaitEndsAtTheCallersLimitAndTheRowIsUncheckedUntilAnswered) {
   ScriptedResolver resolver([](const std::string&) { return std::string(); });
   TContactVerifier verifier(Asking(resolver.Address(), std::chrono::seconds(30)));
   EXPECT_FALSE(verifier.CheckIfSettled(kEmailRow, "alice@example.com").has_value());
+  EXPECT_FALSE(verifier.SettledFlags(kEmailRow, "bob@example.com").has_value());
   const Clock::time_point start = Clock::now();
   const TRowCheck check =
       verifier.Check(kEmailRow, "alice@example.com", start + std::chrono::milliseconds(200));

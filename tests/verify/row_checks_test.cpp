@@ -46,6 +46,13 @@ TEST(RowChecks, EachRowGetsTheFlagsOfWhatIsWrongWithIt) {
       {kEmailRow, "No_Reply+news@example.com", "role,unchecked"},
       {kEmailRow, "webmaster@example.com", "role,unchecked"},
       {kEmailRow, "information.desk@example.com", "unchecked"},
+      {kEmailRow, "abuse@example.com", "role,unchecked"},
+      {kEmailRow, "Customer.Service@example.com", "role,unchecked"},
+      {kEmailRow, "customerservices@example.com", "unchecked"},
+      {kEmailRow, "mailer-daemon@example.com", "role,unchecked"},
+      {kEmailRow, "zhaopin@example.com", "role,unchecked"},
+      {kEmailRow, "zhaopinx@example.com", "unchecked"},
+      {kEmailRow, "@example.com", "unchecked"},
       {kEmailRow, "x@mailinator.com", "disposable"},
       {kEmailRow, "x@inbox.mailinator.com", "disposable"},
       {kEmailRow, "x@plainmailinator.com", "unchecked"},
@@ -72,6 +79,8 @@ TEST(RowChecks, EachRowGetsTheFlagsOfWhatIsWrongWithIt) {
     const std::optional<TRowCheck> settled = verifier.CheckIfSettled(c.Kind, c.Row);
     ASSERT_TRUE(settled.has_value()) << c.Row;
     EXPECT_EQ(settled->Flags, c.Flags) << c.Row;
+    EXPECT_EQ(verifier.SettledFlags(c.Kind, c.Row), std::optional<std::string_view>(c.Flags))
+        << c.Row;
   }
   EXPECT_EQ(verifier.Check(kEmailRow, "alice@example.com").Reason, "lookups are off");
 }
@@ -128,6 +137,9 @@ TEST(CheckFlags, WordsInAFixedOrderAndWhatCountsAsValid) {
       {"bad-range", false}, {"disposable", false}, {"too-long,bad-tld", false},
   };
   for (const Case& c : cases) EXPECT_EQ(IsValidChecks(c.Text), c.Valid) << c.Text;
+  for (uint32_t flags = 0; flags <= kAllFlags; ++flags) {
+    EXPECT_EQ(FlagsWords(flags), FlagsText(flags)) << flags;
+  }
 }
 
 TEST(ResolverAddress, OnlyAnAddressAndAPort) {
