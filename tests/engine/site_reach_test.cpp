@@ -28,6 +28,12 @@ using test::ScriptedConnection;
 using test::ScriptedServer;
 using namespace std::chrono_literals;
 
+// The real render, on a machine without the headless browser.
+TRenderResult RenderWithoutBrowser(const std::string& url, TRenderOptions options) {
+  options.BrowserPath = "/nonexistent/chromium-headless-shell";
+  return RenderPage(url, options);
+}
+
 void Harvest(EngineFixture& f, const std::string& list, int depth = 1) {
   f.form->SpinEdit1.SetValue(2);
   f.form->SpinEditInFlight.SetValue(4);
@@ -241,10 +247,7 @@ TEST(SiteReach, ScriptWrittenContactsAreRenderedOncePerSite) {
 TEST(SiteReach, AFailedRenderKeepsTheStaticPageAndSaysWhy) {
   NginxServer site;
   site.WriteFile("a.html", std::string(kScriptedPage) + "<p>13912345678</p>");
-  EngineFixture f({}, "qmharvest", [](const std::string& url, TRenderOptions o) {
-    o.BrowserPath = "/nonexistent/chromium-headless-shell";
-    return RenderPage(url, o);
-  });
+  EngineFixture f({}, "qmharvest", RenderWithoutBrowser);
   f.form->CheckBoxRender.SetChecked(true);
   f.form->CheckBox3.SetChecked(true);
   f.form->CheckBox2.SetChecked(false);
@@ -253,10 +256,7 @@ TEST(SiteReach, AFailedRenderKeepsTheStaticPageAndSaysWhy) {
   EXPECT_EQ(RowSet(f.form->StringGrid2), std::set<std::string>{"13912345678"});
   EXPECT_EQ(f.form->AddressStatuses.Snapshot().at(0).FailureReason, "");
 
-  EngineFixture g({}, "qmharvest", [](const std::string& url, TRenderOptions o) {
-    o.BrowserPath = "/nonexistent/chromium-headless-shell";
-    return RenderPage(url, o);
-  });
+  EngineFixture g({}, "qmharvest", RenderWithoutBrowser);
   g.form->CheckBoxRender.SetChecked(true);
   Harvest(g, site.Url("a.html") + "\r\n", 0);
   const TAddressStatus record = g.form->AddressStatuses.Snapshot().at(0);
@@ -271,10 +271,7 @@ TEST(SiteReach, EveryPageWithAStaticContactIsLeftUnrenderedThoughItsContactRepea
   NginxServer site;
   site.WriteFile("a.html", std::string(kScriptedPage) + "<p>13912345678</p>");
   site.WriteFile("b.html", std::string(kScriptedPage) + "<p>13912345678</p>");
-  EngineFixture f({}, "qmharvest", [](const std::string& url, TRenderOptions o) {
-    o.BrowserPath = "/nonexistent/chromium-headless-shell";
-    return RenderPage(url, o);
-  });
+  EngineFixture f({}, "qmharvest", RenderWithoutBrowser);
   f.form->CheckBoxRender.SetChecked(true);
   f.form->CheckBox3.SetChecked(true);
   f.form->CheckBox2.SetChecked(false);
