@@ -13,6 +13,7 @@
 #endif
 
 #include "text/byte_blocks.h"
+#include "text/processor_features.h"
 
 namespace qm {
 
@@ -56,8 +57,6 @@ struct AnchorBytes16 {
 #endif
 
 #if defined(__x86_64__)
-bool CpuHasAvx2();
-
 struct AnchorBytes32 {
   __m256i At, Mobile, QQ;
 

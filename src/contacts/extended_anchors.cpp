@@ -180,7 +180,7 @@ __attribute__((target("avx2"))) unsigned ExtendedAnchorKindsAvx2(std::string_vie
 
 void ExtendedAnchorWords(const char* p, uint64_t* words, size_t count) {
 #if defined(__x86_64__)
-  if (CpuHasAvx2()) return ExtendedAnchorWordsAvx2(p, words, count);
+  if (ProcessorHasAvx2()) return ExtendedAnchorWordsAvx2(p, words, count);
 #endif
   for (size_t w = 0; w < count; ++w) words[w] = ExtendedAnchorWord(p + 64 * w);
 }
@@ -202,7 +202,7 @@ namespace {
 
 unsigned AsciiLineKinds(std::string_view text) {
 #if defined(__x86_64__)
-  if (CpuHasAvx2()) return ExtendedAnchorKindsAvx2(text);
+  if (ProcessorHasAvx2()) return ExtendedAnchorKindsAvx2(text);
 #endif
 #if defined(__SSE2__)
   constexpr size_t kReach = 16 + kExtendedAnchorLookAhead;

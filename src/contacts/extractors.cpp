@@ -316,7 +316,7 @@ QM_AVX2 unsigned FindAnchorsAvx2(std::string_view line) {
 // twice changes nothing.
 unsigned FindAnchors(std::string_view line) {
 #if defined(__x86_64__)
-  if (CpuHasAvx2() && line.size() >= 42) return FindAnchorsAvx2(line);
+  if (ProcessorHasAvx2() && line.size() >= 42) return FindAnchorsAvx2(line);
 #endif
 #if defined(__SSE2__)
   const char* const p = line.data();

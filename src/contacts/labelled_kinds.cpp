@@ -8,6 +8,7 @@
 #include "contacts/telephone_numbers.h"
 #include "contacts/wechat_ids.h"
 #include "text/byte_blocks.h"
+#include "text/processor_features.h"
 
 #if defined(__x86_64__)
 #include <immintrin.h>
@@ -35,16 +36,15 @@ inline __attribute__((always_inline)) AnchorMasks Masks16(const char* p) {
   __m128i telephone = _mm_andnot_si128(Digits(before), _mm_or_si128(area, service));
   telephone = _mm_or_si128(
       telephone, _mm_and_si128(Equal(b0, '+'), _mm_and_si128(Equal(b1, '8'), Equal(b2, '6'))));
-  telephone = _mm_or_si128(
-      telephone, _mm_or_si128(_mm_and_si128(Equal(b0, '\xBC'), Equal(b1, '\x90')),
-                              _mm_and_si128(Equal(b0, '\xA3'), Equal(b1, '\xB0'))));
+  telephone =
+      _mm_or_si128(telephone, _mm_or_si128(_mm_and_si128(Equal(b0, '\xBC'), Equal(b1, '\x90')),
+                                           _mm_and_si128(Equal(b0, '\xA3'), Equal(b1, '\xB0'))));
   const __m128i caseBit = _mm_set1_epi8(0x20);
   const __m128i l0 = _mm_or_si128(b0, caseBit), l1 = _mm_or_si128(b1, caseBit),
                 l2 = _mm_or_si128(b2, caseBit);
   const __m128i x = _mm_and_si128(
       Equal(l1, 'x'), _mm_or_si128(_mm_or_si128(Equal(l0, 'w'), Equal(l0, 'v')), Equal(l0, 'i')));
-  const __m128i ech =
-      _mm_and_si128(Equal(l0, 'e'), _mm_and_si128(Equal(l1, 'c'), Equal(l2, 'h')));
+  const __m128i ech = _mm_and_si128(Equal(l0, 'e'), _mm_and_si128(Equal(l1, 'c'), Equal(l2, 'h')));
   const __m128i xin = _mm_or_si128(_mm_and_si128(Equal(b0, '\xBF'), Equal(b1, '\xA1')),
                                    _mm_and_si128(Equal(b0, '\xD0'), Equal(b1, '\xC5')));
   return {Mask(telephone), Mask(_mm_or_si128(x, _mm_or_si128(ech, xin)))};
@@ -53,14 +53,6 @@ inline __attribute__((always_inline)) AnchorMasks Masks16(const char* p) {
 
 #if defined(__x86_64__)
 #define QM_LABELLED_AVX2 __attribute__((target("avx2")))
-
-bool HasAvx2() {
-  static const bool has = [] {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2") != 0;
-  }();
-  return has;
-}
 
 QM_LABELLED_AVX2 inline __attribute__((always_inline)) __m256i Load32(const char* p) {
   return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
@@ -76,7 +68,8 @@ QM_LABELLED_AVX2 inline __attribute__((always_inline)) __m256i IsDigit32(__m256i
 // Masks16 for the 32 positions from p; reads p[-1] to p[33].
 QM_LABELLED_AVX2 inline __attribute__((always_inline)) uint32_t AnyMask32(const char* p) {
   const __m256i before = Load32(p - 1), b0 = Load32(p), b1 = Load32(p + 1), b2 = Load32(p + 2);
-  const __m256i area = _mm256_and_si256(Is(b0, '0'), _mm256_and_si256(IsDigit32(b1), IsDigit32(b2)));
+  const __m256i area =
+      _mm256_and_si256(Is(b0, '0'), _mm256_and_si256(IsDigit32(b1), IsDigit32(b2)));
   const __m256i service = _mm256_and_si256(_mm256_or_si256(Is(b0, '4'), Is(b0, '8')),
                                            _mm256_and_si256(Is(b1, '0'), Is(b2, '0')));
   __m256i any = _mm256_andnot_si256(IsDigit32(before), _mm256_or_si256(area, service));
@@ -133,7 +126,7 @@ QM_LABELLED_AVX2 void WordsAvx2(const char* p, uint64_t* words, size_t count) {
 // The anchors at the 64 positions from p; reads p[-1] to p[65].
 uint64_t Word(const char* p) {
 #if defined(__x86_64__)
-  if (HasAvx2()) return WordAvx2(p);
+  if (ProcessorHasAvx2()) return WordAvx2(p);
 #endif
   uint64_t word = 0;
   for (int block = 0; block < 4; ++block) {
@@ -187,13 +180,14 @@ void TLabelledAnchors::Find(std::string_view text) {
   // Words 1 to inPlace - 1 read inside the text; the first and the last ones from a copy.
   const size_t inPlace = n >= kReach ? (n - kReach) / 64 + 1 : 0;
 #if defined(__x86_64__)
-  if (HasAvx2() && inPlace > 1) WordsAvx2(text.data() + 64, words_.data() + 1, inPlace - 1);
+  if (ProcessorHasAvx2() && inPlace > 1)
+    WordsAvx2(text.data() + 64, words_.data() + 1, inPlace - 1);
 #endif
   for (size_t w = 0; w < words_.size(); ++w) {
     const size_t from = 64 * w;
     if (w > 0 && w < inPlace) {
 #if defined(__x86_64__)
-      if (HasAvx2()) continue;
+      if (ProcessorHasAvx2()) continue;
 #endif
       words_[w] = Word(text.data() + from);
       continue;

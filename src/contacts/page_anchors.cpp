@@ -27,7 +27,7 @@ QM_AVX2 void FindWordsAvx2(const char* p, uint64_t* words, size_t count) {
 
 void FindWords(const char* p, uint64_t* words, size_t count) {
 #if defined(__x86_64__)
-  if (CpuHasAvx2()) return FindWordsAvx2(p, words, count);
+  if (ProcessorHasAvx2()) return FindWordsAvx2(p, words, count);
 #endif
   for (size_t w = 0; w < count; ++w, p += 64) {
 #if defined(__SSE2__)

@@ -396,7 +396,7 @@ unsigned WideLineKinds(std::string_view line) {
     return false;
   };
 #if defined(__x86_64__)
-  if (CpuHasAvx2()) return AnyCandidateAvx2(p, n, visit) ? kBoth : wide.Kinds();
+  if (ProcessorHasAvx2()) return AnyCandidateAvx2(p, n, visit) ? kBoth : wide.Kinds();
 #endif
   size_t i = 0;
   for (; i + kReach <= n; i += 16) {
@@ -423,7 +423,7 @@ namespace {
 void CandidateWords(const char* p, uint64_t* words, size_t count) {
 #if defined(__x86_64__)
   if (CpuHasAvx512bw()) return CandidateWordsAvx512(p, words, count);
-  if (CpuHasAvx2()) return CandidateWordsAvx2(p, words, count);
+  if (ProcessorHasAvx2()) return CandidateWordsAvx2(p, words, count);
 #endif
   for (size_t w = 0; w < count; ++w, p += 64) {
 #if defined(__SSE2__)

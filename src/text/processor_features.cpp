@@ -2,13 +2,10 @@
 
 namespace qm {
 
-bool ProcessorHasAvx2() {
+bool DetectAvx2() {
 #if defined(__x86_64__)
-  static const bool has = [] {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2") != 0;
-  }();
-  return has;
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("avx2") != 0;
 #else
   return false;
 #endif
